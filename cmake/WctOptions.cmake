@@ -1,0 +1,32 @@
+# Compiler settings shared by every target of the project.
+add_library(wct_options INTERFACE)
+target_compile_options(wct_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow
+                       -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wunused
+                       -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough)
+if(WCT_WERROR)
+  target_compile_options(wct_options INTERFACE -Werror)
+endif()
+if(WCT_SANITIZE)
+  target_compile_options(wct_options INTERFACE -fsanitize=address,undefined
+                         -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(wct_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# wct_add_library(NAME SOURCES... [DEPS ...]): one core library per source folder.
+function(wct_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC wct_options Threads::Threads ${ARG_DEPS})
+endfunction()
+
+# wct_add_tests(NAME LABEL label SOURCES... DEPS ...): a GoogleTest executable whose
+# cases are discovered by CTest and carry the given label (unit, integration, gui).
+function(wct_add_tests name)
+  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE wct_options ${ARG_DEPS} GTest::gtest GTest::gmock
+                        wct_test_main)
+  gtest_discover_tests(${name} PROPERTIES LABELS ${ARG_LABEL} DISCOVERY_TIMEOUT 60)
+endfunction()

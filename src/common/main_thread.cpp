@@ -1,0 +1,145 @@
+#include "common/main_thread.h"
+
+#include <atomic>
+#include <chrono>
+#include <exception>
+
+#include "common/tick_count.h"
+
+namespace wct {
+
+struct TPlainMainThread::Item {
+    std::function<void()> work;
+    bool waited = false;  // a RunAndWait caller blocks on `done`
+    std::mutex mutex;     // protects done and error
+    std::condition_variable finished;
+    bool done = false;
+    std::exception_ptr error;
+};
+
+TPlainMainThread::TPlainMainThread() : owner_(std::this_thread::get_id()) {}
+
+bool TPlainMainThread::IsMainThread() const { return std::this_thread::get_id() == owner_; }
+
+bool TPlainMainThread::RunOne() {
+    std::shared_ptr<Item> item;
+    {
+        std::lock_guard lock(mutex_);
+        if (queue_.empty()) return false;
+        item = std::move(queue_.front());
+        queue_.pop_front();
+    }
+    std::exception_ptr error;
+    try {
+        item->work();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (item->waited) {
+        std::lock_guard lock(item->mutex);
+        item->error = error;
+        item->done = true;
+        item->finished.notify_all();
+    }
+    // A posted item has nobody to report to: its exception is dropped, as a window
+    // message handler's would be.
+    return true;
+}
+
+void TPlainMainThread::ProcessMessages() {
+    size_t pending;
+    {
+        std::lock_guard lock(mutex_);
+        pending = queue_.size();
+    }
+    // Only what was pending on entry: work queued by the work itself waits for the next
+    // call, so a handler that re-posts cannot keep us here forever.
+    bool ran = false;
+    for (size_t i = 0; i < pending && RunOne(); ++i) ran = true;
+    if (ran) return;
+    {
+        std::unique_lock lock(mutex_);
+        arrived_.wait_for(lock, std::chrono::milliseconds(1),
+                          [this] { return !queue_.empty() || woken_; });
+        woken_ = false;
+    }
+    if (!RunOne()) TickSource().Idle();
+}
+
+void TPlainMainThread::ServeUntil(const std::function<bool()>& done) {
+    while (!done()) {
+        if (RunOne()) continue;
+        std::unique_lock lock(mutex_);
+        arrived_.wait_for(lock, std::chrono::milliseconds(1),
+                          [this] { return !queue_.empty() || woken_; });
+        woken_ = false;
+    }
+}
+
+void TPlainMainThread::Wake() {
+    std::lock_guard lock(mutex_);
+    woken_ = true;
+    arrived_.notify_all();
+}
+
+void TPlainMainThread::RunAndWait(std::function<void()> work) {
+    if (IsMainThread()) {
+        work();
+        return;
+    }
+    auto item = std::make_shared<Item>();
+    item->work = std::move(work);
+    item->waited = true;
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(item);
+        arrived_.notify_all();
+    }
+    std::unique_lock lock(item->mutex);
+    item->finished.wait(lock, [&] { return item->done; });
+    if (item->error) std::rethrow_exception(item->error);
+}
+
+void TPlainMainThread::Post(std::function<void()> work) {
+    auto item = std::make_shared<Item>();
+    item->work = std::move(work);
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(item));
+    arrived_.notify_all();
+}
+
+namespace {
+std::atomic<TMainThread*> installed{nullptr};
+}
+
+TMainThread& MainThread() {
+    if (TMainThread* current = installed.load()) return *current;
+    static TPlainMainThread plain;
+    return plain;
+}
+
+void SetMainThread(TMainThread* dispatcher) { installed.store(dispatcher); }
+
+TWorkerThread::~TWorkerThread() { Join(); }
+
+void TWorkerThread::Start(std::function<void()> body) {
+    Join();
+    finished_ = std::make_shared<std::atomic<bool>>(false);
+    thread_ = std::thread([body = std::move(body), finished = finished_] {
+        body();
+        finished->store(true);
+        MainThread().Wake();
+    });
+}
+
+void TWorkerThread::Join() {
+    if (!thread_.joinable()) return;
+    TMainThread& main = MainThread();
+    if (main.IsMainThread()) {
+        auto finished = finished_;
+        while (!finished->load()) main.ProcessMessages();
+    }
+    thread_.join();
+}
+
+}  // namespace wct
