@@ -40,6 +40,12 @@ enum TComponentStateFlag : unsigned {
 
 enum class TOperation { opInsert, opRemove };
 
+class TComponent;
+
+// Events are callable members named On..., raised only when set, on the main thread
+// unless a component documents otherwise. The first argument is the sender.
+using TNotifyEvent = std::function<void(TComponent* sender)>;
+
 class TComponent : public TPersistent {
 public:
     explicit TComponent(TComponent* owner = nullptr);
