@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 namespace wct {
@@ -17,6 +18,12 @@ public:
     // Called by the main-thread dispatcher each time it found nothing to do; a virtual
     // clock moves on here so that waiting loops make progress.
     virtual void Idle() {}
+    // How long a thread waiting for `ticks` more ticks should block on real time before
+    // it looks at the counter again: all of it for real ticks, a short slice for a
+    // virtual clock that someone else moves.
+    virtual std::chrono::milliseconds WaitSlice(uint32_t ticks) {
+        return std::chrono::milliseconds(ticks);
+    }
 };
 
 // Current tick, from the installed source (a monotonic clock unless replaced).
@@ -36,6 +43,7 @@ public:
         : now_(start), idleStep_(idleStep) {}
     uint32_t Now() override { return now_.load(); }
     void Idle() override { now_.fetch_add(idleStep_.load()); }
+    std::chrono::milliseconds WaitSlice(uint32_t) override { return std::chrono::milliseconds(1); }
     void Advance(uint32_t ms) { now_.fetch_add(ms); }
     void Set(uint32_t tick) { now_.store(tick); }
     void SetIdleStep(uint32_t ms) { idleStep_.store(ms); }

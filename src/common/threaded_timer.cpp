@@ -1,0 +1,117 @@
+#include "common/threaded_timer.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <array>
+
+namespace wct {
+namespace {
+
+constexpr std::array<const char*, 7> kPriorityNames = {
+    "tpIdle", "tpLowest", "tpLower", "tpNormal", "tpHigher", "tpHighest", "tpTimeCritical"};
+
+// Linux schedules normal threads by nice value; raising needs privileges, so a refused
+// change leaves the thread at the nice value it has.
+constexpr std::array<int, 7> kNiceValues = {19, 10, 5, 0, -5, -10, -15};
+
+}  // namespace
+
+TThreadedTimer::TThreadedTimer(TComponent* owner) : TComponent(owner) {
+    worker_.Start([this] { Run(); });
+}
+
+TThreadedTimer::~TThreadedTimer() {
+    enabled_ = false;
+    terminated_ = true;
+    wakeUp_.Set();
+    Release();
+    worker_.Join();  // serves a tick the worker may be handing over right now
+}
+
+void TThreadedTimer::Run() {
+    workerTid_ = static_cast<int>(syscall(SYS_gettid));
+    ApplyPriority();
+    while (!terminated_) {
+        {
+            std::unique_lock lock(parkMutex_);
+            parkChanged_.wait(lock, [this] { return !parked_ || terminated_; });
+        }
+        if (terminated_) break;
+        if (wakeUp_.Wait(interval_)) continue;
+        if (terminated_) break;
+        MainThread().RunAndWait([this] {
+            // A tick that raced with disabling is simply not delivered.
+            try {
+                Tick();
+            } catch (...) {
+            }
+        });
+    }
+}
+
+void TThreadedTimer::Park() {
+    std::lock_guard lock(parkMutex_);
+    parked_ = true;
+}
+
+void TThreadedTimer::Release() {
+    std::lock_guard lock(parkMutex_);
+    parked_ = false;
+    parkChanged_.notify_all();
+}
+
+void TThreadedTimer::SetEnabled(bool value) {
+    if (value == enabled_) return;
+    enabled_ = value;
+    if (!value) {
+        Park();
+    } else if (Interval() != 0 || allowZero_) {
+        wakeUp_.Set();
+        Release();
+    }
+}
+
+void TThreadedTimer::SetInterval(uint32_t value) {
+    if (value == Interval()) return;
+    const bool wasEnabled = enabled_;
+    SetEnabled(false);
+    interval_ = value;
+    SetEnabled(wasEnabled);
+}
+
+void TThreadedTimer::SetThreadPriority(TThreadPriority value) {
+    priority_ = value;
+    ApplyPriority();
+}
+
+void TThreadedTimer::ApplyPriority() {
+    if (int tid = workerTid_.load(); tid != 0)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kNiceValues[priority_]);
+}
+
+void TThreadedTimer::Tick() {
+    if (TickWanted()) OnTimer(this);
+}
+
+void TThreadedTimer::DefineProperties(TPropertyList& p) {
+    p.AddBoolean("AllowZero", [this] { return AllowZero(); }, [this](bool v) { SetAllowZero(v); },
+                 false);
+    p.AddBoolean("Enabled", [this] { return Enabled(); }, [this](bool v) { SetEnabled(v); },
+                 false);
+    p.AddInteger("Interval", [this] { return Interval(); },
+                 [this](int64_t v) { SetInterval(static_cast<uint32_t>(v)); }, 1000);
+    p.AddEnum("ThreadPriority", kPriorityNames, [this] { return int(ThreadPriority()); },
+              [this](int v) { SetThreadPriority(TThreadPriority(v)); }, tpNormal);
+}
+
+void TQuilThreadTimer::DefineProperties(TPropertyList& p) {
+    TThreadedTimer::DefineProperties(p);
+    p.AddInteger("ElapsedTime", [this] { return ElapsedTime(); },
+                 [this](int64_t v) { SetElapsedTime(static_cast<uint32_t>(v)); }, 0);
+    p.AddInteger("LapTime", [this] { return LapTime(); },
+                 [this](int64_t v) { SetLapTime(static_cast<uint32_t>(v)); }, 0);
+}
+
+}  // namespace wct
