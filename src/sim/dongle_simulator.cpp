@@ -1,0 +1,324 @@
+#include "sim/dongle_simulator.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace wct::sim {
+
+namespace {
+
+constexpr uint8_t kStart = 0x3E;
+constexpr uint8_t kStop = 0x21;
+constexpr size_t kMaxTransfer = 8;  // bytes a console reads or writes at once
+constexpr double kRollCircumference = 0.1241;  // metres, a 39.5 mm roll
+// Reply codes no dongle uses, for the unknown-code fault.
+constexpr uint8_t kUnknownCodes[] = {0x11, 0x12, 0x1A, 0x30, 0x7F, 0xA5};
+
+enum : uint8_t {
+    kMeasures = 0x01,
+    kOpenRegistration = 0x02,
+    kCloseRegistration = 0x03,
+    kNumberOfConsoles = 0x04,
+    kConsoleAdded = 0x05,
+    kRemove = 0x06,
+    kSelect = 0x07,
+    kDeselect = 0x08,
+    kSerial = 0x09,
+    kVersion = 0x0A,
+    kTotalRolls = 0x0B,
+    kResetTotalRolls = 0x0C,
+    kWriteValue = 0x0E,
+    kReadValue = 0x0F,
+    kResistances = 0x10,
+    kMeasure = 0x13,
+    kRoll = 0x14,
+    kFirmware = 0x15,
+    kTriggerClock = 0x16,
+    kTestCardio = 0x19,
+    kNack = 0xFE,
+    kAck = 0xFF,
+    kAllConsoles = 0xFF,
+};
+
+size_t FrameLength(std::string_view head) {
+    return head.size() < 4 ? 0 : static_cast<uint8_t>(head[3]) + size_t{6};
+}
+
+std::string Bytes(std::initializer_list<unsigned> values) {
+    std::string bytes;
+    for (unsigned v : values) bytes += static_cast<char>(v & 0xFF);
+    return bytes;
+}
+
+uint8_t At(std::string_view payload, size_t i) { return static_cast<uint8_t>(payload[i]); }
+
+}  // namespace
+
+TConsoleConfig DefaultConsole(uint8_t id) {
+    TConsoleConfig console;
+    console.id = id;
+    console.serial = 0x100000u + id * 0x111u;
+    console.firmwareMajor = 2;
+    console.firmwareMinor = 3;
+    return console;
+}
+
+TDongleSimulator::TDongleSimulator(TDongleOptions options, const TSimSettings& settings)
+    : TPtySimulator(settings, kStart),
+      options_(std::move(options)),
+      reader_({kStart, kStop, &FrameLength}) {
+    for (const TConsoleConfig& config : options_.consoles) {
+        TConsole console{config, TRideProfile(settings.seed * 131u + config.id)};
+        console.revolutions = config.totalRolls;
+        consoles_.push_back(std::move(console));
+    }
+}
+
+TDongleSimulator::~TDongleSimulator() { Stop(); }
+
+void TDongleSimulator::SetFaults(const TDongleFaults& faults) {
+    Call([&] { faults_ = faults; });
+}
+
+void TDongleSimulator::Received(std::string_view bytes) {
+    reader_.Feed(bytes);
+    for (;;) {
+        std::string skipped;
+        const std::optional<std::string> frame = reader_.Next(skipped);
+        if (!skipped.empty()) Log("-- ignored " + ToHex(skipped));
+        if (!frame) return;
+        Handle(*frame);
+    }
+}
+
+int64_t TDongleSimulator::Tick(int64_t now) {
+    UpdateRolls();
+    if (registrationOpen_ && nextJoin_ <= now) {
+        nextJoin_ = kNever;
+        auto waiting = std::find_if(consoles_.begin(), consoles_.end(),
+                                    [](const TConsole& c) { return !c.joined; });
+        if (waiting != consoles_.end()) {
+            waiting->joined = true;
+            waiting->nextMeasure = now + MeasurePeriod();
+            Reply(kConsoleAdded, 0, Bytes({waiting->config.id}), false);
+            if (std::any_of(consoles_.begin(), consoles_.end(),
+                            [](const TConsole& c) { return !c.joined; })) {
+                nextJoin_ = now + options_.joinDelayMs;
+            }
+        }
+    }
+    int64_t next = nextJoin_;
+    // Rolls are counted in steps of at most this, so totals follow the ride's speed.
+    constexpr int64_t kRollStepMs = 100;
+    if (std::any_of(consoles_.begin(), consoles_.end(), [](const TConsole& c) { return c.rolling; })) {
+        next = std::min(next, now + kRollStepMs);
+    }
+    if (!measuring_) return next;
+    for (TConsole& console : consoles_) {
+        if (!console.joined) continue;
+        if (console.nextMeasure <= now) {
+            SendMeasures(console);
+            console.nextMeasure += MeasurePeriod();
+            // Far behind (the clock jumped): carry on from now rather than burst.
+            if (console.nextMeasure <= now) console.nextMeasure = now + MeasurePeriod();
+        }
+        next = std::min(next, console.nextMeasure);
+    }
+    return next;
+}
+
+int64_t TDongleSimulator::MeasurePeriod() const {
+    return std::max<int64_t>(1, std::llround(1000.0 / options_.measureRate));
+}
+
+void TDongleSimulator::Handle(const std::string& frame) {
+    const auto code = static_cast<uint8_t>(frame[1]);
+    const auto id = static_cast<uint8_t>(frame[2]);
+    const std::string_view payload = std::string_view(frame).substr(4, frame.size() - 6);
+    switch (code) {
+        case kOpenRegistration: {
+            registrationOpen_ = true;
+            const auto joined = std::count_if(consoles_.begin(), consoles_.end(),
+                                              [](const TConsole& c) { return c.joined; });
+            Reply(kOpenRegistration, 0, Bytes({static_cast<unsigned>(joined)}));
+            if (static_cast<size_t>(joined) < consoles_.size()) {
+                nextJoin_ = Now() + options_.joinDelayMs;
+            }
+            return;
+        }
+        case kCloseRegistration:
+            registrationOpen_ = false;
+            nextJoin_ = kNever;
+            return;
+        case kNumberOfConsoles: {
+            const auto joined = std::count_if(consoles_.begin(), consoles_.end(),
+                                              [](const TConsole& c) { return c.joined; });
+            Reply(kNumberOfConsoles, 0, Bytes({static_cast<unsigned>(joined)}));
+            return;
+        }
+        case kRemove:
+            for (TConsole& console : consoles_) {
+                if (!console.joined || (id != kAllConsoles && id != console.config.id)) continue;
+                console.joined = false;
+                Reply(kRemove, 0, Bytes({console.config.id}));
+            }
+            return;
+        case kResistances:
+            // p0 is 0x00; then one brake level per console, console 1 first.
+            for (size_t i = 1; i < payload.size(); ++i) {
+                for (TConsole& console : consoles_) {
+                    if (console.config.id == i) console.brake = At(payload, i);
+                }
+            }
+            return;
+        case kMeasure:
+            if (payload.size() != 1 || At(payload, 0) > 1) break;
+            measuring_ = At(payload, 0) == 1;
+            for (TConsole& console : consoles_) console.nextMeasure = Now() + MeasurePeriod();
+            return;
+        case kSerial:
+        case kVersion:
+            if (id != 0) break;
+            if (code == kSerial) {
+                const uint32_t s = options_.serial;
+                Reply(kSerial, 0, Bytes({s >> 16, s >> 8, s}));
+            } else if (options_.version) {
+                Reply(kVersion, 0, Bytes({*options_.version}));
+            }
+            return;
+        default:
+            break;
+    }
+    if (id == 0 || id == kAllConsoles) {
+        Log("-- ignored " + ToHex(frame) + ": nothing to do");
+        return;
+    }
+    TConsole* console = Joined(id);
+    if (!console) {
+        Log("-- no console " + std::to_string(id) + " in reach");
+        return;
+    }
+    HandleConsoleCommand(*console, code, payload);
+}
+
+void TDongleSimulator::HandleConsoleCommand(TConsole& console, uint8_t code,
+                                            std::string_view payload) {
+    const TConsoleConfig& config = console.config;
+    const uint8_t id = config.id;
+    switch (code) {
+        case kSelect:
+        case kDeselect:
+            // Selection changes nothing a console reports.
+            return;
+        case kSerial:
+            Reply(kSerial, id, Bytes({config.serial >> 16, config.serial >> 8, config.serial}));
+            return;
+        case kVersion:
+            Reply(kVersion, id, Bytes({config.version}));
+            return;
+        case kFirmware:
+            Reply(kFirmware, id, Bytes({config.firmwareMajor, config.firmwareMinor}));
+            return;
+        case kTotalRolls: {
+            UpdateRolls();
+            const auto count = static_cast<unsigned>(std::min(console.revolutions / 32, 65535.0));
+            Reply(kTotalRolls, id, Bytes({count >> 8, count}));
+            return;
+        }
+        case kResetTotalRolls:
+            UpdateRolls();
+            console.revolutions = 0;
+            return;
+        case kRoll:
+            if (payload.size() != 1 || At(payload, 0) > 1) break;
+            UpdateRolls();
+            console.rolling = At(payload, 0) == 1;
+            return;
+        case kReadValue: {
+            if (payload.size() != 3) break;
+            const size_t address = At(payload, 0) * 256u + At(payload, 1);
+            size_t count = At(payload, 2);
+            if (count > kMaxTransfer || address + count > config.memory.size()) count = 0;
+            std::string reply = Bytes({static_cast<unsigned>(count)});
+            for (size_t i = 0; i < count; ++i) reply += static_cast<char>(config.memory[address + i]);
+            Reply(kReadValue, id, reply);
+            return;
+        }
+        case kWriteValue: {
+            if (payload.size() < 3 || payload.size() != At(payload, 2) + size_t{3}) break;
+            const size_t address = At(payload, 0) * 256u + At(payload, 1);
+            const size_t count = At(payload, 2);
+            if (config.memoryReadOnly || count > kMaxTransfer ||
+                address + count > config.memory.size()) {
+                Reply(kNack, id, Bytes({kWriteValue}));
+                return;
+            }
+            std::copy(payload.begin() + 3, payload.end(),
+                      console.config.memory.begin() + static_cast<std::ptrdiff_t>(address));
+            Reply(kAck, id, Bytes({kWriteValue}));
+            return;
+        }
+        default:
+            if (code >= kTriggerClock && code <= kTestCardio) {
+                const auto answer = config.testAnswers.find(code);
+                const TTestAnswer how =
+                    answer == config.testAnswers.end() ? TTestAnswer::Ack : answer->second;
+                if (how == TTestAnswer::None) {
+                    Log("-- console " + std::to_string(id) + " leaves the test unanswered");
+                } else {
+                    Reply(how == TTestAnswer::Ack ? kAck : kNack, id, Bytes({code}));
+                }
+                return;
+            }
+            break;
+    }
+    Log("-- ignored command " + ToHex(Bytes({code})) + " with payload " + ToHex(payload));
+}
+
+void TDongleSimulator::Reply(uint8_t code, uint8_t id, std::string_view payload, bool answer) {
+    std::string frame = Bytes({kStart, code, id, static_cast<unsigned>(payload.size())});
+    frame.append(payload);
+    frame += Bytes({0x00, kStop});
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    if (faults_.corruptLengthFraction > 0 && chance(Random()) < faults_.corruptLengthFraction) {
+        std::uniform_int_distribution<int> delta(1, 3);
+        frame[3] = static_cast<char>(static_cast<uint8_t>(frame[3]) + delta(Random()));
+    }
+    Send(std::move(frame), answer);
+    if (faults_.unknownCodeFraction > 0 && chance(Random()) < faults_.unknownCodeFraction) {
+        std::uniform_int_distribution<size_t> pick(0, std::size(kUnknownCodes) - 1);
+        Send(Bytes({kStart, kUnknownCodes[pick(Random())], id, 0x01, id, 0x00, kStop}), false);
+    }
+}
+
+void TDongleSimulator::SendMeasures(TConsole& console) {
+    const TRiderState rider = console.ride.At(Now());
+    unsigned rpm = RollRpm(console);
+    if (faults_.measuresHold0x21) rpm = (rpm & 0xFF00u) | kStop;
+    const auto heart = static_cast<unsigned>(std::clamp(std::lround(rider.heartRate), 0L, 255L));
+    const auto cadence = static_cast<unsigned>(std::clamp(std::lround(rider.cadence), 0L, 255L));
+    Reply(kMeasures, console.config.id, Bytes({rpm >> 8, rpm, heart, cadence, rider.keys}),
+          false);
+}
+
+uint16_t TDongleSimulator::RollRpm(TConsole& console) {
+    const double speed = RollSpeed(console.ride.At(Now()).power, console.brake);
+    return static_cast<uint16_t>(std::min(std::lround(speed / kRollCircumference * 60), 65535L));
+}
+
+void TDongleSimulator::UpdateRolls() {
+    const auto elapsed = static_cast<double>(Now() - lastRollUpdate_);
+    lastRollUpdate_ = Now();
+    for (TConsole& console : consoles_) {
+        if (console.rolling) console.revolutions += RollRpm(console) * elapsed / 60000;
+    }
+}
+
+TDongleSimulator::TConsole* TDongleSimulator::Joined(uint8_t id) {
+    for (TConsole& console : consoles_) {
+        if (console.joined && console.config.id == id) return &console;
+    }
+    return nullptr;
+}
+
+}  // namespace wct::sim

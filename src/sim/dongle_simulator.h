@@ -1,0 +1,104 @@
+// The USB wireless dongle and the consoles that reach the PC through it.
+//
+// It answers the dongle's own requests, lets its consoles join while registration is
+// open (one reply 0x05 each, `joinDelayMs` apart, the first `joinDelayMs` after the
+// opening), streams every joined console's measures while measuring is on, and answers
+// the console commands of any joined console. A console that has not joined, or has
+// left, does not answer at all. Frames are exact: 3E, code, console ID, N, payload,
+// 00, 21.
+//
+// Each console rides its own TRideProfile (seeded by the settings' seed and its ID); the
+// roll rpm it reports is the roll speed for the rider's effort under the brake level the
+// last resistance frame gave it. Its total rolls grow with the roll revolutions while
+// its roll is started (0x14), which it is not at power-on.
+//
+// Everything in TPtySimulator applies (threads, vanish and return, link faults).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/frame_reader.h"
+#include "sim/pty_simulator.h"
+#include "sim/ride_profile.h"
+
+namespace wct::sim {
+
+enum class TTestAnswer { Ack, Nack, None };
+
+struct TConsoleConfig {
+    uint8_t id = 1;
+    uint8_t version = 0x10;
+    uint32_t serial = 0;  // 24 bits
+    uint8_t firmwareMajor = 1;
+    uint8_t firmwareMinor = 0;
+    uint32_t totalRolls = 0;  // roll revolutions counted at power-on
+    std::vector<uint8_t> memory = std::vector<uint8_t>(256);  // from address 0
+    bool memoryReadOnly = false;
+    // Answer to each test command (0x16 to 0x19); an ACK for those not listed.
+    std::map<uint8_t, TTestAnswer> testAnswers;
+};
+
+// Console `id` as `wct-sim dongle --consoles N` has it.
+TConsoleConfig DefaultConsole(uint8_t id);
+
+struct TDongleOptions {
+    std::optional<uint8_t> version = 0x78;  // none: the version request is never answered
+    uint32_t serial = 0x0A0B0C;             // 24 bits
+    std::vector<TConsoleConfig> consoles;   // the consoles in reach, in joining order
+    uint32_t joinDelayMs = 300;
+    double measureRate = 4;  // measures per second per console
+};
+
+// Faults of the dongle's own making, on top of the link faults.
+struct TDongleFaults {
+    double corruptLengthFraction = 0;  // share of frames sent with a wrong length byte
+    double unknownCodeFraction = 0;    // share of frames followed by one with an unknown code
+    bool measuresHold0x21 = false;     // every measures payload carries 0x21 (rpm low byte)
+};
+
+class TDongleSimulator : public TPtySimulator {
+public:
+    explicit TDongleSimulator(TDongleOptions options, const TSimSettings& settings = {});
+    ~TDongleSimulator() override;
+
+    void SetFaults(const TDongleFaults& faults);
+
+private:
+    struct TConsole {
+        TConsoleConfig config;
+        TRideProfile ride;
+        bool joined = false;
+        bool rolling = false;
+        double revolutions = 0;
+        uint8_t brake = 0;
+        int64_t nextMeasure = 0;
+    };
+
+    void Received(std::string_view bytes) override;
+    int64_t Tick(int64_t now) override;
+
+    void Handle(const std::string& frame);
+    void HandleConsoleCommand(TConsole& console, uint8_t code, std::string_view payload);
+    void Reply(uint8_t code, uint8_t id, std::string_view payload, bool answer = true);
+    void SendMeasures(TConsole& console);
+    void UpdateRolls();
+    TConsole* Joined(uint8_t id);
+    uint16_t RollRpm(TConsole& console);
+    int64_t MeasurePeriod() const;
+
+    // Simulator thread.
+    TDongleOptions options_;
+    TDongleFaults faults_;
+    std::vector<TConsole> consoles_;
+    TFrameReader reader_;
+    bool measuring_ = false;
+    bool registrationOpen_ = false;
+    int64_t nextJoin_ = kNever;
+    int64_t lastRollUpdate_ = 0;
+};
+
+}  // namespace wct::sim

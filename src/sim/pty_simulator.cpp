@@ -1,0 +1,272 @@
+#include "sim/pty_simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <system_error>
+
+#include "common/virtual_ports.h"
+
+namespace wct::sim {
+
+namespace {
+
+[[noreturn]] void ThrowErrno(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+}  // namespace
+
+std::string ToHex(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (char c : bytes) {
+        const auto b = static_cast<uint8_t>(c);
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0x0F];
+    }
+    return text;
+}
+
+TPtySimulator::TPtySimulator(const TSimSettings& settings, uint8_t frameStart)
+    : clock_(settings.clock ? *settings.clock : DefaultClock()),
+      log_(settings.log),
+      registerPort_(settings.registerPort),
+      frameStart_(frameStart),
+      random_(settings.seed),
+      lastRaw_(clock_.Now()) {}
+
+TPtySimulator::~TPtySimulator() {
+    Stop();
+    ClosePty();
+}
+
+void TPtySimulator::Start() {
+    if (thread_.joinable()) return;
+    if (master_ < 0) OpenPty();
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0) ThrowErrno("eventfd");
+    {
+        std::lock_guard lock(callsMutex_);
+        running_ = true;
+        stopping_ = false;
+    }
+    thread_ = std::thread([this] { Loop(); });
+}
+
+void TPtySimulator::Stop() {
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard lock(callsMutex_);
+        stopping_ = true;
+    }
+    const uint64_t one = 1;
+    (void)!write(wakeFd_, &one, sizeof one);
+    thread_.join();
+    close(wakeFd_);
+    wakeFd_ = -1;
+    ClosePty();
+}
+
+std::string TPtySimulator::PortPath() {
+    std::string path;
+    Call([&] { path = path_; });
+    return path;
+}
+
+void TPtySimulator::SetLinkFaults(const TLinkFaults& faults) {
+    Call([&] { faults_ = faults; });
+}
+
+void TPtySimulator::Vanish() {
+    Call([&] {
+        Log("-- vanished");
+        ClosePty();
+    });
+}
+
+void TPtySimulator::Return() {
+    Call([&] {
+        if (master_ >= 0) return;
+        OpenPty();
+        Log("-- back on " + path_);
+    });
+}
+
+void TPtySimulator::Call(const std::function<void()>& work) {
+    std::packaged_task<void()> task(work);
+    std::future<void> done = task.get_future();
+    {
+        std::unique_lock lock(callsMutex_);
+        if (!running_ || std::this_thread::get_id() == thread_.get_id()) {
+            lock.unlock();
+            task();
+            done.get();
+            return;
+        }
+        calls_.push_back(std::move(task));
+    }
+    const uint64_t one = 1;
+    (void)!write(wakeFd_, &one, sizeof one);
+    done.get();
+}
+
+void TPtySimulator::OpenPty() {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master < 0) ThrowErrno("posix_openpt");
+    char name[128];
+    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name)) {
+        const int error = errno;
+        close(master);
+        throw std::system_error(error, std::generic_category(), "pseudo-terminal setup");
+    }
+    const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    bool ok = slave >= 0 && tcgetattr(slave, &raw) == 0;
+    if (ok) {
+        cfmakeraw(&raw);
+        ok = tcsetattr(slave, TCSANOW, &raw) == 0;
+    }
+    if (!ok) {
+        const int error = errno;
+        if (slave >= 0) close(slave);
+        close(master);
+        throw std::system_error(error, std::generic_category(), "pseudo-terminal slave");
+    }
+    master_ = master;
+    slaveKeeper_ = slave;
+    path_ = name;
+    if (registerPort_) RegisterVirtualPort(path_);
+}
+
+void TPtySimulator::ClosePty() {
+    if (master_ < 0) return;
+    if (registerPort_) UnregisterVirtualPort(path_);
+    close(slaveKeeper_);
+    close(master_);
+    master_ = slaveKeeper_ = -1;
+    path_.clear();
+    outgoing_.clear();
+}
+
+void TPtySimulator::UpdateNow() {
+    const uint32_t raw = clock_.Now();
+    now_ += static_cast<int32_t>(raw - lastRaw_);
+    lastRaw_ = raw;
+}
+
+bool TPtySimulator::RunCalls() {
+    std::deque<std::packaged_task<void()>> calls;
+    bool stopping = false;
+    {
+        std::lock_guard lock(callsMutex_);
+        calls.swap(calls_);
+        stopping = stopping_;
+        if (stopping) running_ = false;
+    }
+    for (auto& call : calls) call();
+    return !stopping;
+}
+
+void TPtySimulator::Loop() {
+    char buffer[4096];
+    while (RunCalls()) {
+        UpdateNow();
+        const int64_t next = Tick(now_);
+        Flush();
+        const int64_t due = outgoing_.empty() ? next : std::min(next, outgoing_.front().due);
+        int timeout = -1;
+        if (due != kNever) {
+            const int64_t wait = std::clamp<int64_t>(due - now_, 0, INT_MAX);
+            timeout = clock_.RealSleep(static_cast<uint32_t>(wait));
+        }
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {master_, POLLIN, 0}};
+        const int count = poll(fds, master_ >= 0 ? 2 : 1, timeout);
+        if (count <= 0) continue;  // time-out, or EINTR: look at the schedule again
+        if (fds[0].revents & POLLIN) {
+            uint64_t value;
+            (void)!read(wakeFd_, &value, sizeof value);
+        }
+        if (master_ >= 0 && (fds[1].revents & POLLIN)) {
+            const ssize_t n = read(master_, buffer, sizeof buffer);
+            if (n > 0) {
+                UpdateNow();
+                const std::string_view bytes(buffer, static_cast<size_t>(n));
+                Log("<- " + ToHex(bytes));
+                Received(bytes);
+            }
+        }
+    }
+}
+
+void TPtySimulator::Send(std::string frame, bool answer) {
+    if (master_ < 0) return;
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    if (faults_.dropFraction > 0 && chance(random_) < faults_.dropFraction) {
+        Log("-- dropped " + ToHex(frame));
+        return;
+    }
+    if (faults_.garbage) {
+        std::uniform_int_distribution<int> count(1, 4);
+        std::uniform_int_distribution<int> value(0, 255);
+        std::string noise;
+        for (int n = count(random_); n > 0;) {
+            const auto b = static_cast<char>(value(random_));
+            if (static_cast<uint8_t>(b) == frameStart_) continue;
+            noise += b;
+            --n;
+        }
+        frame.insert(0, noise);
+    }
+    TOutgoing out{now_ + (answer ? faults_.replyDelayMs : 0), {}};
+    if (faults_.splitMaxChunk > 0) {
+        std::uniform_int_distribution<size_t> size(1, faults_.splitMaxChunk);
+        for (size_t at = 0; at < frame.size();) {
+            const size_t n = std::min(size(random_), frame.size() - at);
+            out.chunks.push_back(frame.substr(at, n));
+            at += n;
+        }
+    } else {
+        out.chunks.push_back(std::move(frame));
+    }
+    outgoing_.push_back(std::move(out));
+}
+
+void TPtySimulator::Flush() {
+    // Chunks of a split frame leave at least 1 ms apart so that a reader sees them in
+    // separate reads; later frames wait behind them, as on a real line.
+    while (!outgoing_.empty() && outgoing_.front().due <= now_) {
+        TOutgoing& front = outgoing_.front();
+        Write(front.chunks.front());
+        front.chunks.pop_front();
+        if (front.chunks.empty()) {
+            outgoing_.pop_front();
+        } else {
+            front.due = now_ + 1;
+            return;
+        }
+    }
+}
+
+void TPtySimulator::Write(const std::string& bytes) {
+    if (master_ < 0) return;
+    const ssize_t n = write(master_, bytes.data(), bytes.size());
+    const size_t written = n > 0 ? static_cast<size_t>(n) : 0;
+    if (written > 0) Log("-> " + ToHex(std::string_view(bytes).substr(0, written)));
+    // Nobody drains the slave: the line is full and the rest is lost, as on a real line.
+    if (written < bytes.size()) Log("-- line full, lost " + ToHex(bytes.substr(written)));
+}
+
+void TPtySimulator::Log(const std::string& line) const {
+    if (log_) log_(line);
+}
+
+}  // namespace wct::sim

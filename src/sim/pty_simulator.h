@@ -1,0 +1,127 @@
+// What every device simulator has in common: the master side of a pseudo-terminal whose
+// slave path is served as the device's serial port, one thread that plays the device,
+// an outgoing line that can be made unreliable on demand, and a hex log.
+//
+// Threads. The simulator thread owns the pseudo-terminal, the outgoing queue and the
+// whole device state of the derived simulator. Every public operation (here and in the
+// derived classes) may be called from any thread: it is handed to the simulator thread
+// and waits until done, so callers never see half-applied changes. Before Start and
+// after Stop such calls run on the caller's thread. The only lock guards that hand-over
+// queue. The log sink runs on the simulator thread.
+//
+// Vanish closes the master; the slave path stops working at once (readers get an error
+// or hang-up). Return opens a new pseudo-terminal: the slave path usually changes, so a
+// client must ask PortPath() again.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <limits>
+#include <mutex>
+#include <random>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "sim/sim_clock.h"
+
+namespace wct::sim {
+
+// Faults of the outgoing line, shared by all simulators.
+struct TLinkFaults {
+    double dropFraction = 0;   // share of outgoing frames that are never sent, 0 to 1
+    uint32_t replyDelayMs = 0; // answers to requests leave this much later (clock ms)
+    size_t splitMaxChunk = 0;  // above 0: frames go out in chunks of 1 to this many bytes
+    bool garbage = false;      // 1 to 4 noise bytes, never a start byte, before each frame
+};
+
+using TLogSink = std::function<void(const std::string& line)>;
+
+struct TSimSettings {
+    TSimClock* clock = nullptr;  // DefaultClock() when null; must outlive the simulator
+    TLogSink log;                // received and sent bytes in hex, and what was ignored
+    bool registerPort = false;   // list the slave path among the in-process virtual ports
+    uint32_t seed = 1;           // for the random choices of faults and ride profiles
+};
+
+// Uppercase hex pairs without separators.
+std::string ToHex(std::string_view bytes);
+
+class TPtySimulator {
+public:
+    virtual ~TPtySimulator();
+    TPtySimulator(const TPtySimulator&) = delete;
+    TPtySimulator& operator=(const TPtySimulator&) = delete;
+
+    // Opens the pseudo-terminal (raw mode) and starts the thread. Throws std::system_error.
+    void Start();
+    // Stops and joins the thread; the pseudo-terminal is closed.
+    void Stop();
+
+    // The slave path to open as the serial port; empty while vanished or not started.
+    std::string PortPath();
+    void SetLinkFaults(const TLinkFaults& faults);
+    void Vanish();
+    // Throws std::system_error when no pseudo-terminal can be opened.
+    void Return();
+
+protected:
+    static constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+
+    // `frameStart` is the byte that garbage never contains.
+    TPtySimulator(const TSimSettings& settings, uint8_t frameStart);
+
+    // Simulator thread. Derived destructors must call Stop() first.
+    virtual void Received(std::string_view bytes) = 0;
+    // Does the work due at `now` (ms since construction) and returns when the next is due.
+    virtual int64_t Tick(int64_t now) = 0;
+
+    // Queues a frame for the line, through the link faults. `answer` marks replies to a
+    // request (the ones the reply delay holds back). Frames leave in order.
+    void Send(std::string frame, bool answer);
+    int64_t Now() const { return now_; }
+    std::mt19937& Random() { return random_; }
+    void Log(const std::string& line) const;
+    // Runs `work` on the simulator thread and waits for it (see the header comment).
+    void Call(const std::function<void()>& work);
+
+private:
+    struct TOutgoing {
+        int64_t due;
+        std::deque<std::string> chunks;
+    };
+
+    void OpenPty();
+    void ClosePty();
+    void Loop();
+    void UpdateNow();
+    bool RunCalls();
+    void Flush();
+    void Write(const std::string& bytes);
+
+    TSimClock& clock_;
+    TLogSink log_;
+    bool registerPort_;
+    uint8_t frameStart_;
+    std::mt19937 random_;
+
+    // Simulator thread.
+    int master_ = -1;
+    int slaveKeeper_ = -1;  // our own slave descriptor: no hang-up between clients
+    std::string path_;
+    uint32_t lastRaw_;
+    int64_t now_ = 0;
+    TLinkFaults faults_;
+    std::deque<TOutgoing> outgoing_;
+
+    int wakeFd_ = -1;
+    std::thread thread_;
+    std::mutex callsMutex_;  // protects calls_, running_ and stopping_
+    std::deque<std::packaged_task<void()>> calls_;
+    bool running_ = false;
+    bool stopping_ = false;
+};
+
+}  // namespace wct::sim
