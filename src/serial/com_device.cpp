@@ -1,0 +1,200 @@
+#include "serial/com_device.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace wct {
+
+int TComDevice::Open(const std::string& path) {
+    Close();
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    if (!isatty(fd) || ioctl(fd, TIOCEXCL) != 0) {
+        int error = isatty(fd) ? errno : ENOTTY;
+        ::close(fd);
+        return error;
+    }
+    fd_ = fd;
+    return 0;
+}
+
+void TComDevice::Close() {
+    if (fd_ < 0) return;
+    AbandonAll();
+    {
+        std::lock_guard lock(mutex_);
+        input_.clear();
+        txEmptyWanted_ = false;
+    }
+    ::close(fd_);
+    fd_ = -1;
+}
+
+void TComDevice::SetInputCapacity(int bytes) {
+    std::lock_guard lock(mutex_);
+    inputCapacity_ = bytes;
+}
+
+void TComDevice::SetDiscardNull(bool discard) {
+    std::lock_guard lock(mutex_);
+    discardNull_ = discard;
+}
+
+int TComDevice::Compact(char* buffer, int count) const {
+    if (!discardNull_) return count;
+    return static_cast<int>(std::remove(buffer, buffer + count, '\0') - buffer);
+}
+
+TComDevice::TFill TComDevice::FillInput(char eventChar) {
+    TFill fill;
+    std::lock_guard lock(mutex_);
+    char chunk[4096];
+    while (static_cast<int>(input_.size()) < inputCapacity_) {
+        size_t room = std::min(sizeof chunk, static_cast<size_t>(inputCapacity_) - input_.size());
+        ssize_t n = ::read(fd_, chunk, room);
+        if (n == 0 || (n < 0 && errno == EIO)) {
+            fill.hungUp = true;
+            break;
+        }
+        if (n < 0) break;  // EAGAIN: drained; EINTR: the next wake-up retries
+        int kept = Compact(chunk, static_cast<int>(n));
+        if (std::find(chunk, chunk + kept, eventChar) != chunk + kept) fill.eventChar = true;
+        input_.append(chunk, static_cast<size_t>(kept));
+        fill.added += kept;
+    }
+    fill.queued = static_cast<int>(input_.size());
+    return fill;
+}
+
+bool TComDevice::InputFull() {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(input_.size()) >= inputCapacity_;
+}
+
+int TComDevice::InputCapacity() {
+    std::lock_guard lock(mutex_);
+    return inputCapacity_;
+}
+
+int TComDevice::TakeInput(char* buffer, int count) {
+    std::lock_guard lock(mutex_);
+    int taken = std::min(count, static_cast<int>(input_.size()));
+    std::copy_n(input_.begin(), taken, buffer);
+    input_.erase(0, static_cast<size_t>(taken));
+    while (taken < count) {
+        ssize_t n = ::read(fd_, buffer + taken, static_cast<size_t>(count - taken));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) break;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        taken += Compact(buffer + taken, static_cast<int>(n));
+    }
+    return taken;
+}
+
+int TComDevice::InputCount() {
+    std::lock_guard lock(mutex_);
+    int waiting = 0;
+    if (ioctl(fd_, FIONREAD, &waiting) != 0) return -1;
+    return static_cast<int>(input_.size()) + waiting;
+}
+
+std::shared_ptr<TWriteOp> TComDevice::Write(const char* data, int count) {
+    auto op = std::make_shared<TWriteOp>();
+    op->size = count;
+    std::lock_guard lock(mutex_);
+    txEmptyWanted_ = true;
+    output_.push_back({op, std::string(data, static_cast<size_t>(count)), 0});
+    FlushLocked();
+    return op;
+}
+
+TWriteOp TComDevice::State(const std::shared_ptr<TWriteOp>& op) {
+    std::lock_guard lock(mutex_);
+    return *op;
+}
+
+bool TComDevice::FlushOutput() {
+    std::lock_guard lock(mutex_);
+    return FlushLocked();
+}
+
+bool TComDevice::FlushLocked() {
+    while (!output_.empty()) {
+        TSegment& front = output_.front();
+        while (front.offset < front.bytes.size()) {
+            ssize_t n = ::write(fd_, front.bytes.data() + front.offset,
+                                front.bytes.size() - front.offset);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EAGAIN) return false;
+            if (n < 0) {
+                // The device refuses output (gone): every queued write ends in failure.
+                int error = errno;
+                for (TSegment& segment : output_) {
+                    segment.op->error = error;
+                    segment.op->done = true;
+                }
+                output_.clear();
+                return true;
+            }
+            front.offset += static_cast<size_t>(n);
+            front.op->written += static_cast<int>(n);
+        }
+        front.op->done = true;
+        output_.pop_front();
+    }
+    return true;
+}
+
+bool TComDevice::OutputPending() {
+    std::lock_guard lock(mutex_);
+    return !output_.empty();
+}
+
+void TComDevice::Abandon(const std::shared_ptr<TWriteOp>& op) {
+    std::lock_guard lock(mutex_);
+    op->done = true;
+    std::erase_if(output_, [&](const TSegment& segment) { return segment.op == op; });
+}
+
+void TComDevice::AbandonAll() {
+    std::lock_guard lock(mutex_);
+    for (TSegment& segment : output_) segment.op->done = true;
+    output_.clear();
+}
+
+bool TComDevice::TakeTxEmpty(int& drainMs) {
+    drainMs = -1;
+    std::lock_guard lock(mutex_);
+    if (!txEmptyWanted_ || !output_.empty()) return false;
+    int unsent = 0;
+    // A driver that cannot say (a pseudo-terminal may not) is taken as drained.
+    if (ioctl(fd_, TIOCOUTQ, &unsent) == 0 && unsent > 0) {
+        // About a byte per millisecond at 9600 bit/s; faster lines are asked again sooner
+        // than needed, which costs a wake-up, never a byte.
+        drainMs = std::clamp(unsent / 10, 1, 50);
+        return false;
+    }
+    txEmptyWanted_ = false;
+    return true;
+}
+
+int TComDevice::PurgeInput() {
+    std::lock_guard lock(mutex_);
+    input_.clear();
+    return tcflush(fd_, TCIFLUSH) == 0 ? 0 : errno;
+}
+
+int TComDevice::PurgeOutput() {
+    std::lock_guard lock(mutex_);
+    for (TSegment& segment : output_) segment.op->done = true;
+    output_.clear();
+    return tcflush(fd_, TCOFLUSH) == 0 ? 0 : errno;
+}
+
+}  // namespace wct

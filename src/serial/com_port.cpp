@@ -1,0 +1,748 @@
+#include "serial/com_port.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "common/tick_count.h"
+#include "common/user_messages.h"
+#include "serial/com_thread.h"
+
+namespace wct {
+namespace {
+
+constexpr std::array<const char*, 16> kBaudRateTexts = {
+    "Custom", "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",
+    "14400",  "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
+constexpr std::array<int, 16> kBaudRateValues = {0,     110,   300,   600,   1200,   2400,
+                                                 4800,  9600,  14400, 19200, 38400,  56000,
+                                                 57600, 115200, 128000, 256000};
+constexpr std::array<const char*, 3> kStopBitsTexts = {"1", "1.5", "2"};
+constexpr std::array<const char*, 4> kDataBitsTexts = {"5", "6", "7", "8"};
+constexpr std::array<const char*, 5> kParityTexts = {"None", "Odd", "Even", "Mark", "Space"};
+constexpr std::array<const char*, 4> kFlowControlTexts = {"Hardware", "Software", "None",
+                                                          "Custom"};
+// Names of the stored form.
+constexpr std::array<const char*, 16> kBaudRateNames = {
+    "brCustom", "br110",   "br300",   "br600",   "br1200",   "br2400",   "br4800",   "br9600",
+    "br14400",  "br19200", "br38400", "br56000", "br57600",  "br115200", "br128000", "br256000"};
+constexpr std::array<const char*, 3> kStopBitsNames = {"sbOneStopBit", "sbOne5StopBits",
+                                                       "sbTwoStopBits"};
+constexpr std::array<const char*, 4> kDataBitsNames = {"dbFive", "dbSix", "dbSeven", "dbEight"};
+constexpr std::array<const char*, 5> kParityNames = {"prNone", "prOdd", "prEven", "prMark",
+                                                     "prSpace"};
+constexpr std::array<const char*, 3> kDtrNames = {"dtrDisable", "dtrEnable", "dtrHandshake"};
+constexpr std::array<const char*, 4> kRtsNames = {"rtsDisable", "rtsEnable", "rtsHandshake",
+                                                  "rtsToggle"};
+constexpr std::array<const char*, 3> kSyncNames = {"smThreadSync", "smWindowSync", "smNone"};
+constexpr std::array<const char*, 10> kEventNames = {
+    "evRxChar", "evTxEmpty", "evRxFlag", "evRing",  "evBreak",
+    "evCTS",    "evDSR",     "evError",  "evRLSD",  "evRx80Full"};
+
+bool SameAsciiText(const std::string& a, const char* b) {
+    size_t n = std::strlen(b);
+    if (a.size() != n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        auto up = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+        if (up(a[i]) != up(b[i])) return false;
+    }
+    return true;
+}
+
+template <typename E, size_t N>
+E FromText(const std::array<const char*, N>& texts, const std::string& text, E fallback) {
+    for (size_t i = 0; i < N; ++i)
+        if (SameAsciiText(text, texts[i])) return static_cast<E>(i);
+    return fallback;
+}
+
+// Standard termios speeds; anything else goes through termios2.
+speed_t StandardSpeed(int rate) {
+    switch (rate) {
+        case 110: return B110;
+        case 300: return B300;
+        case 600: return B600;
+        case 1200: return B1200;
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        case 115200: return B115200;
+        case 230400: return B230400;
+        case 460800: return B460800;
+        case 921600: return B921600;
+        default: return B0;
+    }
+}
+
+// Flag bits of the device control block.
+constexpr uint32_t kBinary = 0x0001, kParity = 0x0002, kOutxCts = 0x0004, kOutxDsr = 0x0008,
+                   kDsrSensitivity = 0x0040, kTxContinue = 0x0080, kOutX = 0x0100,
+                   kInX = 0x0200, kErrorChar = 0x0400, kNull = 0x0800;
+constexpr std::array<uint32_t, 3> kDtrField = {0x0000, 0x0010, 0x0020};
+constexpr std::array<uint32_t, 4> kRtsField = {0x0000, 0x1000, 0x2000, 0x3000};
+
+void SetModemLine(int fd, int line, bool on) {
+    // A device without modem lines refuses; that is not a failure of the settings.
+    ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
+}
+
+bool NoModemLines(int error) { return error == ENOTTY || error == EINVAL || error == EIO; }
+
+}  // namespace
+
+std::string BaudRateToText(TBaudRate value) { return kBaudRateTexts[value]; }
+std::string StopBitsToText(TStopBits value) { return kStopBitsTexts[value]; }
+std::string DataBitsToText(TDataBits value) { return kDataBitsTexts[value]; }
+std::string ParityToText(TParityBits value) { return kParityTexts[value]; }
+std::string FlowControlToText(TFlowControl value) { return kFlowControlTexts[value]; }
+TBaudRate TextToBaudRate(const std::string& text) {
+    return FromText(kBaudRateTexts, text, br9600);
+}
+TStopBits TextToStopBits(const std::string& text) {
+    return FromText(kStopBitsTexts, text, sbOneStopBit);
+}
+TDataBits TextToDataBits(const std::string& text) {
+    return FromText(kDataBitsTexts, text, dbEight);
+}
+TParityBits TextToParity(const std::string& text) { return FromText(kParityTexts, text, prNone); }
+TFlowControl TextToFlowControl(const std::string& text) {
+    return FromText(kFlowControlTexts, text, fcCustom);
+}
+int BaudRateValue(TBaudRate value) { return kBaudRateValues[value]; }
+
+// ---- Sub-objects ----------------------------------------------------------------------
+
+void TComTimeouts::Set(int& field, int value) {
+    if (field == value) return;
+    field = value;
+    if (port_ != nullptr) port_->ApplyTimeouts();
+}
+
+void TComTimeouts::CopyFrom(const TComTimeouts& other) {
+    readInterval_ = other.readInterval_;
+    readTotalMultiplier_ = other.readTotalMultiplier_;
+    readTotalConstant_ = other.readTotalConstant_;
+    writeTotalMultiplier_ = other.writeTotalMultiplier_;
+    writeTotalConstant_ = other.writeTotalConstant_;
+    if (port_ != nullptr) port_->ApplyTimeouts();
+}
+
+void TComTimeouts::DefineProperties(TPropertyList& properties) {
+    auto add = [&](const char* name, int& field, int def) {
+        properties.AddInteger(
+            name, [&field] { return field; },
+            [this, &field](int64_t v) { Set(field, static_cast<int>(v)); }, def);
+    };
+    add("ReadInterval", readInterval_, -1);
+    add("ReadTotalMultiplier", readTotalMultiplier_, 0);
+    add("ReadTotalConstant", readTotalConstant_, 0);
+    add("WriteTotalMultiplier", writeTotalMultiplier_, 100);
+    add("WriteTotalConstant", writeTotalConstant_, 1000);
+}
+
+void TComParity::SetBits(TParityBits value) { port_->SetLineField(bits_, value); }
+void TComParity::SetCheck(bool value) { port_->SetLineField(check_, value); }
+void TComParity::SetReplace(bool value) { port_->SetLineField(replace_, value); }
+void TComParity::SetReplaceChar(uint8_t value) { port_->SetLineField(replaceChar_, value); }
+
+void TComParity::CopyFrom(const TComParity& other) {
+    bits_ = other.bits_;
+    check_ = other.check_;
+    replace_ = other.replace_;
+    replaceChar_ = other.replaceChar_;
+    port_->ApplyLineSettings();
+}
+
+void TComParity::DefineProperties(TPropertyList& properties) {
+    properties.AddEnum(
+        "Bits", kParityNames, [this] { return static_cast<int>(bits_); },
+        [this](int v) { SetBits(static_cast<TParityBits>(v)); }, prNone);
+    properties.AddBoolean(
+        "Check", [this] { return check_; }, [this](bool v) { SetCheck(v); }, false);
+    properties.AddBoolean(
+        "Replace", [this] { return replace_; }, [this](bool v) { SetReplace(v); }, false);
+    properties.AddInteger(
+        "ReplaceChar", [this] { return replaceChar_; },
+        [this](int64_t v) { SetReplaceChar(static_cast<uint8_t>(v)); }, 0);
+}
+
+void TComBuffer::Set(int& field, int bytes) {
+    if (bytes > 0 && bytes % 2 == 1) --bytes;
+    if (field == bytes) return;
+    field = bytes;
+    port_->ApplyBuffer();
+}
+void TComBuffer::SetInputSize(int bytes) { Set(inputSize_, bytes); }
+void TComBuffer::SetOutputSize(int bytes) { Set(outputSize_, bytes); }
+
+void TComBuffer::CopyFrom(const TComBuffer& other) {
+    inputSize_ = other.inputSize_;
+    outputSize_ = other.outputSize_;
+    port_->ApplyBuffer();
+}
+
+void TComBuffer::DefineProperties(TPropertyList& properties) {
+    properties.AddInteger(
+        "InputSize", [this] { return inputSize_; },
+        [this](int64_t v) { SetInputSize(static_cast<int>(v)); }, 1024);
+    properties.AddInteger(
+        "OutputSize", [this] { return outputSize_; },
+        [this](int64_t v) { SetOutputSize(static_cast<int>(v)); }, 1024);
+}
+
+void TComFlowControl::Reapply() { port_->ApplyLineSettings(); }
+
+TFlowControl TComFlowControl::FlowControl() const {
+    if (controlRTS_ == rtsHandshake && outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_)
+        return fcHardware;
+    if (controlRTS_ == rtsDisable && !outCTSFlow_ && xonXoffIn_ && xonXoffOut_) return fcSoftware;
+    if (controlRTS_ == rtsDisable && !outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_) return fcNone;
+    return fcCustom;
+}
+
+void TComFlowControl::SetFlowControl(TFlowControl value) {
+    if (value != fcCustom) {
+        controlRTS_ = rtsDisable;
+        outCTSFlow_ = false;
+        xonXoffIn_ = false;
+        xonXoffOut_ = false;
+        if (value == fcHardware) {
+            controlRTS_ = rtsHandshake;
+            outCTSFlow_ = true;
+        } else if (value == fcSoftware) {
+            xonXoffIn_ = true;
+            xonXoffOut_ = true;
+        }
+    }
+    Reapply();
+}
+
+void TComFlowControl::CopyFrom(const TComFlowControl& other) {
+    outCTSFlow_ = other.outCTSFlow_;
+    outDSRFlow_ = other.outDSRFlow_;
+    controlDTR_ = other.controlDTR_;
+    controlRTS_ = other.controlRTS_;
+    xonXoffOut_ = other.xonXoffOut_;
+    xonXoffIn_ = other.xonXoffIn_;
+    dsrSensitivity_ = other.dsrSensitivity_;
+    txContinueOnXoff_ = other.txContinueOnXoff_;
+    xonChar_ = other.xonChar_;
+    xoffChar_ = other.xoffChar_;
+    port_->ApplyLineSettings();
+}
+
+void TComFlowControl::DefineProperties(TPropertyList& properties) {
+    auto flag = [&](const char* name, bool& field) {
+        properties.AddBoolean(
+            name, [&field] { return field; }, [this, &field](bool v) { Set(field, v); }, false);
+    };
+    flag("OutCTSFlow", outCTSFlow_);
+    flag("OutDSRFlow", outDSRFlow_);
+    properties.AddEnum(
+        "ControlDTR", kDtrNames, [this] { return static_cast<int>(controlDTR_); },
+        [this](int v) { SetControlDTR(static_cast<TDTRFlowControl>(v)); }, dtrDisable);
+    properties.AddEnum(
+        "ControlRTS", kRtsNames, [this] { return static_cast<int>(controlRTS_); },
+        [this](int v) { SetControlRTS(static_cast<TRTSFlowControl>(v)); }, rtsDisable);
+    flag("XonXoffOut", xonXoffOut_);
+    flag("XonXoffIn", xonXoffIn_);
+    flag("DSRSensitivity", dsrSensitivity_);
+    flag("TxContinueOnXoff", txContinueOnXoff_);
+    properties.AddInteger(
+        "XonChar", [this] { return xonChar_; },
+        [this](int64_t v) { SetXonChar(static_cast<uint8_t>(v)); }, 17);
+    properties.AddInteger(
+        "XoffChar", [this] { return xoffChar_; },
+        [this](int64_t v) { SetXoffChar(static_cast<uint8_t>(v)); }, 19);
+}
+
+// ---- Async records --------------------------------------------------------------------
+
+void NewAsyncRecord(PAsync& record) { record = new TAsyncRecord(); }
+
+void FreeAsyncRecord(PAsync& record) {
+    delete record;
+    record = nullptr;
+}
+
+// ---- Port -----------------------------------------------------------------------------
+
+TCustomComPort::TCustomComPort(TComponent* owner) : TComponent(owner) {}
+
+TCustomComPort::~TCustomComPort() {
+    // Links and lamps hear of our end while the port is still whole.
+    BeginDestruction();
+    Close();
+    retiring_.clear();
+}
+
+bool TCustomComPort::CanApply() const {
+    return connected_ && updateCount_ == 0 && !Designing() && !Loading();
+}
+
+std::string TCustomComPort::DevicePath() const {
+    return port_.find('/') == std::string::npos ? "/dev/" + port_ : port_;
+}
+
+template <typename T>
+void TCustomComPort::SetLineField(T& field, T value) {
+    if (field == value) return;
+    field = value;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetConnected(bool value) {
+    if (Loading()) {
+        connectOnLoad_ = value;
+        return;
+    }
+    if (value == connected_) return;
+    if (value)
+        Open();
+    else
+        Close();
+}
+
+void TCustomComPort::Loaded() {
+    TComponent::Loaded();
+    if (!connectOnLoad_) return;
+    connectOnLoad_ = false;
+    try {
+        Open();
+    } catch (const std::exception& error) {
+        UserMessages().ShowException(error);
+    }
+}
+
+void TCustomComPort::SetBaudRate(TBaudRate value) { SetLineField(baudRate_, value); }
+void TCustomComPort::SetCustomBaudRate(int value) { SetLineField(customBaudRate_, value); }
+void TCustomComPort::SetStopBits(TStopBits value) { SetLineField(stopBits_, value); }
+void TCustomComPort::SetDataBits(TDataBits value) { SetLineField(dataBits_, value); }
+void TCustomComPort::SetDiscardNull(bool value) { SetLineField(discardNull_, value); }
+void TCustomComPort::SetEventChar(char value) { SetLineField(eventChar_, value); }
+
+void TCustomComPort::SetPort(const std::string& value) {
+    if (value == port_) return;
+    port_ = value;
+    if (connected_) {
+        Close();
+        Open();
+    }
+}
+
+void TCustomComPort::SetSyncMethod(TSyncMethod value) {
+    if (value == syncMethod_) return;
+    if (connected_) throw EComPort(ceConnChangeProp);
+    syncMethod_ = value;
+}
+
+void TCustomComPort::EndUpdate() {
+    if (updateCount_ == 0) return;
+    if (--updateCount_ == 0) ApplySettings();
+}
+
+void TCustomComPort::ApplySettings() {
+    ApplyBuffer();
+    ApplyLineSettings();
+    ApplyTimeouts();
+}
+
+void TCustomComPort::ApplyBuffer() {
+    if (!CanApply()) return;
+    // The emulated driver queue: the event thread stops taking bytes from the tty at this
+    // size, which leaves the rest to the kernel and the flow control.
+    if (buffer_.InputSize() <= 0 || buffer_.OutputSize() <= 0) throw EComPort(ceSetupComFailed, EINVAL);
+    device_.SetInputCapacity(buffer_.InputSize());
+    WakeEventThread();
+}
+
+void TCustomComPort::ApplyTimeouts() {
+    if (!CanApply()) return;
+    appliedTimeouts_.CopyFrom(timeouts_);
+}
+
+TDeviceControl TCustomComPort::DeviceControl() const {
+    TDeviceControl dcb;
+    dcb.baudRate = baudRate_ == brCustom ? customBaudRate_ : BaudRateValue(baudRate_);
+    dcb.flags = kBinary;
+    if (parity_.Check()) dcb.flags |= kParity;
+    if (parity_.Check() && parity_.Replace()) {
+        dcb.flags |= kErrorChar;
+        dcb.errorChar = parity_.ReplaceChar();
+    }
+    const TComFlowControl& flow = flowControl_;
+    if (flow.OutCTSFlow()) dcb.flags |= kOutxCts;
+    if (flow.OutDSRFlow()) dcb.flags |= kOutxDsr;
+    dcb.flags |= kDtrField[flow.ControlDTR()] | kRtsField[flow.ControlRTS()];
+    if (flow.DSRSensitivity()) dcb.flags |= kDsrSensitivity;
+    if (flow.TxContinueOnXoff()) dcb.flags |= kTxContinue;
+    if (flow.XonXoffOut()) dcb.flags |= kOutX;
+    if (flow.XonXoffIn()) dcb.flags |= kInX;
+    if (discardNull_) dcb.flags |= kNull;
+    dcb.xonLim = buffer_.InputSize() / 4;
+    dcb.xoffLim = buffer_.InputSize() / 4;
+    dcb.byteSize = 5 + dataBits_;
+    dcb.parity = parity_.Bits();
+    dcb.stopBits = stopBits_;
+    dcb.xonChar = flow.XonChar();
+    dcb.xoffChar = flow.XoffChar();
+    dcb.evtChar = eventChar_;
+    return dcb;
+}
+
+void TCustomComPort::ApplyLineSettings() {
+    if (!CanApply()) return;
+    const TDeviceControl dcb = DeviceControl();
+    const int fd = device_.Fd();
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) RaiseComPortErrno(ceSetStateFailed);
+    cfmakeraw(&tio);
+    tio.c_iflag = 0;
+    if (dcb.flags & kParity) tio.c_iflag |= INPCK;
+    if (dcb.flags & kOutX) tio.c_iflag |= IXON;
+    if (dcb.flags & kInX) tio.c_iflag |= IXOFF;
+    // Windows resumes output on any character only with this flag; termios calls it IXANY.
+    if (dcb.flags & kTxContinue) tio.c_iflag |= IXANY;
+    constexpr std::array<tcflag_t, 4> kSizes = {CS5, CS6, CS7, CS8};
+    tio.c_cflag = CREAD | kSizes[static_cast<size_t>(dcb.byteSize - 5)];
+    // Without DSR/carrier sensitivity the line's control signals must not block I/O.
+    if (!(dcb.flags & (kOutxDsr | kDsrSensitivity))) tio.c_cflag |= CLOCAL;
+    if (dcb.parity != prNone) tio.c_cflag |= PARENB;
+    if (dcb.parity == prOdd || dcb.parity == prMark) tio.c_cflag |= PARODD;
+    if (dcb.parity == prMark || dcb.parity == prSpace) tio.c_cflag |= CMSPAR;
+    // termios knows 1 or 2 stop bits; a UART sends 1.5 for "2" at five data bits.
+    if (dcb.stopBits != sbOneStopBit) tio.c_cflag |= CSTOPB;
+    if ((dcb.flags & kOutxCts) || flowControl_.ControlRTS() == rtsHandshake)
+        tio.c_cflag |= CRTSCTS;
+    tio.c_cc[VSTART] = static_cast<cc_t>(dcb.xonChar);
+    tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.xoffChar);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    const speed_t speed = StandardSpeed(dcb.baudRate);
+    if (speed != B0 && (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0))
+        RaiseComPortErrno(ceSetStateFailed);
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) RaiseComPortErrno(ceSetStateFailed);
+    if (speed == B0) {
+        if (int error = linux_serial::SetArbitraryBaudRate(fd, dcb.baudRate); error != 0)
+            throw EComPort(ceSetStateFailed, error);
+    }
+    if (flowControl_.ControlDTR() != dtrHandshake)
+        SetModemLine(fd, TIOCM_DTR, flowControl_.ControlDTR() == dtrEnable);
+    if (flowControl_.ControlRTS() == rtsEnable || flowControl_.ControlRTS() == rtsDisable)
+        SetModemLine(fd, TIOCM_RTS, flowControl_.ControlRTS() == rtsEnable);
+    device_.SetDiscardNull(discardNull_);
+}
+
+void TCustomComPort::Open() {
+    if (connected_ || Designing()) return;
+    ReapRetiredThreads();
+    if (OnBeforeOpen) OnBeforeOpen(this);
+    if (int error = device_.Open(DevicePath()); error != 0) throw EComPort(ceOpenFailed, error);
+    connected_ = true;
+    try {
+        ApplySettings();
+    } catch (...) {
+        device_.Close();
+        connected_ = false;
+        throw;
+    }
+    linux_serial::ReadLineCounters(device_.Fd(), lineCounters_);
+    if (!events_.Empty()) eventThread_ = std::make_unique<TComThread>(*this);
+    AfterOpenNotifications();
+}
+
+void TCustomComPort::Close() {
+    if (!connected_ || Designing()) return;
+    BeforeCloseNotifications();
+    try {
+        AbortAllIo();
+    } catch (const EComPort&) {
+        // Every bound port (framer, lamp) closes whatever the driver says.
+        if (!Destroying() && links_.empty()) throw;
+    }
+    StopEventThread();
+    device_.Close();
+    connected_ = false;
+    NotifyLinks(&TComLink::ConnSignal, false);
+    if (OnAfterClose) OnAfterClose(this);
+}
+
+void TCustomComPort::StopEventThread() {
+    if (!eventThread_) return;
+    if (dispatchDepth_ > 0 || eventThread_->OnThisThread()) {
+        // Closed from one of its own deliveries: the thread ends once that returns, and
+        // is joined later.
+        eventThread_->RequestStop();
+        retiring_.push_back(std::move(eventThread_));
+        return;
+    }
+    eventThread_->Stop();
+    eventThread_.reset();
+    ReapRetiredThreads();
+}
+
+void TCustomComPort::ReapRetiredThreads() {
+    if (dispatchDepth_ > 0) return;
+    for (auto& thread : retiring_)
+        if (thread->OnThisThread()) return;
+    retiring_.clear();
+}
+
+void TCustomComPort::WakeEventThread() {
+    if (eventThread_) eventThread_->Wake();
+}
+
+// ---- I/O ------------------------------------------------------------------------------
+
+int TCustomComPort::WriteAsync(const void* buffer, int count, PAsync record) {
+    if (record == nullptr) throw EComPort(ceInvalidAsync);
+    record->Kind = akWrite;
+    record->Data.assign(static_cast<const char*>(buffer), static_cast<size_t>(std::max(count, 0)));
+    record->write = device_.Write(record->Data.data(), static_cast<int>(record->Data.size()));
+    const TWriteOp state = device_.State(record->write);
+    if (state.error != 0) throw EComPort(ceWriteFailed, state.error);
+    WakeEventThread();
+    NotifyLinks(&TComLink::TxSignal, true);
+    return state.done ? state.written : 0;
+}
+
+int TCustomComPort::WriteTextAsync(const std::string& text, PAsync record) {
+    if (text.empty()) return 0;
+    return WriteAsync(text.data(), static_cast<int>(text.size()), record);
+}
+
+int TCustomComPort::WriteText(const std::string& text) {
+    PAsync record = nullptr;
+    NewAsyncRecord(record);
+    try {
+        WriteTextAsync(text, record);
+        int written = text.empty() ? 0 : WaitAsync(record);
+        FreeAsyncRecord(record);
+        return written;
+    } catch (...) {
+        FreeAsyncRecord(record);
+        throw;
+    }
+}
+
+int TCustomComPort::ReadAsync(void* buffer, int count, PAsync record) {
+    if (record == nullptr) throw EComPort(ceInvalidAsync);
+    record->Kind = akRead;
+    record->Data.clear();
+    record->write.reset();
+    record->readBuffer = static_cast<char*>(buffer);
+    record->readCount = std::max(count, 0);
+    int n = device_.TakeInput(record->readBuffer, record->readCount);
+    if (n < 0) RaiseComPortErrno(ceReadFailed);
+    record->readDone = n;
+    // Room was made in the input queue; the event thread may take more from the tty.
+    WakeEventThread();
+    return n;
+}
+
+int TCustomComPort::ReadTextAsync(std::string& text, int count, PAsync record) {
+    text.resize(static_cast<size_t>(std::max(count, 0)));
+    if (count <= 0) return 0;
+    return ReadAsync(text.data(), count, record);
+}
+
+int TCustomComPort::Read(void* buffer, int count) {
+    PAsync record = nullptr;
+    NewAsyncRecord(record);
+    try {
+        ReadAsync(buffer, count, record);
+        int read = WaitAsync(record);
+        FreeAsyncRecord(record);
+        return read;
+    } catch (...) {
+        FreeAsyncRecord(record);
+        throw;
+    }
+}
+
+int TCustomComPort::ReadText(std::string& text, int count) {
+    text.resize(static_cast<size_t>(std::max(count, 0)));
+    int read = count > 0 ? Read(text.data(), count) : 0;
+    text.resize(static_cast<size_t>(read));
+    return read;
+}
+
+namespace {
+
+// Waits up to `ms` (10 ms at most, so a deadline on the tick counter is seen) for the
+// device to become readable or writable.
+void WaitDevice(int fd, short events, int ms) {
+    pollfd pfd{fd, events, 0};
+    int rc;
+    do {
+        rc = poll(&pfd, 1, std::clamp(ms, 0, 10));
+    } while (rc < 0 && errno == EINTR);
+}
+
+bool Expired(uint32_t start, int64_t limit) {
+    return limit > 0 && static_cast<int64_t>(GetTickCount() - start) >= limit;
+}
+
+}  // namespace
+
+int TCustomComPort::WaitAsync(PAsync record) {
+    if (record == nullptr) throw EComPort(ceInvalidAsync);
+    const uint32_t start = GetTickCount();
+    const TComTimeouts& t = appliedTimeouts_;
+    if (record->Kind == akWrite) {
+        if (!record->write) return 0;
+        const std::shared_ptr<TWriteOp> op = record->write;
+        const int64_t limit = static_cast<int64_t>(t.WriteTotalMultiplier()) * op->size +
+                              t.WriteTotalConstant();
+        for (;;) {
+            device_.FlushOutput();
+            if (device_.State(op).done) break;
+            if (Expired(start, limit)) {
+                // Like an expired write time-out: the operation ends with what it wrote.
+                device_.Abandon(op);
+                break;
+            }
+            WaitDevice(device_.Fd(), POLLOUT, limit > 0 ? static_cast<int>(limit) : 10);
+        }
+        const TWriteOp state = device_.State(op);
+        if (state.error != 0) throw EComPort(ceWriteFailed, state.error);
+        NotifyLinks(&TComLink::TxData, record->Data.data(), state.written);
+        return state.written;
+    }
+    // Read: with ReadInterval -1 and no totals a read returns at once with what is there.
+    const bool atOnce = t.ReadInterval() == -1 && t.ReadTotalMultiplier() == 0 &&
+                        t.ReadTotalConstant() == 0;
+    const int64_t limit =
+        static_cast<int64_t>(t.ReadTotalMultiplier()) * record->readCount + t.ReadTotalConstant();
+    uint32_t lastByte = start;
+    while (!atOnce && record->readDone < record->readCount && !Expired(start, limit)) {
+        if (t.ReadInterval() > 0 && record->readDone > 0 &&
+            Expired(lastByte, t.ReadInterval()))
+            break;
+        WaitDevice(device_.Fd(), POLLIN, limit > 0 ? static_cast<int>(limit) : 10);
+        int n = device_.TakeInput(record->readBuffer + record->readDone,
+                                  record->readCount - record->readDone);
+        if (n < 0) RaiseComPortErrno(ceReadFailed);
+        if (n > 0) lastByte = GetTickCount();
+        record->readDone += n;
+    }
+    if (PendingInputCount() == 0) NotifyLinks(&TComLink::RxSignal, false);
+    return record->readDone;
+}
+
+int TCustomComPort::PendingInputCount() {
+    int count = device_.InputCount();
+    if (count < 0) RaiseComPortErrno(ceClearComFailed);
+    TakeLineErrors();
+    return count;
+}
+
+void TCustomComPort::PurgeBuffers(bool input, bool output) {
+    if (input) {
+        if (int error = device_.PurgeInput(); error != 0) throw EComPort(cePurgeFailed, error);
+    }
+    if (output) {
+        if (int error = device_.PurgeOutput(); error != 0) throw EComPort(cePurgeFailed, error);
+    }
+}
+
+void TCustomComPort::AbortAllIo() {
+    if (!device_.IsOpen()) throw EComPort(cePurgeFailed, EBADF);
+    device_.AbandonAll();
+}
+
+TModemSignals TCustomComPort::ModemSignals() {
+    int bits = 0;
+    if (ioctl(device_.Fd(), TIOCMGET, &bits) != 0) {
+        if (device_.IsOpen() && NoModemLines(errno)) return {};
+        RaiseComPortErrno(ceModemStatFailed);
+    }
+    TModemSignals signals;
+    if (bits & TIOCM_CTS) signals.Include(sigCts);
+    if (bits & TIOCM_DSR) signals.Include(sigDsr);
+    if (bits & TIOCM_RI) signals.Include(sigRing);
+    if (bits & TIOCM_CD) signals.Include(sigRlsd);
+    return signals;
+}
+
+TComErrors TCustomComPort::TakeLineErrors() {
+    if (!device_.IsOpen()) throw EComPort(ceClearComFailed, EBADF);
+    linux_serial::TLineCounters now;
+    if (linux_serial::ReadLineCounters(device_.Fd(), now) != 0) return {};
+    TComErrors errors;
+    if (now.frame != lineCounters_.frame) errors.Include(errFraming);
+    if (now.parity != lineCounters_.parity && parity_.Check()) errors.Include(errParity);
+    if (now.overrun != lineCounters_.overrun) errors.Include(errOverrun);
+    if (now.brk != lineCounters_.brk) errors.Include(errBreak);
+    if (now.bufOverrun != lineCounters_.bufOverrun) errors.Include(errInputOverflow);
+    lineCounters_ = now;
+    return errors;
+}
+
+void TCustomComPort::RegisterLink(TComLink* link) {
+    if (link == nullptr || std::find(links_.begin(), links_.end(), link) != links_.end())
+        throw EComPort(ceRegFailed);
+    links_.push_back(link);
+    RecomputeDataLink();
+}
+
+void TCustomComPort::UnregisterLink(TComLink* link) {
+    auto it = std::find(links_.begin(), links_.end(), link);
+    if (it == links_.end()) throw EComPort(ceRegFailed);
+    links_.erase(it);
+    RecomputeDataLink();
+}
+
+void TCustomComPort::RecomputeDataLink() {
+    hasDataLink_ = std::any_of(links_.begin(), links_.end(),
+                               [](const TComLink* link) { return bool(link->RxData); });
+}
+
+// ---- Stored form ----------------------------------------------------------------------
+
+void TComPort::DefineProperties(TPropertyList& properties) {
+    properties.AddBoolean(
+        "Connected", [this] { return Connected(); }, [this](bool v) { SetConnected(v); }, false);
+    properties.AddEnum(
+        "BaudRate", kBaudRateNames, [this] { return static_cast<int>(BaudRate()); },
+        [this](int v) { SetBaudRate(static_cast<TBaudRate>(v)); }, br9600);
+    properties.AddInteger(
+        "CustomBaudRate", [this] { return CustomBaudRate(); },
+        [this](int64_t v) { SetCustomBaudRate(static_cast<int>(v)); }, 9600);
+    properties.AddString(
+        "Port", [this] { return Port(); }, [this](const std::string& v) { SetPort(v); },
+        std::string("COM1"));
+    properties.AddObject("Parity", Parity());
+    properties.AddEnum(
+        "StopBits", kStopBitsNames, [this] { return static_cast<int>(StopBits()); },
+        [this](int v) { SetStopBits(static_cast<TStopBits>(v)); }, sbOneStopBit);
+    properties.AddEnum(
+        "DataBits", kDataBitsNames, [this] { return static_cast<int>(DataBits()); },
+        [this](int v) { SetDataBits(static_cast<TDataBits>(v)); }, dbEight);
+    properties.AddBoolean(
+        "DiscardNull", [this] { return DiscardNull(); }, [this](bool v) { SetDiscardNull(v); },
+        false);
+    properties.AddInteger(
+        "EventChar", [this] { return static_cast<uint8_t>(EventChar()); },
+        [this](int64_t v) { SetEventChar(static_cast<char>(v)); }, 0);
+    properties.AddSet(
+        "Events", kEventNames, [this] { return Events().Bits(); },
+        [this](uint32_t v) { SetEvents(TComEvents::FromBits(v)); }, kAllComEvents.Bits());
+    properties.AddObject("Buffer", Buffer());
+    properties.AddObject("FlowControl", FlowControl());
+    properties.AddObject("Timeouts", Timeouts());
+    properties.AddEnum(
+        "SyncMethod", kSyncNames, [this] { return static_cast<int>(SyncMethod()); },
+        [this](int v) { SetSyncMethod(static_cast<TSyncMethod>(v)); }, smThreadSync);
+}
+
+}  // namespace wct

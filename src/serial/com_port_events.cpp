@@ -1,0 +1,116 @@
+// The port's event handlers and open/close notifications: what a delivered batch of line
+// events does to the port's events and links.
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "common/main_thread.h"
+#include "serial/com_port.h"
+
+namespace wct {
+namespace {
+
+constexpr std::array<TComEvent, 10> kDispatchOrder = {
+    evError, evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full};
+
+}  // namespace
+
+void TCustomComPort::DispatchEvents(TComEvents events) {
+    // Only main-thread deliveries count: a Close made inside one cannot join the thread
+    // that waits for it (smNone deliveries are on that thread itself, seen by its id).
+    const int depth = MainThread().IsMainThread() ? 1 : 0;
+    dispatchDepth_ += depth;
+    try {
+        for (TComEvent event : kDispatchOrder)
+            if (events.Contains(event)) HandleEvent(event);
+    } catch (...) {
+        dispatchDepth_ -= depth;
+        throw;
+    }
+    dispatchDepth_ -= depth;
+}
+
+void TCustomComPort::HandleEvent(TComEvent event) {
+    switch (event) {
+        case evError: {
+            TComErrors errors = TakeLineErrors();
+            if (!errors.Empty() && OnError) OnError(this, errors);
+            break;
+        }
+        case evRxChar: ReceiveData(); break;
+        case evTxEmpty:
+            NotifyLinks(&TComLink::TxSignal, false);
+            NotifyLinks(&TComLink::TxEmptySignal);
+            if (OnTxEmpty) OnTxEmpty(this);
+            break;
+        case evBreak:
+            if (OnBreak) OnBreak(this);
+            break;
+        case evRing:
+            NotifyLinks(&TComLink::RingSignal);
+            if (OnRing) OnRing(this);
+            break;
+        case evCTS: ReportModemSignal(sigCts, ModemSignals().Contains(sigCts)); break;
+        case evDSR: ReportModemSignal(sigDsr, ModemSignals().Contains(sigDsr)); break;
+        case evRxFlag:
+            NotifyLinks(&TComLink::RxFlagSignal);
+            if (OnRxFlag) OnRxFlag(this);
+            break;
+        case evRLSD: ReportModemSignal(sigRlsd, ModemSignals().Contains(sigRlsd)); break;
+        case evRx80Full:
+            if (OnRx80Full) OnRx80Full(this);
+            break;
+    }
+}
+
+void TCustomComPort::ReceiveData() {
+    int count = PendingInputCount();
+    if (count <= 0) return;
+    NotifyLinks(&TComLink::RxSignal, true);
+    if (hasDataLink_) {
+        std::vector<char> bytes(static_cast<size_t>(count));
+        // The bytes counted are in the queue or the tty already, so this does not wait.
+        count = Read(bytes.data(), count);
+        if (OnRxBuf) OnRxBuf(this, bytes.data(), count);
+        NotifyLinks(&TComLink::RxData, bytes.data(), count);
+        return;
+    }
+    if (OnRxChar) OnRxChar(this, count);
+}
+
+void TCustomComPort::ReportModemSignal(TModemSignal signal, bool on) {
+    switch (signal) {
+        case sigCts:
+            NotifyLinks(&TComLink::CtsSignal, on);
+            if (OnCTSChange) OnCTSChange(this, on);
+            break;
+        case sigDsr:
+            NotifyLinks(&TComLink::DsrSignal, on);
+            if (OnDSRChange) OnDSRChange(this, on);
+            break;
+        case sigRlsd:
+            NotifyLinks(&TComLink::RlsdSignal, on);
+            if (OnRLSDChange) OnRLSDChange(this, on);
+            break;
+        case sigRing: break;
+    }
+}
+
+void TCustomComPort::AfterOpenNotifications() {
+    NotifyLinks(&TComLink::ConnSignal, true);
+    if (OnAfterOpen) OnAfterOpen(this);
+    for (TModemSignal signal : {sigCts, sigDsr, sigRlsd})
+        ReportModemSignal(signal, ModemSignals().Contains(signal));
+}
+
+void TCustomComPort::BeforeCloseNotifications() {
+    NotifyLinks(&TComLink::CtsSignal, false);
+    NotifyLinks(&TComLink::DsrSignal, false);
+    NotifyLinks(&TComLink::RlsdSignal, false);
+    if (OnCTSChange) OnCTSChange(this, false);
+    if (OnDSRChange) OnDSRChange(this, false);
+    if (OnRLSDChange) OnRLSDChange(this, false);
+    if (OnBeforeClose) OnBeforeClose(this);
+}
+
+}  // namespace wct
