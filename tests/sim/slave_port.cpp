@@ -85,9 +85,10 @@ short TSlavePort::Poll(int ms) {
     return poll(&pfd, 1, ms) > 0 ? pfd.revents : 0;
 }
 
-int TSlavePort::ReadError() {
+bool TSlavePort::LineEnded() {
     char buffer[64];
-    return read(fd_, buffer, sizeof buffer) < 0 && errno != EAGAIN ? errno : 0;
+    const ssize_t n = read(fd_, buffer, sizeof buffer);
+    return n == 0 || (n < 0 && errno != EAGAIN);
 }
 
 std::vector<std::string> DongleFrames(const std::string& bytes) {
@@ -100,6 +101,28 @@ std::vector<std::string> DongleFrames(const std::string& bytes) {
         at = bytes.find('\x3E', at + length);
     }
     return frames;
+}
+
+}  // namespace wct::sim::test
+
+namespace wct::sim::test {
+
+std::function<void(const std::string&)> TLogLines::Sink() {
+    return [this](const std::string& line) {
+        std::lock_guard lock(mutex_);
+        lines_.push_back(line);
+        added_.notify_all();
+    };
+}
+
+bool TLogLines::WaitFor(const std::string& text, int ms) {
+    std::unique_lock lock(mutex_);
+    return added_.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+        for (const std::string& line : lines_) {
+            if (line.find(text) != std::string::npos) return true;
+        }
+        return false;
+    });
 }
 
 }  // namespace wct::sim::test

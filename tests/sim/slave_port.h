@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -32,8 +34,9 @@ public:
     const std::vector<std::string>& Reads() const { return reads_; }
     // The result of one poll() on the descriptor.
     short Poll(int ms);
-    // errno of a read() after the device vanished, 0 when the read gave data or nothing.
-    int ReadError();
+    // Whether a read() reports the end of the line (no data, or an error other than
+    // "try again"), as it does once the device is gone.
+    bool LineEnded();
 
 private:
     int fd_;
@@ -43,5 +46,23 @@ private:
 
 // The frames of the dongle's format in `bytes`, cut by their length byte.
 std::vector<std::string> DongleFrames(const std::string& bytes);
+
+}  // namespace wct::sim::test
+
+namespace wct::sim::test {
+
+// A simulator's log, collected for a test to look at (the sink runs on the simulator
+// thread).
+class TLogLines {
+public:
+    std::function<void(const std::string&)> Sink();
+    // Waits up to `ms` of real time for a line that contains `text`.
+    bool WaitFor(const std::string& text, int ms);
+
+private:
+    std::mutex mutex_;  // protects lines_
+    std::condition_variable added_;
+    std::vector<std::string> lines_;
+};
 
 }  // namespace wct::sim::test
