@@ -1,0 +1,79 @@
+// The tables the protocol keeps: what is known of each console, the latest measures of
+// each, and the resistance to send to each. The console and measures tables are indexed
+// directly by console ID (entry 0 of the console table is the dongle); the resistance
+// table holds console i + 1 in entry i.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace wct {
+
+struct TMiraConsoleInfo {
+    uint8_t ID = 0;
+    uint8_t Version = 0;
+    int32_t Serial = 0;
+    uint8_t FirmwareMajor = 0;
+    uint8_t FirmwareMinor = 0;
+    int32_t TotalRolls = 0;
+    bool Connected = false;
+    bool Used = false;
+    uint8_t ReadStatus = 3;   // 0 waiting, 1 data arrived, 2 timed out, 3 nothing read
+    uint8_t WriteStatus = 3;  // 4 waiting, 5 acknowledged, 2 refused or timed out
+    std::array<uint8_t, 8> Data{};
+    int32_t DataCount = 0;
+    uint8_t KeysTestStatus = 0;  // 0 waiting, 1 acknowledged, 2 refused or timed out
+    uint8_t CardioTestStatus = 0;
+    uint8_t ClockTriggerStatus = 0;
+    uint8_t SignalsTestStatus = 0;
+};
+
+using TMiraConsolesInformation = std::vector<TMiraConsoleInfo>;
+
+// Console table fields that SetConsoleField can set.
+enum class TMiraConsoleField { ID, Version, Serial, Connected, TotalRolls, Used,
+                               FirmwareMajor, FirmwareMinor };
+
+// Sets one field of entry `id`, growing the table to id + 1 entries when needed.
+// One-byte fields keep the low eight bits of `value`.
+void SetConsoleField(TMiraConsolesInformation& table, uint8_t id, TMiraConsoleField field,
+                     int32_t value);
+
+struct TMiraConsoleMeasure {
+    uint8_t ConsoleID = 0;  // 0 in entries no console reported into
+    uint16_t Rpm = 0;
+    uint8_t HeartRate = 0;
+    uint8_t Cadence = 0;
+    uint8_t Keys = 0;
+    double Revolutions = 0;  // accumulated while the rolls are started
+    uint32_t MeasureTick = 0;  // tick of this console's previous measures; 0 before the first
+};
+
+// The measures table. Copies share one live table: a copy handed out with an event, or
+// kept by a rider device, sees every later update.
+struct TMiraWirelessConsoleMeasures {
+    std::shared_ptr<std::vector<TMiraConsoleMeasure>> Measures =
+        std::make_shared<std::vector<TMiraConsoleMeasure>>();
+    std::vector<TMiraConsoleMeasure>& operator*() const { return *Measures; }
+    std::vector<TMiraConsoleMeasure>* operator->() const { return Measures.get(); }
+};
+
+enum TMiraRollState : uint8_t { rsStopped = 1, rsPaused = 2, rsStarted = 3 };
+
+// Decodes a valid measures frame with at least five payload bytes into its console's
+// entry (growing the table as needed) and integrates roll revolutions while `rollState`
+// is rsStarted. `now` is the tick count read just before. Returns the console ID.
+uint8_t DecodeMeasures(const TMiraWirelessConsoleMeasures& table, std::string_view packet,
+                       TMiraRollState rollState, uint32_t now);
+
+struct TMiraConsoleResistance {
+    uint8_t Resistance = 0;
+    uint8_t Auxiliary = 0;  // kept per console, never sent
+};
+
+using TMiraConsolesResistance = std::vector<TMiraConsoleResistance>;
+
+}  // namespace wct

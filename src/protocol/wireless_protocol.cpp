@@ -1,0 +1,370 @@
+// Construction, connection, the dongle and console searches, the send path and the trace.
+#include "protocol/wireless_protocol.h"
+
+#include <chrono>
+
+#include "common/locale_info.h"
+#include "common/main_thread.h"
+#include "common/tick_count.h"
+#include "protocol/progress_bar.h"
+#include "protocol/wireless_frame.h"
+#include "serial/hex.h"
+#include "serial/port_inventory.h"
+
+namespace wct {
+
+TMiraWirelessProtocol::TMiraWirelessProtocol(TComponent* owner) : TComponent(owner) {
+    framer_ = new TComDataPacket(this);
+    NewAsyncRecord(asyncRecord_);
+    resistanceTimer_ = new TQuilThreadTimer(this);
+    resistanceTimer_->OnTimer = [this](TComponent*) { SendResistances(); };
+    resistanceTimer_->SetThreadPriority(tpHighest);
+    Reset();
+}
+
+TMiraWirelessProtocol::~TMiraWirelessProtocol() {
+    BeginDestruction();
+    FreeAsyncRecord(asyncRecord_);
+}
+
+void TMiraWirelessProtocol::DefineProperties(TPropertyList& p) {
+    p.AddString("PortDef", [this] { return portDef_; },
+                [this](const std::string& v) { portDef_ = v; }, std::nullopt);
+    p.AddBoolean("DebugTime", [this] { return debugTime_; }, [this](bool v) { debugTime_ = v; },
+                 false);
+    p.AddBoolean("DebugNoData", [this] { return debugNoData_; },
+                 [this](bool v) { debugNoData_ = v; }, false);
+    p.AddBoolean("DisplayMessage", [this] { return displayMessage_; },
+                 [this](bool v) { displayMessage_ = v; }, false);
+    p.AddInteger("ResistanceInterval", [this] { return resistanceInterval_; },
+                 [this](int64_t v) { SetResistanceInterval(static_cast<uint32_t>(v)); }, 1000);
+    p.AddInteger("DisconDelayBetweenCloseOpenPort", [this] { return disconDelay_; },
+                 [this](int64_t v) { disconDelay_ = static_cast<int>(v); }, 300);
+    p.AddBoolean("AutoConnection", [this] { return autoConnection_; },
+                 [this](bool v) { autoConnection_ = v; }, false);
+    // The declared default differs from the value a new component has (15000), so a
+    // stored 30000 is not written and loads back as 15000.
+    p.AddInteger("TimeToWaitAddNewConsole", [this] { return timeToWaitAddNewConsole_; },
+                 [this](int64_t v) { timeToWaitAddNewConsole_ = static_cast<int>(v); }, 30000);
+    p.AddInteger("ReplyTimeOut", [this] { return replyTimeOut_; },
+                 [this](int64_t v) { replyTimeOut_ = static_cast<int>(v); }, 15000);
+}
+
+void TMiraWirelessProtocol::Notification(TComponent* component, TOperation operation) {
+    TComponent::Notification(component, operation);
+    if (operation == TOperation::opRemove && component == port_) {
+        port_ = nullptr;
+        ownsPort_ = false;
+        connected_ = false;
+    }
+}
+
+void TMiraWirelessProtocol::Reset() {
+    if (port_ != nullptr && port_->Connected()) port_->Close();
+    connected_ = false;
+    lastMeasure_->clear();
+    resistances_.clear();
+    consoles_.clear();
+    numberOfConsole_ = 0;
+    opened_ = false;
+    disconDelay_ = 300;
+    resistanceInterval_ = 1000;  // the timer keeps its own interval until the next write
+    timeToWaitAddNewConsole_ = 15000;
+    replyTimeOut_ = 15000;
+    debugTime_ = false;
+    debugNoData_ = false;
+    rollState_ = rsStopped;
+}
+
+void TMiraWirelessProtocol::SetPort(TComPort* port) {
+    if (port == port_) return;
+    if (port_ != nullptr) {
+        port_->RemoveFreeNotification(this);
+        if (ownsPort_) delete port_;
+    }
+    port_ = port;
+    ownsPort_ = false;
+    if (port_ != nullptr) port_->FreeNotification(this);
+}
+
+void TMiraWirelessProtocol::SetResistanceInterval(uint32_t value) {
+    resistanceInterval_ = value;
+    resistanceTimer_->SetInterval(value);
+}
+
+bool TMiraWirelessProtocol::CreateDefaultPort() {
+    try {
+        auto* port = new TComPort(this);
+        port->SetBaudRate(br115200);
+        port->SetDataBits(dbEight);
+        port->SetStopBits(sbOneStopBit);
+        port->Parity().SetBits(prNone);
+        port->Parity().SetCheck(true);
+        port->Parity().SetReplace(false);
+        port->SetEvents(TComEvents{evRxChar, evRxFlag});
+        port->SetEventChar(0);
+        port->SetDiscardNull(false);
+        TComFlowControl& flow = port->FlowControl();
+        flow.SetOutCTSFlow(true);
+        flow.SetOutDSRFlow(false);
+        flow.SetControlDTR(dtrDisable);
+        flow.SetControlRTS(rtsHandshake);
+        flow.SetXonXoffIn(false);
+        flow.SetXonXoffOut(false);
+        flow.SetXonChar(17);
+        flow.SetXoffChar(19);
+        flow.SetTxContinueOnXoff(false);
+        flow.SetDSRSensitivity(false);
+        port->Buffer().SetInputSize(1024);
+        port->Buffer().SetOutputSize(1024);
+        port->Timeouts().SetReadInterval(-1);
+        port->Timeouts().SetReadTotalMultiplier(0);
+        port->Timeouts().SetReadTotalConstant(0);
+        port->Timeouts().SetWriteTotalMultiplier(100);
+        port->Timeouts().SetWriteTotalConstant(1000);
+        port->SetSyncMethod(smThreadSync);
+        port->SetPort("COM1");
+        port_ = port;
+        ownsPort_ = true;
+        port_->FreeNotification(this);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void TMiraWirelessProtocol::PortOpened() {
+    connected_ = true;
+    if (OnConnection) OnConnection();
+}
+
+bool TMiraWirelessProtocol::ConnectDongle() {
+    if (connected_) {
+        connected_ = false;
+        if (port_ != nullptr) port_->Close();
+    }
+    if (port_ == nullptr && !CreateDefaultPort()) return false;
+
+    port_->OnAfterOpen = [this](TComponent*) { PortOpened(); };
+    framer_->SetComPort(port_);
+    framer_->SetStartString(std::string(1, static_cast<char>(kFrameStart)));
+    framer_->SetCaseInsensitive(true);
+    framer_->SetIncludeStrings(true);
+    framer_->SetSize(0);
+    framer_->SetStopString(std::string(1, static_cast<char>(kFrameStop)));
+    framer_->OnPacket = [this](TComponent* sender, const std::string& packet) {
+        PacketReceived(sender, packet);
+    };
+
+    try {
+        port_->Open();
+        WaitWithMessages(static_cast<uint32_t>(disconDelay_));
+        RequestVersion(0);
+        WaitWithMessages(200);
+        // Any version answer fills entry 0; an earlier connection's table also counts.
+        if (consoles_.empty()) connected_ = false;
+    } catch (const std::exception&) {
+        connected_ = false;
+    }
+
+    if (debugMemo_ != nullptr) {
+        if (debugTime_) debugMemo_->Add(LocaleInfo().DateTimeText(std::chrono::system_clock::now()));
+        debugMemo_->Add((connected_ ? "Connection done " : "Connection Failed ") + port_->Port());
+    }
+    if (connected_) {
+        SetConsoleField(consoles_, 0, TMiraConsoleField::Connected, 1);
+        RequestSerial(0);
+    }
+    return connected_;
+}
+
+void TMiraWirelessProtocol::ReportStatus(TMiraProgressBar& bar, TMiraConnectionStatus status) {
+    if (OnConnectionStatus)
+        OnConnectionStatus(bar.Max(), bar.Position(), status, port_ != nullptr ? port_->Port() : "");
+}
+
+bool TMiraWirelessProtocol::FindDongle() {
+    if (port_ == nullptr && !CreateDefaultPort()) return false;
+    if (!portDef_.empty()) port_->SetPort(portDef_);
+
+    auto bar = CreateProgressBar();
+    bar->SetDisplayFlag(displayMessage_);
+    bar->SetPosition(bar->Max());
+    bar->SetText("Finding USB dongle..." + port_->Port());
+    bar->Show();
+    ReportStatus(*bar, cnsDongleSearch);
+    if (ConnectDongle()) {
+        bar->SetText("Found on " + port_->Port());
+        ReportStatus(*bar, cnsDongleFound);
+        WaitWithMessages(800);
+        bar->Close();
+        return true;
+    }
+
+    const std::vector<std::string> names = FindSerialPorts();
+    bar->SetMax(static_cast<int>(names.size()));
+    bool found = false;
+    for (size_t i = 0; i < names.size() && !found; ++i) {
+        const std::string& name = names[i];
+        bar->SetText("Finding USB dongle..." + name);
+        bar->SetPosition(static_cast<int>(i + 1));
+        bar->Show();
+        ReportStatus(*bar, cnsDongleSearch);
+        try {
+            port_->SetPort(name);
+        } catch (const std::exception&) {
+            // Renaming an open port reopens it; a failure there is a port without dongle.
+        }
+        if (ConnectDongle()) {
+            bar->SetText("Found on " + name);
+            ReportStatus(*bar, cnsDongleFound);
+            found = true;
+        } else {
+            port_->SetConnected(false);
+            bar->SetText("Not Found on " + name);
+            ReportStatus(*bar, cnsDongleNotFound);
+        }
+        WaitWithMessages(800);
+        bar->Close();
+    }
+    return found;
+}
+
+void TMiraWirelessProtocol::Disconnect() {
+    if (port_ != nullptr && port_->Connected()) port_->Close();
+    Reset();
+    Trace("Dongle disconnected!");
+}
+
+uint8_t TMiraWirelessProtocol::FindConsole(int& version, int& serial) {
+    version = -1;
+    serial = -1;
+    auto bar = CreateProgressBar();
+    bar->SetDisplayFlag(displayMessage_);
+    bar->SetText("Wireless Console search...");
+    bar->SetMax(timeToWaitAddNewConsole_ / 1000);
+    ReportStatus(*bar, cnsConsoleSearch);
+    bar->Show();
+
+    if (!connected_) {
+        if (!FindDongle()) {
+            bar->Close();
+            return 0;
+        }
+        WaitWithMessages(200);
+        OpenRegistration();
+    }
+
+    uint8_t result = 0;
+    const uint32_t start = GetTickCount();
+    for (;;) {
+        MainThread().ProcessMessages();
+        for (size_t id = 1; id < consoles_.size(); ++id) {
+            if (!consoles_[id].Connected || consoles_[id].Used) continue;
+            const auto console = static_cast<uint8_t>(id);
+            RequestSerial(console);
+            WaitWithMessages(400);
+            RequestVersion(console);
+            WaitWithMessages(400);
+            // The waits above ran handlers; the table may have grown, but never shrinks.
+            result = console;
+            version = consoles_[id].Version;
+            serial = consoles_[id].Serial;
+            consoles_[id].Used = true;
+            break;
+        }
+        const uint32_t now = GetTickCount();
+        bar->SetPosition(static_cast<int>((now - start) / 1000));
+        ReportStatus(*bar, cnsConsoleSearch);
+        if (result != 0) break;
+        if (now - start >= static_cast<uint32_t>(timeToWaitAddNewConsole_)) break;
+        if (static_cast<int32_t>(now) < static_cast<int32_t>(start)) break;
+    }
+
+    if (result != 0) {
+        bar->SetText("Console Found");
+        ReportStatus(*bar, cnsConsoleFound);
+    } else {
+        bar->SetText("Console not Found");
+        ReportStatus(*bar, cnsConsoleNotFound);
+    }
+    WaitWithMessages(800);
+    bar->Close();
+    return result;
+}
+
+bool TMiraWirelessProtocol::IsConsoleConnected(uint8_t id) const {
+    return id < consoles_.size() && consoles_[id].Connected;
+}
+
+void TMiraWirelessProtocol::OpenRegistration() {
+    SendCommand(mcOpenRegistration, 0, " Open Console Registration");
+    opened_ = true;
+}
+
+void TMiraWirelessProtocol::CloseRegistration() {
+    SendCommand(mcCloseRegistration, 0, " Close Console Registration");
+    opened_ = false;
+}
+
+// ---- Send path and trace -------------------------------------------------------------
+
+void TMiraWirelessProtocol::Trace(const std::string& text) {
+    if (debugMemo_ != nullptr) debugMemo_->Add(text);
+}
+
+void TMiraWirelessProtocol::TraceFrame(const char* direction, const std::string& frame,
+                                       const std::string& text) {
+    if (debugMemo_ == nullptr) return;
+    std::string line;
+    if (debugTime_) line = LocaleInfo().TimeText(std::chrono::system_clock::now());
+    debugMemo_->Add(line + direction + BytesToHex(frame) + text);
+}
+
+void TMiraWirelessProtocol::SendFrame(const std::string& frame, const std::string& text) {
+    if (!connected_) return;
+    if (!(debugNoData_ && text.find("Send resistance") != std::string::npos))
+        TraceFrame("->", frame, text);
+    try {
+        if (port_ == nullptr) throw EComPort(ceWriteFailed);
+        port_->PurgeBuffers(false, true);
+        port_->WriteTextAsync(frame, asyncRecord_);
+    } catch (const std::exception&) {
+        if (debugTime_)
+            Trace(LocaleInfo().TimeText(std::chrono::system_clock::now()) +
+                  " ## Error in port writing");
+        else
+            Trace("## Error in port writing");
+        RecoverPort();
+    }
+}
+
+void TMiraWirelessProtocol::RecoverPort() {
+    // ConnectDongle sends a frame; if that write fails too, the outer recovery reports
+    // it instead of recursing without end.
+    if (recovering_) return;
+    recovering_ = true;
+    try {
+        if (port_ != nullptr) port_->Close();
+    } catch (const std::exception&) {
+        // Closing a vanished device still leaves the port closed.
+    }
+    WaitWithMessages(static_cast<uint32_t>(disconDelay_));
+    if (autoConnection_) ConnectDongle();
+    recovering_ = false;
+    if (OnDisconnection) OnDisconnection();
+}
+
+void TMiraWirelessProtocol::WaitWithMessages(uint32_t ms) {
+    const uint32_t start = GetTickCount();
+    do {
+        MainThread().ProcessMessages();
+    } while (GetTickCount() - start < ms &&
+             static_cast<int32_t>(GetTickCount()) >= static_cast<int32_t>(start));
+}
+
+bool TMiraWirelessProtocol::TimedOut(uint32_t start, uint32_t limit) {
+    return GetTickCount() - start > limit;
+}
+
+}  // namespace wct

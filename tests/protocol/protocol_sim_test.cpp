@@ -1,0 +1,365 @@
+// The protocol component against the dongle simulator, over a real pseudo-terminal, in
+// virtual time: every idle turn of the main thread moves the clock a few milliseconds,
+// and the simulator runs on the same clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <mutex>
+#include <set>
+#include <iostream>
+
+#include "common/tick_count.h"
+#include "protocol/progress_bar.h"
+#include "protocol/wireless_protocol.h"
+#include "serial/hex.h"
+#include "serial/port_inventory.h"
+#include "sim/dongle_simulator.h"
+
+namespace wct {
+namespace {
+
+// Collects the simulator's log lines (written on its thread).
+class TSimLog {
+public:
+    sim::TLogSink Sink() {
+        return [this](const std::string& line) {
+            std::lock_guard lock(mutex_);
+            lines_.push_back(line);
+        };
+    }
+    std::vector<std::string> Lines() {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+    bool Contains(const std::string& text) {
+        std::lock_guard lock(mutex_);
+        return std::any_of(lines_.begin(), lines_.end(),
+                           [&](const std::string& l) { return l.find(text) != l.npos; });
+    }
+
+private:
+    std::mutex mutex_;  // protects lines_
+    std::vector<std::string> lines_;
+};
+
+sim::TDongleOptions ThreeConsoles() {
+    sim::TDongleOptions options;
+    for (uint8_t id = 1; id <= 3; ++id) options.consoles.push_back(sim::DefaultConsole(id));
+    options.consoles[2].memory[0x10] = 0xAA;
+    options.consoles[2].memory[0x11] = 0x55;
+    options.consoles[1].testAnswers[0x19] = sim::TTestAnswer::Nack;
+    options.consoles[1].testAnswers[0x17] = sim::TTestAnswer::None;
+    options.joinDelayMs = 100;
+    return options;
+}
+
+class ProtocolSimTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetPortSource([] { return std::vector<std::string>{}; });
+        protocol.SetDebugMemo(&memo);
+    }
+    void TearDown() override { SetPortSource(nullptr); }
+
+    void StartSimulator(sim::TDongleOptions options = ThreeConsoles()) {
+        sim::TSimSettings settings;
+        settings.log = simLog.Sink();
+        simulator = std::make_unique<sim::TDongleSimulator>(std::move(options), settings);
+        simulator->Start();
+        protocol.SetPortDef(simulator->PortPath());
+    }
+
+    void Connect() {
+        StartSimulator();
+        ASSERT_TRUE(protocol.FindDongle());
+    }
+
+    // Opens registration and waits until `count` consoles joined.
+    void Register(int count) {
+        protocol.OpenRegistration();
+        PumpUntil([&] { return protocol.NumberOfConsole() >= count &&
+                               protocol.IsConsoleConnected(static_cast<uint8_t>(count)); });
+        protocol.CloseRegistration();
+    }
+
+    template <typename Pred>
+    bool PumpUntil(Pred done, uint32_t ms = 20000) {
+        const uint32_t start = GetTickCount();
+        while (!done()) {
+            if (GetTickCount() - start > ms) return false;
+            MainThread().ProcessMessages();
+        }
+        return true;
+    }
+
+    bool Traced(const std::string& text) const {
+        return std::any_of(memo.lines.begin(), memo.lines.end(),
+                           [&](const std::string& l) { return l.find(text) != l.npos; });
+    }
+
+    TScopedVirtualClock clock{100000, 2};
+    TSimLog simLog;
+    std::unique_ptr<sim::TDongleSimulator> simulator;
+    TStringsMemo memo;
+    TMiraWirelessProtocol protocol;
+};
+
+TEST_F(ProtocolSimTest, FindDongleConnectsOnThePortNamedFirst) {
+    std::vector<TMiraConnectionStatus> statuses;
+    protocol.OnConnectionStatus = [&](int, int, TMiraConnectionStatus s, const std::string&) {
+        statuses.push_back(s);
+    };
+    Connect();
+    EXPECT_TRUE(protocol.Connected());
+    EXPECT_EQ(memo.lines.at(0), "->3E0A00000021 Version Req Console 0");
+    EXPECT_TRUE(Traced("<-3E0A000178" "0021 Version Nbr.= 0x78 ID = 0"));
+    EXPECT_TRUE(Traced("Connection done " + simulator->PortPath()));
+    EXPECT_TRUE(Traced("->3E0900000021 Serial Req Console 0"));
+    EXPECT_EQ(protocol.Consoles().at(0).Version, 0x78);
+    EXPECT_TRUE(protocol.IsConsoleConnected(0));
+    EXPECT_EQ(statuses, (std::vector<TMiraConnectionStatus>{cnsDongleSearch, cnsDongleFound}));
+    EXPECT_TRUE(PumpUntil([&] { return protocol.Consoles()[0].Serial != 0; }, 3000)) << memo.lines.back();
+    EXPECT_EQ(protocol.Consoles()[0].Serial, 0x0A0B0C);
+    for (auto& l : simLog.Lines()) std::cerr << "SIM " << l << "\n";
+    for (auto& l : memo.lines) std::cerr << "MEMO " << l << "\n";
+}
+
+TEST_F(ProtocolSimTest, ASilentDongleIsReportedNotFoundOnEveryPort) {
+    sim::TDongleOptions silent = ThreeConsoles();
+    silent.version.reset();
+    StartSimulator(silent);
+    const std::string path = simulator->PortPath();
+    SetPortSource([path] { return std::vector<std::string>{path, "/dev/wct-no-such-port"}; });
+    std::vector<std::pair<TMiraConnectionStatus, std::string>> reports;
+    protocol.OnConnectionStatus = [&](int, int, TMiraConnectionStatus s, const std::string& port) {
+        reports.emplace_back(s, port);
+    };
+    EXPECT_FALSE(protocol.FindDongle());
+    EXPECT_FALSE(protocol.Connected());
+    const auto notFound = std::count_if(reports.begin(), reports.end(), [](const auto& r) {
+        return r.first == cnsDongleNotFound;
+    });
+    EXPECT_EQ(notFound, 2);
+    EXPECT_TRUE(Traced("Connection Failed " + path));
+    EXPECT_TRUE(Traced("Connection Failed /dev/wct-no-such-port"));
+}
+
+TEST_F(ProtocolSimTest, WithNoPortsAndNoDongleOnTheFirstTheProgressMaximumIsZero) {
+    // Remembers the window's maximum when the search discards it.
+    struct TRecordingBar : TPlainProgressBar {
+        explicit TRecordingBar(int& max) : max_(max) {}
+        ~TRecordingBar() override { max_ = Max(); }
+        int& max_;
+    };
+    int finalMax = -1;
+    SetProgressBarFactory([&] { return std::make_unique<TRecordingBar>(finalMax); });
+    protocol.SetPortDef("/dev/wct-no-such-port");
+    EXPECT_FALSE(protocol.FindDongle());
+    SetProgressBarFactory(nullptr);
+    EXPECT_EQ(finalMax, 0);
+}
+
+TEST_F(ProtocolSimTest, ConsolesJoinAndFindConsoleHandsOutEachOnce) {
+    Connect();
+    std::vector<int> added;
+    protocol.OnConsoleAdd = [&](int id) { added.push_back(id); };
+    protocol.OpenRegistration();
+    EXPECT_TRUE(protocol.Opened());
+    EXPECT_TRUE(Traced("->3E0200000021 Open Console Registration"));
+    int version = 0, serial = 0;
+    EXPECT_EQ(protocol.FindConsole(version, serial), 1);
+    EXPECT_EQ(version, 0x10);
+    EXPECT_EQ(serial, 0x100111);
+    EXPECT_EQ(protocol.FindConsole(version, serial), 2);
+    EXPECT_EQ(protocol.FindConsole(version, serial), 3);
+    EXPECT_EQ(added, (std::vector<int>{1, 2, 3}));
+    EXPECT_TRUE(protocol.Consoles()[1].Used);
+    EXPECT_TRUE(Traced("<-3E0200010300" "21 Open Dongle Cons.Nbr.=3"));
+
+    protocol.SetTimeToWaitAddNewConsole(3000);
+    clock.SetIdleStep(20);
+    EXPECT_EQ(protocol.FindConsole(version, serial), 0);
+    EXPECT_EQ(version, -1);
+    EXPECT_EQ(serial, -1);
+    protocol.CloseRegistration();
+    EXPECT_FALSE(protocol.Opened());
+}
+
+TEST_F(ProtocolSimTest, MeasuresArriveForEveryJoinedConsole) {
+    Connect();
+    Register(3);
+    std::set<int> reporting;
+    protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t id) {
+        reporting.insert(id);
+    };
+    protocol.SetMeasure(true);
+    EXPECT_TRUE(Traced("->3E1300010100" "21 Start Measure"));
+    EXPECT_TRUE(PumpUntil([&] { return reporting.size() == 3; }, 5000));
+    EXPECT_EQ(reporting, (std::set<int>{1, 2, 3}));
+    EXPECT_GT((*protocol.LastMeasure())[2].Rpm, 0);
+    protocol.SetMeasure(false);
+    EXPECT_TRUE(Traced("->3E1300010000" "21 Stop Measure"));
+}
+
+TEST_F(ProtocolSimTest, ConsoleTestsAreTrueOnAckAndFalseOnNackOrSilence) {
+    Connect();
+    Register(3);
+    EXPECT_TRUE(protocol.TestKeys(2));
+    EXPECT_TRUE(Traced("->3E1802000000" "21 Test Keys ID_Console=2"));
+    EXPECT_TRUE(protocol.TriggerClock(1));
+    EXPECT_TRUE(Traced(" Trigger Clock ID_Console= 1"));
+    EXPECT_FALSE(protocol.TestCardio(2));
+    EXPECT_EQ(protocol.Consoles()[2].CardioTestStatus, 2);
+    EXPECT_TRUE(Traced("NACK Cmd: 19  IDConsole: 02"));
+
+    protocol.SetReplyTimeOut(2000);
+    clock.SetIdleStep(20);
+    const uint32_t start = GetTickCount();
+    EXPECT_FALSE(protocol.TestSignals(2));
+    EXPECT_GT(GetTickCount() - start, 2000u);
+    EXPECT_EQ(protocol.Consoles()[2].SignalsTestStatus, 2);
+}
+
+TEST_F(ProtocolSimTest, WaitingOperationsReturnFalseAtOnceWhenDisconnected) {
+    EXPECT_FALSE(protocol.TestKeys(1));
+    uint8_t data[8] = {};
+    EXPECT_FALSE(protocol.WriteValue(1, 0, 1, data));
+    EXPECT_FALSE(protocol.ReadValue(1, 0, 1));
+    EXPECT_TRUE(memo.lines.empty());
+    protocol.OpenRegistration();
+    EXPECT_TRUE(protocol.Opened());  // set although nothing went out
+    EXPECT_TRUE(memo.lines.empty());
+}
+
+TEST_F(ProtocolSimTest, MemoryIsReadAndWrittenWithExactFrames) {
+    Connect();
+    Register(3);
+    ASSERT_TRUE(protocol.ReadValue(3, 0x0010, 2));
+    EXPECT_TRUE(Traced("->3E0F0303001002" "0021 Read value ID_Console=3"));
+    EXPECT_TRUE(Traced("<-3E0F030302AA55" "0021 Data ID=3"));
+    EXPECT_EQ(protocol.Consoles()[3].DataCount, 2);
+    EXPECT_EQ(protocol.Consoles()[3].Data[0], 0xAA);
+
+    const uint8_t data[8] = {0x12, 0x34};
+    ASSERT_TRUE(protocol.WriteValue(3, 0x0020, 2, data));
+    EXPECT_TRUE(Traced("->3E0E0305002002123400" "21 Write value ID_Console=3"));
+    ASSERT_TRUE(protocol.ReadValue(3, 0x0020, 2));
+    EXPECT_EQ(protocol.Consoles()[3].Data[1], 0x34);
+
+    ASSERT_TRUE(protocol.WriteValue(3, 0x0030, 0, data));
+    EXPECT_TRUE(Traced("->3E0E0303003000" "0021"));
+}
+
+TEST_F(ProtocolSimTest, OversizeCountsAreRefusedWithoutSending) {
+    Connect();
+    const size_t before = memo.lines.size();
+    uint8_t data[8] = {};
+    EXPECT_FALSE(protocol.ReadValue(3, 0, 9));
+    EXPECT_FALSE(protocol.WriteValue(3, 0, 200, data));
+    ASSERT_EQ(memo.lines.size(), before + 2);
+    EXPECT_EQ(memo.lines[before], "## Read value refused: 9 bytes asked, at most 8");
+    EXPECT_EQ(memo.lines[before + 1], "## Write value refused: 200 bytes asked, at most 8");
+}
+
+TEST_F(ProtocolSimTest, TotalRollsAreAnsweredOrMinusOne) {
+    Connect();
+    Register(3);
+    EXPECT_EQ(protocol.RequestTotalRolls(1), 0);
+    EXPECT_TRUE(Traced("->3E0B01000000" "21 Request Total Rol ID Console=1"));
+    EXPECT_EQ(protocol.RequestTotalRolls(9), -1);  // no such console: no answer
+    EXPECT_EQ(protocol.Consoles().size(), 10u);
+}
+
+TEST_F(ProtocolSimTest, RemovingAllConsolesDisconnectsEveryOne) {
+    Connect();
+    Register(3);
+    protocol.RemoveConsole(255);
+    EXPECT_EQ(memo.lines.back(), "->3E06FF000000" "21  Remove All Console");
+    EXPECT_TRUE(PumpUntil([&] { return protocol.NumberOfConsole() == 0; }, 3000));
+    EXPECT_FALSE(protocol.IsConsoleConnected(1));
+    EXPECT_FALSE(protocol.IsConsoleConnected(3));
+}
+
+TEST_F(ProtocolSimTest, ResistancesGoOutInOneFrameAndNotAtAllWhenNoneAreStored) {
+    Connect();
+    Register(3);
+    protocol.SendResistances();
+    EXPECT_FALSE(Traced("Send resistance"));
+    protocol.SetConsoleResistance(1, 0x10, 0, 0);
+    protocol.SetConsoleResistance(2, 0x20, 0, 0);
+    protocol.SetConsoleResistance(3, 0x30, 0, 0);
+    protocol.SendResistances();
+    EXPECT_EQ(memo.lines.back(), "->3E1000040010203000" "21 Send resistance/s for 3console/s");
+    EXPECT_TRUE(PumpUntil([&] { return simLog.Contains("3E1000040010203000" "21"); }, 2000));
+    protocol.SetDebugNoData(true);
+    const size_t before = memo.lines.size();
+    protocol.SendResistances();
+    EXPECT_EQ(memo.lines.size(), before);
+}
+
+TEST_F(ProtocolSimTest, RollControlMovesTheStateAndSendsItsFrames) {
+    Connect();
+    Register(2);
+    protocol.SetMeasure(true);
+    PumpUntil([&] { return protocol.LastMeasure()->size() >= 3; }, 5000);
+    protocol.SetMeasure(false);
+
+    protocol.StartAllRolls();
+    EXPECT_EQ(protocol.RollState(), rsStarted);
+    EXPECT_TRUE(Traced("->3E0C01000000" "21 Reset Total Rol ID Console=1"));
+    EXPECT_TRUE(Traced("->3E0C02000000" "21 Reset Total Rol ID Console=2"));
+    EXPECT_TRUE(protocol.ResistanceTimer().Enabled());
+    EXPECT_FALSE(protocol.Opened());
+
+    protocol.PauseAllRolls();
+    EXPECT_EQ(protocol.RollState(), rsPaused);
+    EXPECT_TRUE(Traced("->3E1401010000" "21 Stop Roll ID=1"));
+    const size_t before = memo.lines.size();
+    protocol.StartAllRolls();  // from pause: state only
+    EXPECT_EQ(protocol.RollState(), rsStarted);
+    EXPECT_EQ(memo.lines.size(), before);
+
+    protocol.StopAllRolls();
+    EXPECT_EQ(protocol.RollState(), rsStopped);
+    protocol.PauseAllRolls();  // stopped: nothing
+    EXPECT_EQ(protocol.RollState(), rsStopped);
+    protocol.StopResistanceSending();
+}
+
+TEST_F(ProtocolSimTest, AWriteFailureClosesThePortAndRaisesDisconnection) {
+    Connect();
+    int disconnections = 0;
+    protocol.OnDisconnection = [&] { ++disconnections; };
+    simulator->Vanish();
+    PumpUntil([] { return false; }, 100);
+    protocol.AskNumberOfConsole();
+    EXPECT_TRUE(Traced("## Error in port writing"));
+    EXPECT_EQ(disconnections, 1);
+    EXPECT_FALSE(protocol.Port()->Connected());
+    // The failure keeps Connected: the next command fails and recovers again.
+    EXPECT_TRUE(protocol.Connected());
+    protocol.AskNumberOfConsole();
+    EXPECT_EQ(disconnections, 2);
+}
+
+TEST_F(ProtocolSimTest, ValidFramesAmongInjectedFaultsAreAllDecoded) {
+    Connect();
+    Register(3);
+    sim::TLinkFaults faults;
+    faults.garbage = true;
+    faults.splitMaxChunk = 3;
+    faults.dropFraction = 0.2;
+    simulator->SetLinkFaults(faults);
+    sim::TDongleFaults dongleFaults;
+    dongleFaults.unknownCodeFraction = 0.3;
+    simulator->SetFaults(dongleFaults);
+    int measures = 0;
+    protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t) { ++measures; };
+    protocol.SetMeasure(true);
+    EXPECT_TRUE(PumpUntil([&] { return measures >= 30; }, 20000));
+    EXPECT_TRUE(Traced("??? unknown message"));
+    protocol.SetMeasure(false);
+}
+
+}  // namespace
+}  // namespace wct
