@@ -57,11 +57,13 @@ TComDevice::TFill TComDevice::FillInput(char eventChar) {
     while (static_cast<int>(input_.size()) < inputCapacity_) {
         size_t room = std::min(sizeof chunk, static_cast<size_t>(inputCapacity_) - input_.size());
         ssize_t n = ::read(fd_, chunk, room);
-        if (n == 0 || (n < 0 && errno == EIO)) {
+        if (n < 0 && errno == EIO) {
             fill.hungUp = true;
             break;
         }
-        if (n < 0) break;  // EAGAIN: drained; EINTR: the next wake-up retries
+        // EAGAIN, or 0 from a tty set to return at once (VMIN 0): drained. EINTR: the
+        // next wake-up retries. A hang-up shows as EIO or POLLHUP, not as 0.
+        if (n <= 0) break;
         int kept = Compact(chunk, static_cast<int>(n));
         if (std::find(chunk, chunk + kept, eventChar) != chunk + kept) fill.eventChar = true;
         input_.append(chunk, static_cast<size_t>(kept));
@@ -191,10 +193,14 @@ int TComDevice::PurgeInput() {
 }
 
 int TComDevice::PurgeOutput() {
+    if (fd_ < 0) return EBADF;
+    // Only what the port still holds is dropped. Bytes the tty has accepted are left to
+    // it: on a pseudo-terminal they already sit in the peer's input, and a TCOFLUSH
+    // there would destroy frames the other end has, in effect, received.
     std::lock_guard lock(mutex_);
     for (TSegment& segment : output_) segment.op->done = true;
     output_.clear();
-    return tcflush(fd_, TCOFLUSH) == 0 ? 0 : errno;
+    return 0;
 }
 
 }  // namespace wct

@@ -71,7 +71,8 @@ public:
     // driver's output queue. `drainMs` gets how long to wait before asking again.
     bool TakeTxEmpty(int& drainMs);
 
-    // 0 or errno.
+    // 0 or errno. Input: the queue and the tty's input. Output: the writes not yet
+    // handed to the tty.
     int PurgeInput();
     int PurgeOutput();
 
