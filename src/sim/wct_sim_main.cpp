@@ -1,0 +1,226 @@
+// wct-sim: the simulators as a program. Prints the port to connect to on its first line,
+// then runs until SIGINT or SIGTERM.
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "sim/dongle_simulator.h"
+#include "sim/wired_trainer_simulator.h"
+
+namespace {
+
+using namespace wct::sim;
+
+constexpr const char* kUsage =
+    "usage: wct-sim dongle [--consoles N] [--rate HZ] [--join-delay MS] [--version BYTE]\n"
+    "                      [--no-version] [--corrupt-length FRACTION]\n"
+    "                      [--unknown-codes FRACTION] [--measures-0x21] [common options]\n"
+    "       wct-sim wired --generation G [--serial NUMBER] [--product-version BYTE]\n"
+    "                     [--silent-after S] [--speak-after S] [common options]\n"
+    "common options: [--log] [--seed N] [--drop FRACTION] [--delay MS] [--split BYTES]\n"
+    "                [--garbage] [--vanish-after S] [--back-after S]\n"
+    "Numbers are decimal or 0x-prefixed hex. S is seconds from the start; --back-after\n"
+    "and --speak-after count from the vanishing and the silence.\n";
+
+struct TUsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+double Number(const std::string& option, const std::string& text, double low, double high) {
+    double value = 0;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* first = text.data() + (hex ? 2 : 0);
+    const char* last = text.data() + text.size();
+    std::from_chars_result result{};
+    if (hex) {
+        unsigned long integer = 0;
+        result = std::from_chars(first, last, integer, 16);
+        value = static_cast<double>(integer);
+    } else {
+        result = std::from_chars(first, last, value);
+    }
+    if (text.empty() || result.ec != std::errc() || result.ptr != last || value < low ||
+        value > high) {
+        throw TUsageError(option + ": '" + text + "' is not a number from " +
+                          std::to_string(low) + " to " + std::to_string(high));
+    }
+    return value;
+}
+
+// Something the run does `at` seconds after the start.
+struct TDue {
+    double at;
+    std::function<void()> action;
+};
+
+// Waits for SIGINT or SIGTERM (blocked in every thread), running `due` on time meanwhile.
+void RunUntilStopped(const sigset_t& stopSignals, std::vector<TDue> due) {
+    std::sort(due.begin(), due.end(), [](const TDue& a, const TDue& b) { return a.at < b.at; });
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (size_t next = 0;;) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const double elapsed = static_cast<double>(now.tv_sec - start.tv_sec) +
+                               static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+        while (next < due.size() && due[next].at <= elapsed) due[next++].action();
+        const double wait = next < due.size() ? due[next].at - elapsed : 3600;
+        timespec timeout{static_cast<time_t>(wait),
+                         static_cast<long>((wait - static_cast<double>(static_cast<time_t>(wait))) * 1e9)};
+        if (sigtimedwait(&stopSignals, nullptr, &timeout) >= 0) return;
+        if (errno != EAGAIN && errno != EINTR) return;
+    }
+}
+
+int Run(int argc, char** argv) {
+    if (argc < 2) throw TUsageError("which simulator: dongle or wired?");
+    const std::string kind = argv[1];
+    if (kind != "dongle" && kind != "wired") throw TUsageError("unknown simulator '" + kind + "'");
+
+    std::map<std::string, std::string> values;
+    std::map<std::string, bool> flags;
+    const std::vector<std::string> valueOptions =
+        kind == "dongle"
+            ? std::vector<std::string>{"--consoles", "--rate", "--join-delay", "--version",
+                                       "--corrupt-length", "--unknown-codes"}
+            : std::vector<std::string>{"--generation", "--serial", "--product-version",
+                                       "--silent-after", "--speak-after"};
+    const std::vector<std::string> flagOptions =
+        kind == "dongle" ? std::vector<std::string>{"--no-version", "--measures-0x21"}
+                         : std::vector<std::string>{};
+    const std::vector<std::string> commonValues = {"--seed",  "--drop",         "--delay",
+                                                   "--split", "--vanish-after", "--back-after"};
+    auto listed = [](const std::vector<std::string>& list, const std::string& name) {
+        return std::find(list.begin(), list.end(), name) != list.end();
+    };
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (listed(valueOptions, arg) || listed(commonValues, arg)) {
+            if (i + 1 >= argc) throw TUsageError(arg + " needs a value");
+            values[arg] = argv[++i];
+        } else if (listed(flagOptions, arg) || arg == "--log" || arg == "--garbage") {
+            flags[arg] = true;
+        } else {
+            throw TUsageError("unknown option '" + arg + "' for " + kind);
+        }
+    }
+    auto number = [&](const std::string& name, double fallback, double low, double high) {
+        const auto found = values.find(name);
+        return found == values.end() ? fallback : Number(name, found->second, low, high);
+    };
+
+    TSimSettings settings;
+    settings.seed = static_cast<uint32_t>(number("--seed", 1, 0, 4294967295.0));
+    if (flags["--log"]) {
+        settings.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    }
+    TLinkFaults link;
+    link.dropFraction = number("--drop", 0, 0, 1);
+    link.replyDelayMs = static_cast<uint32_t>(number("--delay", 0, 0, 600000));
+    link.splitMaxChunk = static_cast<size_t>(number("--split", 0, 0, 4096));
+    link.garbage = flags["--garbage"];
+
+    std::unique_ptr<TPtySimulator> sim;
+    std::vector<TDue> due;
+    if (kind == "dongle") {
+        TDongleOptions options;
+        const int consoles = static_cast<int>(number("--consoles", 1, 0, 254));
+        for (int id = 1; id <= consoles; ++id) {
+            options.consoles.push_back(DefaultConsole(static_cast<uint8_t>(id)));
+        }
+        options.measureRate = number("--rate", 4, 0.1, 1000);
+        options.joinDelayMs = static_cast<uint32_t>(number("--join-delay", 300, 0, 600000));
+        if (flags["--no-version"]) {
+            if (values.count("--version")) throw TUsageError("--version and --no-version");
+            options.version.reset();
+        } else {
+            options.version = static_cast<uint8_t>(number("--version", 0x78, 0, 255));
+        }
+        TDongleFaults faults;
+        faults.corruptLengthFraction = number("--corrupt-length", 0, 0, 1);
+        faults.unknownCodeFraction = number("--unknown-codes", 0, 0, 1);
+        faults.measuresHold0x21 = flags["--measures-0x21"];
+        auto dongle = std::make_unique<TDongleSimulator>(options, settings);
+        dongle->SetFaults(faults);
+        sim = std::move(dongle);
+    } else {
+        if (!values.count("--generation")) throw TUsageError("wired needs --generation");
+        TWiredOptions options;
+        options.generation = number("--generation", 0, 1, 7);
+        options.serial = static_cast<uint32_t>(number("--serial", options.serial, 0, 0xFFFFFF));
+        options.productVersion =
+            static_cast<uint8_t>(number("--product-version", options.productVersion, 0, 255));
+        std::unique_ptr<TWiredTrainerSimulator> wired;
+        try {
+            wired = std::make_unique<TWiredTrainerSimulator>(options, settings);
+        } catch (const std::invalid_argument& e) {
+            throw TUsageError(e.what());
+        }
+        TWiredTrainerSimulator* trainer = wired.get();
+        if (values.count("--silent-after")) {
+            const double silentAt = number("--silent-after", 0, 0, 1e6);
+            due.push_back({silentAt, [trainer] { trainer->SetSilent(true); }});
+            if (values.count("--speak-after")) {
+                due.push_back({silentAt + number("--speak-after", 0, 0, 1e6),
+                               [trainer] { trainer->SetSilent(false); }});
+            }
+        } else if (values.count("--speak-after")) {
+            throw TUsageError("--speak-after needs --silent-after");
+        }
+        sim = std::move(wired);
+    }
+    sim->SetLinkFaults(link);
+    TPtySimulator* device = sim.get();
+    if (values.count("--vanish-after")) {
+        const double vanishAt = number("--vanish-after", 0, 0, 1e6);
+        due.push_back({vanishAt, [device] { device->Vanish(); }});
+        if (values.count("--back-after")) {
+            due.push_back({vanishAt + number("--back-after", 0, 0, 1e6), [device] {
+                               device->Return();
+                               std::printf("%s\n", device->PortPath().c_str());
+                               std::fflush(stdout);
+                           }});
+        }
+    } else if (values.count("--back-after")) {
+        throw TUsageError("--back-after needs --vanish-after");
+    }
+    // The simulator thread must not take the signals: block them before it starts.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sim->Start();
+    std::printf("%s\n", sim->PortPath().c_str());
+    std::fflush(stdout);
+    RunUntilStopped(stopSignals, std::move(due));
+    sim->Stop();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const TUsageError& e) {
+        std::fprintf(stderr, "wct-sim: %s\n%s", e.what(), kUsage);
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "wct-sim: %s\n", e.what());
+        return 1;
+    }
+}
