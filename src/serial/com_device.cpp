@@ -68,6 +68,8 @@ TComDevice::TFill TComDevice::FillInput(char eventChar) {
         if (std::find(chunk, chunk + kept, eventChar) != chunk + kept) fill.eventChar = true;
         input_.append(chunk, static_cast<size_t>(kept));
         fill.added += kept;
+        // A short read took all there was; asking again would only cost a system call.
+        if (static_cast<size_t>(n) < room) break;
     }
     fill.queued = static_cast<int>(input_.size());
     return fill;

@@ -541,11 +541,12 @@ int TCustomComPort::ReadAsync(void* buffer, int count, PAsync record) {
     record->write.reset();
     record->readBuffer = static_cast<char*>(buffer);
     record->readCount = std::max(count, 0);
+    const bool wasFull = device_.InputFull();
     int n = device_.TakeInput(record->readBuffer, record->readCount);
     if (n < 0) RaiseComPortErrno(ceReadFailed);
     record->readDone = n;
-    // Room was made in the input queue; the event thread may take more from the tty.
-    WakeEventThread();
+    // The event thread stopped taking bytes from a full queue; now there is room.
+    if (wasFull) WakeEventThread();
     return n;
 }
 
