@@ -44,7 +44,7 @@ int main() {
     ::close(slave);
 
     constexpr int kFrames = 3000;
-    constexpr int kFrameBytes = 10;  // 3E 01 id len rpm rpm hr cad keys 21 would be longer; close
+    constexpr int kFrameBytes = 10;  // the size of a short measures frame
     constexpr double kBytesPerSecond = 115200.0 / 10.0;
     const auto interval = std::chrono::duration<double>(kFrameBytes / kBytesPerSecond);
 
