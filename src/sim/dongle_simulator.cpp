@@ -9,7 +9,7 @@ namespace {
 
 constexpr uint8_t kStart = 0x3E;
 constexpr uint8_t kStop = 0x21;
-constexpr size_t kMaxTransfer = 8;  // bytes a console reads or writes at once
+constexpr size_t kMaxTransfer = 8;             // bytes a console reads or writes at once
 constexpr double kRollCircumference = 0.1241;  // metres, a 39.5 mm roll
 // Reply codes no dongle uses, for the unknown-code fault.
 constexpr uint8_t kUnknownCodes[] = {0x11, 0x12, 0x1A, 0x30, 0x7F, 0xA5};
@@ -50,7 +50,9 @@ std::string Bytes(std::initializer_list<unsigned> values) {
     return bytes;
 }
 
-uint8_t At(std::string_view payload, size_t i) { return static_cast<uint8_t>(payload[i]); }
+uint8_t At(std::string_view payload, size_t i) {
+    return static_cast<uint8_t>(payload[i]);
+}
 
 }  // namespace
 
@@ -74,7 +76,9 @@ TDongleSimulator::TDongleSimulator(TDongleOptions options, const TSimSettings& s
     }
 }
 
-TDongleSimulator::~TDongleSimulator() { Stop(); }
+TDongleSimulator::~TDongleSimulator() {
+    Stop();
+}
 
 void TDongleSimulator::SetFaults(const TDongleFaults& faults) {
     Call([&] { faults_ = faults; });
@@ -110,7 +114,8 @@ int64_t TDongleSimulator::Tick(int64_t now) {
     int64_t next = nextJoin_;
     // Rolls are counted in steps of at most this, so totals follow the ride's speed.
     constexpr int64_t kRollStepMs = 100;
-    if (std::any_of(consoles_.begin(), consoles_.end(), [](const TConsole& c) { return c.rolling; })) {
+    if (std::any_of(consoles_.begin(), consoles_.end(),
+                    [](const TConsole& c) { return c.rolling; })) {
         next = std::min(next, now + kRollStepMs);
     }
     if (!measuring_) return next;
@@ -240,7 +245,8 @@ void TDongleSimulator::HandleConsoleCommand(TConsole& console, uint8_t code,
             size_t count = At(payload, 2);
             if (count > kMaxTransfer || address + count > config.memory.size()) count = 0;
             std::string reply = Bytes({static_cast<unsigned>(count)});
-            for (size_t i = 0; i < count; ++i) reply += static_cast<char>(config.memory[address + i]);
+            for (size_t i = 0; i < count; ++i)
+                reply += static_cast<char>(config.memory[address + i]);
             Reply(kReadValue, id, reply);
             return;
         }
@@ -297,8 +303,7 @@ void TDongleSimulator::SendMeasures(TConsole& console) {
     if (faults_.measuresHold0x21) rpm = (rpm & 0xFF00u) | kStop;
     const auto heart = static_cast<unsigned>(std::clamp(std::lround(rider.heartRate), 0L, 255L));
     const auto cadence = static_cast<unsigned>(std::clamp(std::lround(rider.cadence), 0L, 255L));
-    Reply(kMeasures, console.config.id, Bytes({rpm >> 8, rpm, heart, cadence, rider.keys}),
-          false);
+    Reply(kMeasures, console.config.id, Bytes({rpm >> 8, rpm, heart, cadence, rider.keys}), false);
 }
 
 uint16_t TDongleSimulator::RollRpm(TConsole& console) {

@@ -4,7 +4,9 @@ namespace wct::sim {
 
 TFrameReader::TFrameReader(TFrameFormat format, size_t limit) : format_(format), limit_(limit) {}
 
-void TFrameReader::Feed(std::string_view bytes) { buffer_.append(bytes); }
+void TFrameReader::Feed(std::string_view bytes) {
+    buffer_.append(bytes);
+}
 
 std::optional<std::string> TFrameReader::Next(std::string& skipped) {
     const auto start = static_cast<char>(format_.start);

@@ -31,10 +31,10 @@ namespace wct::sim {
 
 // Faults of the outgoing line, shared by all simulators.
 struct TLinkFaults {
-    double dropFraction = 0;   // share of outgoing frames that are never sent, 0 to 1
-    uint32_t replyDelayMs = 0; // answers to requests leave this much later (clock ms)
-    size_t splitMaxChunk = 0;  // above 0: frames go out in chunks of 1 to this many bytes
-    bool garbage = false;      // 1 to 4 noise bytes, never a start byte, before each frame
+    double dropFraction = 0;    // share of outgoing frames that are never sent, 0 to 1
+    uint32_t replyDelayMs = 0;  // answers to requests leave this much later (clock ms)
+    size_t splitMaxChunk = 0;   // above 0: frames go out in chunks of 1 to this many bytes
+    bool garbage = false;       // 1 to 4 noise bytes, never a start byte, before each frame
 };
 
 using TLogSink = std::function<void(const std::string& line)>;

@@ -19,7 +19,9 @@ double MonotonicMs() {
 
 }  // namespace
 
-uint32_t TTickClock::Now() const { return GetTickCount(); }
+uint32_t TTickClock::Now() const {
+    return GetTickCount();
+}
 
 int TTickClock::RealSleep(uint32_t ms) const {
     return static_cast<int>(std::min(ms, kTickClockSliceMs));

@@ -54,8 +54,8 @@ double Number(const std::string& option, const std::string& text, double low, do
     }
     if (text.empty() || result.ec != std::errc() || result.ptr != last || value < low ||
         value > high) {
-        throw TUsageError(option + ": '" + text + "' is not a number from " +
-                          std::to_string(low) + " to " + std::to_string(high));
+        throw TUsageError(option + ": '" + text + "' is not a number from " + std::to_string(low) +
+                          " to " + std::to_string(high));
     }
     return value;
 }
@@ -78,8 +78,9 @@ void RunUntilStopped(const sigset_t& stopSignals, std::vector<TDue> due) {
                                static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
         while (next < due.size() && due[next].at <= elapsed) due[next++].action();
         const double wait = next < due.size() ? due[next].at - elapsed : 3600;
-        timespec timeout{static_cast<time_t>(wait),
-                         static_cast<long>((wait - static_cast<double>(static_cast<time_t>(wait))) * 1e9)};
+        timespec timeout{
+            static_cast<time_t>(wait),
+            static_cast<long>((wait - static_cast<double>(static_cast<time_t>(wait))) * 1e9)};
         if (sigtimedwait(&stopSignals, nullptr, &timeout) >= 0) return;
         if (errno != EAGAIN && errno != EINTR) return;
     }
@@ -94,8 +95,8 @@ int Run(int argc, char** argv) {
     std::map<std::string, bool> flags;
     const std::vector<std::string> valueOptions =
         kind == "dongle"
-            ? std::vector<std::string>{"--consoles", "--rate", "--join-delay", "--version",
-                                       "--corrupt-length", "--unknown-codes"}
+            ? std::vector<std::string>{"--consoles", "--rate",           "--join-delay",
+                                       "--version",  "--corrupt-length", "--unknown-codes"}
             : std::vector<std::string>{"--generation", "--serial", "--product-version",
                                        "--silent-after", "--speak-after"};
     const std::vector<std::string> flagOptions =

@@ -17,11 +17,20 @@ constexpr int kMeasuresPerTotal = 10;
 // Frames owed after a long pause are sent at once up to this many, the rest skipped.
 constexpr int kMaxCatchUp = 100;
 
-enum : uint8_t { kLoad = 1, kMeasures = 1, kRollTotal = 2, kSerial = 3, kIdentify = 8, kVersion = 9 };
+enum : uint8_t {
+    kLoad = 1,
+    kMeasures = 1,
+    kRollTotal = 2,
+    kSerial = 3,
+    kIdentify = 8,
+    kVersion = 9
+};
 
 enum : uint8_t { kPedalBit = 0x10, kHeartBit = 0x20, kRollBit = 0x40 };
 
-size_t RequestLength(std::string_view) { return 6; }
+size_t RequestLength(std::string_view) {
+    return 6;
+}
 
 std::string Bytes(std::initializer_list<unsigned> values) {
     std::string bytes;
@@ -49,8 +58,7 @@ uint8_t IdentificationAnswer(double generation) {
     throw std::invalid_argument("no wired trainer of generation " + std::to_string(generation));
 }
 
-TWiredTrainerSimulator::TWiredTrainerSimulator(TWiredOptions options,
-                                               const TSimSettings& settings)
+TWiredTrainerSimulator::TWiredTrainerSimulator(TWiredOptions options, const TSimSettings& settings)
     : TPtySimulator(settings, kStart),
       options_(options),
       framing_(options.generation < 4    ? TFraming::Bytes
@@ -65,7 +73,9 @@ TWiredTrainerSimulator::TWiredTrainerSimulator(TWiredOptions options,
       ride_(settings.seed),
       reader_({kStart, kStop, &RequestLength}) {}
 
-TWiredTrainerSimulator::~TWiredTrainerSimulator() { Stop(); }
+TWiredTrainerSimulator::~TWiredTrainerSimulator() {
+    Stop();
+}
 
 void TWiredTrainerSimulator::SetSilent(bool silent) {
     Call([&] {
@@ -110,11 +120,11 @@ void TWiredTrainerSimulator::Handle(const std::string& frame) {
             Identify();
             return;
         case kSerial:
-            SendFrame(kSerial,
-                      Bytes({serial >> 16, serial >> 8, serial,
-                             static_cast<uint8_t>(options_.rotation1),
-                             static_cast<uint8_t>(options_.rotation2)}),
-                      true);
+            SendFrame(
+                kSerial,
+                Bytes({serial >> 16, serial >> 8, serial, static_cast<uint8_t>(options_.rotation1),
+                       static_cast<uint8_t>(options_.rotation2)}),
+                true);
             return;
         case kVersion:
             SendFrame(kVersion, Bytes({options_.productVersion}), true);
@@ -205,10 +215,10 @@ void TWiredTrainerSimulator::SendMeasures() {
         case TFraming::Long: {
             rollEvents_ = 0;
             const unsigned roll =
-                speed > 0 ? static_cast<unsigned>(std::clamp(
-                                std::lround(metresPerRollEvent_ / speed / kRollTickSeconds), 1L,
-                                0xFFFEL))
-                          : 0xFFFF;
+                speed > 0
+                    ? static_cast<unsigned>(std::clamp(
+                          std::lround(metresPerRollEvent_ / speed / kRollTickSeconds), 1L, 0xFFFEL))
+                    : 0xFFFF;
             const unsigned pedal = Period(rider.cadence);
             const unsigned heart = Period(rider.heartRate);
             SendFrame(kMeasures,

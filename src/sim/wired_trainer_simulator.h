@@ -24,7 +24,7 @@
 namespace wct::sim {
 
 struct TWiredOptions {
-    double generation = 5;  // 1, 2, 3, 4, 4.5, 5, 5.5, 6 or 7
+    double generation = 5;       // 1, 2, 3, 4, 4.5, 5, 5.5, 6 or 7
     uint32_t serial = 0x012345;  // 24 bits
     int8_t rotation1 = 1;        // orientation bytes of the long serial-number frame
     int8_t rotation2 = 1;

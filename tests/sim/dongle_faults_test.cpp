@@ -122,8 +122,8 @@ TEST_F(DongleFaults, UnknownReplyCodesFollowTheRealReply) {
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0], kVersionReply);
     const auto code = static_cast<uint8_t>(frames[1][1]);
-    const uint8_t known[] = {0x01, 0x02, 0x04, 0x05, 0x06, 0x09, 0x0A,
-                             0x0B, 0x0F, 0x15, 0xFE, 0xFF};
+    const uint8_t known[] = {0x01, 0x02, 0x04, 0x05, 0x06, 0x09,
+                             0x0A, 0x0B, 0x0F, 0x15, 0xFE, 0xFF};
     EXPECT_EQ(std::count(std::begin(known), std::end(known), code), 0) << int{code};
 }
 

@@ -32,7 +32,9 @@ TSlavePort::TSlavePort(const std::string& path)
     if (fd_ < 0) throw std::runtime_error("cannot open " + path);
 }
 
-TSlavePort::~TSlavePort() { close(fd_); }
+TSlavePort::~TSlavePort() {
+    close(fd_);
+}
 
 void TSlavePort::Write(const std::string& bytes) {
     if (write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {

@@ -1,11 +1,11 @@
 // The PC's side of a simulator in tests: the slave path opened with plain POSIX calls.
 #pragma once
 
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
-#include <mutex>
 #include <initializer_list>
+#include <mutex>
 #include <string>
 #include <vector>
 

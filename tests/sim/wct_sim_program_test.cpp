@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -73,7 +73,8 @@ TEST(WctSimProgram, PrintsTheDonglePortFirstAnswersThereAndEndsOnSigterm) {
     ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
     test::TSlavePort port(path);
     port.Write(Bytes({0x3E, 0x0A, 0x00, 0x00, 0x00, 0x21}));
-    EXPECT_EQ(port.ReadFrames(1, kReplyMs).at(0), Bytes({0x3E, 0x0A, 0x00, 0x01, 0x78, 0x00, 0x21}));
+    EXPECT_EQ(port.ReadFrames(1, kReplyMs).at(0),
+              Bytes({0x3E, 0x0A, 0x00, 0x01, 0x78, 0x00, 0x21}));
     program.Signal(SIGTERM);
     EXPECT_EQ(program.Wait(), 0);
 }
@@ -82,9 +83,9 @@ TEST(WctSimProgram, RunsAWiredTrainerOfTheChosenGenerationUntilSigint) {
     TProgram program({"wired", "--generation", "4.5"});
     test::TSlavePort port(program.Line());
     port.Write(Bytes({0xF0, 0x08, 0x28, 0x00, 0x00, 0xF7}));
-    EXPECT_EQ(port.ReadUntil([](const std::string& d) { return d.size() >= 6; }, kReplyMs)
-                  .substr(0, 6),
-              Bytes({0xF0, 0x08, 0x55, 0x00, 0x00, 0xF7}));
+    EXPECT_EQ(
+        port.ReadUntil([](const std::string& d) { return d.size() >= 6; }, kReplyMs).substr(0, 6),
+        Bytes({0xF0, 0x08, 0x55, 0x00, 0x00, 0xF7}));
     program.Signal(SIGINT);
     EXPECT_EQ(program.Wait(), 0);
 }

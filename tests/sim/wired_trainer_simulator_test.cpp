@@ -52,8 +52,7 @@ protected:
         port_ = std::make_unique<TSlavePort>(sim_->PortPath());
     }
     std::string Read(size_t count) {
-        return port_->ReadUntil([&](const std::string& d) { return d.size() >= count; },
-                                kReplyMs);
+        return port_->ReadUntil([&](const std::string& d) { return d.size() >= count; }, kReplyMs);
     }
     // Writes `bytes` and waits until the trainer has taken them in, so that the clock
     // moved afterwards moves for them.
