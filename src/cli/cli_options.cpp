@@ -1,0 +1,173 @@
+#include "cli/cli_options.h"
+
+#include <cctype>
+#include <charconv>
+#include <set>
+
+#include "serial/hex.h"
+
+namespace wct::cli {
+
+const char* const kUsage =
+    "usage: wct [--port PATH] [--trace FILE|-] [--time] [--reply-timeout MS] [--wait MS]\n"
+    "           [--simulate] COMMAND ...\n"
+    "commands:\n"
+    "  ports                                   serial ports, sorted, one per line\n"
+    "  find                                    find the dongle and print its port\n"
+    "  register [--count N]                    wait for N new consoles: \"id version serial\"\n"
+    "  consoles                                the consoles that answer, with their data\n"
+    "  measure --seconds S [--csv]             one line per measures frame\n"
+    "  test keys|cardio|signals|clock --console N\n"
+    "  read --console N --address A --count C  the bytes read, as hex\n"
+    "  read-page --console N --address A       256 reads of 8 bytes, \"AAAA: b0 ... b7\"\n"
+    "  write --console N --address A HEXBYTES\n"
+    "  rolls --console N                       total rolls of a console\n"
+    "  reset-rolls --console N\n"
+    "  remove --console N|all\n"
+    "  send HEX                                one frame typed by hand; replies for --wait ms\n"
+    "  resistance --set ID=LEVEL [--set ...] --seconds S\n"
+    "numbers are decimal or 0x-prefixed hex\n"
+    "exit codes: 0 done, 1 operation failed, 2 usage error, 3 no dongle or port unusable\n";
+
+int ParseNumber(const std::string& text, const std::string& what, int min, int max) {
+    int base = 10;
+    std::string_view digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits.remove_prefix(2);
+    }
+    long long value = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size())
+        throw EUsage(what + ": '" + text + "' is not a number");
+    if (value < min || value > max)
+        throw EUsage(what + ": " + text + " is outside " + std::to_string(min) + ".." +
+                     std::to_string(max));
+    return static_cast<int>(value);
+}
+
+std::string ParseHexBytes(const std::string& text) {
+    for (char c : text)
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            throw EUsage("'" + text + "' is not hex: '" + std::string(1, c) + "' is no hex digit");
+    if (text.size() % 2 != 0) throw EUsage("caratteri dispari");
+    if (text.empty()) throw EUsage("no bytes given");
+    return HexToBytes(text);
+}
+
+namespace {
+
+class TArgs {
+public:
+    explicit TArgs(const std::vector<std::string>& args) : args_(args) {}
+    bool More() const { return i_ < args_.size(); }
+    const std::string& Peek() const { return args_[i_]; }
+    std::string Next() { return args_[i_++]; }
+    std::string Value(const std::string& option) {
+        if (!More()) throw EUsage(option + " needs a value");
+        return Next();
+    }
+
+private:
+    const std::vector<std::string>& args_;
+    size_t i_ = 0;
+};
+
+const std::set<std::string> kCommands = {"ports", "find", "register", "consoles", "measure",
+                                         "test", "read", "read-page", "write", "rolls",
+                                         "reset-rolls", "remove", "send", "resistance"};
+
+constexpr int kMaxMs = 24 * 3600 * 1000;
+
+// The options each command takes (besides the global ones).
+bool Accepts(const std::string& command, const std::string& option) {
+    static const std::set<std::pair<std::string, std::string>> table = {
+        {"register", "--count"},   {"measure", "--seconds"},     {"measure", "--csv"},
+        {"test", "--console"},     {"read", "--console"},        {"read", "--address"},
+        {"read", "--count"},       {"read-page", "--console"},   {"read-page", "--address"},
+        {"write", "--console"},    {"write", "--address"},       {"rolls", "--console"},
+        {"reset-rolls", "--console"}, {"remove", "--console"},   {"resistance", "--set"},
+        {"resistance", "--seconds"}};
+    return table.count({command, option}) != 0;
+}
+
+void Require(bool present, const std::string& command, const std::string& option) {
+    if (!present) throw EUsage(command + " needs " + option);
+}
+
+}  // namespace
+
+TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
+    TCliOptions o;
+    TArgs args(argv);
+    // Global options come before the command.
+    while (args.More() && args.Peek().rfind("--", 0) == 0) {
+        const std::string option = args.Next();
+        if (option == "--port") o.port = args.Value(option);
+        else if (option == "--trace") o.trace = args.Value(option);
+        else if (option == "--time") o.time = true;
+        else if (option == "--reply-timeout")
+            o.replyTimeout = ParseNumber(args.Value(option), option, 0, kMaxMs);
+        else if (option == "--wait") o.wait = ParseNumber(args.Value(option), option, 0, kMaxMs);
+        else if (option == "--simulate") o.simulate = true;
+        else throw EUsage("unknown option " + option);
+    }
+    if (!args.More()) throw EUsage("no command given");
+    o.command = args.Next();
+    if (kCommands.count(o.command) == 0) throw EUsage("unknown command '" + o.command + "'");
+
+    std::vector<std::string> positional;
+    while (args.More()) {
+        const std::string arg = args.Next();
+        if (arg.rfind("--", 0) != 0) {
+            positional.push_back(arg);
+            continue;
+        }
+        if (!Accepts(o.command, arg)) throw EUsage(o.command + " takes no option " + arg);
+        if (arg == "--count") {
+            o.count = ParseNumber(args.Value(arg), arg, o.command == "read" ? 1 : 0,
+                                  o.command == "read" ? 8 : 254);
+        } else if (arg == "--console") {
+            const std::string value = args.Value(arg);
+            o.console = o.command == "remove" && value == "all" ? 255
+                                                                 : ParseNumber(value, arg, 0, 255);
+        } else if (arg == "--address") {
+            o.address = ParseNumber(args.Value(arg), arg, 0, 0xFFFF);
+        } else if (arg == "--seconds") {
+            o.seconds = ParseNumber(args.Value(arg), arg, 0, 24 * 3600);
+        } else if (arg == "--csv") {
+            o.csv = true;
+        } else if (arg == "--set") {
+            const std::string value = args.Value(arg);
+            const size_t eq = value.find('=');
+            if (eq == std::string::npos) throw EUsage("--set wants ID=LEVEL, not '" + value + "'");
+            o.levels.emplace_back(ParseNumber(value.substr(0, eq), "console", 1, 254),
+                                  ParseNumber(value.substr(eq + 1), "level", 0, 255));
+        }
+    }
+
+    const std::string& c = o.command;
+    const size_t wanted = c == "test" || c == "write" || c == "send" ? 1 : 0;
+    if (positional.size() > wanted)
+        throw EUsage(c + ": unexpected argument '" + positional[wanted] + "'");
+    if (positional.size() < wanted)
+        throw EUsage(c + " needs " + (c == "test" ? "a test name" : "hex bytes"));
+    if (c == "test") {
+        o.test = positional[0];
+        if (o.test != "keys" && o.test != "cardio" && o.test != "signals" && o.test != "clock")
+            throw EUsage("unknown test '" + o.test + "' (keys, cardio, signals, clock)");
+    }
+    if (c == "write" || c == "send") o.hex = ParseHexBytes(positional[0]);
+    if (c == "write" && o.hex.size() > 8) throw EUsage("write takes at most 8 bytes");
+
+    if (c == "measure" || c == "resistance") Require(o.seconds.has_value(), c, "--seconds");
+    if (c == "resistance" && o.levels.empty()) throw EUsage("resistance needs --set ID=LEVEL");
+    if (c == "test" || c == "read" || c == "read-page" || c == "write" || c == "rolls" ||
+        c == "reset-rolls" || c == "remove")
+        Require(o.console.has_value(), c, "--console");
+    if (c == "read" || c == "read-page" || c == "write") Require(o.address.has_value(), c, "--address");
+    if (c == "read") Require(o.count.has_value(), c, "--count");
+    return o;
+}
+
+}  // namespace wct::cli

@@ -1,0 +1,376 @@
+#include "cli/cli_runner.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <set>
+
+#include "common/tick_count.h"
+#include "protocol/progress_bar.h"
+#include "protocol/wireless_protocol.h"
+#include "serial/ecomport.h"
+#include "serial/port_inventory.h"
+#include "sim/dongle_simulator.h"
+
+namespace wct::cli {
+namespace {
+
+// Trace lines to a stream, each flushed so that a watching script sees it at once.
+class TStreamMemo : public TDebugMemo {
+public:
+    explicit TStreamMemo(std::ostream& stream) : stream_(stream) {}
+    void Add(const std::string& line) override { stream_ << line << std::endl; }
+
+private:
+    std::ostream& stream_;
+};
+
+// Forwards trace lines to the --trace target and, while `echoReplies` is set, prints the
+// received ones on stdout (the `send` command).
+class TCliMemo : public TDebugMemo {
+public:
+    explicit TCliMemo(std::ostream& out) : out_(out) {}
+    void SetTrace(TDebugMemo* trace) { trace_ = trace; }
+    void Add(const std::string& line) override {
+        if (trace_ != nullptr) trace_->Add(line);
+        if (echoReplies && line.find("<-") != std::string::npos) out_ << line << std::endl;
+    }
+    bool echoReplies = false;
+
+private:
+    TDebugMemo* trace_ = nullptr;
+    std::ostream& out_;
+};
+
+// The search windows as one status line on a terminal's stderr.
+class TTerminalProgressBar : public TPlainProgressBar {
+public:
+    void Show() override { Draw(); }
+    void Close() override { std::fputs("\r\033[K", stderr); }
+    void SetText(const std::string& text) override {
+        TPlainProgressBar::SetText(text);
+        Draw();
+    }
+    void SetPosition(int position) override {
+        TPlainProgressBar::SetPosition(position);
+        Draw();
+    }
+
+private:
+    void Draw() const {
+        std::fprintf(stderr, "\r\033[K%s [%d/%d]", Text().c_str(), Position(), Max());
+        std::fflush(stderr);
+    }
+};
+
+std::string Hex2(unsigned value) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
+    return text;
+}
+
+std::string HexList(const uint8_t* bytes, size_t count) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) text += (i ? " " : "") + Hex2(bytes[i]);
+    return text;
+}
+
+class TRunner {
+public:
+    TRunner(const TCliOptions& o, std::ostream& out, std::ostream& err,
+            const volatile bool* interrupted)
+        : o_(o), out_(out), err_(err), interrupted_(interrupted), memo_(out) {}
+
+    int Run() {
+        if (o_.command == "ports") return Ports();
+        if (o_.trace) {
+            if (*o_.trace == "-") {
+                trace_ = std::make_unique<TStreamMemo>(out_);
+            } else {
+                traceFile_.open(*o_.trace, std::ios::app);
+                if (!traceFile_) {
+                    err_ << "wct: cannot write the trace file " << *o_.trace << '\n';
+                    return exUsage;
+                }
+                trace_ = std::make_unique<TStreamMemo>(traceFile_);
+            }
+            memo_.SetTrace(trace_.get());
+        }
+        if (o_.simulate && !StartSimulator()) return exNoDongle;
+        if (isatty(STDERR_FILENO))
+            SetProgressBarFactory([] { return std::make_unique<TTerminalProgressBar>(); });
+
+        protocol_.SetDebugMemo(&memo_);
+        protocol_.SetDebugTime(o_.time);
+        if (o_.replyTimeout) protocol_.SetReplyTimeOut(*o_.replyTimeout);
+        protocol_.SetPortDef(o_.port);
+        if (!protocol_.FindDongle()) {
+            err_ << "wct: no dongle found"
+                 << (o_.port.empty() ? "" : " (first tried " + o_.port + ")") << '\n';
+            return exNoDongle;
+        }
+        const int code = Command();
+        protocol_.Disconnect();
+        SetProgressBarFactory(nullptr);
+        return code;
+    }
+
+private:
+    int Ports() {
+        std::vector<std::string> names;
+        try {
+            EnumPortNames(names);
+        } catch (const EComPort& e) {
+            err_ << "wct: cannot list the serial ports: " << e.what() << '\n';
+            return exFailed;
+        }
+        for (const auto& name : names) out_ << name << '\n';
+        return exDone;
+    }
+
+    bool StartSimulator() {
+        sim::TDongleOptions options;
+        for (uint8_t id = 1; id <= 4; ++id) options.consoles.push_back(sim::DefaultConsole(id));
+        sim::TSimSettings settings;
+        settings.registerPort = true;
+        simulator_ = std::make_unique<sim::TDongleSimulator>(options, settings);
+        try {
+            simulator_->Start();
+        } catch (const std::exception& e) {
+            err_ << "wct: cannot start the simulator: " << e.what() << '\n';
+            return false;
+        }
+        if (o_.port.empty()) o_.port = simulator_->PortPath();
+        return true;
+    }
+
+    int Command() {
+        const std::string& c = o_.command;
+        if (c == "find") {
+            out_ << protocol_.Port()->Port() << '\n';
+            return exDone;
+        }
+        if (c == "register") return Register();
+        if (c == "consoles") return Consoles();
+        if (c == "measure") return Measure();
+        if (c == "test") return Test();
+        if (c == "read") return Read();
+        if (c == "read-page") return ReadPage();
+        if (c == "write") return Write();
+        if (c == "rolls") return Rolls();
+        if (c == "reset-rolls") {
+            protocol_.ResetTotalRolls(Console());
+            return exDone;
+        }
+        if (c == "remove") {
+            protocol_.RemoveConsole(Console());
+            TMiraWirelessProtocol::WaitWithMessages(WaitMs(500));
+            return exDone;
+        }
+        if (c == "send") return Send();
+        return Resistance();
+    }
+
+    uint8_t Console() const { return static_cast<uint8_t>(*o_.console); }
+    uint32_t WaitMs(int fallback) const { return static_cast<uint32_t>(o_.wait.value_or(fallback)); }
+    bool Interrupted() const { return interrupted_ != nullptr && *interrupted_; }
+
+    // Waits `ms` while the main thread serves replies, or until interrupted.
+    void Serve(uint32_t ms) {
+        const uint32_t start = GetTickCount();
+        while (GetTickCount() - start < ms && !Interrupted()) MainThread().ProcessMessages();
+    }
+
+    int Register() {
+        const int wanted = o_.count.value_or(1);
+        if (o_.wait) protocol_.SetTimeToWaitAddNewConsole(*o_.wait);
+        protocol_.OpenRegistration();
+        int found = 0;
+        for (; found < wanted; ++found) {
+            int version = -1, serial = -1;
+            const uint8_t id = protocol_.FindConsole(version, serial);
+            if (id == 0) break;
+            out_ << int(id) << ' ' << version << ' ' << serial << std::endl;
+        }
+        protocol_.CloseRegistration();
+        if (found < wanted) {
+            err_ << "wct: " << found << " of " << wanted << " consoles joined within "
+                 << protocol_.TimeToWaitAddNewConsole() << " ms\n";
+            return exFailed;
+        }
+        return exDone;
+    }
+
+    // The consoles present: those that join while registration is open for --wait ms,
+    // and those already registered, which show themselves by sending measures meanwhile.
+    int Consoles() {
+        std::set<uint8_t> reporting;
+        protocol_.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t id) {
+            reporting.insert(id);
+        };
+        protocol_.OpenRegistration();
+        protocol_.SetMeasure(true);
+        TMiraWirelessProtocol::WaitWithMessages(WaitMs(1500));
+        protocol_.SetMeasure(false);
+        protocol_.CloseRegistration();
+        protocol_.OnMeasuresReceived = nullptr;
+        std::set<uint8_t> ids = reporting;
+        for (size_t id = 1; id < protocol_.Consoles().size(); ++id)
+            if (protocol_.IsConsoleConnected(static_cast<uint8_t>(id)))
+                ids.insert(static_cast<uint8_t>(id));
+        for (uint8_t id : ids) {
+            protocol_.RequestSerial(id);
+            protocol_.RequestVersion(id);
+            protocol_.RequestFirmware(id);
+            protocol_.RequestTotalRolls(id);  // its wait lets the other answers in too
+        }
+        out_ << "id version serial firmware total_rolls connected used\n";
+        for (uint8_t id : ids) {
+            const TMiraConsoleInfo& c = protocol_.Consoles()[id];
+            const bool connected = c.Connected || reporting.count(id) != 0;
+            out_ << int(id) << ' ' << int(c.Version) << ' ' << c.Serial << ' '
+                 << int(c.FirmwareMajor) << '.' << int(c.FirmwareMinor) << ' ' << c.TotalRolls
+                 << ' ' << (connected ? "yes" : "no") << ' ' << (c.Used ? "yes" : "no") << '\n';
+        }
+        return exDone;
+    }
+
+    int Measure() {
+        const uint32_t start = GetTickCount();
+        const char sep = o_.csv ? ',' : ' ';
+        if (o_.csv) out_ << "time_ms,console,rpm,kmh,heart_rate,cadence,keys\n";
+        protocol_.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures& val, uint8_t id) {
+            const TMiraConsoleMeasure& m = (*val)[id];
+            // A roll of 45 mm diameter: 60 x 45 = 2700.
+            const double kmh = m.Rpm * 2700 * 3.14 / 1000000;
+            char speed[32];
+            std::snprintf(speed, sizeof speed, "%.2f", kmh);
+            out_ << GetTickCount() - start << sep << int(id) << sep << m.Rpm << sep << speed
+                 << sep << int(m.HeartRate) << sep << int(m.Cadence) << sep << int(m.Keys)
+                 << std::endl;
+        };
+        protocol_.SetMeasure(true);
+        Serve(static_cast<uint32_t>(*o_.seconds) * 1000);
+        protocol_.SetMeasure(false);
+        protocol_.OnMeasuresReceived = nullptr;
+        return exDone;
+    }
+
+    int Test() {
+        const uint8_t id = Console();
+        bool ok = false;
+        if (o_.test == "keys") ok = protocol_.TestKeys(id);
+        else if (o_.test == "cardio") ok = protocol_.TestCardio(id);
+        else if (o_.test == "signals") ok = protocol_.TestSignals(id);
+        else ok = protocol_.TriggerClock(id);
+        if (ok) return exDone;
+        err_ << "wct: test " << o_.test << " on console " << int(id)
+             << " was refused or not answered within " << protocol_.ReplyTimeOut() << " ms\n";
+        return exFailed;
+    }
+
+    int Read() {
+        const uint8_t id = Console();
+        if (!protocol_.ReadValue(id, static_cast<uint16_t>(*o_.address),
+                                 static_cast<uint8_t>(*o_.count))) {
+            err_ << "wct: nothing read from console " << int(id) << '\n';
+            return exFailed;
+        }
+        const TMiraConsoleInfo& c = protocol_.Consoles()[id];
+        out_ << HexList(c.Data.data(), static_cast<size_t>(c.DataCount)) << '\n';
+        return exDone;
+    }
+
+    int ReadPage() {
+        const uint8_t id = Console();
+        int failed = 0;
+        for (int i = 0; i < 256 && !Interrupted(); ++i) {
+            const auto address = static_cast<uint16_t>(*o_.address + i * 8);
+            char head[8];
+            std::snprintf(head, sizeof head, "%04X:", address);
+            if (!protocol_.ReadValue(id, address, 8)) {
+                err_ << head << " read failed\n";
+                ++failed;
+                continue;
+            }
+            const TMiraConsoleInfo& c = protocol_.Consoles()[id];
+            out_ << head << ' ' << HexList(c.Data.data(), static_cast<size_t>(c.DataCount))
+                 << std::endl;
+        }
+        if (failed == 0) return exDone;
+        err_ << "wct: " << failed << " of 256 reads failed\n";
+        return exFailed;
+    }
+
+    int Write() {
+        const uint8_t id = Console();
+        uint8_t data[8] = {};
+        std::copy(o_.hex.begin(), o_.hex.end(), data);
+        if (protocol_.WriteValue(id, static_cast<uint16_t>(*o_.address),
+                                 static_cast<uint8_t>(o_.hex.size()), data))
+            return exDone;
+        err_ << "wct: console " << int(id) << " refused the write or did not answer\n";
+        return exFailed;
+    }
+
+    int Rolls() {
+        const int32_t total = protocol_.RequestTotalRolls(Console());
+        if (total < 0) {
+            err_ << "wct: console " << int(Console()) << " did not report its total rolls\n";
+            return exFailed;
+        }
+        out_ << total << '\n';
+        return exDone;
+    }
+
+    int Send() {
+        memo_.echoReplies = true;
+        protocol_.SendFrame(o_.hex, " Hand-typed frame");
+        Serve(WaitMs(1000));
+        memo_.echoReplies = false;
+        return exDone;
+    }
+
+    int Resistance() {
+        // Resistances are only kept while the dongle reports consoles.
+        protocol_.AskNumberOfConsole();
+        const uint32_t start = GetTickCount();
+        while (protocol_.NumberOfConsole() <= 0 &&
+               !TMiraWirelessProtocol::TimedOut(start, static_cast<uint32_t>(protocol_.ReplyTimeOut())))
+            MainThread().ProcessMessages();
+        if (protocol_.NumberOfConsole() <= 0) {
+            err_ << "wct: the dongle reports no console to send resistances to\n";
+            return exFailed;
+        }
+        protocol_.OnBeforeSendResistance = [this] {
+            for (const auto& [console, level] : o_.levels)
+                protocol_.SetConsoleResistance(console, static_cast<uint8_t>(level), 0, 0);
+        };
+        protocol_.StartResistanceSending();
+        Serve(static_cast<uint32_t>(*o_.seconds) * 1000);
+        protocol_.StopResistanceSending();
+        protocol_.OnBeforeSendResistance = nullptr;
+        return exDone;
+    }
+
+    TCliOptions o_;
+    std::ostream& out_;
+    std::ostream& err_;
+    const volatile bool* interrupted_;
+    std::ofstream traceFile_;
+    std::unique_ptr<TDebugMemo> trace_;
+    TCliMemo memo_;
+    std::unique_ptr<sim::TDongleSimulator> simulator_;
+    TMiraWirelessProtocol protocol_;
+};
+
+}  // namespace
+
+int RunCommand(const TCliOptions& options, std::ostream& out, std::ostream& err,
+               const volatile bool* interrupted) {
+    return TRunner(options, out, err, interrupted).Run();
+}
+
+}  // namespace wct::cli

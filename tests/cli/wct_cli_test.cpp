@@ -1,0 +1,215 @@
+// The real `wct` binary, run as a separate process against the dongle simulator.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <mutex>
+#include <sstream>
+
+#include "cli/cli_options.h"
+#include "run_process.h"
+#include "sim/dongle_simulator.h"
+
+namespace wct {
+namespace {
+
+using test::RunProcess;
+using test::TProcessResult;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// One simulator for the whole suite, its consoles registered once: the dongle keeps its
+// state between the wct processes, as a real one would between runs.
+class WctCliTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        sim::TDongleOptions options;
+        for (uint8_t id = 1; id <= 3; ++id) options.consoles.push_back(sim::DefaultConsole(id));
+        options.consoles[2].memory.resize(2048);
+        options.consoles[2].memory[0x10] = 0xAA;
+        options.consoles[2].memory[0x11] = 0x55;
+        options.consoles[1].memoryReadOnly = true;
+        options.consoles[0].testAnswers[0x19] = sim::TTestAnswer::Nack;
+        options.consoles[0].testAnswers[0x17] = sim::TTestAnswer::None;
+        options.joinDelayMs = 50;
+        sim::TSimSettings settings;
+        settings.log = [](const std::string& line) {
+            std::lock_guard lock(logMutex);
+            simLog.push_back(line);
+        };
+        simulator = new sim::TDongleSimulator(options, settings);
+        simulator->Start();
+        const TProcessResult r = Wct({"register", "--count", "3"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+    }
+    static void TearDownTestSuite() {
+        delete simulator;
+        simulator = nullptr;
+    }
+
+    static TProcessResult Wct(std::vector<std::string> args, int timeoutMs = 60000) {
+        args.insert(args.begin(), {"--port", simulator->PortPath(), "--reply-timeout", "1500"});
+        return RunProcess(WCT_BINARY, args, timeoutMs);
+    }
+    static bool SimReceived(const std::string& hex) {
+        std::lock_guard lock(logMutex);
+        return std::any_of(simLog.begin(), simLog.end(),
+                           [&](const std::string& l) { return l.find(hex) != l.npos; });
+    }
+
+    static inline sim::TDongleSimulator* simulator = nullptr;
+    static inline std::mutex logMutex;  // protects simLog
+    static inline std::vector<std::string> simLog;
+};
+
+TEST_F(WctCliTest, FindPrintsTheDonglesPort) {
+    const TProcessResult r = Wct({"find"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, simulator->PortPath() + "\n");
+}
+
+TEST_F(WctCliTest, FindOnASilentPortExitsThreeWithinTheReplyTime) {
+    sim::TDongleOptions silent;
+    silent.version.reset();
+    sim::TDongleSimulator quiet(silent);
+    quiet.Start();
+    const TProcessResult r =
+        RunProcess(WCT_BINARY, {"--port", quiet.PortPath(), "find"}, 60000);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find("no dongle found"), std::string::npos);
+    EXPECT_LT(r.elapsedMs, 15000);
+}
+
+TEST_F(WctCliTest, ConsolesListsEveryRegisteredConsole) {
+    const TProcessResult r = Wct({"--wait", "600", "consoles"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 4u) << r.out;
+    EXPECT_EQ(lines[0], "id version serial firmware total_rolls connected used");
+    EXPECT_EQ(lines[3].substr(0, 20), "3 16 1049395 2.3 0 y");
+}
+
+TEST_F(WctCliTest, ReadPrintsTheBytesAsHex) {
+    const TProcessResult r = Wct({"read", "--console", "3", "--address", "0x0010", "--count", "2"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "AA 55\n");
+}
+
+TEST_F(WctCliTest, ReadPageGivesTwoHundredFiftySixLinesOfEightBytes) {
+    const TProcessResult r = Wct({"read-page", "--console", "3", "--address", "0"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 256u);
+    EXPECT_EQ(lines[2], "0010: AA 55 00 00 00 00 00 00");
+    size_t bytes = 0;
+    for (const auto& line : lines) bytes += (line.size() - 5) / 3;
+    EXPECT_EQ(bytes, 2048u);
+}
+
+TEST_F(WctCliTest, WriteChangesTheConsolesMemoryAndAReadOnlyOneRefuses) {
+    TProcessResult r = Wct({"write", "--console", "3", "--address", "0x40", "C0FFEE"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = Wct({"read", "--console", "3", "--address", "0x40", "--count", "3"});
+    EXPECT_EQ(r.out, "C0 FF EE\n");
+    r = Wct({"write", "--console", "2", "--address", "0x40", "01"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("refused"), std::string::npos);
+}
+
+TEST_F(WctCliTest, TestsExitZeroOnAckAndOneOnNackOrSilence) {
+    for (const char* test : {"keys", "clock"})
+        EXPECT_EQ(Wct({"test", test, "--console", "2"}).exitCode, 0) << test;
+    EXPECT_EQ(Wct({"test", "cardio", "--console", "1"}).exitCode, 1);
+    const TProcessResult silent = Wct({"test", "signals", "--console", "1"});
+    EXPECT_EQ(silent.exitCode, 1);
+    EXPECT_NE(silent.err.find("1500 ms"), std::string::npos);
+    EXPECT_EQ(Wct({"test", "signals", "--console", "2"}).exitCode, 0);
+}
+
+TEST_F(WctCliTest, RollsPrintsTheTotal) {
+    const TProcessResult r = Wct({"rolls", "--console", "2"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.find_first_not_of("0123456789\n"), std::string::npos) << r.out;
+    EXPECT_EQ(Wct({"reset-rolls", "--console", "2"}).exitCode, 0);
+    EXPECT_EQ(Wct({"rolls", "--console", "2"}).out, "0\n");
+}
+
+TEST_F(WctCliTest, MeasureCsvGivesAHeaderAndRowsForEveryConsoleEverySecond) {
+    const TProcessResult r = Wct({"measure", "--seconds", "2", "--csv"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "time_ms,console,rpm,kmh,heart_rate,cadence,keys");
+    for (const char* console : {",1,", ",2,", ",3,"}) {
+        const auto rows = std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.find(console) != l.npos;
+        });
+        EXPECT_GE(rows, 2) << console;
+    }
+    EXPECT_TRUE(SimReceived("3E130001000021"));  // stop measure at the end
+}
+
+TEST_F(WctCliTest, ResistanceSendingReachesTheDongle) {
+    const TProcessResult r = Wct({"resistance", "--set", "1=0x28", "--set", "3=7", "--seconds", "2"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(SimReceived("3E100004002800070021"));
+}
+
+TEST_F(WctCliTest, SendTracesTheRepliesToAHandTypedFrame) {
+    const TProcessResult r = Wct({"--wait", "500", "send", "3E0A00000021"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("<-3E0A0001780021 Version Nbr.= 0x78 ID = 0"), std::string::npos)
+        << r.out;
+}
+
+TEST_F(WctCliTest, RemoveAllMakesTheConsolesLeave) {
+    ASSERT_EQ(Wct({"remove", "--console", "all"}).exitCode, 0);
+    EXPECT_TRUE(SimReceived("3E06FF000021"));
+    EXPECT_EQ(Wct({"rolls", "--console", "1"}).exitCode, 1);  // gone: no answer
+    ASSERT_EQ(Wct({"register", "--count", "3"}).exitCode, 0);  // back for the other tests
+}
+
+TEST(WctCliUsage, BadCommandLinesExitTwoWithAMessage) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"fly"}, "unknown command 'fly'"},
+        {{"read", "--console", "256", "--address", "0", "--count", "1"}, "outside 0..255"},
+        {{"write", "--console", "1", "--address", "0", "ZZ"}, "is not hex"},
+        {{"send", "3E0"}, "caratteri dispari"},
+        {{"read", "--console"}, "--console needs a value"},
+        {{"read", "--console", "1", "--address", "0"}, "read needs --count"},
+        {{"test", "wheels", "--console", "1"}, "unknown test 'wheels'"},
+        {{"measure"}, "measure needs --seconds"},
+        {{"--port"}, "--port needs a value"},
+        {{}, "no command given"},
+    };
+    for (const Case& c : cases) {
+        const TProcessResult r = RunProcess(WCT_BINARY, c.args, 10000);
+        EXPECT_EQ(r.exitCode, 2) << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("usage: wct"), std::string::npos);
+    }
+}
+
+TEST(WctCliOptions, NumbersAreDecimalOrHexWithinTheirRange) {
+    EXPECT_EQ(cli::ParseNumber("0x10", "n", 0, 255), 16);
+    EXPECT_EQ(cli::ParseNumber("16", "n", 0, 255), 16);
+    EXPECT_THROW(cli::ParseNumber("0x", "n", 0, 255), cli::EUsage);
+    EXPECT_THROW(cli::ParseNumber("-1", "n", 0, 255), cli::EUsage);
+    EXPECT_THROW(cli::ParseNumber("99999999999999", "n", 0, 255), cli::EUsage);
+    EXPECT_EQ(cli::ParseCommandLine({"remove", "--console", "all"}).console, 255);
+    EXPECT_THROW(cli::ParseCommandLine({"find", "--console", "1"}), cli::EUsage);
+    EXPECT_THROW(cli::ParseCommandLine({"write", "--console", "1", "--address", "0",
+                                        "001122334455667788"}),
+                 cli::EUsage);
+}
+
+}  // namespace
+}  // namespace wct
