@@ -7,6 +7,8 @@
 #include <mutex>
 #include <set>
 
+#include <unistd.h>
+
 #include "common/tick_count.h"
 #include "protocol/progress_bar.h"
 #include "protocol/wireless_protocol.h"
@@ -334,6 +336,39 @@ TEST_F(ProtocolSimTest, AWriteFailureClosesThePortAndRaisesDisconnection) {
     EXPECT_TRUE(protocol.Connected());
     protocol.AskNumberOfConsole();
     EXPECT_EQ(disconnections, 2);
+}
+
+TEST_F(ProtocolSimTest, WithAutoConnectionTheLinkComesBackWhenTheDongleDoes) {
+    // The port opens a fixed name, pointed at whatever pseudo-terminal the simulator has:
+    // a dongle plugged in again under the same device name.
+    char dir[] = "/tmp/wct-dongle-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string link = std::string(dir) + "/dongle";
+    StartSimulator();
+    ASSERT_EQ(symlink(simulator->PortPath().c_str(), link.c_str()), 0);
+    protocol.SetPortDef(link);
+    ASSERT_TRUE(protocol.FindDongle());
+    protocol.SetAutoConnection(true);
+    int disconnections = 0;
+    protocol.OnDisconnection = [&] { ++disconnections; };
+
+    simulator->Vanish();
+    simulator->Return();
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_EQ(symlink(simulator->PortPath().c_str(), link.c_str()), 0);
+    protocol.AskNumberOfConsole();  // goes to the vanished device: fails, then recovers
+
+    EXPECT_EQ(disconnections, 1);
+    EXPECT_TRUE(Traced("## Error in port writing"));
+    EXPECT_TRUE(protocol.Connected());
+    EXPECT_TRUE(protocol.Port()->Connected());
+    EXPECT_EQ(std::count(memo.lines.begin(), memo.lines.end(), "Connection done " + link), 2);
+    protocol.AskNumberOfConsole();
+    EXPECT_TRUE(PumpUntil([&] { return Traced("Number of Console : "); }, 3000));
+    EXPECT_EQ(disconnections, 1);
+    protocol.Disconnect();
+    unlink(link.c_str());
+    rmdir(dir);
 }
 
 TEST_F(ProtocolSimTest, ValidFramesAmongInjectedFaultsAreAllDecoded) {
