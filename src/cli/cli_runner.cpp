@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -180,7 +181,9 @@ private:
     // Waits `ms` while the main thread serves replies, or until interrupted.
     void Serve(uint32_t ms) {
         const uint32_t start = GetTickCount();
-        while (GetTickCount() - start < ms && !Interrupted()) MainThread().ProcessMessages();
+        // Short waits so that an interrupt is seen soon; replies end them at once anyway.
+        for (uint32_t elapsed = 0; elapsed < ms && !Interrupted(); elapsed = GetTickCount() - start)
+            MainThread().ProcessMessagesFor(std::min<uint32_t>(ms - elapsed, 100));
     }
 
     int Register() {

@@ -10,7 +10,7 @@ void DelayWithMessages(uint32_t ms) {
     for (;;) {
         const uint32_t now = GetTickCount();
         if (now < start || now - start >= ms) return;
-        MainThread().ProcessMessages();
+        MainThread().ProcessMessagesFor(ms - (now - start));
     }
 }
 

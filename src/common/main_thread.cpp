@@ -46,7 +46,7 @@ bool TPlainMainThread::RunOne() {
     return true;
 }
 
-void TPlainMainThread::ProcessMessages() {
+void TPlainMainThread::ProcessMessagesFor(uint32_t ms) {
     size_t pending;
     {
         std::lock_guard lock(mutex_);
@@ -58,22 +58,14 @@ void TPlainMainThread::ProcessMessages() {
     for (size_t i = 0; i < pending && RunOne(); ++i) ran = true;
     if (ran) return;
     {
+        // One wait: on real ticks all of `ms`, on a virtual clock a short slice after
+        // which Idle moves the clock; the caller loops either way.
         std::unique_lock lock(mutex_);
-        arrived_.wait_for(lock, std::chrono::milliseconds(1),
+        arrived_.wait_for(lock, TickSource().WaitSlice(ms),
                           [this] { return !queue_.empty() || woken_; });
         woken_ = false;
     }
     if (!RunOne()) TickSource().Idle();
-}
-
-void TPlainMainThread::ServeUntil(const std::function<bool()>& done) {
-    while (!done()) {
-        if (RunOne()) continue;
-        std::unique_lock lock(mutex_);
-        arrived_.wait_for(lock, std::chrono::milliseconds(1),
-                          [this] { return !queue_.empty() || woken_; });
-        woken_ = false;
-    }
 }
 
 void TPlainMainThread::Wake() {

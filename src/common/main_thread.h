@@ -6,6 +6,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -19,9 +20,12 @@ public:
     virtual ~TMainThread() = default;
 
     // Main thread only: runs the hand-offs and posts that are pending. When nothing is
-    // pending it waits up to a millisecond for something to arrive, so waiting loops
-    // built on it do not spin a core, then tells the tick source it idled.
-    virtual void ProcessMessages() = 0;
+    // pending it waits up to `ms` ticks for something to arrive (and runs it), so waiting
+    // loops built on it neither spin a core nor wake when there is nothing to do; a wait
+    // that ran out tells the tick source it idled.
+    virtual void ProcessMessagesFor(uint32_t ms) = 0;
+    // The same with a wait of one tick, for loops that poll state between passes.
+    void ProcessMessages() { ProcessMessagesFor(1); }
 
     // Any thread: runs `work` on the main thread and blocks until it is done. An
     // exception thrown by `work` is rethrown here. Called on the main thread, it runs
@@ -48,13 +52,11 @@ public:
     // Binds to the constructing thread.
     TPlainMainThread();
 
-    void ProcessMessages() override;
+    void ProcessMessagesFor(uint32_t ms) override;
     void RunAndWait(std::function<void()> work) override;
     void Post(std::function<void()> work) override;
     bool IsMainThread() const override;
 
-    // Runs pending work until `done` holds, waiting for work in between (main thread).
-    void ServeUntil(const std::function<bool()>& done);
     void Wake() override;
 
 private:

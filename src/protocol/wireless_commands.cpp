@@ -86,11 +86,13 @@ bool TMiraWirelessProtocol::WaitForStatus(uint8_t id, uint8_t TMiraConsoleInfo::
     const uint32_t start = GetTickCount();
     for (;;) {
         if (consoles_[id].*status != waiting) break;
+        const uint32_t elapsed = GetTickCount() - start;
         if (TimedOut(start, static_cast<uint32_t>(replyTimeOut_))) {
             consoles_[id].*status = 2;
             break;
         }
-        MainThread().ProcessMessages();
+        // Any hand-off (the answer, most likely) ends the wait early.
+        MainThread().ProcessMessagesFor(static_cast<uint32_t>(replyTimeOut_) - elapsed + 1);
     }
     return consoles_[id].*status == success;
 }

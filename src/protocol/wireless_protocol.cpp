@@ -258,7 +258,8 @@ uint8_t TMiraWirelessProtocol::FindConsole(int& version, int& serial) {
     uint8_t result = 0;
     const uint32_t start = GetTickCount();
     for (;;) {
-        MainThread().ProcessMessages();
+        // Wakes for every reply, and at least once a second for the progress position.
+        MainThread().ProcessMessagesFor(1000 - (GetTickCount() - start) % 1000);
         for (size_t id = 1; id < consoles_.size(); ++id) {
             if (!consoles_[id].Connected || consoles_[id].Used) continue;
             const auto console = static_cast<uint8_t>(id);
@@ -357,10 +358,11 @@ void TMiraWirelessProtocol::RecoverPort() {
 
 void TMiraWirelessProtocol::WaitWithMessages(uint32_t ms) {
     const uint32_t start = GetTickCount();
+    uint32_t elapsed = 0;
     do {
-        MainThread().ProcessMessages();
-    } while (GetTickCount() - start < ms &&
-             static_cast<int32_t>(GetTickCount()) >= static_cast<int32_t>(start));
+        MainThread().ProcessMessagesFor(ms - elapsed);
+        elapsed = GetTickCount() - start;
+    } while (elapsed < ms && static_cast<int32_t>(GetTickCount()) >= static_cast<int32_t>(start));
 }
 
 bool TMiraWirelessProtocol::TimedOut(uint32_t start, uint32_t limit) {

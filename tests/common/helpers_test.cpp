@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <thread>
 
@@ -123,6 +124,20 @@ TEST(MainThread, PostedWorkRunsLaterAndOnlyOnce) {
     EXPECT_EQ(runs, 1);
     MainThread().ProcessMessages();
     EXPECT_EQ(runs, 2);
+}
+
+TEST(MainThread, ALongWaitForMessagesEndsWhenAHandOffArrives) {
+    int runs = 0;
+    TWorkerThread worker;
+    worker.Start([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        MainThread().RunAndWait([&] { ++runs; });
+    });
+    const auto before = std::chrono::steady_clock::now();
+    MainThread().ProcessMessagesFor(60000);
+    EXPECT_EQ(runs, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(30));
+    worker.Join();
 }
 
 TEST(MainThread, IdleProcessingMovesTheVirtualClockByItsStep) {
