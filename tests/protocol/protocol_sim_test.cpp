@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include "common/stored_form.h"
 #include "common/tick_count.h"
 #include "protocol/progress_bar.h"
 #include "protocol/wireless_protocol.h"
@@ -369,6 +370,126 @@ TEST_F(ProtocolSimTest, WithAutoConnectionTheLinkComesBackWhenTheDongleDoes) {
     protocol.Disconnect();
     unlink(link.c_str());
     rmdir(dir);
+}
+
+TEST_F(ProtocolSimTest, EveryPlainCommandSendsItsFrameWithItsTraceText) {
+    Connect();
+    memo.lines.clear();
+    protocol.AskNumberOfConsole();
+    protocol.SelectConsole(5);
+    protocol.DeselectConsole(5);
+    protocol.RemoveConsole(7);
+    protocol.StartRoll(5);
+    protocol.StopRoll(5);
+    protocol.RequestSerial(5);
+    protocol.RequestVersion(5);
+    protocol.RequestFirmware(5);
+    protocol.ResetTotalRolls(5);
+    std::vector<std::string> sent;
+    for (const auto& line : memo.lines)
+        if (line.rfind("->", 0) == 0) sent.push_back(line);
+    EXPECT_EQ(sent, (std::vector<std::string>{
+                        "->3E0400000021 Ask Number of Console",
+                        "->3E0705000021 Select Console ID=5",
+                        "->3E0805000021 Deselect Console ID=5",
+                        "->3E0607000021  Remove Console ID=7",
+                        "->3E140501010021 Start Roll ID=5",
+                        "->3E140501000021 Stop Roll ID=5",
+                        "->3E0905000021 Serial Req Console 5",
+                        "->3E0A05000021 Version Req Console 5",
+                        "->3E1505000021 Req. Ver SW (firmware) ID=5",
+                        "->3E0C05000021 Reset Total Rol ID Console=5",
+                    }));
+}
+
+TEST_F(ProtocolSimTest, WithDebugTimeSentAndReceivedLinesStartWithTheTimeOfDay) {
+    Connect();
+    memo.lines.clear();
+    protocol.SetDebugTime(true);
+    protocol.AskNumberOfConsole();
+    ASSERT_TRUE(PumpUntil([&] { return memo.lines.size() >= 2; }, 3000));
+    // The time of day, then the arrow at once.
+    for (const auto& line : memo.lines) {
+        const size_t arrow = line.find_first_of("<-");
+        ASSERT_NE(arrow, std::string::npos) << line;
+        EXPECT_GT(arrow, 0u) << line;
+        EXPECT_NE(line.find_first_of("0123456789"), arrow) << line;
+    }
+}
+
+TEST_F(ProtocolSimTest, ADifferentDongleVersionIsAcceptedAndAnEarlierTableKeepsTheLink) {
+    sim::TDongleOptions options = ThreeConsoles();
+    options.version = 0x12;
+    StartSimulator(options);
+    ASSERT_TRUE(protocol.FindDongle());
+    EXPECT_EQ(protocol.Consoles()[0].Version, 0x12);
+
+    // The console table is not emptied by a new connection attempt, so a port without a
+    // dongle still ends connected.
+    sim::TDongleOptions silent;
+    silent.version.reset();
+    sim::TDongleSimulator quiet(silent);
+    quiet.Start();
+    protocol.Port()->SetPort(quiet.PortPath());
+    EXPECT_TRUE(protocol.ConnectDongle());
+    EXPECT_TRUE(protocol.Connected());
+}
+
+TEST_F(ProtocolSimTest, WithoutPortDefTheSearchStartsOnCom1) {
+    EXPECT_FALSE(protocol.FindDongle());
+    ASSERT_NE(protocol.Port(), nullptr);
+    EXPECT_EQ(memo.lines.at(0), "Connection Failed COM1");
+}
+
+TEST_F(ProtocolSimTest, DisconnectRestoresTheDefaultsAndTracesWithoutTime) {
+    Connect();
+    protocol.SetDebugTime(true);
+    protocol.SetReplyTimeOut(500);
+    protocol.SetTimeToWaitAddNewConsole(1000);
+    protocol.SetDisconDelayBetweenCloseOpenPort(50);
+    protocol.Disconnect();
+    EXPECT_FALSE(protocol.Connected());
+    EXPECT_FALSE(protocol.Port()->Connected());
+    EXPECT_FALSE(protocol.DebugTime());
+    EXPECT_EQ(protocol.ReplyTimeOut(), 15000);
+    EXPECT_EQ(protocol.TimeToWaitAddNewConsole(), 15000);
+    EXPECT_EQ(protocol.DisconDelayBetweenCloseOpenPort(), 300);
+    EXPECT_TRUE(protocol.Consoles().empty());
+    EXPECT_EQ(memo.lines.back(), "Dongle disconnected!");
+}
+
+TEST_F(ProtocolSimTest, TheConsoleSearchWindowCountsWholeSeconds) {
+    Connect();
+    std::vector<int> positions;
+    int max = -1;
+    protocol.OnConnectionStatus = [&](int m, int position, TMiraConnectionStatus s,
+                                      const std::string&) {
+        if (s == cnsConsoleSearch) positions.push_back(position);
+        max = m;
+    };
+    protocol.SetTimeToWaitAddNewConsole(20000);
+    clock.SetIdleStep(50);
+    int version, serial;
+    EXPECT_EQ(protocol.FindConsole(version, serial), 0);  // registration is not open
+    EXPECT_EQ(max, 20);
+    ASSERT_GE(positions.size(), 2u);
+    EXPECT_EQ(positions.front(), 100);  // reported before the search sets a position
+    EXPECT_TRUE(std::is_sorted(positions.begin() + 1, positions.end()));
+    EXPECT_EQ(positions.back(), 20);
+    EXPECT_TRUE(std::count(positions.begin(), positions.end(), 7) >= 1);
+}
+
+TEST(ProtocolStoredForm, TheConsoleWaitDefaultIsNotWrittenAndLoadsAsTheConstructorValue) {
+    TMiraWirelessProtocol written;
+    written.SetName("tmp");
+    written.SetTimeToWaitAddNewConsole(30000);
+    written.SetReplyTimeOut(4000);
+    const std::string form = WriteComponent(written);
+    EXPECT_EQ(form.find("TimeToWaitAddNewConsole"), std::string::npos);
+    TMiraWirelessProtocol read;
+    ReadComponent(form, read);
+    EXPECT_EQ(read.TimeToWaitAddNewConsole(), 15000);
+    EXPECT_EQ(read.ReplyTimeOut(), 4000);
 }
 
 TEST_F(ProtocolSimTest, ValidFramesAmongInjectedFaultsAreAllDecoded) {
