@@ -293,6 +293,7 @@ private:
             const auto address = static_cast<uint16_t>(*o_.address + i * 8);
             char head[8];
             std::snprintf(head, sizeof head, "%04X:", address);
+            if (isatty(STDERR_FILENO)) std::fprintf(stderr, "\r\033[Kreading %s %d/256", head, i + 1);
             if (!protocol_.ReadValue(id, address, 8)) {
                 err_ << head << " read failed\n";
                 ++failed;
@@ -302,6 +303,7 @@ private:
             out_ << head << ' ' << HexList(c.Data.data(), static_cast<size_t>(c.DataCount))
                  << std::endl;
         }
+        if (isatty(STDERR_FILENO)) std::fputs("\r\033[K", stderr);
         if (failed == 0) return exDone;
         err_ << "wct: " << failed << " of 256 reads failed\n";
         return exFailed;
