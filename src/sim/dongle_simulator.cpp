@@ -85,14 +85,7 @@ void TDongleSimulator::SetFaults(const TDongleFaults& faults) {
 }
 
 void TDongleSimulator::Received(std::string_view bytes) {
-    reader_.Feed(bytes);
-    for (;;) {
-        std::string skipped;
-        const std::optional<std::string> frame = reader_.Next(skipped);
-        if (!skipped.empty()) Log("-- ignored " + ToHex(skipped));
-        if (!frame) return;
-        Handle(*frame);
-    }
+    HandleFrames(reader_, bytes, [this](const std::string& frame) { Handle(frame); });
 }
 
 int64_t TDongleSimulator::Tick(int64_t now) {

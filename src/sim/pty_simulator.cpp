@@ -269,4 +269,16 @@ void TPtySimulator::Log(const std::string& line) const {
     if (log_) log_(line);
 }
 
+void TPtySimulator::HandleFrames(TFrameReader& reader, std::string_view bytes,
+                                 const std::function<void(const std::string&)>& handle) {
+    reader.Feed(bytes);
+    for (;;) {
+        std::string skipped;
+        const std::optional<std::string> frame = reader.Next(skipped);
+        if (!skipped.empty()) Log("-- ignored " + ToHex(skipped));
+        if (!frame) return;
+        handle(*frame);
+    }
+}
+
 }  // namespace wct::sim

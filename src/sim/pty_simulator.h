@@ -25,6 +25,7 @@
 #include <string_view>
 #include <thread>
 
+#include "sim/frame_reader.h"
 #include "sim/sim_clock.h"
 
 namespace wct::sim {
@@ -84,6 +85,10 @@ protected:
     int64_t Now() const { return now_; }
     std::mt19937& Random() { return random_; }
     void Log(const std::string& line) const;
+    // Feeds received bytes to `reader` and hands each complete frame to `handle`; what
+    // the reader skips is logged as ignored.
+    void HandleFrames(TFrameReader& reader, std::string_view bytes,
+                      const std::function<void(const std::string&)>& handle);
     // Runs `work` on the simulator thread and waits for it (see the header comment).
     void Call(const std::function<void()>& work);
 

@@ -101,14 +101,7 @@ void TWiredTrainerSimulator::Received(std::string_view bytes) {
         }
         return;
     }
-    reader_.Feed(bytes);
-    for (;;) {
-        std::string skipped;
-        const std::optional<std::string> frame = reader_.Next(skipped);
-        if (!skipped.empty()) Log("-- ignored " + ToHex(skipped));
-        if (!frame) return;
-        Handle(*frame);
-    }
+    HandleFrames(reader_, bytes, [this](const std::string& frame) { Handle(frame); });
 }
 
 void TWiredTrainerSimulator::Handle(const std::string& frame) {
