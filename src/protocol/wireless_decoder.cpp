@@ -60,14 +60,16 @@ void TMiraWirelessProtocol::PacketReceived(TComponent* /*sender*/, const std::st
             // grows with consoles that joined or answered a request.
             if (id < consoles_.size())
                 SetAnswerStatus(consoles_[id], p(0), ack ? 1 : 2, ack ? 5 : 2);
+            // The event first, then the trace line, as for every reply but console joins
+            // and leaves.
             if (ack) {
-                TraceFrame("<-", packet, " ACK");
                 if (OnAck) OnAck();
+                TraceFrame("<-", packet, " ACK");
             } else {
+                if (OnNAck) OnNAck(id, p(0));
                 TraceFrame("<-", packet,
                            debugTime_ ? std::string(" NACK")
                                       : " NACK Cmd: " + Hex2(p(0)) + "  IDConsole: " + Hex2(id));
-                if (OnNAck) OnNAck(id, p(0));
             }
             return;
         }

@@ -209,6 +209,19 @@ TEST_F(DecoderTest, AcksAndNacksSetTheStatusOfTheCommandTheyName) {
     EXPECT_EQ(nacks, (std::vector<std::pair<int, int>>{{10, 0x18}, {10, 0x0E}}));
 }
 
+TEST_F(DecoderTest, AckAndNackEventsComeBeforeTheirTraceLineAndJoinsAfter) {
+    size_t linesAtEvent = 99;
+    protocol.OnAck = [&] { linesAtEvent = memo.lines.size(); };
+    Receive("3EFF0101130021");
+    EXPECT_EQ(linesAtEvent, 0u);
+    protocol.OnNAck = [&](uint8_t, uint8_t) { linesAtEvent = memo.lines.size(); };
+    Receive("3EFE0101130021");
+    EXPECT_EQ(linesAtEvent, 1u);
+    protocol.OnConsoleAdd = [&](int) { linesAtEvent = memo.lines.size(); };
+    Receive("3E050001020021");
+    EXPECT_EQ(linesAtEvent, 3u);
+}
+
 TEST_F(DecoderTest, AnswersNamingAConsoleBeyondTheTableTouchNoEntry) {
     Receive("3E0500010200" "21");  // table: 0..2
     int acks = 0, nacks = 0;
