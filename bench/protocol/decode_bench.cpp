@@ -29,8 +29,8 @@ int main() {
             if (b == 0x21) b = 0x22;
         // Console 0x21 cannot be heard at all: its ID byte is the stop byte.
         const int id = 1 + i % kConsoles;
-        stream += BuildFrame(mcMeasures, static_cast<uint8_t>(id == 0x21 ? kConsoles + 1 : id),
-                             payload);
+        stream +=
+            BuildFrame(mcMeasures, static_cast<uint8_t>(id == 0x21 ? kConsoles + 1 : id), payload);
     }
 
     TMiraWirelessProtocol protocol;
@@ -48,7 +48,8 @@ int main() {
     constexpr int kRounds = 50;
     const auto start = std::chrono::steady_clock::now();
     for (int round = 0; round < kRounds; ++round)
-        for (size_t at = 0; at < stream.size(); at += kChunk) framer.AddData(stream.substr(at, kChunk));
+        for (size_t at = 0; at < stream.size(); at += kChunk)
+            framer.AddData(stream.substr(at, kChunk));
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 

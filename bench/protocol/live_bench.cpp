@@ -98,10 +98,9 @@ int main(int argc, char** argv) {
     kill(sim, SIGTERM);
     waitpid(sim, nullptr, 0);
 
-    std::printf("measures frames: %ld in %.1f s (%.0f per second, %.0f bit/s of line)\n",
-                received, wall, received / wall, received / wall * 110);
+    std::printf("measures frames: %ld in %.1f s (%.0f per second, %.0f bit/s of line)\n", received,
+                wall, received / wall, received / wall * 110);
     std::printf("trace lines: %ld\n", memo.lines);
-    std::printf("CPU of this process: %.2f%% of one core (target: under 2%%)\n",
-                100 * cpu / wall);
+    std::printf("CPU of this process: %.2f%% of one core (target: under 2%%)\n", 100 * cpu / wall);
     return 0;
 }

@@ -63,10 +63,12 @@ int main() {
         framer.SetComPort(&port);
         framer.OnPacket = [&](wct::TComponent*, const std::string& packet) {
             const auto now = Clock::now();
-            const int seq = static_cast<unsigned char>(packet[2]) << 8 |
-                            static_cast<unsigned char>(packet[3]);
+            const int seq =
+                static_cast<unsigned char>(packet[2]) << 8 | static_cast<unsigned char>(packet[3]);
             if (seq < kFrames)
-                latencyUs.push_back(std::chrono::duration<double, std::micro>(now - sent[static_cast<size_t>(seq)]).count());
+                latencyUs.push_back(
+                    std::chrono::duration<double, std::micro>(now - sent[static_cast<size_t>(seq)])
+                        .count());
         };
         port.Open();
         while (port.EventThread()->ThreadId() == 0) std::this_thread::yield();
@@ -77,7 +79,8 @@ int main() {
         const auto start = Clock::now();
         std::thread writer([&] {
             for (int i = 0; i < kFrames; ++i) {
-                std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(interval * i));
+                std::this_thread::sleep_until(
+                    start + std::chrono::duration_cast<Clock::duration>(interval * i));
                 std::string frame(kFrameBytes, '\x55');
                 frame[0] = '\x3E';
                 frame[1] = '\x01';
@@ -91,20 +94,25 @@ int main() {
         });
         while (writing || latencyUs.size() < static_cast<size_t>(kFrames)) {
             dispatcher.ProcessMessages();
-            if (!writing && Clock::now() - start > interval * kFrames + std::chrono::seconds(2)) break;
+            if (!writing && Clock::now() - start > interval * kFrames + std::chrono::seconds(2))
+                break;
         }
         writer.join();
-        const double wallNs = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+        const double wallNs =
+            std::chrono::duration<double, std::nano>(Clock::now() - start).count();
         const long long cpuNs = CpuNanoseconds(tid) - cpuBefore;
         port.Close();
 
         std::sort(latencyUs.begin(), latencyUs.end());
-        auto at = [&](double q) { return latencyUs[static_cast<size_t>(q * (latencyUs.size() - 1))]; };
+        auto at = [&](double q) {
+            return latencyUs[static_cast<size_t>(q * (latencyUs.size() - 1))];
+        };
         std::printf("frames sent %d, received %zu, %d bytes each, %.0f bytes/s\n", kFrames,
                     latencyUs.size(), kFrameBytes, kBytesPerSecond);
         if (!latencyUs.empty())
-            std::printf("latency master->OnPacket: median %.1f us, p90 %.1f us, p99 %.1f us, max %.1f us\n",
-                        at(0.5), at(0.9), at(0.99), latencyUs.back());
+            std::printf(
+                "latency master->OnPacket: median %.1f us, p90 %.1f us, p99 %.1f us, max %.1f us\n",
+                at(0.5), at(0.9), at(0.99), latencyUs.back());
         std::printf("event thread CPU: %.3f%% of one core over %.2f s\n", 100.0 * cpuNs / wallNs,
                     wallNs / 1e9);
     }

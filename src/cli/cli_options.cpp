@@ -73,20 +73,20 @@ private:
     size_t i_ = 0;
 };
 
-const std::set<std::string> kCommands = {"ports", "find", "register", "consoles", "measure",
-                                         "test", "read", "read-page", "write", "rolls",
-                                         "reset-rolls", "remove", "send", "resistance"};
+const std::set<std::string> kCommands = {
+    "ports",     "find",  "register", "consoles",    "measure", "test", "read",
+    "read-page", "write", "rolls",    "reset-rolls", "remove",  "send", "resistance"};
 
 constexpr int kMaxMs = 24 * 3600 * 1000;
 
 // The options each command takes (besides the global ones).
 bool Accepts(const std::string& command, const std::string& option) {
     static const std::set<std::pair<std::string, std::string>> table = {
-        {"register", "--count"},   {"measure", "--seconds"},     {"measure", "--csv"},
-        {"test", "--console"},     {"read", "--console"},        {"read", "--address"},
-        {"read", "--count"},       {"read-page", "--console"},   {"read-page", "--address"},
-        {"write", "--console"},    {"write", "--address"},       {"rolls", "--console"},
-        {"reset-rolls", "--console"}, {"remove", "--console"},   {"resistance", "--set"},
+        {"register", "--count"},      {"measure", "--seconds"},   {"measure", "--csv"},
+        {"test", "--console"},        {"read", "--console"},      {"read", "--address"},
+        {"read", "--count"},          {"read-page", "--console"}, {"read-page", "--address"},
+        {"write", "--console"},       {"write", "--address"},     {"rolls", "--console"},
+        {"reset-rolls", "--console"}, {"remove", "--console"},    {"resistance", "--set"},
         {"resistance", "--seconds"}};
     return table.count({command, option}) != 0;
 }
@@ -103,14 +103,20 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
     // Global options come before the command.
     while (args.More() && args.Peek().rfind("--", 0) == 0) {
         const std::string option = args.Next();
-        if (option == "--port") o.port = args.Value(option);
-        else if (option == "--trace") o.trace = args.Value(option);
-        else if (option == "--time") o.time = true;
+        if (option == "--port")
+            o.port = args.Value(option);
+        else if (option == "--trace")
+            o.trace = args.Value(option);
+        else if (option == "--time")
+            o.time = true;
         else if (option == "--reply-timeout")
             o.replyTimeout = ParseNumber(args.Value(option), option, 0, kMaxMs);
-        else if (option == "--wait") o.wait = ParseNumber(args.Value(option), option, 0, kMaxMs);
-        else if (option == "--simulate") o.simulate = true;
-        else throw EUsage("unknown option " + option);
+        else if (option == "--wait")
+            o.wait = ParseNumber(args.Value(option), option, 0, kMaxMs);
+        else if (option == "--simulate")
+            o.simulate = true;
+        else
+            throw EUsage("unknown option " + option);
     }
     if (!args.More()) throw EUsage("no command given");
     o.command = args.Next();
@@ -129,8 +135,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
                                   o.command == "read" ? 8 : 254);
         } else if (arg == "--console") {
             const std::string value = args.Value(arg);
-            o.console = o.command == "remove" && value == "all" ? 255
-                                                                 : ParseNumber(value, arg, 0, 255);
+            o.console =
+                o.command == "remove" && value == "all" ? 255 : ParseNumber(value, arg, 0, 255);
         } else if (arg == "--address") {
             o.address = ParseNumber(args.Value(arg), arg, 0, 0xFFFF);
         } else if (arg == "--seconds") {
@@ -165,7 +171,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
     if (c == "test" || c == "read" || c == "read-page" || c == "write" || c == "rolls" ||
         c == "reset-rolls" || c == "remove")
         Require(o.console.has_value(), c, "--console");
-    if (c == "read" || c == "read-page" || c == "write") Require(o.address.has_value(), c, "--address");
+    if (c == "read" || c == "read-page" || c == "write")
+        Require(o.address.has_value(), c, "--address");
     if (c == "read") Require(o.count.has_value(), c, "--count");
     return o;
 }

@@ -175,7 +175,9 @@ private:
     }
 
     uint8_t Console() const { return static_cast<uint8_t>(*o_.console); }
-    uint32_t WaitMs(int fallback) const { return static_cast<uint32_t>(o_.wait.value_or(fallback)); }
+    uint32_t WaitMs(int fallback) const {
+        return static_cast<uint32_t>(o_.wait.value_or(fallback));
+    }
     bool Interrupted() const { return interrupted_ != nullptr && *interrupted_; }
 
     // Waits `ms` while the main thread serves replies, or until interrupted.
@@ -250,9 +252,8 @@ private:
             const double kmh = m.Rpm * 2700 * 3.14 / 1000000;
             char speed[32];
             std::snprintf(speed, sizeof speed, "%.2f", kmh);
-            out_ << GetTickCount() - start << sep << int(id) << sep << m.Rpm << sep << speed
-                 << sep << int(m.HeartRate) << sep << int(m.Cadence) << sep << int(m.Keys)
-                 << std::endl;
+            out_ << GetTickCount() - start << sep << int(id) << sep << m.Rpm << sep << speed << sep
+                 << int(m.HeartRate) << sep << int(m.Cadence) << sep << int(m.Keys) << std::endl;
         };
         protocol_.SetMeasure(true);
         Serve(static_cast<uint32_t>(*o_.seconds) * 1000);
@@ -264,10 +265,14 @@ private:
     int Test() {
         const uint8_t id = Console();
         bool ok = false;
-        if (o_.test == "keys") ok = protocol_.TestKeys(id);
-        else if (o_.test == "cardio") ok = protocol_.TestCardio(id);
-        else if (o_.test == "signals") ok = protocol_.TestSignals(id);
-        else ok = protocol_.TriggerClock(id);
+        if (o_.test == "keys")
+            ok = protocol_.TestKeys(id);
+        else if (o_.test == "cardio")
+            ok = protocol_.TestCardio(id);
+        else if (o_.test == "signals")
+            ok = protocol_.TestSignals(id);
+        else
+            ok = protocol_.TriggerClock(id);
         if (ok) return exDone;
         err_ << "wct: test " << o_.test << " on console " << int(id)
              << " was refused or not answered within " << protocol_.ReplyTimeOut() << " ms\n";
@@ -293,7 +298,8 @@ private:
             const auto address = static_cast<uint16_t>(*o_.address + i * 8);
             char head[8];
             std::snprintf(head, sizeof head, "%04X:", address);
-            if (isatty(STDERR_FILENO)) std::fprintf(stderr, "\r\033[Kreading %s %d/256", head, i + 1);
+            if (isatty(STDERR_FILENO))
+                std::fprintf(stderr, "\r\033[Kreading %s %d/256", head, i + 1);
             if (!protocol_.ReadValue(id, address, 8)) {
                 err_ << head << " read failed\n";
                 ++failed;
@@ -343,7 +349,8 @@ private:
         protocol_.AskNumberOfConsole();
         const uint32_t start = GetTickCount();
         while (protocol_.NumberOfConsole() <= 0 &&
-               !TMiraWirelessProtocol::TimedOut(start, static_cast<uint32_t>(protocol_.ReplyTimeOut())))
+               !TMiraWirelessProtocol::TimedOut(start,
+                                                static_cast<uint32_t>(protocol_.ReplyTimeOut())))
             MainThread().ProcessMessages();
         if (protocol_.NumberOfConsole() <= 0) {
             err_ << "wct: the dongle reports no console to send resistances to\n";

@@ -9,7 +9,9 @@ namespace {
 
 volatile bool interrupted = false;
 
-void OnSignal(int) { interrupted = true; }
+void OnSignal(int) {
+    interrupted = true;
+}
 
 }  // namespace
 

@@ -84,7 +84,9 @@ void TComponent::BeginLoading() {
     state_ |= csLoading;
 }
 
-void TComponent::Loaded() { state_ &= ~csLoading; }
+void TComponent::Loaded() {
+    state_ &= ~csLoading;
+}
 
 // ---- Property list -------------------------------------------------------------------
 
@@ -159,9 +161,12 @@ void TPropertyList::AddBoolean(std::string name, std::function<bool()> get,
     auto text = [](bool b) { return std::string(b ? "True" : "False"); };
     items_.push_back({std::move(name), [get, text] { return text(get()); },
                       [set](std::string_view t) {
-                          if (SameText(t, "True")) set(true);
-                          else if (SameText(t, "False")) set(false);
-                          else throw std::invalid_argument("not True or False");
+                          if (SameText(t, "True"))
+                              set(true);
+                          else if (SameText(t, "False"))
+                              set(false);
+                          else
+                              throw std::invalid_argument("not True or False");
                       },
                       def ? std::optional(text(*def)) : std::nullopt});
 }

@@ -123,9 +123,8 @@ public:
     void AddEnum(std::string name, std::span<const char* const> names, std::function<int()> get,
                  std::function<void(int)> set, std::optional<int> def);
     // Sets over an enumeration, as a bit mask of ordinals, stored as "[a, b]".
-    void AddSet(std::string name, std::span<const char* const> names,
-                std::function<uint32_t()> get, std::function<void(uint32_t)> set,
-                std::optional<uint32_t> def);
+    void AddSet(std::string name, std::span<const char* const> names, std::function<uint32_t()> get,
+                std::function<void(uint32_t)> set, std::optional<uint32_t> def);
     // The properties of a sub-object, stored as "Name.Property".
     void AddObject(const std::string& name, TPersistent& object);
 

@@ -37,8 +37,12 @@ std::atomic<TLocaleInfo*> installed{&cLocale};
 
 }  // namespace
 
-TLocaleInfo& LocaleInfo() { return *installed.load(); }
+TLocaleInfo& LocaleInfo() {
+    return *installed.load();
+}
 
-void SetLocaleInfo(TLocaleInfo* info) { installed.store(info != nullptr ? info : &cLocale); }
+void SetLocaleInfo(TLocaleInfo* info) {
+    installed.store(info != nullptr ? info : &cLocale);
+}
 
 }  // namespace wct

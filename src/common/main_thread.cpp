@@ -19,7 +19,9 @@ struct TPlainMainThread::Item {
 
 TPlainMainThread::TPlainMainThread() : owner_(std::this_thread::get_id()) {}
 
-bool TPlainMainThread::IsMainThread() const { return std::this_thread::get_id() == owner_; }
+bool TPlainMainThread::IsMainThread() const {
+    return std::this_thread::get_id() == owner_;
+}
 
 bool TPlainMainThread::RunOne() {
     std::shared_ptr<Item> item;
@@ -110,9 +112,13 @@ TMainThread& MainThread() {
     return plain;
 }
 
-void SetMainThread(TMainThread* dispatcher) { installed.store(dispatcher); }
+void SetMainThread(TMainThread* dispatcher) {
+    installed.store(dispatcher);
+}
 
-TWorkerThread::~TWorkerThread() { Join(); }
+TWorkerThread::~TWorkerThread() {
+    Join();
+}
 
 void TWorkerThread::Start(std::function<void()> body) {
     Join();

@@ -96,22 +96,26 @@ void TThreadedTimer::Tick() {
 }
 
 void TThreadedTimer::DefineProperties(TPropertyList& p) {
-    p.AddBoolean("AllowZero", [this] { return AllowZero(); }, [this](bool v) { SetAllowZero(v); },
-                 false);
-    p.AddBoolean("Enabled", [this] { return Enabled(); }, [this](bool v) { SetEnabled(v); },
-                 false);
-    p.AddInteger("Interval", [this] { return Interval(); },
-                 [this](int64_t v) { SetInterval(static_cast<uint32_t>(v)); }, 1000);
-    p.AddEnum("ThreadPriority", kPriorityNames, [this] { return int(ThreadPriority()); },
-              [this](int v) { SetThreadPriority(TThreadPriority(v)); }, tpNormal);
+    p.AddBoolean(
+        "AllowZero", [this] { return AllowZero(); }, [this](bool v) { SetAllowZero(v); }, false);
+    p.AddBoolean(
+        "Enabled", [this] { return Enabled(); }, [this](bool v) { SetEnabled(v); }, false);
+    p.AddInteger(
+        "Interval", [this] { return Interval(); },
+        [this](int64_t v) { SetInterval(static_cast<uint32_t>(v)); }, 1000);
+    p.AddEnum(
+        "ThreadPriority", kPriorityNames, [this] { return int(ThreadPriority()); },
+        [this](int v) { SetThreadPriority(TThreadPriority(v)); }, tpNormal);
 }
 
 void TQuilThreadTimer::DefineProperties(TPropertyList& p) {
     TThreadedTimer::DefineProperties(p);
-    p.AddInteger("ElapsedTime", [this] { return ElapsedTime(); },
-                 [this](int64_t v) { SetElapsedTime(static_cast<uint32_t>(v)); }, 0);
-    p.AddInteger("LapTime", [this] { return LapTime(); },
-                 [this](int64_t v) { SetLapTime(static_cast<uint32_t>(v)); }, 0);
+    p.AddInteger(
+        "ElapsedTime", [this] { return ElapsedTime(); },
+        [this](int64_t v) { SetElapsedTime(static_cast<uint32_t>(v)); }, 0);
+    p.AddInteger(
+        "LapTime", [this] { return LapTime(); },
+        [this](int64_t v) { SetLapTime(static_cast<uint32_t>(v)); }, 0);
 }
 
 }  // namespace wct

@@ -8,9 +8,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <condition_variable>
 
 #include "common/component.h"
 #include "common/main_thread.h"

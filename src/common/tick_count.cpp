@@ -19,12 +19,16 @@ std::atomic<TTickSource*> installed{&monotonicTicks};
 
 }  // namespace
 
-uint32_t GetTickCount() { return installed.load()->Now(); }
+uint32_t GetTickCount() {
+    return installed.load()->Now();
+}
 
 void SetTickSource(TTickSource* source) {
     installed.store(source != nullptr ? source : &monotonicTicks);
 }
 
-TTickSource& TickSource() { return *installed.load(); }
+TTickSource& TickSource() {
+    return *installed.load();
+}
 
 }  // namespace wct

@@ -57,7 +57,9 @@ private:
 class TScopedVirtualClock : public TVirtualClock {
 public:
     explicit TScopedVirtualClock(uint32_t start = 1000, uint32_t idleStep = 0)
-        : TVirtualClock(start, idleStep) { SetTickSource(this); }
+        : TVirtualClock(start, idleStep) {
+        SetTickSource(this);
+    }
     ~TScopedVirtualClock() override { SetTickSource(nullptr); }
     TScopedVirtualClock(const TScopedVirtualClock&) = delete;
     TScopedVirtualClock& operator=(const TScopedVirtualClock&) = delete;

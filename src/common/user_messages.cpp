@@ -22,7 +22,9 @@ std::atomic<TUserMessages*> installed{&stderrMessages};
 
 }  // namespace
 
-TUserMessages& UserMessages() { return *installed.load(); }
+TUserMessages& UserMessages() {
+    return *installed.load();
+}
 
 void SetUserMessages(TUserMessages* messages) {
     installed.store(messages != nullptr ? messages : &stderrMessages);

@@ -6,7 +6,7 @@
 namespace wct {
 namespace {
 
-std::mutex mutex;                 // protects ports
+std::mutex mutex;  // protects ports
 std::vector<std::string> ports;
 
 }  // namespace

@@ -8,14 +8,30 @@ void SetConsoleField(TMiraConsolesInformation& table, uint8_t id, TMiraConsoleFi
     TMiraConsoleInfo& entry = table[id];
     const auto byte = static_cast<uint8_t>(value);
     switch (field) {
-        case TMiraConsoleField::ID: entry.ID = byte; break;
-        case TMiraConsoleField::Version: entry.Version = byte; break;
-        case TMiraConsoleField::Serial: entry.Serial = value; break;
-        case TMiraConsoleField::Connected: entry.Connected = value != 0; break;
-        case TMiraConsoleField::TotalRolls: entry.TotalRolls = value; break;
-        case TMiraConsoleField::Used: entry.Used = value != 0; break;
-        case TMiraConsoleField::FirmwareMajor: entry.FirmwareMajor = byte; break;
-        case TMiraConsoleField::FirmwareMinor: entry.FirmwareMinor = byte; break;
+        case TMiraConsoleField::ID:
+            entry.ID = byte;
+            break;
+        case TMiraConsoleField::Version:
+            entry.Version = byte;
+            break;
+        case TMiraConsoleField::Serial:
+            entry.Serial = value;
+            break;
+        case TMiraConsoleField::Connected:
+            entry.Connected = value != 0;
+            break;
+        case TMiraConsoleField::TotalRolls:
+            entry.TotalRolls = value;
+            break;
+        case TMiraConsoleField::Used:
+            entry.Used = value != 0;
+            break;
+        case TMiraConsoleField::FirmwareMajor:
+            entry.FirmwareMajor = byte;
+            break;
+        case TMiraConsoleField::FirmwareMinor:
+            entry.FirmwareMinor = byte;
+            break;
     }
 }
 

@@ -34,8 +34,16 @@ struct TMiraConsoleInfo {
 using TMiraConsolesInformation = std::vector<TMiraConsoleInfo>;
 
 // Console table fields that SetConsoleField can set.
-enum class TMiraConsoleField { ID, Version, Serial, Connected, TotalRolls, Used,
-                               FirmwareMajor, FirmwareMinor };
+enum class TMiraConsoleField {
+    ID,
+    Version,
+    Serial,
+    Connected,
+    TotalRolls,
+    Used,
+    FirmwareMajor,
+    FirmwareMinor
+};
 
 // Sets one field of entry `id`, growing the table to id + 1 entries when needed.
 // One-byte fields keep the low eight bits of `value`.
@@ -48,7 +56,7 @@ struct TMiraConsoleMeasure {
     uint8_t HeartRate = 0;
     uint8_t Cadence = 0;
     uint8_t Keys = 0;
-    double Revolutions = 0;  // accumulated while the rolls are started
+    double Revolutions = 0;    // accumulated while the rolls are started
     uint32_t MeasureTick = 0;  // tick of this console's previous measures; 0 before the first
 };
 

@@ -10,7 +10,9 @@ TProgressBarFactory& Factory() {
 
 }  // namespace
 
-void SetProgressBarFactory(TProgressBarFactory factory) { Factory() = std::move(factory); }
+void SetProgressBarFactory(TProgressBarFactory factory) {
+    Factory() = std::move(factory);
+}
 
 std::unique_ptr<TMiraProgressBar> CreateProgressBar() {
     if (Factory()) return Factory()();

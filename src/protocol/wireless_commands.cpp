@@ -13,7 +13,9 @@ std::string Bytes(std::initializer_list<uint8_t> bytes) {
     return s;
 }
 
-std::string Id(uint8_t id) { return std::to_string(id); }
+std::string Id(uint8_t id) {
+    return std::to_string(id);
+}
 
 }  // namespace
 
@@ -27,7 +29,8 @@ void TMiraWirelessProtocol::AskNumberOfConsole() {
 }
 
 void TMiraWirelessProtocol::SetMeasure(bool start) {
-    SendCommand(mcMeasure, 0, start ? " Start Measure" : " Stop Measure", Bytes({static_cast<uint8_t>(start ? 1 : 0)}));
+    SendCommand(mcMeasure, 0, start ? " Start Measure" : " Stop Measure",
+                Bytes({static_cast<uint8_t>(start ? 1 : 0)}));
 }
 
 void TMiraWirelessProtocol::SelectConsole(uint8_t id) {
@@ -123,8 +126,8 @@ bool TMiraWirelessProtocol::WriteValue(uint8_t id, uint16_t address, uint8_t cou
         Trace("## Write value refused: " + std::to_string(count) + " bytes asked, at most 8");
         return false;
     }
-    std::string payload = Bytes({static_cast<uint8_t>(address >> 8),
-                                 static_cast<uint8_t>(address & 0xFF), count});
+    std::string payload =
+        Bytes({static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address & 0xFF), count});
     payload.append(reinterpret_cast<const char*>(data), count);
     return WaitForStatus(id, &TMiraConsoleInfo::WriteStatus, 4, 5, mcWriteValue,
                          " Write value ID_Console=" + Id(id), payload);
@@ -135,10 +138,9 @@ bool TMiraWirelessProtocol::ReadValue(uint8_t id, uint16_t address, uint8_t coun
         Trace("## Read value refused: " + std::to_string(count) + " bytes asked, at most 8");
         return false;
     }
-    return WaitForStatus(id, &TMiraConsoleInfo::ReadStatus, 0, 1, mcReadValue,
-                         " Read value ID_Console=" + Id(id),
-                         Bytes({static_cast<uint8_t>(address >> 8),
-                                static_cast<uint8_t>(address & 0xFF), count}));
+    return WaitForStatus(
+        id, &TMiraConsoleInfo::ReadStatus, 0, 1, mcReadValue, " Read value ID_Console=" + Id(id),
+        Bytes({static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address & 0xFF), count}));
 }
 
 // ---- Resistances ---------------------------------------------------------------------
@@ -169,13 +171,17 @@ void TMiraWirelessProtocol::SendResistances() {
     std::string payload(1, '\0');
     for (const TMiraConsoleResistance& r : resistances_) payload += static_cast<char>(r.Resistance);
     const size_t k = resistances_.size();
-    SendCommand(mcResistances, 0,
-                " Send resistance/s for " + std::to_string(k) + "console/s", payload);
+    SendCommand(mcResistances, 0, " Send resistance/s for " + std::to_string(k) + "console/s",
+                payload);
 }
 
-void TMiraWirelessProtocol::StartResistanceSending() { resistanceTimer_->SetEnabled(true); }
+void TMiraWirelessProtocol::StartResistanceSending() {
+    resistanceTimer_->SetEnabled(true);
+}
 
-void TMiraWirelessProtocol::StopResistanceSending() { resistanceTimer_->SetEnabled(false); }
+void TMiraWirelessProtocol::StopResistanceSending() {
+    resistanceTimer_->SetEnabled(false);
+}
 
 // ---- Roll control --------------------------------------------------------------------
 

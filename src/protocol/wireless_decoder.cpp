@@ -19,12 +19,23 @@ std::string Hex2(unsigned value) {
 void SetAnswerStatus(TMiraConsoleInfo& entry, uint8_t command, uint8_t testValue,
                      uint8_t writeValue) {
     switch (command) {
-        case mcTestKeys: entry.KeysTestStatus = testValue; break;
-        case mcTestCardio: entry.CardioTestStatus = testValue; break;
-        case mcTriggerClock: entry.ClockTriggerStatus = testValue; break;
-        case mcTestSignals: entry.SignalsTestStatus = testValue; break;
-        case mcWriteValue: entry.WriteStatus = writeValue; break;
-        default: break;
+        case mcTestKeys:
+            entry.KeysTestStatus = testValue;
+            break;
+        case mcTestCardio:
+            entry.CardioTestStatus = testValue;
+            break;
+        case mcTriggerClock:
+            entry.ClockTriggerStatus = testValue;
+            break;
+        case mcTestSignals:
+            entry.SignalsTestStatus = testValue;
+            break;
+        case mcWriteValue:
+            entry.WriteStatus = writeValue;
+            break;
+        default:
+            break;
     }
 }
 
@@ -94,8 +105,9 @@ void TMiraWirelessProtocol::PacketReceived(TComponent* /*sender*/, const std::st
         case mcSerialNumber:
             SetConsoleField(consoles_, id, TMiraConsoleField::Serial,
                             p(0) * 65536 + p(1) * 256 + p(2));
-            TraceFrame("<-", packet, " Serial Nbr.= 0x" + Hex2(p(0)) + Hex2(p(1)) + Hex2(p(2)) +
-                                         " ID = " + std::to_string(id));
+            TraceFrame("<-", packet,
+                       " Serial Nbr.= 0x" + Hex2(p(0)) + Hex2(p(1)) + Hex2(p(2)) +
+                           " ID = " + std::to_string(id));
             return;
         case mcVersion:
             SetConsoleField(consoles_, id, TMiraConsoleField::Version, p(0));
@@ -105,8 +117,9 @@ void TMiraWirelessProtocol::PacketReceived(TComponent* /*sender*/, const std::st
         case mcFirmware:
             SetConsoleField(consoles_, id, TMiraConsoleField::FirmwareMajor, p(0));
             SetConsoleField(consoles_, id, TMiraConsoleField::FirmwareMinor, p(1));
-            TraceFrame("<-", packet, " Firmware Version Nbr.= 0x" + Hex2(p(0)) + Hex2(p(1)) +
-                                         " ID = " + std::to_string(id));
+            TraceFrame("<-", packet,
+                       " Firmware Version Nbr.= 0x" + Hex2(p(0)) + Hex2(p(1)) +
+                           " ID = " + std::to_string(id));
             return;
         case mcTotalRolls: {
             const int32_t total = (p(0) * 256 + p(1)) * 32;

@@ -28,26 +28,34 @@ TMiraWirelessProtocol::~TMiraWirelessProtocol() {
 }
 
 void TMiraWirelessProtocol::DefineProperties(TPropertyList& p) {
-    p.AddString("PortDef", [this] { return portDef_; },
-                [this](const std::string& v) { portDef_ = v; }, std::nullopt);
-    p.AddBoolean("DebugTime", [this] { return debugTime_; }, [this](bool v) { debugTime_ = v; },
-                 false);
-    p.AddBoolean("DebugNoData", [this] { return debugNoData_; },
-                 [this](bool v) { debugNoData_ = v; }, false);
-    p.AddBoolean("DisplayMessage", [this] { return displayMessage_; },
-                 [this](bool v) { displayMessage_ = v; }, false);
-    p.AddInteger("ResistanceInterval", [this] { return resistanceInterval_; },
-                 [this](int64_t v) { SetResistanceInterval(static_cast<uint32_t>(v)); }, 1000);
-    p.AddInteger("DisconDelayBetweenCloseOpenPort", [this] { return disconDelay_; },
-                 [this](int64_t v) { disconDelay_ = static_cast<int>(v); }, 300);
-    p.AddBoolean("AutoConnection", [this] { return autoConnection_; },
-                 [this](bool v) { autoConnection_ = v; }, false);
+    p.AddString(
+        "PortDef", [this] { return portDef_; }, [this](const std::string& v) { portDef_ = v; },
+        std::nullopt);
+    p.AddBoolean(
+        "DebugTime", [this] { return debugTime_; }, [this](bool v) { debugTime_ = v; }, false);
+    p.AddBoolean(
+        "DebugNoData", [this] { return debugNoData_; }, [this](bool v) { debugNoData_ = v; },
+        false);
+    p.AddBoolean(
+        "DisplayMessage", [this] { return displayMessage_; },
+        [this](bool v) { displayMessage_ = v; }, false);
+    p.AddInteger(
+        "ResistanceInterval", [this] { return resistanceInterval_; },
+        [this](int64_t v) { SetResistanceInterval(static_cast<uint32_t>(v)); }, 1000);
+    p.AddInteger(
+        "DisconDelayBetweenCloseOpenPort", [this] { return disconDelay_; },
+        [this](int64_t v) { disconDelay_ = static_cast<int>(v); }, 300);
+    p.AddBoolean(
+        "AutoConnection", [this] { return autoConnection_; },
+        [this](bool v) { autoConnection_ = v; }, false);
     // The declared default differs from the value a new component has (15000), so a
     // stored 30000 is not written and loads back as 15000.
-    p.AddInteger("TimeToWaitAddNewConsole", [this] { return timeToWaitAddNewConsole_; },
-                 [this](int64_t v) { timeToWaitAddNewConsole_ = static_cast<int>(v); }, 30000);
-    p.AddInteger("ReplyTimeOut", [this] { return replyTimeOut_; },
-                 [this](int64_t v) { replyTimeOut_ = static_cast<int>(v); }, 15000);
+    p.AddInteger(
+        "TimeToWaitAddNewConsole", [this] { return timeToWaitAddNewConsole_; },
+        [this](int64_t v) { timeToWaitAddNewConsole_ = static_cast<int>(v); }, 30000);
+    p.AddInteger(
+        "ReplyTimeOut", [this] { return replyTimeOut_; },
+        [this](int64_t v) { replyTimeOut_ = static_cast<int>(v); }, 15000);
 }
 
 void TMiraWirelessProtocol::Notification(TComponent* component, TOperation operation) {
@@ -168,7 +176,8 @@ bool TMiraWirelessProtocol::ConnectDongle() {
     }
 
     if (debugMemo_ != nullptr) {
-        if (debugTime_) debugMemo_->Add(LocaleInfo().DateTimeText(std::chrono::system_clock::now()));
+        if (debugTime_)
+            debugMemo_->Add(LocaleInfo().DateTimeText(std::chrono::system_clock::now()));
         debugMemo_->Add((connected_ ? "Connection done " : "Connection Failed ") + port_->Port());
     }
     if (connected_) {
@@ -180,7 +189,8 @@ bool TMiraWirelessProtocol::ConnectDongle() {
 
 void TMiraWirelessProtocol::ReportStatus(TMiraProgressBar& bar, TMiraConnectionStatus status) {
     if (OnConnectionStatus)
-        OnConnectionStatus(bar.Max(), bar.Position(), status, port_ != nullptr ? port_->Port() : "");
+        OnConnectionStatus(bar.Max(), bar.Position(), status,
+                           port_ != nullptr ? port_->Port() : "");
 }
 
 bool TMiraWirelessProtocol::FindDongle() {

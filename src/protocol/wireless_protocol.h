@@ -38,9 +38,8 @@ using TMiraNAck = std::function<void(uint8_t idConsole, uint8_t idCommand)>;
 using TMiraMeasureRecievedEvent =
     std::function<void(const TMiraWirelessConsoleMeasures& val, uint8_t idConsole)>;
 using TMiraIDProcedureEvent = std::function<void(int id)>;
-using TMiraConnectionStatusEvet = std::function<void(int max, int position,
-                                                     TMiraConnectionStatus status,
-                                                     const std::string& port)>;
+using TMiraConnectionStatusEvet = std::function<void(
+    int max, int position, TMiraConnectionStatus status, const std::string& port)>;
 
 class TMiraProgressBar;
 

@@ -205,8 +205,7 @@ void TComDataPacket::DefineProperties(TPropertyList& properties) {
         "StopString", [this] { return stopString_; },
         [this](const std::string& v) { SetStopString(v); }, std::string());
     properties.AddInteger(
-        "Size", [this] { return size_; }, [this](int64_t v) { SetSize(static_cast<int>(v)); },
-        0);
+        "Size", [this] { return size_; }, [this](int64_t v) { SetSize(static_cast<int>(v)); }, 0);
 }
 
 }  // namespace wct

@@ -28,8 +28,7 @@ class TCustomComPort;
 using TComStrEvent = std::function<void(TComponent* sender, const std::string& str)>;
 // `pos` comes in as -1; a handler sets it to the 1-based position found, or 0 for
 // "not yet".
-using TCustPacketEvent =
-    std::function<void(TComponent* sender, const std::string& str, int& pos)>;
+using TCustPacketEvent = std::function<void(TComponent* sender, const std::string& str, int& pos)>;
 
 class TComDataPacket : public TComponent {
 public:

@@ -132,8 +132,8 @@ bool TComDevice::FlushLocked() {
     while (!output_.empty()) {
         TSegment& front = output_.front();
         while (front.offset < front.bytes.size()) {
-            ssize_t n = ::write(fd_, front.bytes.data() + front.offset,
-                                front.bytes.size() - front.offset);
+            ssize_t n =
+                ::write(fd_, front.bytes.data() + front.offset, front.bytes.size() - front.offset);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno == EAGAIN) return false;
             if (n < 0) {

@@ -20,18 +20,17 @@ namespace {
 constexpr std::array<const char*, 16> kBaudRateTexts = {
     "Custom", "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",
     "14400",  "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
-constexpr std::array<int, 16> kBaudRateValues = {0,     110,   300,   600,   1200,   2400,
-                                                 4800,  9600,  14400, 19200, 38400,  56000,
+constexpr std::array<int, 16> kBaudRateValues = {0,     110,    300,    600,   1200,  2400,
+                                                 4800,  9600,   14400,  19200, 38400, 56000,
                                                  57600, 115200, 128000, 256000};
 constexpr std::array<const char*, 3> kStopBitsTexts = {"1", "1.5", "2"};
 constexpr std::array<const char*, 4> kDataBitsTexts = {"5", "6", "7", "8"};
 constexpr std::array<const char*, 5> kParityTexts = {"None", "Odd", "Even", "Mark", "Space"};
-constexpr std::array<const char*, 4> kFlowControlTexts = {"Hardware", "Software", "None",
-                                                          "Custom"};
+constexpr std::array<const char*, 4> kFlowControlTexts = {"Hardware", "Software", "None", "Custom"};
 // Names of the stored form.
 constexpr std::array<const char*, 16> kBaudRateNames = {
-    "brCustom", "br110",   "br300",   "br600",   "br1200",   "br2400",   "br4800",   "br9600",
-    "br14400",  "br19200", "br38400", "br56000", "br57600",  "br115200", "br128000", "br256000"};
+    "brCustom", "br110",   "br300",   "br600",   "br1200",  "br2400",   "br4800",   "br9600",
+    "br14400",  "br19200", "br38400", "br56000", "br57600", "br115200", "br128000", "br256000"};
 constexpr std::array<const char*, 3> kStopBitsNames = {"sbOneStopBit", "sbOne5StopBits",
                                                        "sbTwoStopBits"};
 constexpr std::array<const char*, 4> kDataBitsNames = {"dbFive", "dbSix", "dbSeven", "dbEight"};
@@ -41,9 +40,9 @@ constexpr std::array<const char*, 3> kDtrNames = {"dtrDisable", "dtrEnable", "dt
 constexpr std::array<const char*, 4> kRtsNames = {"rtsDisable", "rtsEnable", "rtsHandshake",
                                                   "rtsToggle"};
 constexpr std::array<const char*, 3> kSyncNames = {"smThreadSync", "smWindowSync", "smNone"};
-constexpr std::array<const char*, 10> kEventNames = {
-    "evRxChar", "evTxEmpty", "evRxFlag", "evRing",  "evBreak",
-    "evCTS",    "evDSR",     "evError",  "evRLSD",  "evRx80Full"};
+constexpr std::array<const char*, 10> kEventNames = {"evRxChar", "evTxEmpty", "evRxFlag", "evRing",
+                                                     "evBreak",  "evCTS",     "evDSR",    "evError",
+                                                     "evRLSD",   "evRx80Full"};
 
 bool SameAsciiText(const std::string& a, const char* b) {
     size_t n = std::strlen(b);
@@ -65,28 +64,43 @@ E FromText(const std::array<const char*, N>& texts, const std::string& text, E f
 // Standard termios speeds; anything else goes through termios2.
 speed_t StandardSpeed(int rate) {
     switch (rate) {
-        case 110: return B110;
-        case 300: return B300;
-        case 600: return B600;
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        case 230400: return B230400;
-        case 460800: return B460800;
-        case 921600: return B921600;
-        default: return B0;
+        case 110:
+            return B110;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        case 460800:
+            return B460800;
+        case 921600:
+            return B921600;
+        default:
+            return B0;
     }
 }
 
 // Flag bits of the device control block.
 constexpr uint32_t kBinary = 0x0001, kParity = 0x0002, kOutxCts = 0x0004, kOutxDsr = 0x0008,
-                   kDsrSensitivity = 0x0040, kTxContinue = 0x0080, kOutX = 0x0100,
-                   kInX = 0x0200, kErrorChar = 0x0400, kNull = 0x0800;
+                   kDsrSensitivity = 0x0040, kTxContinue = 0x0080, kOutX = 0x0100, kInX = 0x0200,
+                   kErrorChar = 0x0400, kNull = 0x0800;
 constexpr std::array<uint32_t, 3> kDtrField = {0x0000, 0x0010, 0x0020};
 constexpr std::array<uint32_t, 4> kRtsField = {0x0000, 0x1000, 0x2000, 0x3000};
 
@@ -95,15 +109,27 @@ void SetModemLine(int fd, int line, bool on) {
     ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
 }
 
-bool NoModemLines(int error) { return error == ENOTTY || error == EINVAL || error == EIO; }
+bool NoModemLines(int error) {
+    return error == ENOTTY || error == EINVAL || error == EIO;
+}
 
 }  // namespace
 
-std::string BaudRateToText(TBaudRate value) { return kBaudRateTexts[value]; }
-std::string StopBitsToText(TStopBits value) { return kStopBitsTexts[value]; }
-std::string DataBitsToText(TDataBits value) { return kDataBitsTexts[value]; }
-std::string ParityToText(TParityBits value) { return kParityTexts[value]; }
-std::string FlowControlToText(TFlowControl value) { return kFlowControlTexts[value]; }
+std::string BaudRateToText(TBaudRate value) {
+    return kBaudRateTexts[value];
+}
+std::string StopBitsToText(TStopBits value) {
+    return kStopBitsTexts[value];
+}
+std::string DataBitsToText(TDataBits value) {
+    return kDataBitsTexts[value];
+}
+std::string ParityToText(TParityBits value) {
+    return kParityTexts[value];
+}
+std::string FlowControlToText(TFlowControl value) {
+    return kFlowControlTexts[value];
+}
 TBaudRate TextToBaudRate(const std::string& text) {
     return FromText(kBaudRateTexts, text, br9600);
 }
@@ -113,11 +139,15 @@ TStopBits TextToStopBits(const std::string& text) {
 TDataBits TextToDataBits(const std::string& text) {
     return FromText(kDataBitsTexts, text, dbEight);
 }
-TParityBits TextToParity(const std::string& text) { return FromText(kParityTexts, text, prNone); }
+TParityBits TextToParity(const std::string& text) {
+    return FromText(kParityTexts, text, prNone);
+}
 TFlowControl TextToFlowControl(const std::string& text) {
     return FromText(kFlowControlTexts, text, fcCustom);
 }
-int BaudRateValue(TBaudRate value) { return kBaudRateValues[value]; }
+int BaudRateValue(TBaudRate value) {
+    return kBaudRateValues[value];
+}
 
 // ---- Sub-objects ----------------------------------------------------------------------
 
@@ -149,10 +179,18 @@ void TComTimeouts::DefineProperties(TPropertyList& properties) {
     add("WriteTotalConstant", writeTotalConstant_, 1000);
 }
 
-void TComParity::SetBits(TParityBits value) { port_->SetLineField(bits_, value); }
-void TComParity::SetCheck(bool value) { port_->SetLineField(check_, value); }
-void TComParity::SetReplace(bool value) { port_->SetLineField(replace_, value); }
-void TComParity::SetReplaceChar(uint8_t value) { port_->SetLineField(replaceChar_, value); }
+void TComParity::SetBits(TParityBits value) {
+    port_->SetLineField(bits_, value);
+}
+void TComParity::SetCheck(bool value) {
+    port_->SetLineField(check_, value);
+}
+void TComParity::SetReplace(bool value) {
+    port_->SetLineField(replace_, value);
+}
+void TComParity::SetReplaceChar(uint8_t value) {
+    port_->SetLineField(replaceChar_, value);
+}
 
 void TComParity::CopyFrom(const TComParity& other) {
     bits_ = other.bits_;
@@ -181,8 +219,12 @@ void TComBuffer::Set(int& field, int bytes) {
     field = bytes;
     port_->ApplyBuffer();
 }
-void TComBuffer::SetInputSize(int bytes) { Set(inputSize_, bytes); }
-void TComBuffer::SetOutputSize(int bytes) { Set(outputSize_, bytes); }
+void TComBuffer::SetInputSize(int bytes) {
+    Set(inputSize_, bytes);
+}
+void TComBuffer::SetOutputSize(int bytes) {
+    Set(outputSize_, bytes);
+}
 
 void TComBuffer::CopyFrom(const TComBuffer& other) {
     inputSize_ = other.inputSize_;
@@ -199,7 +241,9 @@ void TComBuffer::DefineProperties(TPropertyList& properties) {
         [this](int64_t v) { SetOutputSize(static_cast<int>(v)); }, 1024);
 }
 
-void TComFlowControl::Reapply() { port_->ApplyLineSettings(); }
+void TComFlowControl::Reapply() {
+    port_->ApplyLineSettings();
+}
 
 TFlowControl TComFlowControl::FlowControl() const {
     if (controlRTS_ == rtsHandshake && outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_)
@@ -267,7 +311,9 @@ void TComFlowControl::DefineProperties(TPropertyList& properties) {
 
 // ---- Async records --------------------------------------------------------------------
 
-void NewAsyncRecord(PAsync& record) { record = new TAsyncRecord(); }
+void NewAsyncRecord(PAsync& record) {
+    record = new TAsyncRecord();
+}
 
 void FreeAsyncRecord(PAsync& record) {
     delete record;
@@ -323,12 +369,24 @@ void TCustomComPort::Loaded() {
     }
 }
 
-void TCustomComPort::SetBaudRate(TBaudRate value) { SetLineField(baudRate_, value); }
-void TCustomComPort::SetCustomBaudRate(int value) { SetLineField(customBaudRate_, value); }
-void TCustomComPort::SetStopBits(TStopBits value) { SetLineField(stopBits_, value); }
-void TCustomComPort::SetDataBits(TDataBits value) { SetLineField(dataBits_, value); }
-void TCustomComPort::SetDiscardNull(bool value) { SetLineField(discardNull_, value); }
-void TCustomComPort::SetEventChar(char value) { SetLineField(eventChar_, value); }
+void TCustomComPort::SetBaudRate(TBaudRate value) {
+    SetLineField(baudRate_, value);
+}
+void TCustomComPort::SetCustomBaudRate(int value) {
+    SetLineField(customBaudRate_, value);
+}
+void TCustomComPort::SetStopBits(TStopBits value) {
+    SetLineField(stopBits_, value);
+}
+void TCustomComPort::SetDataBits(TDataBits value) {
+    SetLineField(dataBits_, value);
+}
+void TCustomComPort::SetDiscardNull(bool value) {
+    SetLineField(discardNull_, value);
+}
+void TCustomComPort::SetEventChar(char value) {
+    SetLineField(eventChar_, value);
+}
 
 void TCustomComPort::SetPort(const std::string& value) {
     if (value == port_) return;
@@ -360,7 +418,8 @@ void TCustomComPort::ApplyBuffer() {
     if (!CanApply()) return;
     // The emulated driver queue: the event thread stops taking bytes from the tty at this
     // size, which leaves the rest to the kernel and the flow control.
-    if (buffer_.InputSize() <= 0 || buffer_.OutputSize() <= 0) throw EComPort(ceSetupComFailed, EINVAL);
+    if (buffer_.InputSize() <= 0 || buffer_.OutputSize() <= 0)
+        throw EComPort(ceSetupComFailed, EINVAL);
     device_.SetInputCapacity(buffer_.InputSize());
     WakeEventThread();
 }
@@ -421,8 +480,7 @@ void TCustomComPort::ApplyLineSettings() {
     if (dcb.parity == prMark || dcb.parity == prSpace) tio.c_cflag |= CMSPAR;
     // termios knows 1 or 2 stop bits; a UART sends 1.5 for "2" at five data bits.
     if (dcb.stopBits != sbOneStopBit) tio.c_cflag |= CSTOPB;
-    if ((dcb.flags & kOutxCts) || flowControl_.ControlRTS() == rtsHandshake)
-        tio.c_cflag |= CRTSCTS;
+    if ((dcb.flags & kOutxCts) || flowControl_.ControlRTS() == rtsHandshake) tio.c_cflag |= CRTSCTS;
     tio.c_cc[VSTART] = static_cast<cc_t>(dcb.xonChar);
     tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.xoffChar);
     tio.c_cc[VMIN] = 0;
@@ -602,8 +660,8 @@ int TCustomComPort::WaitAsync(PAsync record) {
     if (record->Kind == akWrite) {
         if (!record->write) return 0;
         const std::shared_ptr<TWriteOp> op = record->write;
-        const int64_t limit = static_cast<int64_t>(t.WriteTotalMultiplier()) * op->size +
-                              t.WriteTotalConstant();
+        const int64_t limit =
+            static_cast<int64_t>(t.WriteTotalMultiplier()) * op->size + t.WriteTotalConstant();
         for (;;) {
             device_.FlushOutput();
             if (device_.State(op).done) break;
@@ -620,14 +678,13 @@ int TCustomComPort::WaitAsync(PAsync record) {
         return state.written;
     }
     // Read: with ReadInterval -1 and no totals a read returns at once with what is there.
-    const bool atOnce = t.ReadInterval() == -1 && t.ReadTotalMultiplier() == 0 &&
-                        t.ReadTotalConstant() == 0;
+    const bool atOnce =
+        t.ReadInterval() == -1 && t.ReadTotalMultiplier() == 0 && t.ReadTotalConstant() == 0;
     const int64_t limit =
         static_cast<int64_t>(t.ReadTotalMultiplier()) * record->readCount + t.ReadTotalConstant();
     uint32_t lastByte = start;
     while (!atOnce && record->readDone < record->readCount && !Expired(start, limit)) {
-        if (t.ReadInterval() > 0 && record->readDone > 0 &&
-            Expired(lastByte, t.ReadInterval()))
+        if (t.ReadInterval() > 0 && record->readDone > 0 && Expired(lastByte, t.ReadInterval()))
             break;
         WaitDevice(device_.Fd(), POLLIN, limit > 0 ? static_cast<int>(limit) : 10);
         int n = device_.TakeInput(record->readBuffer + record->readDone,

@@ -29,8 +29,22 @@
 namespace wct {
 
 enum TBaudRate {
-    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400,
-    br19200, br38400, br56000, br57600, br115200, br128000, br256000
+    brCustom,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum TStopBits { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
 enum TDataBits { dbFive, dbSix, dbSeven, dbEight };
@@ -40,10 +54,25 @@ enum TRTSFlowControl { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
 enum TFlowControl { fcHardware, fcSoftware, fcNone, fcCustom };
 enum TSyncMethod { smThreadSync, smWindowSync, smNone };
 enum TComEvent {
-    evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full
+    evRxChar,
+    evTxEmpty,
+    evRxFlag,
+    evRing,
+    evBreak,
+    evCTS,
+    evDSR,
+    evError,
+    evRLSD,
+    evRx80Full
 };
 enum TComError {
-    errFraming, errParity, errOverrun, errBreak, errDeviceIo, errMode, errInputOverflow,
+    errFraming,
+    errParity,
+    errOverrun,
+    errBreak,
+    errDeviceIo,
+    errMode,
+    errInputOverflow,
     errOutputFull
 };
 enum TModemSignal { sigCts, sigDsr, sigRing, sigRlsd };

@@ -37,7 +37,9 @@ void TCustomComPort::HandleEvent(TComEvent event) {
             if (!errors.Empty() && OnError) OnError(this, errors);
             break;
         }
-        case evRxChar: ReceiveData(); break;
+        case evRxChar:
+            ReceiveData();
+            break;
         case evTxEmpty:
             NotifyLinks(&TComLink::TxSignal, false);
             NotifyLinks(&TComLink::TxEmptySignal);
@@ -50,13 +52,19 @@ void TCustomComPort::HandleEvent(TComEvent event) {
             NotifyLinks(&TComLink::RingSignal);
             if (OnRing) OnRing(this);
             break;
-        case evCTS: ReportModemSignal(sigCts, ModemSignals().Contains(sigCts)); break;
-        case evDSR: ReportModemSignal(sigDsr, ModemSignals().Contains(sigDsr)); break;
+        case evCTS:
+            ReportModemSignal(sigCts, ModemSignals().Contains(sigCts));
+            break;
+        case evDSR:
+            ReportModemSignal(sigDsr, ModemSignals().Contains(sigDsr));
+            break;
         case evRxFlag:
             NotifyLinks(&TComLink::RxFlagSignal);
             if (OnRxFlag) OnRxFlag(this);
             break;
-        case evRLSD: ReportModemSignal(sigRlsd, ModemSignals().Contains(sigRlsd)); break;
+        case evRLSD:
+            ReportModemSignal(sigRlsd, ModemSignals().Contains(sigRlsd));
+            break;
         case evRx80Full:
             if (OnRx80Full) OnRx80Full(this);
             break;
@@ -92,7 +100,8 @@ void TCustomComPort::ReportModemSignal(TModemSignal signal, bool on) {
             NotifyLinks(&TComLink::RlsdSignal, on);
             if (OnRLSDChange) OnRLSDChange(this, on);
             break;
-        case sigRing: break;
+        case sigRing:
+            break;
     }
 }
 

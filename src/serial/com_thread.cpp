@@ -65,7 +65,9 @@ void TComThread::Stop() {
     if (!OnThisThread()) worker_.Join();
 }
 
-bool TComThread::OnThisThread() const { return worker_.Id() == std::this_thread::get_id(); }
+bool TComThread::OnThisThread() const {
+    return worker_.Id() == std::this_thread::get_id();
+}
 
 void TComThread::Run() {
     tid_.store(gettid());
@@ -106,7 +108,8 @@ TComEvents TComThread::WaitForEvents() {
             [[maybe_unused]] ssize_t n = ::read(wakeFd_, &value, sizeof value);
             if (stop_.load()) return {};
         }
-        if (count == 2 && rc > 0) found = TComEvents::FromBits(found.Bits() | ReadDevice(fds[1].revents).Bits());
+        if (count == 2 && rc > 0)
+            found = TComEvents::FromBits(found.Bits() | ReadDevice(fds[1].revents).Bits());
         if (!deviceGone_) found = TComEvents::FromBits(found.Bits() | WatchLines().Bits());
         found = TComEvents::FromBits(found.Bits() & events_.Bits());
         if (!found.Empty()) return found;

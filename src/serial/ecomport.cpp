@@ -55,6 +55,8 @@ std::string EComPort::MessageText(int errorCode) {
     return kMessages[static_cast<size_t>(errorCode - 1)];
 }
 
-void RaiseComPortErrno(int errorCode) { throw EComPort(errorCode, errno); }
+void RaiseComPortErrno(int errorCode) {
+    throw EComPort(errorCode, errno);
+}
 
 }  // namespace wct

@@ -28,8 +28,7 @@ std::string BytesToHex(std::string_view bytes) {
 int32_t HexToInt(std::string_view text) {
     // Unsigned arithmetic gives the 32-bit wrap-around without overflow.
     uint32_t value = 0;
-    for (char c : text.substr(0, 8))
-        value = value * 16u + static_cast<uint32_t>(DigitValue(c));
+    for (char c : text.substr(0, 8)) value = value * 16u + static_cast<uint32_t>(DigitValue(c));
     return static_cast<int32_t>(value);
 }
 

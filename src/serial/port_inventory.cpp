@@ -46,16 +46,18 @@ std::vector<std::string> SortedCaseInsensitive(std::vector<std::string> names) {
     auto upper = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
     std::stable_sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
         return std::lexicographical_compare(
-            a.begin(), a.end(), b.begin(), b.end(),
-            [&](char x, char y) { return upper(static_cast<unsigned char>(x)) <
-                                         upper(static_cast<unsigned char>(y)); });
+            a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) {
+                return upper(static_cast<unsigned char>(x)) < upper(static_cast<unsigned char>(y));
+            });
     });
     return names;
 }
 
 }  // namespace
 
-void SetPortSource(TPortSource source) { InstalledSource() = std::move(source); }
+void SetPortSource(TPortSource source) {
+    InstalledSource() = std::move(source);
+}
 
 std::vector<std::string> SystemSerialPorts() {
     std::error_code error;

@@ -1,7 +1,6 @@
 // The real `wct` binary, run as a separate process against the dongle simulator.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -70,7 +69,8 @@ protected:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         auto joins = [&] {
             int n = 0;
-            for (size_t at = 0; (at = received.find("\x3E\x05", at)) != std::string::npos; ++at) ++n;
+            for (size_t at = 0; (at = received.find("\x3E\x05", at)) != std::string::npos; ++at)
+                ++n;
             return n;
         };
         while (joins() < count && std::chrono::steady_clock::now() < deadline) {
@@ -108,8 +108,7 @@ TEST_F(WctCliTest, FindOnASilentPortExitsThreeWithinTheReplyTime) {
     silent.version.reset();
     sim::TDongleSimulator quiet(silent);
     quiet.Start();
-    const TProcessResult r =
-        RunProcess(WCT_BINARY, {"--port", quiet.PortPath(), "find"}, 60000);
+    const TProcessResult r = RunProcess(WCT_BINARY, {"--port", quiet.PortPath(), "find"}, 60000);
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_NE(r.err.find("no dongle found"), std::string::npos);
     EXPECT_LT(r.elapsedMs, 15000);
@@ -185,7 +184,8 @@ TEST_F(WctCliTest, MeasureCsvGivesAHeaderAndRowsForEveryConsoleEverySecond) {
 }
 
 TEST_F(WctCliTest, ResistanceSendingReachesTheDongle) {
-    const TProcessResult r = Wct({"resistance", "--set", "1=0x28", "--set", "3=7", "--seconds", "2"});
+    const TProcessResult r =
+        Wct({"resistance", "--set", "1=0x28", "--set", "3=7", "--seconds", "2"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(SimReceived("3E100004002800070021"));
 }
@@ -193,15 +193,14 @@ TEST_F(WctCliTest, ResistanceSendingReachesTheDongle) {
 TEST_F(WctCliTest, SendTracesTheRepliesToAHandTypedFrame) {
     const TProcessResult r = Wct({"--wait", "500", "send", "3E0A00000021"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("<-3E0A0001780021 Version Nbr.= 0x78 ID = 0"), std::string::npos)
-        << r.out;
+    EXPECT_NE(r.out.find("<-3E0A0001780021 Version Nbr.= 0x78 ID = 0"), std::string::npos) << r.out;
 }
 
 TEST_F(WctCliTest, RemoveAllMakesTheConsolesLeave) {
     ASSERT_EQ(Wct({"remove", "--console", "all"}).exitCode, 0);
     EXPECT_TRUE(SimReceived("3E06FF000021"));
     EXPECT_EQ(Wct({"rolls", "--console", "1"}).exitCode, 1);  // gone: no answer
-    JoinConsoles(3);  // back for the other tests
+    JoinConsoles(3);                                          // back for the other tests
 }
 
 TEST(WctCliRegister, PrintsEachConsoleThatJoinsAndFailsWhenTooFewDo) {
@@ -252,9 +251,9 @@ TEST(WctCliOptions, NumbersAreDecimalOrHexWithinTheirRange) {
     EXPECT_THROW(cli::ParseNumber("99999999999999", "n", 0, 255), cli::EUsage);
     EXPECT_EQ(cli::ParseCommandLine({"remove", "--console", "all"}).console, 255);
     EXPECT_THROW(cli::ParseCommandLine({"find", "--console", "1"}), cli::EUsage);
-    EXPECT_THROW(cli::ParseCommandLine({"write", "--console", "1", "--address", "0",
-                                        "001122334455667788"}),
-                 cli::EUsage);
+    EXPECT_THROW(
+        cli::ParseCommandLine({"write", "--console", "1", "--address", "0", "001122334455667788"}),
+        cli::EUsage);
 }
 
 }  // namespace

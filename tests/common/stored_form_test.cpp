@@ -13,8 +13,10 @@ public:
     int limit = 10;
     bool check = false;
     void DefineProperties(TPropertyList& p) override {
-        p.AddInteger("Limit", [this] { return limit; }, [this](int64_t v) { limit = int(v); }, 10);
-        p.AddBoolean("Check", [this] { return check; }, [this](bool v) { check = v; }, false);
+        p.AddInteger(
+            "Limit", [this] { return limit; }, [this](int64_t v) { limit = int(v); }, 10);
+        p.AddBoolean(
+            "Check", [this] { return check; }, [this](bool v) { check = v; }, false);
     }
 };
 
@@ -33,16 +35,23 @@ public:
     bool loadingSeenBySetter = false;
 
     void DefineProperties(TPropertyList& p) override {
-        p.AddInteger("TimeOut", [this] { return timeOut; },
-                     [this](int64_t v) { timeOut = int(v); loadingSeenBySetter = Loading(); },
-                     15000);
-        p.AddString("Text", [this] { return text; }, [this](const std::string& v) { text = v; },
-                    "COM1");
-        p.AddEnum("Mode", kModeNames, [this] { return int(mode); },
-                  [this](int v) { mode = TMode(v); }, mdFast);
-        p.AddSet("Events", kModeNames, [this] { return events; },
-                 [this](uint32_t v) { events = v; }, 0b011);
-        p.AddFloat("Ratio", [this] { return ratio; }, [this](double v) { ratio = v; }, 1.5);
+        p.AddInteger(
+            "TimeOut", [this] { return timeOut; },
+            [this](int64_t v) {
+                timeOut = int(v);
+                loadingSeenBySetter = Loading();
+            },
+            15000);
+        p.AddString(
+            "Text", [this] { return text; }, [this](const std::string& v) { text = v; }, "COM1");
+        p.AddEnum(
+            "Mode", kModeNames, [this] { return int(mode); }, [this](int v) { mode = TMode(v); },
+            mdFast);
+        p.AddSet(
+            "Events", kModeNames, [this] { return events; }, [this](uint32_t v) { events = v; },
+            0b011);
+        p.AddFloat(
+            "Ratio", [this] { return ratio; }, [this](double v) { ratio = v; }, 1.5);
         p.AddObject("Settings", settings);
     }
     void Loaded() override {
@@ -122,7 +131,8 @@ TEST(StoredFormErrors, UnknownPropertyIsRejectedByName) {
         ReadComponent("object Gadget1: TGadget\n  Speed = 3\nend\n", g);
         FAIL() << "no error";
     } catch (const EStoredForm& e) {
-        EXPECT_STREQ(e.what(), "Stored form, line 2: unknown property 'Speed' of Gadget1 (TGadget)");
+        EXPECT_STREQ(e.what(),
+                     "Stored form, line 2: unknown property 'Speed' of Gadget1 (TGadget)");
     }
     EXPECT_FALSE(g.Loading());
 }

@@ -1,6 +1,6 @@
-#include "protocol/mira_average.h"
-
 #include <gtest/gtest.h>
+
+#include "protocol/mira_average.h"
 
 namespace wct {
 namespace {

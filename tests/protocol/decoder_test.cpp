@@ -38,16 +38,19 @@ protected:
 
 TEST(WirelessFrame, CommandFramesAreBuiltByteForByte) {
     EXPECT_EQ(BytesToHex(BuildFrame(mcOpenRegistration, 0)), "3E0200000021");
-    EXPECT_EQ(BytesToHex(BuildFrame(mcMeasure, 0, HexToBytes("01"))), "3E1300010100" "21");
+    EXPECT_EQ(BytesToHex(BuildFrame(mcMeasure, 0, HexToBytes("01"))),
+              "3E1300010100"
+              "21");
     EXPECT_EQ(BytesToHex(BuildFrame(mcReadValue, 3, HexToBytes("001008"))),
-              "3E0F0303001008" "0021");
+              "3E0F0303001008"
+              "0021");
 }
 
 TEST(WirelessFrame, ValidationChecksStartStopAndLength) {
     EXPECT_TRUE(IsValidFrame(HexToBytes("3E0A00000021")));
-    EXPECT_FALSE(IsValidFrame(HexToBytes("3E0A000021")));      // 5 bytes
-    EXPECT_FALSE(IsValidFrame(HexToBytes("3F0A00000021")));    // start
-    EXPECT_FALSE(IsValidFrame(HexToBytes("3E0A00000022")));    // stop
+    EXPECT_FALSE(IsValidFrame(HexToBytes("3E0A000021")));    // 5 bytes
+    EXPECT_FALSE(IsValidFrame(HexToBytes("3F0A00000021")));  // start
+    EXPECT_FALSE(IsValidFrame(HexToBytes("3E0A00000022")));  // stop
     EXPECT_FALSE(IsValidFrame(HexToBytes("3E0A00010021")));  // one byte short of N
     EXPECT_FALSE(IsValidFrame(""));
 }
@@ -68,7 +71,9 @@ TEST_F(DecoderTest, MeasuresGrowTheTableAndRaiseTheEventWithTheLiveTable) {
         reported = id;
         seen = val.Measures.get();
     };
-    Receive("3E010705025848504000" "21");
+    Receive(
+        "3E010705025848504000"
+        "21");
     const auto& table = *protocol.LastMeasure();
     ASSERT_EQ(table.size(), 8u);
     EXPECT_EQ(reported, 7);
@@ -86,7 +91,9 @@ TEST_F(DecoderTest, MeasuresGrowTheTableAndRaiseTheEventWithTheLiveTable) {
 
 TEST(DecodeMeasures, RevolutionsGrowOnlyWhileStartedAndTheFirstFrameAddsNothing) {
     TMiraWirelessConsoleMeasures table;
-    const std::string frame = HexToBytes("3E0103050258000000" "0021");  // 600 rpm
+    const std::string frame = HexToBytes(
+        "3E0103050258000000"
+        "0021");  // 600 rpm
     DecodeMeasures(table, frame, rsStarted, 1000);
     EXPECT_EQ((*table)[3].Revolutions, 0.0);
     DecodeMeasures(table, frame, rsStarted, 2000);
@@ -99,7 +106,9 @@ TEST(DecodeMeasures, RevolutionsGrowOnlyWhileStartedAndTheFirstFrameAddsNothing)
 
 TEST(DecodeMeasures, ElapsedTimeSurvivesATickCounterWrap) {
     TMiraWirelessConsoleMeasures table;
-    const std::string frame = HexToBytes("3E0101050258000000" "0021");
+    const std::string frame = HexToBytes(
+        "3E0101050258000000"
+        "0021");
     DecodeMeasures(table, frame, rsStarted, 0xFFFFFE0Cu);  // 500 ms before the wrap
     DecodeMeasures(table, frame, rsStarted, 500);
     EXPECT_DOUBLE_EQ((*table)[1].Revolutions, 10.0);
@@ -109,11 +118,15 @@ TEST_F(DecoderTest, DebugNoDataLeavesOutOnlyTheMeasuresLine) {
     protocol.SetDebugNoData(true);
     int events = 0;
     protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t) { ++events; };
-    Receive("3E010105025800000000" "21");
+    Receive(
+        "3E010105025800000000"
+        "21");
     EXPECT_EQ(events, 1);
     EXPECT_EQ((*protocol.LastMeasure())[1].Rpm, 600);
     EXPECT_TRUE(memo.lines.empty());
-    Receive("3E0500010300" "21");
+    Receive(
+        "3E0500010300"
+        "21");
     EXPECT_EQ(memo.lines.size(), 1u);
 }
 
@@ -130,7 +143,9 @@ TEST_F(DecoderTest, ConsoleAddAndRemoveKeepTheCountAndTheTable) {
     std::vector<int> added, removed;
     protocol.OnConsoleAdd = [&](int id) { added.push_back(id); };
     protocol.OnConsoleRemove = [&](int id) { removed.push_back(id); };
-    Receive("3E0500010400" "21");
+    Receive(
+        "3E0500010400"
+        "21");
     EXPECT_EQ(protocol.NumberOfConsole(), 1);
     ASSERT_EQ(protocol.Consoles().size(), 5u);
     EXPECT_TRUE(protocol.IsConsoleConnected(4));
@@ -140,8 +155,12 @@ TEST_F(DecoderTest, ConsoleAddAndRemoveKeepTheCountAndTheTable) {
     EXPECT_FALSE(protocol.IsConsoleConnected(5));  // equal to the table's length
     EXPECT_EQ(LastLine(), "<-3E050001040021 Console Add ID=4");
 
-    Receive("3E0600010400" "21");
-    Receive("3E0600010400" "21");  // count already 0: stays 0, still traced and raised
+    Receive(
+        "3E0600010400"
+        "21");
+    Receive(
+        "3E0600010400"
+        "21");  // count already 0: stays 0, still traced and raised
     EXPECT_EQ(protocol.NumberOfConsole(), 0);
     EXPECT_FALSE(protocol.IsConsoleConnected(4));
     EXPECT_EQ(added, std::vector<int>{4});
@@ -150,10 +169,18 @@ TEST_F(DecoderTest, ConsoleAddAndRemoveKeepTheCountAndTheTable) {
 }
 
 TEST_F(DecoderTest, IdentityRepliesFillTheAnsweringConsolesEntry) {
-    Receive("3E090203123456" "0021");
-    Receive("3E0A020112" "0021");
-    Receive("3E15020203" "070021");
-    Receive("3E0B02020100" "0021");
+    Receive(
+        "3E090203123456"
+        "0021");
+    Receive(
+        "3E0A020112"
+        "0021");
+    Receive(
+        "3E15020203"
+        "070021");
+    Receive(
+        "3E0B02020100"
+        "0021");
     const TMiraConsoleInfo& c = protocol.Consoles()[2];
     EXPECT_EQ(c.Serial, 1193046);
     EXPECT_EQ(c.Version, 0x12);
@@ -161,44 +188,72 @@ TEST_F(DecoderTest, IdentityRepliesFillTheAnsweringConsolesEntry) {
     EXPECT_EQ(c.FirmwareMinor, 7);
     EXPECT_EQ(c.TotalRolls, 8192);
     ASSERT_EQ(memo.lines.size(), 4u);
-    EXPECT_EQ(memo.lines[0], "<-3E09020312345600" "21 Serial Nbr.= 0x123456 ID = 2");
+    EXPECT_EQ(memo.lines[0],
+              "<-3E09020312345600"
+              "21 Serial Nbr.= 0x123456 ID = 2");
     EXPECT_EQ(memo.lines[1], "<-3E0A0201120021 Version Nbr.= 0x12 ID = 2");
-    EXPECT_EQ(memo.lines[2], "<-3E1502020307" "0021 Firmware Version Nbr.= 0x0307 ID = 2");
-    EXPECT_EQ(memo.lines[3], "<-3E0B0202010000" "21 Total Rolls.= 8192 ID = 2");
-    Receive("3E0B02020003" "0021");
+    EXPECT_EQ(memo.lines[2],
+              "<-3E1502020307"
+              "0021 Firmware Version Nbr.= 0x0307 ID = 2");
+    EXPECT_EQ(memo.lines[3],
+              "<-3E0B0202010000"
+              "21 Total Rolls.= 8192 ID = 2");
+    Receive(
+        "3E0B02020003"
+        "0021");
     EXPECT_EQ(protocol.Consoles()[2].TotalRolls, 96);
 }
 
 TEST_F(DecoderTest, CountRepliesSetTheNumberOfConsoles) {
-    Receive("3E0400010500" "21");
+    Receive(
+        "3E0400010500"
+        "21");
     EXPECT_EQ(protocol.NumberOfConsole(), 5);
     EXPECT_EQ(LastLine(), "<-3E040001050021 Number of Console : 5");
-    Receive("3E0200010200" "21");
+    Receive(
+        "3E0200010200"
+        "21");
     EXPECT_EQ(protocol.NumberOfConsole(), 2);
     EXPECT_EQ(LastLine(), "<-3E020001020021 Open Dongle Cons.Nbr.=2");
 }
 
 TEST_F(DecoderTest, AcksAndNacksSetTheStatusOfTheCommandTheyName) {
-    Receive("3E0500010A00" "21");  // console 10 joins
+    Receive(
+        "3E0500010A00"
+        "21");  // console 10 joins
     std::vector<std::pair<int, int>> nacks;
     int acks = 0;
     protocol.OnNAck = [&](uint8_t c, uint8_t cmd) { nacks.emplace_back(c, cmd); };
     protocol.OnAck = [&] { ++acks; };
 
-    Receive("3EFE0A011800" "21");
+    Receive(
+        "3EFE0A011800"
+        "21");
     EXPECT_EQ(protocol.Consoles()[10].KeysTestStatus, 2);
     EXPECT_EQ(LastLine(), "<-3EFE0A01180021 NACK Cmd: 18  IDConsole: 0A");
     protocol.SetDebugTime(true);
-    Receive("3EFE0A010E00" "21");
+    Receive(
+        "3EFE0A010E00"
+        "21");
     EXPECT_EQ(protocol.Consoles()[10].WriteStatus, 2);
     EXPECT_EQ(LastLine(), "12:34:56<-3EFE0A010E0021 NACK");
     protocol.SetDebugTime(false);
 
-    Receive("3EFF0A011900" "21");
-    Receive("3EFF0A011600" "21");
-    Receive("3EFF0A011700" "21");
-    Receive("3EFF0A010E00" "21");
-    Receive("3EFF0A011300" "21");  // names no status: only the event
+    Receive(
+        "3EFF0A011900"
+        "21");
+    Receive(
+        "3EFF0A011600"
+        "21");
+    Receive(
+        "3EFF0A011700"
+        "21");
+    Receive(
+        "3EFF0A010E00"
+        "21");
+    Receive(
+        "3EFF0A011300"
+        "21");  // names no status: only the event
     const TMiraConsoleInfo& c = protocol.Consoles()[10];
     EXPECT_EQ(c.CardioTestStatus, 1);
     EXPECT_EQ(c.ClockTriggerStatus, 1);
@@ -223,7 +278,9 @@ TEST_F(DecoderTest, AckAndNackEventsComeBeforeTheirTraceLineAndJoinsAfter) {
 }
 
 TEST_F(DecoderTest, AnswersNamingAConsoleBeyondTheTableTouchNoEntry) {
-    Receive("3E0500010200" "21");  // table: 0..2
+    Receive(
+        "3E0500010200"
+        "21");  // table: 0..2
     int acks = 0, nacks = 0;
     protocol.OnAck = [&] { ++acks; };
     protocol.OnNAck = [&](uint8_t, uint8_t) { ++nacks; };
@@ -237,8 +294,12 @@ TEST_F(DecoderTest, AnswersNamingAConsoleBeyondTheTableTouchNoEntry) {
 }
 
 TEST_F(DecoderTest, DataReadFillsTheBufferOrReportsNothingRead) {
-    Receive("3E0500010300" "21");
-    Receive("3E0F030302AA55" "0021");
+    Receive(
+        "3E0500010300"
+        "21");
+    Receive(
+        "3E0F030302AA55"
+        "0021");
     const TMiraConsoleInfo& c = protocol.Consoles()[3];
     EXPECT_EQ(c.ReadStatus, 1);
     EXPECT_EQ(c.DataCount, 2);
@@ -246,33 +307,47 @@ TEST_F(DecoderTest, DataReadFillsTheBufferOrReportsNothingRead) {
     EXPECT_EQ(c.Data[1], 0x55);
     EXPECT_EQ(LastLine(), "<-3E0F030302AA550021 Data ID=3");
 
-    Receive("3E0F03010000" "21");  // n = 0: nothing read, data kept
+    Receive(
+        "3E0F03010000"
+        "21");  // n = 0: nothing read, data kept
     EXPECT_EQ(c.ReadStatus, 3);
     EXPECT_EQ(c.DataCount, 2);
     EXPECT_EQ(c.Data[0], 0xAA);
 }
 
 TEST_F(DecoderTest, DataReadAnnouncingMoreThanEightOrMoreThanItCarriesIsNothingRead) {
-    Receive("3E0500010300" "21");
+    Receive(
+        "3E0500010300"
+        "21");
     // Nine bytes announced and carried: beyond the 8-byte buffer.
-    Receive("3E0F030A09010203040506070809" "0021");
+    Receive(
+        "3E0F030A09010203040506070809"
+        "0021");
     EXPECT_EQ(protocol.Consoles()[3].ReadStatus, 3);
     EXPECT_EQ(protocol.Consoles()[3].DataCount, 0);
     // Eight announced, two carried.
-    Receive("3E0F030308AA55" "0021");
+    Receive(
+        "3E0F030308AA55"
+        "0021");
     EXPECT_EQ(protocol.Consoles()[3].ReadStatus, 3);
     EXPECT_EQ(protocol.Consoles()[3].DataCount, 0);
 }
 
 TEST_F(DecoderTest, UnknownCodesOnlyTrace) {
-    Receive("3E4201020102" "0021");
-    EXPECT_EQ(LastLine(), "<-3E420102010200" "21 ??? unknown message");
+    Receive(
+        "3E4201020102"
+        "0021");
+    EXPECT_EQ(LastLine(),
+              "<-3E420102010200"
+              "21 ??? unknown message");
     EXPECT_TRUE(protocol.Consoles().empty());
 }
 
 TEST_F(DecoderTest, TimePrefixesEveryReceivedLineWhenDebugTimeIsOn) {
     protocol.SetDebugTime(true);
-    Receive("3E0500010100" "21");
+    Receive(
+        "3E0500010100"
+        "21");
     EXPECT_EQ(LastLine(), "12:34:56<-3E050001010021 Console Add ID=1");
 }
 

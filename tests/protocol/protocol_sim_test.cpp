@@ -2,12 +2,11 @@
 // virtual time: every idle turn of the main thread moves the clock a few milliseconds,
 // and the simulator runs on the same clock.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <mutex>
 #include <set>
-
-#include <unistd.h>
 
 #include "common/stored_form.h"
 #include "common/tick_count.h"
@@ -75,8 +74,10 @@ protected:
     // Opens registration and waits until `count` consoles joined.
     void Register(int count) {
         protocol.OpenRegistration();
-        PumpUntil([&] { return protocol.NumberOfConsole() >= count &&
-                               protocol.IsConsoleConnected(static_cast<uint8_t>(count)); });
+        PumpUntil([&] {
+            return protocol.NumberOfConsole() >= count &&
+                   protocol.IsConsoleConnected(static_cast<uint8_t>(count));
+        });
         protocol.CloseRegistration();
     }
 
@@ -110,13 +111,16 @@ TEST_F(ProtocolSimTest, FindDongleConnectsOnThePortNamedFirst) {
     Connect();
     EXPECT_TRUE(protocol.Connected());
     EXPECT_EQ(memo.lines.at(0), "->3E0A00000021 Version Req Console 0");
-    EXPECT_TRUE(Traced("<-3E0A000178" "0021 Version Nbr.= 0x78 ID = 0"));
+    EXPECT_TRUE(
+        Traced("<-3E0A000178"
+               "0021 Version Nbr.= 0x78 ID = 0"));
     EXPECT_TRUE(Traced("Connection done " + simulator->PortPath()));
     EXPECT_TRUE(Traced("->3E0900000021 Serial Req Console 0"));
     EXPECT_EQ(protocol.Consoles().at(0).Version, 0x78);
     EXPECT_TRUE(protocol.IsConsoleConnected(0));
     EXPECT_EQ(statuses, (std::vector<TMiraConnectionStatus>{cnsDongleSearch, cnsDongleFound}));
-    EXPECT_TRUE(PumpUntil([&] { return protocol.Consoles()[0].Serial != 0; }, 3000)) << memo.lines.back();
+    EXPECT_TRUE(PumpUntil([&] { return protocol.Consoles()[0].Serial != 0; }, 3000))
+        << memo.lines.back();
     EXPECT_EQ(protocol.Consoles()[0].Serial, 0x0A0B0C);
 }
 
@@ -132,9 +136,8 @@ TEST_F(ProtocolSimTest, ASilentDongleIsReportedNotFoundOnEveryPort) {
     };
     EXPECT_FALSE(protocol.FindDongle());
     EXPECT_FALSE(protocol.Connected());
-    const auto notFound = std::count_if(reports.begin(), reports.end(), [](const auto& r) {
-        return r.first == cnsDongleNotFound;
-    });
+    const auto notFound = std::count_if(reports.begin(), reports.end(),
+                                        [](const auto& r) { return r.first == cnsDongleNotFound; });
     EXPECT_EQ(notFound, 2);
     EXPECT_TRUE(Traced("Connection Failed " + path));
     EXPECT_TRUE(Traced("Connection Failed /dev/wct-no-such-port"));
@@ -190,12 +193,16 @@ TEST_F(ProtocolSimTest, MeasuresArriveForEveryJoinedConsole) {
         reporting.insert(id);
     };
     protocol.SetMeasure(true);
-    EXPECT_TRUE(Traced("->3E1300010100" "21 Start Measure"));
+    EXPECT_TRUE(
+        Traced("->3E1300010100"
+               "21 Start Measure"));
     EXPECT_TRUE(PumpUntil([&] { return reporting.size() == 3; }, 5000));
     EXPECT_EQ(reporting, (std::set<int>{1, 2, 3}));
     EXPECT_GT((*protocol.LastMeasure())[2].Rpm, 0);
     protocol.SetMeasure(false);
-    EXPECT_TRUE(Traced("->3E1300010000" "21 Stop Measure"));
+    EXPECT_TRUE(
+        Traced("->3E1300010000"
+               "21 Stop Measure"));
 }
 
 TEST_F(ProtocolSimTest, ConsoleTestsAreTrueOnAckAndFalseOnNackOrSilence) {
@@ -232,19 +239,27 @@ TEST_F(ProtocolSimTest, MemoryIsReadAndWrittenWithExactFrames) {
     Connect();
     Register(3);
     ASSERT_TRUE(protocol.ReadValue(3, 0x0010, 2));
-    EXPECT_TRUE(Traced("->3E0F0303001002" "0021 Read value ID_Console=3"));
-    EXPECT_TRUE(Traced("<-3E0F030302AA55" "0021 Data ID=3"));
+    EXPECT_TRUE(
+        Traced("->3E0F0303001002"
+               "0021 Read value ID_Console=3"));
+    EXPECT_TRUE(
+        Traced("<-3E0F030302AA55"
+               "0021 Data ID=3"));
     EXPECT_EQ(protocol.Consoles()[3].DataCount, 2);
     EXPECT_EQ(protocol.Consoles()[3].Data[0], 0xAA);
 
     const uint8_t data[8] = {0x12, 0x34};
     ASSERT_TRUE(protocol.WriteValue(3, 0x0020, 2, data));
-    EXPECT_TRUE(Traced("->3E0E0305002002123400" "21 Write value ID_Console=3"));
+    EXPECT_TRUE(
+        Traced("->3E0E0305002002123400"
+               "21 Write value ID_Console=3"));
     ASSERT_TRUE(protocol.ReadValue(3, 0x0020, 2));
     EXPECT_EQ(protocol.Consoles()[3].Data[1], 0x34);
 
     ASSERT_TRUE(protocol.WriteValue(3, 0x0030, 0, data));
-    EXPECT_TRUE(Traced("->3E0E0303003000" "0021"));
+    EXPECT_TRUE(
+        Traced("->3E0E0303003000"
+               "0021"));
 }
 
 TEST_F(ProtocolSimTest, OversizeCountsAreRefusedWithoutSending) {
@@ -286,8 +301,16 @@ TEST_F(ProtocolSimTest, ResistancesGoOutInOneFrameAndNotAtAllWhenNoneAreStored) 
     protocol.SetConsoleResistance(2, 0x20, 0, 0);
     protocol.SetConsoleResistance(3, 0x30, 0, 0);
     protocol.SendResistances();
-    EXPECT_EQ(memo.lines.back(), "->3E1000040010203000" "21 Send resistance/s for 3console/s");
-    EXPECT_TRUE(PumpUntil([&] { return simLog.Contains("3E1000040010203000" "21"); }, 2000));
+    EXPECT_EQ(memo.lines.back(),
+              "->3E1000040010203000"
+              "21 Send resistance/s for 3console/s");
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            return simLog.Contains(
+                "3E1000040010203000"
+                "21");
+        },
+        2000));
     protocol.SetDebugNoData(true);
     const size_t before = memo.lines.size();
     protocol.SendResistances();

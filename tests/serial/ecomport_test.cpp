@@ -1,8 +1,8 @@
+#include "serial/ecomport.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
-
-#include "serial/ecomport.h"
 
 namespace wct {
 namespace {

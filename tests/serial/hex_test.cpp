@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "serial/hex.h"
+
+#include <gtest/gtest.h>
 
 namespace wct {
 namespace {
@@ -18,7 +18,9 @@ TEST(HexToInt, ReadsDigitsOfEitherCase) {
     EXPECT_EQ(HexToInt("aBcD"), 0xABCD);
 }
 
-TEST(HexToInt, UsesOnlyTheFirstEightCharacters) { EXPECT_EQ(HexToInt("123456789"), 0x12345678); }
+TEST(HexToInt, UsesOnlyTheFirstEightCharacters) {
+    EXPECT_EQ(HexToInt("123456789"), 0x12345678);
+}
 
 TEST(HexToInt, CountsANonDigitAsMinusOne) {
     EXPECT_EQ(HexToInt("G"), -1);
@@ -30,7 +32,9 @@ TEST(HexToInt, WrapsAroundAt32Bits) {
     EXPECT_EQ(HexToInt("80000000"), INT32_MIN);
 }
 
-TEST(HexToInt, GivesZeroForEmptyText) { EXPECT_EQ(HexToInt(""), 0); }
+TEST(HexToInt, GivesZeroForEmptyText) {
+    EXPECT_EQ(HexToInt(""), 0);
+}
 
 TEST(HexToBytes, TurnsEachPairIntoOneByte) {
     EXPECT_EQ(HexToBytes("3E0400000021"), std::string("\x3E\x04\x00\x00\x00\x21", 6));

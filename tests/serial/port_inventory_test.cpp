@@ -1,3 +1,5 @@
+#include "serial/port_inventory.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -5,7 +7,6 @@
 
 #include "common/virtual_ports.h"
 #include "serial/ecomport.h"
-#include "serial/port_inventory.h"
 #include "support/recording_messages.h"
 
 namespace wct {
@@ -20,7 +21,8 @@ protected:
         SetPortSource([names] { return names; });
     }
     void Fail(int error) {
-        SetPortSource([error]() -> Names { throw std::system_error(error, std::generic_category()); });
+        SetPortSource(
+            [error]() -> Names { throw std::system_error(error, std::generic_category()); });
     }
     test::TRecordingMessages messages;
 };

@@ -195,9 +195,10 @@ TEST(PortStoredForm, AConnectedPortThatFailsToOpenOnLoadIsShownNotThrown) {
     TComponent form;
     auto* port = new TComPort(&form);
     port->SetName("ComPort1");
-    ReadComponent("object Form: TComponent\n  object ComPort1: TComPort\n"
-                  "    Port = '/nonexistent/tty'\n    Connected = True\n  end\nend\n",
-                  form);
+    ReadComponent(
+        "object Form: TComponent\n  object ComPort1: TComPort\n"
+        "    Port = '/nonexistent/tty'\n    Connected = True\n  end\nend\n",
+        form);
     EXPECT_FALSE(port->Connected());
     ASSERT_EQ(messages.exceptions.size(), 1u);
     EXPECT_EQ(messages.exceptions[0], "Unable to open com port (win error code: 2)");

@@ -1,5 +1,6 @@
 // TComPort on real pseudo-terminals: the port opens the slave, the test plays the device
 // on the master.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -8,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <dirent.h>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -29,7 +29,8 @@ struct Pty {
     Pty() {
         int slave = -1;
         char name[128] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            throw std::runtime_error("openpty");
         ::close(slave);  // the port opens the slave by name
         path = name;
     }
@@ -105,10 +106,14 @@ protected:
         port.OnCTSChange = [this](TComponent*, bool on) { Record(on ? "CTS+" : "CTS-"); };
         port.OnDSRChange = [this](TComponent*, bool on) { Record(on ? "DSR+" : "DSR-"); };
         port.OnRLSDChange = [this](TComponent*, bool on) { Record(on ? "RLSD+" : "RLSD-"); };
-        link.ConnSignal = [this](TComponent*, bool on) { Record(on ? "link Conn+" : "link Conn-"); };
+        link.ConnSignal = [this](TComponent*, bool on) {
+            Record(on ? "link Conn+" : "link Conn-");
+        };
         link.CtsSignal = [this](TComponent*, bool on) { Record(on ? "link CTS+" : "link CTS-"); };
         link.DsrSignal = [this](TComponent*, bool on) { Record(on ? "link DSR+" : "link DSR-"); };
-        link.RlsdSignal = [this](TComponent*, bool on) { Record(on ? "link RLSD+" : "link RLSD-"); };
+        link.RlsdSignal = [this](TComponent*, bool on) {
+            Record(on ? "link RLSD+" : "link RLSD-");
+        };
         port.RegisterLink(&link);
     }
 
@@ -126,8 +131,8 @@ TEST_F(PtyPortTest, OpenAndCloseRaiseTheirNotificationsInOrder) {
     port.Open();
     EXPECT_TRUE(port.Connected());
     EXPECT_TRUE(port.ThreadCreated());
-    EXPECT_EQ(log, (Log{"BeforeOpen", "link Conn+", "AfterOpen", "link CTS-", "CTS-",
-                        "link DSR-", "DSR-", "link RLSD-", "RLSD-"}));
+    EXPECT_EQ(log, (Log{"BeforeOpen", "link Conn+", "AfterOpen", "link CTS-", "CTS-", "link DSR-",
+                        "DSR-", "link RLSD-", "RLSD-"}));
     log.clear();
     port.Close();
     EXPECT_FALSE(port.Connected());
@@ -228,7 +233,9 @@ TEST_F(PtyPortTest, AnAsyncWriteNeverBlocksAndAWaitedOneReportsItsData) {
     int txOn = 0;
     std::string txData;
     link.TxSignal = [&](TComponent*, bool on) { txOn += on ? 1 : 0; };
-    link.TxData = [&](TComponent*, const char* b, int n) { txData.assign(b, static_cast<size_t>(n)); };
+    link.TxData = [&](TComponent*, const char* b, int n) {
+        txData.assign(b, static_cast<size_t>(n));
+    };
     port.RegisterLink(&link);
     PAsync record = nullptr;
     NewAsyncRecord(record);
@@ -314,7 +321,9 @@ TEST_F(PtyEventTest, BytesFromTheMasterReachABoundFramerOnTheMainThread) {
     int rxChar = 0;
     std::string rxBuf;
     port.OnRxChar = [&](TComponent*, int) { ++rxChar; };
-    port.OnRxBuf = [&](TComponent*, const char* b, int n) { rxBuf.append(b, static_cast<size_t>(n)); };
+    port.OnRxBuf = [&](TComponent*, const char* b, int n) {
+        rxBuf.append(b, static_cast<size_t>(n));
+    };
     port.Open();
     pty.Send("x>A!>B");
     pty.Send("!");

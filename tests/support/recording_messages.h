@@ -19,8 +19,7 @@ public:
     TRecordingMessages() { SetUserMessages(this); }
     ~TRecordingMessages() override { SetUserMessages(nullptr); }
 
-    TMsgDlgButton MessageDlg(const std::string& text, TMsgDlgType type,
-                             unsigned buttons) override {
+    TMsgDlgButton MessageDlg(const std::string& text, TMsgDlgType type, unsigned buttons) override {
         shown.push_back({text, type, buttons});
         return answer;
     }
