@@ -72,6 +72,7 @@ TDongleSimulator::TDongleSimulator(TDongleOptions options, const TSimSettings& s
     for (const TConsoleConfig& config : options_.consoles) {
         TConsole console{config, TRideProfile(settings.seed * 131u + config.id)};
         console.revolutions = config.totalRolls;
+        console.joined = config.joinedAtStart;
         consoles_.push_back(std::move(console));
     }
 }

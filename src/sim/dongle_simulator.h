@@ -38,6 +38,9 @@ struct TConsoleConfig {
     uint32_t totalRolls = 0;  // roll revolutions counted at power-on
     std::vector<uint8_t> memory = std::vector<uint8_t>(256);  // from address 0
     bool memoryReadOnly = false;
+    // Registered in an earlier session: the console answers from power-on, without
+    // joining again when registration opens.
+    bool joinedAtStart = false;
     // Answer to each test command (0x16 to 0x19); an ACK for those not listed.
     std::map<uint8_t, TTestAnswer> testAnswers;
 };

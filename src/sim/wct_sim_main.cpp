@@ -25,8 +25,8 @@ namespace {
 using namespace wct::sim;
 
 constexpr const char* kUsage =
-    "usage: wct-sim dongle [--consoles N] [--rate HZ] [--join-delay MS] [--version BYTE]\n"
-    "                      [--no-version] [--corrupt-length FRACTION]\n"
+    "usage: wct-sim dongle [--consoles N] [--registered N] [--rate HZ] [--join-delay MS]\n"
+    "                      [--version BYTE] [--no-version] [--corrupt-length FRACTION]\n"
     "                      [--unknown-codes FRACTION] [--measures-0x21] [common options]\n"
     "       wct-sim wired --generation G [--serial NUMBER] [--product-version BYTE]\n"
     "                     [--silent-after S] [--speak-after S] [common options]\n"
@@ -95,8 +95,9 @@ int Run(int argc, char** argv) {
     std::map<std::string, bool> flags;
     const std::vector<std::string> valueOptions =
         kind == "dongle"
-            ? std::vector<std::string>{"--consoles", "--rate",           "--join-delay",
-                                       "--version",  "--corrupt-length", "--unknown-codes"}
+            ? std::vector<std::string>{"--consoles", "--registered",     "--rate",
+                                       "--join-delay", "--version",      "--corrupt-length",
+                                       "--unknown-codes"}
             : std::vector<std::string>{"--generation", "--serial", "--product-version",
                                        "--silent-after", "--speak-after"};
     const std::vector<std::string> flagOptions =
@@ -139,8 +140,10 @@ int Run(int argc, char** argv) {
     if (kind == "dongle") {
         TDongleOptions options;
         const int consoles = static_cast<int>(number("--consoles", 1, 0, 254));
+        const int registered = static_cast<int>(number("--registered", 0, 0, consoles));
         for (int id = 1; id <= consoles; ++id) {
             options.consoles.push_back(DefaultConsole(static_cast<uint8_t>(id)));
+            options.consoles.back().joinedAtStart = id <= registered;
         }
         options.measureRate = number("--rate", 4, 0.1, 1000);
         options.joinDelayMs = static_cast<uint32_t>(number("--join-delay", 300, 0, 600000));

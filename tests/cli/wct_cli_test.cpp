@@ -218,6 +218,15 @@ TEST(WctCliRegister, PrintsEachConsoleThatJoinsAndFailsWhenTooFewDo) {
     EXPECT_NE(r.err.find("0 of 1 consoles joined within 1000 ms"), std::string::npos) << r.err;
 }
 
+TEST(WctCliSimulate, TheBuiltInSimulatorHasRegisteredConsolesAndNewOnesToJoin) {
+    TProcessResult r = RunProcess(WCT_BINARY, {"--simulate", "measure", "--seconds", "1"}, 60000);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* console : {" 1 ", " 4 "}) EXPECT_NE(r.out.find(console), std::string::npos);
+    r = RunProcess(WCT_BINARY, {"--simulate", "register", "--count", "2"}, 60000);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "5 16 1049941\n6 16 1050214\n");
+}
+
 TEST(WctCliUsage, BadCommandLinesExitTwoWithAMessage) {
     struct Case {
         std::vector<std::string> args;

@@ -86,6 +86,17 @@ TEST_F(DongleRequests, OpeningRegistrationRepliesTheCountThenEachConsoleJoinsInT
     EXPECT_EQ(port_->ReadFor(50), "") << "nobody is left to join";
 }
 
+TEST_F(DongleRequests, ConsolesRegisteredAtStartAnswerAtOnceAndDoNotJoinAgain) {
+    TDongleOptions options = Consoles(3);
+    options.consoles[0].joinedAtStart = true;
+    options.consoles[1].joinedAtStart = true;
+    Start(options);
+    EXPECT_EQ(Ask(Frame(0x0A, 2)), "3E 0A 02 01 10 00 21");
+    EXPECT_EQ(Ask(Frame(0x04, 0)), "3E 04 00 01 02 00 21");
+    EXPECT_EQ(Ask(Frame(0x02, 0), 2), "3E 02 00 01 02 00 21 3E 05 00 01 03 00 21");
+    EXPECT_EQ(port_->ReadFor(50), "");
+}
+
 TEST_F(DongleRequests, ClosingRegistrationStopsFurtherJoins) {
     Start(Consoles(3, 200));
     port_->Write(Frame(0x02, 0));
