@@ -11,6 +11,7 @@
 #include "common/stored_form.h"
 #include "common/tick_count.h"
 #include "protocol/progress_bar.h"
+#include "protocol/wireless_frame.h"
 #include "protocol/wireless_protocol.h"
 #include "serial/hex.h"
 #include "serial/port_inventory.h"
@@ -27,6 +28,14 @@ public:
             std::lock_guard lock(mutex_);
             lines_.push_back(line);
         };
+    }
+    // Every byte the simulator wrote to the line, in order (garbage and splits included).
+    std::string Written() {
+        std::lock_guard lock(mutex_);
+        std::string hex;
+        for (const std::string& line : lines_)
+            if (line.rfind("-> ", 0) == 0) hex += line.substr(3);
+        return HexToBytes(hex);
     }
     bool Contains(const std::string& text) {
         std::lock_guard lock(mutex_);
@@ -395,6 +404,21 @@ TEST_F(ProtocolSimTest, WithAutoConnectionTheLinkComesBackWhenTheDongleDoes) {
     rmdir(dir);
 }
 
+TEST_F(ProtocolSimTest, MeasuresCutShortByAStopBytePayloadAreLostWithoutHarm) {
+    Connect();
+    Register(2);
+    sim::TDongleFaults faults;
+    faults.measuresHold0x21 = true;
+    simulator->SetFaults(faults);
+    int measures = 0;
+    protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t) { ++measures; };
+    protocol.SetMeasure(true);
+    PumpUntil([] { return false; }, 2000);
+    EXPECT_EQ(measures, 0);
+    EXPECT_TRUE(protocol.TestKeys(1));  // the replies in between still get through
+    protocol.SetMeasure(false);
+}
+
 TEST_F(ProtocolSimTest, EveryPlainCommandSendsItsFrameWithItsTraceText) {
     Connect();
     memo.lines.clear();
@@ -525,13 +549,29 @@ TEST_F(ProtocolSimTest, ValidFramesAmongInjectedFaultsAreAllDecoded) {
     simulator->SetLinkFaults(faults);
     sim::TDongleFaults dongleFaults;
     dongleFaults.unknownCodeFraction = 0.3;
+    dongleFaults.corruptLengthFraction = 0.2;
     simulator->SetFaults(dongleFaults);
     int measures = 0;
     protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t) { ++measures; };
     protocol.SetMeasure(true);
     EXPECT_TRUE(PumpUntil([&] { return measures >= 30; }, 20000));
-    EXPECT_TRUE(Traced("??? unknown message"));
     protocol.SetMeasure(false);
+    PumpUntil([] { return false; }, 1000);  // what is still on the line arrives
+    EXPECT_TRUE(Traced("??? unknown message"));
+
+    // Cut what went over the line as a reader would, from a start byte to the next stop
+    // byte: each whole measures frame in it must have been decoded.
+    const std::string line = simLog.Written();
+    int sent = 0;
+    for (size_t start = line.find('\x3E'); start != std::string::npos;) {
+        const size_t stop = line.find('\x21', start);
+        if (stop == std::string::npos) break;
+        const std::string frame = line.substr(start, stop - start + 1);
+        if (IsValidFrame(frame) && frame[1] == 0x01) ++sent;
+        start = line.find('\x3E', stop);
+    }
+    EXPECT_GE(sent, 30);
+    EXPECT_EQ(measures, sent);
 }
 
 }  // namespace
