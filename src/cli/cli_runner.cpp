@@ -12,6 +12,7 @@
 #include "protocol/progress_bar.h"
 #include "protocol/wireless_protocol.h"
 #include "serial/ecomport.h"
+#include "serial/hex.h"
 #include "serial/port_inventory.h"
 #include "sim/dongle_simulator.h"
 
@@ -66,15 +67,10 @@ private:
     }
 };
 
-std::string Hex2(unsigned value) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
-    return text;
-}
-
 std::string HexList(const uint8_t* bytes, size_t count) {
     std::string text;
-    for (size_t i = 0; i < count; ++i) text += (i ? " " : "") + Hex2(bytes[i]);
+    for (size_t i = 0; i < count; ++i)
+        text += (i ? " " : "") + BytesToHex(std::string(1, static_cast<char>(bytes[i])));
     return text;
 }
 

@@ -1,18 +1,16 @@
 // Reply decoding: every valid frame from the dongle updates the tables, raises its event
 // and writes its trace line.
-#include <cstdio>
-
 #include "common/tick_count.h"
 #include "protocol/wireless_frame.h"
 #include "protocol/wireless_protocol.h"
+#include "serial/hex.h"
 
 namespace wct {
 namespace {
 
-std::string Hex2(unsigned value) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
-    return text;
+// Two uppercase hex digits of one byte.
+std::string Hex2(uint8_t value) {
+    return BytesToHex(std::string(1, static_cast<char>(value)));
 }
 
 // Sets the status a NACK or an ACK answers, by the command it names.
