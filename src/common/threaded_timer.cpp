@@ -20,6 +20,8 @@ constexpr std::array<int, 7> kNiceValues = {19, 10, 5, 0, -5, -10, -15};
 
 TThreadedTimer::TThreadedTimer(TComponent* owner) : TComponent(owner) {
     worker_.Start([this] { Run(); });
+    // The priority is set on the worker from here on, so its id must be known.
+    workerTid_.wait(0);
 }
 
 TThreadedTimer::~TThreadedTimer() {
@@ -32,17 +34,19 @@ TThreadedTimer::~TThreadedTimer() {
 
 void TThreadedTimer::Run() {
     workerTid_ = static_cast<int>(syscall(SYS_gettid));
-    ApplyPriority();
+    workerTid_.notify_all();
     while (!terminated_) {
         {
             std::unique_lock lock(parkMutex_);
             parkChanged_.wait(lock, [this] { return !parked_ || terminated_; });
         }
         if (terminated_) break;
+        const uint64_t period = period_.load();
         if (wakeUp_.Wait(interval_)) continue;
         if (terminated_) break;
-        MainThread().RunAndWait([this] {
-            // A tick that raced with disabling is simply not delivered.
+        MainThread().RunAndWait([this, period] {
+            // A tick of a period that disabling or a new interval ended is not delivered.
+            if (period != period_.load()) return;
             try {
                 Tick();
             } catch (...) {
@@ -65,8 +69,10 @@ void TThreadedTimer::Release() {
 void TThreadedTimer::SetEnabled(bool value) {
     if (value == enabled_) return;
     enabled_ = value;
+    ++period_;
     if (!value) {
         Park();
+        wakeUp_.Set();  // out of the running wait, to the park
     } else if (Interval() != 0 || allowZero_) {
         wakeUp_.Set();
         Release();
@@ -82,13 +88,10 @@ void TThreadedTimer::SetInterval(uint32_t value) {
 }
 
 void TThreadedTimer::SetThreadPriority(TThreadPriority value) {
-    priority_ = value;
-    ApplyPriority();
-}
-
-void TThreadedTimer::ApplyPriority() {
-    if (int tid = workerTid_.load(); tid != 0)
-        setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kNiceValues[priority_]);
+    // Raising a thread above normal needs privileges most users lack; a refused change
+    // leaves the property telling the priority in force.
+    if (setpriority(PRIO_PROCESS, static_cast<id_t>(workerTid_.load()), kNiceValues[value]) == 0)
+        priority_ = value;
 }
 
 void TThreadedTimer::Tick() {

@@ -32,8 +32,11 @@ public:
     virtual void SetEnabled(bool value);
     uint32_t Interval() const { return interval_.load(); }
     void SetInterval(uint32_t value);
+    // The priority in force: a change the system refuses leaves it as it was.
     TThreadPriority ThreadPriority() const { return priority_; }
     void SetThreadPriority(TThreadPriority value);
+    // The worker's kernel thread id.
+    int WorkerThreadId() const { return workerTid_.load(); }
 
     TNotifyEvent OnTimer;
 
@@ -50,7 +53,6 @@ private:
     void Run();
     void Park();
     void Release();
-    void ApplyPriority();
 
     bool enabled_ = false;
     bool allowZero_ = false;
@@ -60,6 +62,7 @@ private:
     std::atomic<uint32_t> interval_{1000};
     std::atomic<bool> terminated_{false};
     std::atomic<int> workerTid_{0};
+    std::atomic<uint64_t> period_{0};  // changes whenever a running period is cut short
     TWaitableEvent wakeUp_;
     std::mutex parkMutex_;  // protects parked_
     std::condition_variable parkChanged_;

@@ -74,7 +74,8 @@ int32_t TMiraWirelessProtocol::RequestTotalRolls(uint8_t id) {
     SetConsoleField(consoles_, id, TMiraConsoleField::TotalRolls, -1);
     SendCommand(mcTotalRolls, id, " Request Total Rol ID Console=" + Id(id));
     WaitWithMessages(350);
-    return consoles_[id].TotalRolls;
+    // A Disconnect during the wait empties the table.
+    return id < consoles_.size() ? consoles_[id].TotalRolls : -1;
 }
 
 bool TMiraWirelessProtocol::WaitForStatus(uint8_t id, uint8_t TMiraConsoleInfo::*status,
@@ -87,15 +88,18 @@ bool TMiraWirelessProtocol::WaitForStatus(uint8_t id, uint8_t TMiraConsoleInfo::
     consoles_[id].*status = waiting;
     SendCommand(code, id, text, payload);
     const uint32_t start = GetTickCount();
+    const uint32_t limit = Milliseconds(replyTimeOut_);
     for (;;) {
+        // A Disconnect run by a handler inside the wait empties the table: failed.
+        if (!connected_ || id >= consoles_.size()) return false;
         if (consoles_[id].*status != waiting) break;
         const uint32_t elapsed = GetTickCount() - start;
-        if (TimedOut(start, static_cast<uint32_t>(replyTimeOut_))) {
+        if (TimedOut(start, limit)) {
             consoles_[id].*status = 2;
             break;
         }
         // Any hand-off (the answer, most likely) ends the wait early.
-        MainThread().ProcessMessagesFor(static_cast<uint32_t>(replyTimeOut_) - elapsed + 1);
+        MainThread().ProcessMessagesFor(limit - elapsed + 1);
     }
     return consoles_[id].*status == success;
 }

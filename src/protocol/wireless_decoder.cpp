@@ -50,7 +50,7 @@ void TMiraWirelessProtocol::PacketReceived(TComponent* /*sender*/, const std::st
     switch (code) {
         case mcMeasures: {
             if (n < 5) {
-                TraceFrame("<-", packet, " ## Measures too short, ignored");
+                if (!debugNoData_) TraceFrame("<-", packet, " ## Measures too short, ignored");
                 return;
             }
             DecodeMeasures(lastMeasure_, packet, rollState_, GetTickCount());

@@ -51,4 +51,12 @@ std::string BuildFrame(uint8_t code, uint8_t consoleId, std::string_view payload
 // Starts with 3E, ends with 21 and is exactly as long as its length byte says.
 bool IsValidFrame(std::string_view packet);
 
+// Where the frame that `buffered` begins with (its first byte is the start byte) ends, as
+// the packet framer's custom stop decision wants it: the 1-based position of its last
+// byte, 0 while more bytes are needed, -1 to fall back on the first stop byte. The length
+// byte decides, so a payload byte 21 does not end a frame; a length that the bytes belie
+// (no stop byte where it points, or a whole frame starting right after an earlier stop
+// byte) falls back on the stop byte, as a frame without a length would.
+int FrameEnd(std::string_view buffered);
+
 }  // namespace wct

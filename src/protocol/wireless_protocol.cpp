@@ -1,6 +1,7 @@
 // Construction, connection, the dongle and console searches, the send path and the trace.
 #include "protocol/wireless_protocol.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "common/locale_info.h"
@@ -23,6 +24,8 @@ TMiraWirelessProtocol::TMiraWirelessProtocol(TComponent* owner) : TComponent(own
 }
 
 TMiraWirelessProtocol::~TMiraWirelessProtocol() {
+    // A borrowed port outlives us: it must keep nothing that calls back into this object.
+    DetachPort();
     BeginDestruction();
     FreeAsyncRecord(asyncRecord_);
 }
@@ -87,6 +90,7 @@ void TMiraWirelessProtocol::Reset() {
 void TMiraWirelessProtocol::SetPort(TComPort* port) {
     if (port == port_) return;
     if (port_ != nullptr) {
+        DetachPort();
         port_->RemoveFreeNotification(this);
         if (ownsPort_) delete port_;
     }
@@ -141,6 +145,13 @@ bool TMiraWirelessProtocol::CreateDefaultPort() {
     }
 }
 
+void TMiraWirelessProtocol::DetachPort() {
+    if (port_ == nullptr) return;
+    port_->OnAfterOpen = nullptr;
+    port_->OnDeviceLost = nullptr;
+    if (framer_->ComPort() == port_) framer_->SetComPort(nullptr);
+}
+
 void TMiraWirelessProtocol::PortOpened() {
     connected_ = true;
     if (OnConnection) OnConnection();
@@ -154,19 +165,24 @@ bool TMiraWirelessProtocol::ConnectDongle() {
     if (port_ == nullptr && !CreateDefaultPort()) return false;
 
     port_->OnAfterOpen = [this](TComponent*) { PortOpened(); };
+    port_->OnDeviceLost = [this](TComponent*) { PortLost(); };
     framer_->SetComPort(port_);
     framer_->SetStartString(std::string(1, static_cast<char>(kFrameStart)));
     framer_->SetCaseInsensitive(true);
     framer_->SetIncludeStrings(true);
     framer_->SetSize(0);
     framer_->SetStopString(std::string(1, static_cast<char>(kFrameStop)));
+    // The length byte ends a frame, so a payload byte 21 (a cadence of 33) does not.
+    framer_->OnCustomStop = [](TComponent*, const std::string& buffered, int& position) {
+        position = FrameEnd(buffered);
+    };
     framer_->OnPacket = [this](TComponent* sender, const std::string& packet) {
         PacketReceived(sender, packet);
     };
 
     try {
         port_->Open();
-        WaitWithMessages(static_cast<uint32_t>(disconDelay_));
+        WaitWithMessages(Milliseconds(disconDelay_));
         RequestVersion(0);
         WaitWithMessages(200);
         // Any version answer fills entry 0; an earlier connection's table also counts.
@@ -195,7 +211,9 @@ void TMiraWirelessProtocol::ReportStatus(TMiraProgressBar& bar, TMiraConnectionS
 
 bool TMiraWirelessProtocol::FindDongle() {
     if (port_ == nullptr && !CreateDefaultPort()) return false;
-    if (!portDef_.empty()) port_->SetPort(portDef_);
+    // Renaming an open port reopens it; a failure there is a port without dongle.
+    bool portDefOpens = true;
+    if (!portDef_.empty()) portDefOpens = RenamePort(portDef_);
 
     auto bar = CreateProgressBar();
     bar->SetDisplayFlag(displayMessage_);
@@ -203,7 +221,7 @@ bool TMiraWirelessProtocol::FindDongle() {
     bar->SetText("Finding USB dongle..." + port_->Port());
     bar->Show();
     ReportStatus(*bar, cnsDongleSearch);
-    if (ConnectDongle()) {
+    if (portDefOpens && ConnectDongle()) {
         bar->SetText("Found on " + port_->Port());
         ReportStatus(*bar, cnsDongleFound);
         WaitWithMessages(800);
@@ -220,12 +238,7 @@ bool TMiraWirelessProtocol::FindDongle() {
         bar->SetPosition(static_cast<int>(i + 1));
         bar->Show();
         ReportStatus(*bar, cnsDongleSearch);
-        try {
-            port_->SetPort(name);
-        } catch (const std::exception&) {
-            // Renaming an open port reopens it; a failure there is a port without dongle.
-        }
-        if (ConnectDongle()) {
+        if (RenamePort(name) && ConnectDongle()) {
             bar->SetText("Found on " + name);
             ReportStatus(*bar, cnsDongleFound);
             found = true;
@@ -240,6 +253,20 @@ bool TMiraWirelessProtocol::FindDongle() {
     return found;
 }
 
+bool TMiraWirelessProtocol::RenamePort(const std::string& name) {
+    try {
+        port_->SetPort(name);
+        return true;
+    } catch (const std::exception&) {
+        try {
+            port_->Close();
+        } catch (const std::exception&) {
+            // Closing what failed to reopen leaves it closed all the same.
+        }
+        return false;
+    }
+}
+
 void TMiraWirelessProtocol::Disconnect() {
     if (port_ != nullptr && port_->Connected()) port_->Close();
     Reset();
@@ -252,7 +279,7 @@ uint8_t TMiraWirelessProtocol::FindConsole(int& version, int& serial) {
     auto bar = CreateProgressBar();
     bar->SetDisplayFlag(displayMessage_);
     bar->SetText("Wireless Console search...");
-    bar->SetMax(timeToWaitAddNewConsole_ / 1000);
+    bar->SetMax(static_cast<int>(Milliseconds(timeToWaitAddNewConsole_) / 1000));
     ReportStatus(*bar, cnsConsoleSearch);
     bar->Show();
 
@@ -267,17 +294,23 @@ uint8_t TMiraWirelessProtocol::FindConsole(int& version, int& serial) {
 
     uint8_t result = 0;
     const uint32_t start = GetTickCount();
-    for (;;) {
-        // Wakes for every reply, and at least once a second for the progress position.
-        MainThread().ProcessMessagesFor(1000 - (GetTickCount() - start) % 1000);
-        for (size_t id = 1; id < consoles_.size(); ++id) {
+    const uint32_t limit = Milliseconds(timeToWaitAddNewConsole_);
+    auto elapsed = [start] { return GetTickCount() - start; };
+    // A Disconnect run by a handler inside one of the waits ends the search as failed.
+    auto gone = [this] { return !connected_; };
+    while (!gone()) {
+        // Wakes for every reply, at least once a second for the progress position, and
+        // at the end of the search time.
+        if (elapsed() < limit)
+            MainThread().ProcessMessagesFor(std::min(1000 - elapsed() % 1000, limit - elapsed()));
+        for (size_t id = 1; id < consoles_.size() && !gone(); ++id) {
             if (!consoles_[id].Connected || consoles_[id].Used) continue;
             const auto console = static_cast<uint8_t>(id);
             RequestSerial(console);
             WaitWithMessages(400);
             RequestVersion(console);
             WaitWithMessages(400);
-            // The waits above ran handlers; the table may have grown, but never shrinks.
+            if (gone() || id >= consoles_.size()) break;
             result = console;
             version = consoles_[id].Version;
             serial = consoles_[id].Serial;
@@ -285,10 +318,10 @@ uint8_t TMiraWirelessProtocol::FindConsole(int& version, int& serial) {
             break;
         }
         const uint32_t now = GetTickCount();
-        bar->SetPosition(static_cast<int>((now - start) / 1000));
+        bar->SetPosition(std::min(static_cast<int>((now - start) / 1000), bar->Max()));
         ReportStatus(*bar, cnsConsoleSearch);
         if (result != 0) break;
-        if (now - start >= static_cast<uint32_t>(timeToWaitAddNewConsole_)) break;
+        if (now - start >= limit) break;
         if (static_cast<int32_t>(now) < static_cast<int32_t>(start)) break;
     }
 
@@ -341,13 +374,22 @@ void TMiraWirelessProtocol::SendFrame(const std::string& frame, const std::strin
         port_->PurgeBuffers(false, true);
         port_->WriteTextAsync(frame, asyncRecord_);
     } catch (const std::exception&) {
-        if (debugTime_)
-            Trace(LocaleInfo().TimeText(std::chrono::system_clock::now()) +
-                  " ## Error in port writing");
-        else
-            Trace("## Error in port writing");
+        TraceFailure("Error in port writing");
         RecoverPort();
     }
+}
+
+void TMiraWirelessProtocol::PortLost() {
+    // An unplugged dongle is handled as a failed write is, without waiting for one.
+    TraceFailure("Port lost");
+    RecoverPort();
+}
+
+void TMiraWirelessProtocol::TraceFailure(const std::string& text) {
+    if (debugTime_)
+        Trace(LocaleInfo().TimeText(std::chrono::system_clock::now()) + " ## " + text);
+    else
+        Trace("## " + text);
 }
 
 void TMiraWirelessProtocol::RecoverPort() {
@@ -360,7 +402,7 @@ void TMiraWirelessProtocol::RecoverPort() {
     } catch (const std::exception&) {
         // Closing a vanished device still leaves the port closed.
     }
-    WaitWithMessages(static_cast<uint32_t>(disconDelay_));
+    WaitWithMessages(Milliseconds(disconDelay_));
     if (autoConnection_) ConnectDongle();
     recovering_ = false;
     if (OnDisconnection) OnDisconnection();
@@ -377,6 +419,10 @@ void TMiraWirelessProtocol::WaitWithMessages(uint32_t ms) {
 
 bool TMiraWirelessProtocol::TimedOut(uint32_t start, uint32_t limit) {
     return GetTickCount() - start > limit;
+}
+
+uint32_t TMiraWirelessProtocol::Milliseconds(int setting) {
+    return setting > 0 ? static_cast<uint32_t>(setting) : 0;
 }
 
 }  // namespace wct

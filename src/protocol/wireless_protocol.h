@@ -150,15 +150,24 @@ public:
     void PacketReceived(TComponent* sender, const std::string& packet);
     static void WaitWithMessages(uint32_t ms);
     static bool TimedOut(uint32_t start, uint32_t limit);
+    // A time setting as a wait: a negative one is no wait at all, not 49 days.
+    static uint32_t Milliseconds(int setting);
 
 protected:
     void Notification(TComponent* component, TOperation operation) override;
 
 private:
     bool CreateDefaultPort();
+    // Takes the component's handlers and framer off the port in use.
+    void DetachPort();
+    // SetPort on the port in use; false, with the port closed, when it fails to reopen.
+    bool RenamePort(const std::string& name);
     void PortOpened();
+    void PortLost();
     void RecoverPort();
     void Trace(const std::string& text);
+    // " ## text" after the time, or "## text" without it.
+    void TraceFailure(const std::string& text);
     void TraceFrame(const char* direction, const std::string& frame, const std::string& text);
     void ReportStatus(TMiraProgressBar& bar, TMiraConnectionStatus status);
     void SendCommand(uint8_t code, uint8_t id, const std::string& text,

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace wct {
 
@@ -30,7 +31,9 @@ void TComDevice::Close() {
         std::lock_guard lock(mutex_);
         input_.clear();
         txEmptyWanted_ = false;
+        eventCharSeen_ = false;
     }
+    ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
 }
@@ -45,12 +48,23 @@ void TComDevice::SetDiscardNull(bool discard) {
     discardNull_ = discard;
 }
 
-int TComDevice::Compact(char* buffer, int count) const {
-    if (!discardNull_) return count;
-    return static_cast<int>(std::remove(buffer, buffer + count, '\0') - buffer);
+void TComDevice::SetEventChar(char value) {
+    std::lock_guard lock(mutex_);
+    eventChar_ = value;
 }
 
-TComDevice::TFill TComDevice::FillInput(char eventChar) {
+int TComDevice::Admit(char* buffer, int count) {
+    if (discardNull_) count = static_cast<int>(std::remove(buffer, buffer + count, '\0') - buffer);
+    if (std::find(buffer, buffer + count, eventChar_) != buffer + count) eventCharSeen_ = true;
+    return count;
+}
+
+bool TComDevice::TakeEventCharSeen() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(eventCharSeen_, false);
+}
+
+TComDevice::TFill TComDevice::FillInput() {
     TFill fill;
     std::lock_guard lock(mutex_);
     char chunk[4096];
@@ -64,8 +78,7 @@ TComDevice::TFill TComDevice::FillInput(char eventChar) {
         // EAGAIN, or 0 from a tty set to return at once (VMIN 0): drained. EINTR: the
         // next wake-up retries. A hang-up shows as EIO or POLLHUP, not as 0.
         if (n <= 0) break;
-        int kept = Compact(chunk, static_cast<int>(n));
-        if (std::find(chunk, chunk + kept, eventChar) != chunk + kept) fill.eventChar = true;
+        int kept = Admit(chunk, static_cast<int>(n));
         input_.append(chunk, static_cast<size_t>(kept));
         fill.added += kept;
         // A short read took all there was; asking again would only cost a system call.
@@ -85,8 +98,11 @@ int TComDevice::InputCapacity() {
     return inputCapacity_;
 }
 
-int TComDevice::TakeInput(char* buffer, int count) {
+TComDevice::TTake TComDevice::TakeInput(char* buffer, int count) {
     std::lock_guard lock(mutex_);
+    TTake take;
+    take.madeRoom = static_cast<int>(input_.size()) >= inputCapacity_;
+    const bool seenBefore = eventCharSeen_;
     int taken = std::min(count, static_cast<int>(input_.size()));
     std::copy_n(input_.begin(), taken, buffer);
     input_.erase(0, static_cast<size_t>(taken));
@@ -94,11 +110,16 @@ int TComDevice::TakeInput(char* buffer, int count) {
         ssize_t n = ::read(fd_, buffer + taken, static_cast<size_t>(count - taken));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) break;
-        if (n < 0) return -1;
+        if (n < 0) {
+            take.count = -1;
+            return take;
+        }
         if (n == 0) break;
-        taken += Compact(buffer + taken, static_cast<int>(n));
+        taken += Admit(buffer + taken, static_cast<int>(n));
     }
-    return taken;
+    take.count = taken;
+    take.eventChar = eventCharSeen_ && !seenBefore;
+    return take;
 }
 
 int TComDevice::InputCount() {
@@ -200,8 +221,10 @@ int TComDevice::PurgeOutput() {
     // it: on a pseudo-terminal they already sit in the peer's input, and a TCOFLUSH
     // there would destroy frames the other end has, in effect, received.
     std::lock_guard lock(mutex_);
-    for (TSegment& segment : output_) segment.op->done = true;
-    output_.clear();
+    auto untouched = output_.begin();
+    if (untouched != output_.end() && untouched->offset > 0) ++untouched;
+    for (auto it = untouched; it != output_.end(); ++it) it->op->done = true;
+    output_.erase(untouched, output_.end());
     return 0;
 }
 

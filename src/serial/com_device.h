@@ -29,7 +29,8 @@ public:
     TComDevice(const TComDevice&) = delete;
     TComDevice& operator=(const TComDevice&) = delete;
 
-    // 0 or errno. The device is opened for exclusive use.
+    // 0 or errno. The device is opened for exclusive use; Close gives that up again, or
+    // the tty would stay locked against everyone but root.
     int Open(const std::string& path);
     // Pending writes end with what they wrote; the queues are emptied.
     void Close();
@@ -39,20 +40,27 @@ public:
     // Input queue settings, applied by the port.
     void SetInputCapacity(int bytes);
     void SetDiscardNull(bool discard);
+    void SetEventChar(char value);
 
     struct TFill {
         int added = 0;
-        bool eventChar = false;  // the event character was among the added bytes
-        bool hungUp = false;     // the other end is gone
-        int queued = 0;          // bytes queued after the fill
+        bool hungUp = false;  // the other end is gone
+        int queued = 0;       // bytes queued after the fill
     };
     // Event thread: moves what the descriptor holds into the input queue, up to capacity.
-    TFill FillInput(char eventChar);
+    TFill FillInput();
     bool InputFull();
     int InputCapacity();
+    // True once after the event character arrived, whichever read took it from the tty.
+    bool TakeEventCharSeen();
 
-    // Up to `count` bytes, queued ones first; -1 with errno set when the read fails.
-    int TakeInput(char* buffer, int count);
+    struct TTake {
+        int count = 0;           // bytes taken; -1 with errno set when the read fails
+        bool madeRoom = false;   // the queue was full before: the event thread must look again
+        bool eventChar = false;  // the event character came straight from the tty
+    };
+    // Up to `count` bytes, queued ones first.
+    TTake TakeInput(char* buffer, int count);
     // Queued plus what the driver holds; -1 with errno set on failure.
     int InputCount();
 
@@ -72,7 +80,8 @@ public:
     bool TakeTxEmpty(int& drainMs);
 
     // 0 or errno. Input: the queue and the tty's input. Output: the writes not yet
-    // handed to the tty.
+    // handed to the tty; one the tty has taken in part is finished, or the peer would
+    // see half a frame glued to the next one.
     int PurgeInput();
     int PurgeOutput();
 
@@ -83,7 +92,8 @@ private:
         size_t offset = 0;
     };
     bool FlushLocked();
-    int Compact(char* buffer, int count) const;
+    // Drops NULs when asked to and notes the event character; the bytes kept.
+    int Admit(char* buffer, int count);
 
     int fd_ = -1;
     std::mutex mutex_;
@@ -91,6 +101,8 @@ private:
     std::deque<TSegment> output_;
     int inputCapacity_ = 1024;
     bool discardNull_ = false;
+    char eventChar_ = 0;
+    bool eventCharSeen_ = false;
     bool txEmptyWanted_ = false;
 };
 

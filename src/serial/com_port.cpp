@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <system_error>
 
 #include "common/tick_count.h"
 #include "common/user_messages.h"
@@ -325,9 +326,13 @@ void FreeAsyncRecord(PAsync& record) {
 TCustomComPort::TCustomComPort(TComponent* owner) : TComponent(owner) {}
 
 TCustomComPort::~TCustomComPort() {
-    // Links and lamps hear of our end while the port is still whole.
+    // Closed first, so that links hear of the close before they hear of our end.
+    try {
+        Close();
+    } catch (const std::exception&) {
+        // A port being destroyed ends closed whatever the driver says.
+    }
     BeginDestruction();
-    Close();
     retiring_.clear();
 }
 
@@ -398,7 +403,6 @@ void TCustomComPort::SetPort(const std::string& value) {
 }
 
 void TCustomComPort::SetSyncMethod(TSyncMethod value) {
-    if (value == syncMethod_) return;
     if (connected_) throw EComPort(ceConnChangeProp);
     syncMethod_ = value;
 }
@@ -469,12 +473,12 @@ void TCustomComPort::ApplyLineSettings() {
     if (dcb.flags & kParity) tio.c_iflag |= INPCK;
     if (dcb.flags & kOutX) tio.c_iflag |= IXON;
     if (dcb.flags & kInX) tio.c_iflag |= IXOFF;
-    // Windows resumes output on any character only with this flag; termios calls it IXANY.
-    if (dcb.flags & kTxContinue) tio.c_iflag |= IXANY;
+    // No termios flag means "keep sending after sending Xoff" (kTxContinue), and IXANY,
+    // "any character restarts output", is another thing: the flag is not mapped.
     constexpr std::array<tcflag_t, 4> kSizes = {CS5, CS6, CS7, CS8};
-    tio.c_cflag = CREAD | kSizes[static_cast<size_t>(dcb.byteSize - 5)];
-    // Without DSR/carrier sensitivity the line's control signals must not block I/O.
-    if (!(dcb.flags & (kOutxDsr | kDsrSensitivity))) tio.c_cflag |= CLOCAL;
+    // Linux has no DSR output flow nor DSR sensitivity (kOutxDsr, kDsrSensitivity); the
+    // line stays local, as carrier sensitivity would block I/O on a missing carrier.
+    tio.c_cflag = CREAD | CLOCAL | kSizes[static_cast<size_t>(dcb.byteSize - 5)];
     if (dcb.parity != prNone) tio.c_cflag |= PARENB;
     if (dcb.parity == prOdd || dcb.parity == prMark) tio.c_cflag |= PARODD;
     if (dcb.parity == prMark || dcb.parity == prSpace) tio.c_cflag |= CMSPAR;
@@ -485,12 +489,14 @@ void TCustomComPort::ApplyLineSettings() {
     tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.xoffChar);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    const speed_t speed = StandardSpeed(dcb.baudRate);
-    if (speed != B0 && (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0))
-        RaiseComPortErrno(ceSetStateFailed);
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) RaiseComPortErrno(ceSetStateFailed);
-    if (speed == B0) {
-        if (int error = linux_serial::SetArbitraryBaudRate(fd, dcb.baudRate); error != 0)
+    if (const speed_t speed = StandardSpeed(dcb.baudRate); speed != B0) {
+        if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0)
+            RaiseComPortErrno(ceSetStateFailed);
+        if (tcsetattr(fd, TCSANOW, &tio) != 0) RaiseComPortErrno(ceSetStateFailed);
+    } else {
+        const linux_serial::TLineFlags flags{tio.c_iflag, tio.c_oflag,     tio.c_cflag,
+                                             tio.c_lflag, tio.c_cc[VSTART], tio.c_cc[VSTOP]};
+        if (int error = linux_serial::SetLineWithRate(fd, flags, dcb.baudRate); error != 0)
             throw EComPort(ceSetStateFailed, error);
     }
     if (flowControl_.ControlDTR() != dtrHandshake)
@@ -498,6 +504,7 @@ void TCustomComPort::ApplyLineSettings() {
     if (flowControl_.ControlRTS() == rtsEnable || flowControl_.ControlRTS() == rtsDisable)
         SetModemLine(fd, TIOCM_RTS, flowControl_.ControlRTS() == rtsEnable);
     device_.SetDiscardNull(discardNull_);
+    device_.SetEventChar(eventChar_);
 }
 
 void TCustomComPort::Open() {
@@ -514,7 +521,15 @@ void TCustomComPort::Open() {
         throw;
     }
     linux_serial::ReadLineCounters(device_.Fd(), lineCounters_);
-    if (!events_.Empty()) eventThread_ = std::make_unique<TComThread>(*this);
+    try {
+        threadEvents_ = events_;
+        eventThread_ = std::make_unique<TComThread>(*this);
+    } catch (const std::system_error& error) {
+        // Without its thread the port could neither report events nor move queued output.
+        device_.Close();
+        connected_ = false;
+        throw EComPort(ceOpenFailed, error.code().value());
+    }
     AfterOpenNotifications();
 }
 
@@ -599,13 +614,17 @@ int TCustomComPort::ReadAsync(void* buffer, int count, PAsync record) {
     record->write.reset();
     record->readBuffer = static_cast<char*>(buffer);
     record->readCount = std::max(count, 0);
-    const bool wasFull = device_.InputFull();
-    int n = device_.TakeInput(record->readBuffer, record->readCount);
-    if (n < 0) RaiseComPortErrno(ceReadFailed);
-    record->readDone = n;
-    // The event thread stopped taking bytes from a full queue; now there is room.
-    if (wasFull) WakeEventThread();
-    return n;
+    record->readDone = TakeInput(record->readBuffer, record->readCount);
+    return record->readDone;
+}
+
+int TCustomComPort::TakeInput(char* buffer, int count) {
+    const TComDevice::TTake take = device_.TakeInput(buffer, count);
+    if (take.count < 0) RaiseComPortErrno(ceReadFailed);
+    // A full queue had stopped the thread taking bytes from the tty; an event character
+    // read here must still raise its event there.
+    if (take.madeRoom || take.eventChar) WakeEventThread();
+    return take.count;
 }
 
 int TCustomComPort::ReadTextAsync(std::string& text, int count, PAsync record) {
@@ -687,9 +706,8 @@ int TCustomComPort::WaitAsync(PAsync record) {
         if (t.ReadInterval() > 0 && record->readDone > 0 && Expired(lastByte, t.ReadInterval()))
             break;
         WaitDevice(device_.Fd(), POLLIN, limit > 0 ? static_cast<int>(limit) : 10);
-        int n = device_.TakeInput(record->readBuffer + record->readDone,
-                                  record->readCount - record->readDone);
-        if (n < 0) RaiseComPortErrno(ceReadFailed);
+        int n = TakeInput(record->readBuffer + record->readDone,
+                          record->readCount - record->readDone);
         if (n > 0) lastByte = GetTickCount();
         record->readDone += n;
     }
@@ -707,6 +725,8 @@ int TCustomComPort::PendingInputCount() {
 void TCustomComPort::PurgeBuffers(bool input, bool output) {
     if (input) {
         if (int error = device_.PurgeInput(); error != 0) throw EComPort(cePurgeFailed, error);
+        // A thread that stopped reading at a full queue would otherwise never look again.
+        WakeEventThread();
     }
     if (output) {
         if (int error = device_.PurgeOutput(); error != 0) throw EComPort(cePurgeFailed, error);

@@ -328,7 +328,8 @@ public:
     void SetFlowControl(const TComFlowControl& value) { flowControl_.CopyFrom(value); }
 
     int DeviceHandle() const { return device_.Fd(); }
-    bool ThreadCreated() const { return eventThread_ != nullptr; }
+    // An event thread that delivers line events runs (Events was not empty at Open).
+    bool ThreadCreated() const { return eventThread_ != nullptr && !threadEvents_.Empty(); }
     TComThread* EventThread() const { return eventThread_.get(); }
     bool HasDataLink() const { return hasDataLink_; }
     const std::vector<TComLink*>& Links() const { return links_; }
@@ -373,6 +374,10 @@ public:
     TRxBufEvent OnRxBuf;
     TComSignalEvent OnCTSChange, OnDSRChange, OnRLSDChange;
     TComErrorEvent OnError;
+    // The device went away while open (adapter unplugged, the other end of a
+    // pseudo-terminal closed): raised once, as SyncMethod says, whatever Events holds.
+    // The port stays open until it is closed; writes fail from then on.
+    TNotifyEvent OnDeviceLost;
 
 protected:
     void ApplyBuffer();
@@ -399,6 +404,10 @@ private:
     void DispatchEvents(TComEvents events);
     void HandleEvent(TComEvent event);
     void ReceiveData();
+    void ReportDeviceLost();
+    // Takes from the input queue and the tty, and lets the event thread see what that
+    // changed (room in a full queue, the event character).
+    int TakeInput(char* buffer, int count);
     void ReportModemSignal(TModemSignal signal, bool on);
     void AfterOpenNotifications();
     void BeforeCloseNotifications();
@@ -410,6 +419,7 @@ private:
     }
 
     std::unique_ptr<TComThread> eventThread_;
+    TComEvents threadEvents_;  // the Events the running thread was started with
     // Threads stopped from inside one of their own deliveries, joined once that is over.
     std::vector<std::unique_ptr<TComThread>> retiring_;
     int dispatchDepth_ = 0;  // event handlers of this port running on the main thread

@@ -15,19 +15,32 @@ constexpr std::array<TComEvent, 10> kDispatchOrder = {
 
 }  // namespace
 
-void TCustomComPort::DispatchEvents(TComEvents events) {
-    // Only main-thread deliveries count: a Close made inside one cannot join the thread
-    // that waits for it (smNone deliveries are on that thread itself, seen by its id).
-    const int depth = MainThread().IsMainThread() ? 1 : 0;
-    dispatchDepth_ += depth;
-    try {
-        for (TComEvent event : kDispatchOrder)
-            if (events.Contains(event)) HandleEvent(event);
-    } catch (...) {
-        dispatchDepth_ -= depth;
-        throw;
+namespace {
+
+// Counts the port's handlers running on the main thread while it lives. Only main-thread
+// deliveries count: a Close made inside one cannot join the thread that waits for it
+// (smNone deliveries are on that thread itself, seen by its id).
+class TDispatchScope {
+public:
+    explicit TDispatchScope(int& depth)
+        : depth_(depth), counted_(MainThread().IsMainThread() ? 1 : 0) {
+        depth_ += counted_;
     }
-    dispatchDepth_ -= depth;
+    ~TDispatchScope() { depth_ -= counted_; }
+    TDispatchScope(const TDispatchScope&) = delete;
+    TDispatchScope& operator=(const TDispatchScope&) = delete;
+
+private:
+    int& depth_;
+    const int counted_;
+};
+
+}  // namespace
+
+void TCustomComPort::DispatchEvents(TComEvents events) {
+    TDispatchScope scope(dispatchDepth_);
+    for (TComEvent event : kDispatchOrder)
+        if (events.Contains(event)) HandleEvent(event);
 }
 
 void TCustomComPort::HandleEvent(TComEvent event) {
@@ -84,6 +97,11 @@ void TCustomComPort::ReceiveData() {
         return;
     }
     if (OnRxChar) OnRxChar(this, count);
+}
+
+void TCustomComPort::ReportDeviceLost() {
+    TDispatchScope scope(dispatchDepth_);
+    if (connected_ && OnDeviceLost) OnDeviceLost(this);
 }
 
 void TCustomComPort::ReportModemSignal(TModemSignal signal, bool on) {

@@ -30,7 +30,6 @@ bool Wants(TComEvents mask, std::initializer_list<TComEvent> events) {
 TComThread::TComThread(TCustomComPort& port)
     : port_(port),
       events_(port.Events()),
-      eventChar_(port.EventChar()),
       syncMethod_(port.SyncMethod()),
       delivering_(std::make_shared<std::atomic<bool>>(true)) {
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -74,7 +73,9 @@ void TComThread::Run() {
     while (!stop_.load()) {
         TComEvents events = WaitForEvents();
         if (stop_.load()) break;
-        Deliver(events);
+        const bool lost = deviceGone_ && !lossReported_;
+        lossReported_ = deviceGone_;
+        Deliver(events, lost);
     }
 }
 
@@ -99,9 +100,9 @@ TComEvents TComThread::WaitForEvents() {
         if (!found.Empty()) timeout = 0;
         int rc = poll(fds.data(), count, timeout);
         if (rc < 0 && errno != EINTR) {
-            // Nothing sensible is left to wait on; park until the stop request.
+            // Nothing sensible is left to wait on; report it and park until the stop request.
             deviceGone_ = true;
-            continue;
+            return {};
         }
         if (fds[0].revents & POLLIN) {
             uint64_t value;
@@ -111,8 +112,10 @@ TComEvents TComThread::WaitForEvents() {
         if (count == 2 && rc > 0)
             found = TComEvents::FromBits(found.Bits() | ReadDevice(fds[1].revents).Bits());
         if (!deviceGone_) found = TComEvents::FromBits(found.Bits() | WatchLines().Bits());
+        // The main thread may have read the event character straight from the tty.
+        if (device.TakeEventCharSeen()) found.Include(evRxFlag);
         found = TComEvents::FromBits(found.Bits() & events_.Bits());
-        if (!found.Empty()) return found;
+        if (!found.Empty() || (deviceGone_ && !lossReported_)) return found;
     }
 }
 
@@ -121,10 +124,9 @@ TComEvents TComThread::ReadDevice(short revents) {
     TComDevice& device = port_.device_;
     if (revents & (POLLIN | POLLHUP | POLLERR)) {
         const int before = queued_;
-        TComDevice::TFill fill = device.FillInput(eventChar_);
+        TComDevice::TFill fill = device.FillInput();
         queued_ = fill.queued;
         if (fill.added > 0) found.Include(evRxChar);
-        if (fill.eventChar) found.Include(evRxFlag);
         const int capacity = device.InputCapacity();
         if (before * 5 < capacity * 4 && queued_ * 5 >= capacity * 4) found.Include(evRx80Full);
         // A hung-up tty reports POLLHUP for ever: stop polling it rather than spin.
@@ -158,13 +160,18 @@ TComEvents TComThread::WatchLines() {
     return found;
 }
 
-void TComThread::Deliver(TComEvents events) {
+void TComThread::Deliver(TComEvents events, bool lost) {
+    // The loss comes last: the bytes that arrived before it are delivered first.
+    auto dispatch = [this, events, lost] {
+        if (!events.Empty()) port_.DispatchEvents(events);
+        if (lost) port_.ReportDeviceLost();
+    };
     switch (syncMethod_) {
         case smThreadSync:
             try {
-                MainThread().RunAndWait([this, events] {
+                MainThread().RunAndWait([this, &dispatch] {
                     // A Close that is joining us runs this hand-off: the port is going.
-                    if (!stop_.load()) port_.DispatchEvents(events);
+                    if (!stop_.load()) dispatch();
                 });
             } catch (...) {
                 // A handler's failure stops neither this thread nor later deliveries.
@@ -172,7 +179,7 @@ void TComThread::Deliver(TComEvents events) {
             break;
         case smNone:
             try {
-                port_.DispatchEvents(events);
+                dispatch();
             } catch (...) {
                 // As above: dropped, the thread goes on.
             }
@@ -180,18 +187,21 @@ void TComThread::Deliver(TComEvents events) {
         case smWindowSync:
             // Each event on its own; this thread is released once the main thread has
             // taken them, before any handler runs.
-            MainThread().RunAndWait([this, events] {
-                for (TComEvent event : kDispatchOrder) {
-                    if (!events.Contains(event)) continue;
-                    MainThread().Post([port = &port_, event, live = delivering_] {
+            MainThread().RunAndWait([this, events, lost] {
+                auto post = [this](std::function<void(TCustomComPort&)> handler) {
+                    MainThread().Post([port = &port_, handler, live = delivering_] {
                         if (!live->load()) return;
                         try {
-                            port->DispatchEvents(TComEvents{event});
+                            handler(*port);
                         } catch (const std::exception& error) {
                             UserMessages().ShowException(error);
                         }
                     });
-                }
+                };
+                for (TComEvent event : kDispatchOrder)
+                    if (events.Contains(event))
+                        post([event](TCustomComPort& port) { port.DispatchEvents({event}); });
+                if (lost) post([](TCustomComPort& port) { port.ReportDeviceLost(); });
             });
             break;
     }

@@ -14,7 +14,11 @@
 // goes on delivering; under smWindowSync it goes to UserMessages().ShowException.
 //
 // When the device goes away (the other end of a pseudo-terminal closed, an adapter
-// unplugged) the thread stops polling it and waits only for its stop request.
+// unplugged) the thread reports it once through the port's OnDeviceLost, delivered the
+// same way, then stops polling the device and waits only for its stop request.
+//
+// A port whose Events set is empty still has this thread, so that queued output keeps
+// flowing to the driver; it then delivers nothing but the loss of the device.
 //
 // Owned by its port; created by Open and stopped by Close on the main thread. Stop()
 // joins while the main thread keeps serving hand-offs, so a Close that meets the thread
@@ -55,11 +59,10 @@ private:
     TComEvents WaitForEvents();
     TComEvents ReadDevice(short revents);
     TComEvents WatchLines();
-    void Deliver(TComEvents events);
+    void Deliver(TComEvents events, bool lost);
 
     TCustomComPort& port_;
     const TComEvents events_;
-    const char eventChar_;
     const TSyncMethod syncMethod_;
     int wakeFd_ = -1;
     std::atomic<bool> stop_{false};
@@ -69,6 +72,7 @@ private:
 
     // Thread-only state.
     bool deviceGone_ = false;
+    bool lossReported_ = false;
     bool watchModem_ = false;
     int modemBits_ = 0;
     bool watchCounters_ = false;

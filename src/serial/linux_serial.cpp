@@ -8,12 +8,19 @@
 
 namespace wct::linux_serial {
 
-int SetArbitraryBaudRate(int fd, int rate) {
+int SetLineWithRate(int fd, const TLineFlags& flags, int rate) {
     if (rate <= 0) return EINVAL;
     struct termios2 tio {};
     if (ioctl(fd, TCGETS2, &tio) != 0) return errno;
-    tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+    tio.c_iflag = flags.iflag;
+    tio.c_oflag = flags.oflag;
+    tio.c_lflag = flags.lflag;
+    tio.c_cflag = flags.cflag & ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
     tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    tio.c_cc[VSTART] = flags.vstart;
+    tio.c_cc[VSTOP] = flags.vstop;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
     tio.c_ispeed = static_cast<speed_t>(rate);
     tio.c_ospeed = static_cast<speed_t>(rate);
     if (ioctl(fd, TCSETS2, &tio) != 0) return errno;

@@ -4,8 +4,19 @@
 
 namespace wct::linux_serial {
 
-// Sets an arbitrary rate (termios2, BOTHER) on a tty whose other settings are applied.
-int SetArbitraryBaudRate(int fd, int rate);
+// The termios flags the port has worked out, apart from the speed.
+struct TLineFlags {
+    unsigned iflag = 0;
+    unsigned oflag = 0;
+    unsigned cflag = 0;  // speed bits are ignored
+    unsigned lflag = 0;
+    unsigned char vstart = 17;
+    unsigned char vstop = 19;
+};
+
+// Applies the flags with an arbitrary rate (termios2, BOTHER) in one call, so the line
+// never passes through B0, which on a real UART drops DTR and RTS.
+int SetLineWithRate(int fd, const TLineFlags& flags, int rate);
 
 struct TLineCounters {
     int frame = 0;

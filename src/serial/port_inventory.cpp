@@ -25,21 +25,17 @@ std::vector<std::string> ReadSource() {
     return source ? source() : SystemSerialPorts();
 }
 
-// The 8250 driver registers ttyS0..ttyS31 whether or not a UART answers; an absent one
+// Every tty a driver has bound to a device is a serial port (ttyUSB, ttyACM, ttyS,
+// ttyAMA, rfcomm, ...); consoles and pseudo-terminals have no device behind them. The
+// 8250 driver registers ttyS0..ttyS31 whether or not a UART answers; an absent one
 // reports port type 0 (unknown).
 bool HasHardware(const fs::path& entry) {
-    const std::string name = entry.filename().string();
-    if (!fs::exists(entry / "device")) return false;
-    if (name.rfind("ttyS", 0) != 0) return true;
+    std::error_code error;
+    if (!fs::exists(entry / "device", error)) return false;
     std::ifstream typeFile(entry / "type");
     int type = 0;
-    return (typeFile >> type) && type != 0;
-}
-
-bool IsSerialName(const std::string& name) {
-    for (const char* prefix : {"ttyUSB", "ttyACM", "ttyS"})
-        if (name.rfind(prefix, 0) == 0) return true;
-    return false;
+    if (!(typeFile >> type)) return true;  // drivers without a type file are all real
+    return type != 0;
 }
 
 std::vector<std::string> SortedCaseInsensitive(std::vector<std::string> names) {
@@ -59,20 +55,24 @@ void SetPortSource(TPortSource source) {
     InstalledSource() = std::move(source);
 }
 
-std::vector<std::string> SystemSerialPorts() {
+std::vector<std::string> DeviceSerialPorts(const std::filesystem::path& ttyClass) {
     std::error_code error;
-    fs::directory_iterator it("/sys/class/tty", error);
+    fs::directory_iterator it(ttyClass, error);
     if (error) throw std::system_error(error);
     std::vector<std::string> names;
     for (const fs::directory_entry& entry : it) {
-        const std::string name = entry.path().filename().string();
-        if (IsSerialName(name) && HasHardware(entry.path())) names.push_back(name);
+        if (HasHardware(entry.path())) names.push_back(entry.path().filename().string());
     }
     // The directory's own order is arbitrary; a stable one keeps the dongle search
     // repeatable.
     std::sort(names.begin(), names.end());
     std::vector<std::string> ports;
     for (const std::string& name : names) ports.push_back("/dev/" + name);
+    return ports;
+}
+
+std::vector<std::string> SystemSerialPorts() {
+    std::vector<std::string> ports = DeviceSerialPorts("/sys/class/tty");
     for (const std::string& path : VirtualPorts()) ports.push_back(path);
     return ports;
 }

@@ -1,13 +1,14 @@
 // Which serial ports exist.
 //
-// The inventory is Linux's own: serial devices under /sys/class/tty with a real device
-// behind them (ttyUSB*, ttyACM*, ttyS* whose UART is present), as /dev/... paths, then
+// The inventory is Linux's own: every tty under /sys/class/tty with a device behind it
+// (ttyUSB*, ttyACM*, ttyAMA*, rfcomm*, ttyS* whose UART is present), as /dev/... paths, then
 // the in-process virtual ports of common/virtual_ports.h. The source can be replaced so
 // that tests present any list, an empty one or a failure.
 //
 // Main-thread use; the source is not guarded against being swapped while it is read.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ using TPortSource = std::function<std::vector<std::string>()>;
 void SetPortSource(TPortSource source);
 // The system inventory (what an empty SetPortSource restores).
 std::vector<std::string> SystemSerialPorts();
+// Its device part, read from a tty class directory laid out as /sys/class/tty is.
+std::vector<std::string> DeviceSerialPorts(const std::filesystem::path& ttyClass);
 
 // Inventory order; a failing source gives an empty list and raises nothing.
 std::vector<std::string> FindSerialPorts();

@@ -59,6 +59,22 @@ sim::TDongleOptions ThreeConsoles() {
     return options;
 }
 
+// Whole measures frames on the line: start byte, consistent length, stop byte.
+int CountSentMeasures(const std::string& line) {
+    int sent = 0;
+    for (size_t at = 0; at + 4 <= line.size();) {
+        const size_t length = static_cast<uint8_t>(line[at + 3]) + kFrameOverhead;
+        if (line[at] == '\x3E' && line[at + 1] == '\x01' && at + length <= line.size() &&
+            IsValidFrame(line.substr(at, length))) {
+            ++sent;
+            at += length;
+        } else {
+            ++at;
+        }
+    }
+    return sent;
+}
+
 class ProtocolSimTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -355,20 +371,33 @@ TEST_F(ProtocolSimTest, RollControlMovesTheStateAndSendsItsFrames) {
     protocol.StopResistanceSending();
 }
 
-TEST_F(ProtocolSimTest, AWriteFailureClosesThePortAndRaisesDisconnection) {
+TEST_F(ProtocolSimTest, AVanishedDongleIsNoticedWithoutAnyWriteAndTheNextWriteFailsAgain) {
     Connect();
     int disconnections = 0;
     protocol.OnDisconnection = [&] { ++disconnections; };
+    memo.lines.clear();
     simulator->Vanish();
-    PumpUntil([] { return false; }, 100);
-    protocol.AskNumberOfConsole();
-    EXPECT_TRUE(Traced("## Error in port writing"));
-    EXPECT_EQ(disconnections, 1);
+    ASSERT_TRUE(PumpUntil([&] { return disconnections == 1; }, 5000));
+    EXPECT_EQ(memo.lines, (std::vector<std::string>{"## Port lost"}));
     EXPECT_FALSE(protocol.Port()->Connected());
-    // The failure keeps Connected: the next command fails and recovers again.
+    // The failure keeps Connected: the next command fails on writing and recovers again.
     EXPECT_TRUE(protocol.Connected());
     protocol.AskNumberOfConsole();
+    EXPECT_TRUE(Traced("## Error in port writing"));
     EXPECT_EQ(disconnections, 2);
+}
+
+TEST_F(ProtocolSimTest, ALostPortIsTracedAfterTheTimeWhenTimeIsOn) {
+    Connect();
+    protocol.SetDebugTime(true);
+    int disconnections = 0;
+    protocol.OnDisconnection = [&] { ++disconnections; };
+    memo.lines.clear();
+    simulator->Vanish();
+    ASSERT_TRUE(PumpUntil([&] { return disconnections == 1; }, 5000));
+    ASSERT_EQ(memo.lines.size(), 1u);
+    EXPECT_NE(memo.lines[0].find(" ## Port lost"), std::string::npos);
+    EXPECT_NE(memo.lines[0].rfind(" ## Port lost"), 0u);
 }
 
 TEST_F(ProtocolSimTest, WithAutoConnectionTheLinkComesBackWhenTheDongleDoes) {
@@ -389,10 +418,9 @@ TEST_F(ProtocolSimTest, WithAutoConnectionTheLinkComesBackWhenTheDongleDoes) {
     simulator->Return();
     ASSERT_EQ(unlink(link.c_str()), 0);
     ASSERT_EQ(symlink(simulator->PortPath().c_str(), link.c_str()), 0);
-    protocol.AskNumberOfConsole();  // goes to the vanished device: fails, then recovers
-
-    EXPECT_EQ(disconnections, 1);
-    EXPECT_TRUE(Traced("## Error in port writing"));
+    // Noticed without a write, and recovered on the same name.
+    ASSERT_TRUE(PumpUntil([&] { return disconnections == 1; }, 5000));
+    EXPECT_TRUE(Traced("## Port lost"));
     EXPECT_TRUE(protocol.Connected());
     EXPECT_TRUE(protocol.Port()->Connected());
     EXPECT_EQ(std::count(memo.lines.begin(), memo.lines.end(), "Connection done " + link), 2);
@@ -404,19 +432,24 @@ TEST_F(ProtocolSimTest, WithAutoConnectionTheLinkComesBackWhenTheDongleDoes) {
     rmdir(dir);
 }
 
-TEST_F(ProtocolSimTest, MeasuresCutShortByAStopBytePayloadAreLostWithoutHarm) {
+TEST_F(ProtocolSimTest, MeasuresWhosePayloadHoldsAStopByteAreAllDecoded) {
     Connect();
     Register(2);
     sim::TDongleFaults faults;
     faults.measuresHold0x21 = true;
     simulator->SetFaults(faults);
-    int measures = 0;
-    protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t) { ++measures; };
+    std::vector<uint16_t> rpms;
+    protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures& m, uint8_t id) {
+        rpms.push_back((*m)[id].Rpm);
+    };
     protocol.SetMeasure(true);
     PumpUntil([] { return false; }, 2000);
-    EXPECT_EQ(measures, 0);
-    EXPECT_TRUE(protocol.TestKeys(1));  // the replies in between still get through
+    EXPECT_TRUE(protocol.TestKeys(1));  // the replies in between get through too
     protocol.SetMeasure(false);
+    PumpUntil([] { return false; }, 500);
+    EXPECT_EQ(static_cast<int>(rpms.size()), CountSentMeasures(simLog.Written()));
+    ASSERT_FALSE(rpms.empty());
+    for (uint16_t rpm : rpms) EXPECT_EQ(rpm & 0xFF, 0x21);
 }
 
 TEST_F(ProtocolSimTest, EveryPlainCommandSendsItsFrameWithItsTraceText) {
@@ -559,17 +592,8 @@ TEST_F(ProtocolSimTest, ValidFramesAmongInjectedFaultsAreAllDecoded) {
     PumpUntil([] { return false; }, 1000);  // what is still on the line arrives
     EXPECT_TRUE(Traced("??? unknown message"));
 
-    // Cut what went over the line as a reader would, from a start byte to the next stop
-    // byte: each whole measures frame in it must have been decoded.
-    const std::string line = simLog.Written();
-    int sent = 0;
-    for (size_t start = line.find('\x3E'); start != std::string::npos;) {
-        const size_t stop = line.find('\x21', start);
-        if (stop == std::string::npos) break;
-        const std::string frame = line.substr(start, stop - start + 1);
-        if (IsValidFrame(frame) && frame[1] == 0x01) ++sent;
-        start = line.find('\x3E', stop);
-    }
+    // Each whole measures frame that went over the line must have been decoded.
+    const int sent = CountSentMeasures(simLog.Written());
     EXPECT_GE(sent, 30);
     EXPECT_EQ(measures, sent);
 }

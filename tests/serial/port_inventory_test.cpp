@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "common/virtual_ports.h"
@@ -84,7 +88,56 @@ TEST_F(PortInventoryTest, TheSystemInventoryListsDevicePathsThenVirtualPorts) {
     UnregisterVirtualPort("/dev/pts/test-inventory");
     ASSERT_FALSE(ports.empty());
     EXPECT_EQ(ports.back(), "/dev/pts/test-inventory");
-    for (size_t i = 0; i + 1 < ports.size(); ++i) EXPECT_EQ(ports[i].rfind("/dev/tty", 0), 0u);
+    for (size_t i = 0; i + 1 < ports.size(); ++i) EXPECT_EQ(ports[i].rfind("/dev/", 0), 0u);
+}
+
+// A tty class directory laid out as the kernel's: a device link for bound drivers, a
+// type file for UARTs.
+class TtyClassTree : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = std::filesystem::temp_directory_path() /
+               ("wct-tty-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(root);
+    }
+    void TearDown() override { std::filesystem::remove_all(root); }
+    void Tty(const std::string& name, bool device, int type = -1) {
+        std::filesystem::create_directories(root / name);
+        if (device) std::filesystem::create_directories(root / name / "device");
+        if (type >= 0) std::ofstream(root / name / "type") << type << "\n";
+    }
+    std::filesystem::path root;
+};
+
+TEST_F(TtyClassTree, EveryTtyWithADeviceIsListedWhateverItsDriverCallsIt) {
+    Tty("ttyUSB0", true);
+    Tty("ttyACM1", true);
+    Tty("ttyAMA0", true, 95);
+    Tty("rfcomm0", true);
+    Tty("ttyS0", true, 4);
+    Tty("ttyXRUSB0", true);
+    EXPECT_EQ(DeviceSerialPorts(root),
+              (Names{"/dev/rfcomm0", "/dev/ttyACM1", "/dev/ttyAMA0", "/dev/ttyS0", "/dev/ttyUSB0",
+                     "/dev/ttyXRUSB0"}));
+}
+
+TEST_F(TtyClassTree, ConsolesPseudoTerminalsAndAbsentUartsAreLeftOut) {
+    Tty("tty1", false);
+    Tty("console", false);
+    Tty("ptmx", false);
+    Tty("ttyS3", true, 0);  // registered by the 8250 driver, no UART answers
+    Tty("ttyS1", true, 4);
+    EXPECT_EQ(DeviceSerialPorts(root), (Names{"/dev/ttyS1"}));
+}
+
+TEST_F(TtyClassTree, AMissingClassDirectoryIsAFailureWithItsErrno) {
+    try {
+        DeviceSerialPorts(root / "absent");
+        FAIL();
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code().value(), ENOENT);
+    }
 }
 
 }  // namespace
