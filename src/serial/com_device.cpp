@@ -125,7 +125,8 @@ TComDevice::TTake TComDevice::TakeInput(char* buffer, int count) {
 int TComDevice::InputCount() {
     std::lock_guard lock(mutex_);
     int waiting = 0;
-    if (ioctl(fd_, FIONREAD, &waiting) != 0) return -1;
+    // A hung-up tty holds nothing more, but what the queue took before still counts.
+    if (ioctl(fd_, FIONREAD, &waiting) != 0 && errno != EIO) return -1;
     return static_cast<int>(input_.size()) + waiting;
 }
 

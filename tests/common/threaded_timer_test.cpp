@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <chrono>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -88,6 +91,36 @@ TEST_F(ThreadedTimerTest, ChangingTheIntervalRestartsThePeriodAndTheSameValueDoe
     PumpUntilTicks(2, 3000);
     ASSERT_EQ(ticks.size(), 2u);
     EXPECT_GE(ticks[1] - restartedAt, 800u);
+}
+
+TEST_F(ThreadedTimerTest, AnIntervalOfZeroSetOnARunningTimerStopsItsTicks) {
+    TThreadedTimer timer;
+    Record(timer);
+    timer.SetInterval(100);
+    timer.SetEnabled(true);
+    PumpUntilTicks(2, 5000);
+    ASSERT_EQ(ticks.size(), 2u);
+    timer.SetInterval(0);
+    PumpFor(1000);
+    EXPECT_EQ(ticks.size(), 2u);
+    EXPECT_TRUE(timer.Enabled());
+}
+
+TEST_F(ThreadedTimerTest, TheThreadPriorityTellsWhatTheSystemHasInForce) {
+    TThreadedTimer timer;
+    // Raising above normal needs privileges; as an ordinary user it is refused.
+    timer.SetThreadPriority(tpHighest);
+    timer.SetThreadPriority(tpLower);
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(timer.WorkerThreadId()));
+    const std::map<int, TThreadPriority> byNice = {{19, tpIdle},   {10, tpLowest},
+                                                   {5, tpLower},   {0, tpNormal},
+                                                   {-5, tpHigher}, {-10, tpHighest},
+                                                   {-15, tpTimeCritical}};
+    ASSERT_TRUE(byNice.count(nice)) << nice;
+    EXPECT_EQ(timer.ThreadPriority(), byNice.at(nice));
+    timer.SetThreadPriority(tpHighest);
+    const int after = getpriority(PRIO_PROCESS, static_cast<id_t>(timer.WorkerThreadId()));
+    EXPECT_EQ(timer.ThreadPriority(), byNice.at(after));
 }
 
 TEST_F(ThreadedTimerTest, AHandlerThatAlwaysThrowsDoesNotStopTheTimer) {

@@ -55,6 +55,26 @@ TEST(WirelessFrame, ValidationChecksStartStopAndLength) {
     EXPECT_FALSE(IsValidFrame(""));
 }
 
+TEST(WirelessFrame, TheLengthByteEndsAFrameWhateverItsPayloadHolds) {
+    const std::string frame = HexToBytes("3E0101050B2121212100" "21");
+    EXPECT_EQ(FrameEnd(frame), static_cast<int>(frame.size()));
+    EXPECT_EQ(FrameEnd(frame + HexToBytes("3E01")), static_cast<int>(frame.size()));
+}
+
+TEST(WirelessFrame, AFrameShortOfItsLengthWaitsForMoreBytes) {
+    EXPECT_EQ(FrameEnd(HexToBytes("3E01")), 0);
+    EXPECT_EQ(FrameEnd(HexToBytes("3E0101050B21")), 0);
+}
+
+TEST(WirelessFrame, ALengthTheBytesBelieFallsBackOnTheFirstStopByte) {
+    // Length 3 points at a byte that is not the stop byte.
+    EXPECT_EQ(FrameEnd(HexToBytes("3E0101030B0C0D0E0F0021")), -1);
+    // Length 200 would hold back the whole frame that follows the stop byte.
+    EXPECT_EQ(FrameEnd(HexToBytes("3E0101C80B00" "21" "3E0A00000021")), -1);
+    // A stop byte followed by only part of a frame is still taken as payload.
+    EXPECT_EQ(FrameEnd(HexToBytes("3E0101C80B00" "21" "3E0A0000")), 0);
+}
+
 TEST_F(DecoderTest, AnInvalidPacketIsDroppedWithoutTraceOrEvent) {
     bool raised = false;
     protocol.OnConsoleAdd = [&](int) { raised = true; };
