@@ -108,9 +108,16 @@ public:
                  << (o_.port.empty() ? "" : " (first tried " + o_.port + ")") << '\n';
             return exNoDongle;
         }
+        // An unplugged dongle ends any command: the port's hang-up, or a failed write.
+        protocol_.OnDisconnection = [this] { lost_ = true; };
         const int code = Command();
+        protocol_.OnDisconnection = nullptr;
         protocol_.Disconnect();
         SetProgressBarFactory(nullptr);
+        if (lost_) {
+            err_ << "wct: dongle lost on " << protocol_.Port()->Port() << '\n';
+            return exNoDongle;
+        }
         return code;
     }
 
@@ -178,7 +185,8 @@ private:
     uint32_t WaitMs(int fallback) const {
         return static_cast<uint32_t>(o_.wait.value_or(fallback));
     }
-    bool Interrupted() const { return interrupted_ != nullptr && *interrupted_; }
+    // Interrupted by the user, or the dongle is gone.
+    bool Interrupted() const { return lost_ || (interrupted_ != nullptr && *interrupted_); }
 
     // Waits `ms` while the main thread serves replies, or until interrupted.
     void Serve(uint32_t ms) {
@@ -371,6 +379,7 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     const volatile bool* interrupted_;
+    bool lost_ = false;
     std::ofstream traceFile_;
     std::unique_ptr<TDebugMemo> trace_;
     TCliMemo memo_;

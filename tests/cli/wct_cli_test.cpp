@@ -8,6 +8,7 @@
 #include <chrono>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "cli/cli_options.h"
 #include "run_process.h"
@@ -201,6 +202,84 @@ TEST_F(WctCliTest, RemoveAllMakesTheConsolesLeave) {
     EXPECT_TRUE(SimReceived("3E06FF000021"));
     EXPECT_EQ(Wct({"rolls", "--console", "1"}).exitCode, 1);  // gone: no answer
     JoinConsoles(3);                                          // back for the other tests
+}
+
+TEST_F(WctCliTest, FindRunTwiceInARowOnTheSamePortSucceedsBothTimes) {
+    // The port is given up for exclusive use on close, so a user without root can reopen.
+    for (int run = 0; run < 2; ++run) {
+        const TProcessResult r = Wct({"find"});
+        EXPECT_EQ(r.exitCode, 0) << "run " << run << ": " << r.err;
+    }
+}
+
+// A dongle of its own for a test that unplugs it or changes its measures.
+class WctCliOwnDongle : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::TDongleOptions options;
+        for (uint8_t id = 1; id <= 2; ++id) {
+            options.consoles.push_back(sim::DefaultConsole(id));
+            options.consoles.back().joinedAtStart = true;
+        }
+        sim::TSimSettings settings;
+        settings.log = [this](const std::string& line) {
+            std::lock_guard lock(logMutex);
+            log.push_back(line);
+        };
+        simulator = std::make_unique<sim::TDongleSimulator>(options, settings);
+        simulator->Start();
+    }
+    std::string Written() {
+        std::lock_guard lock(logMutex);
+        std::string hex;
+        for (const std::string& line : log)
+            if (line.rfind("-> ", 0) == 0) hex += line.substr(3);
+        return hex;
+    }
+    std::mutex logMutex;  // protects log
+    std::vector<std::string> log;
+    std::unique_ptr<sim::TDongleSimulator> simulator;
+};
+
+TEST_F(WctCliOwnDongle, MeasureSaysDongleLostAndExitsThreeSoonAfterTheDongleVanishes) {
+    TProcessResult r;
+    std::thread run([&] {
+        r = RunProcess(WCT_BINARY, {"--port", simulator->PortPath(), "measure", "--seconds", "10"},
+                       30000);
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    simulator->Vanish();
+    run.join();
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_NE(r.err.find("dongle lost"), std::string::npos) << r.err;
+    EXPECT_LT(r.elapsedMs, 3000 + 1000);
+    EXPECT_FALSE(r.out.empty());  // it measured until then
+}
+
+TEST_F(WctCliOwnDongle, MeasurePrintsFramesWhosePayloadHoldsAStopByte) {
+    sim::TDongleFaults faults;
+    faults.measuresHold0x21 = true;
+    simulator->SetFaults(faults);
+    const TProcessResult r = RunProcess(
+        WCT_BINARY, {"--port", simulator->PortPath(), "measure", "--seconds", "2", "--csv"},
+        30000);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 5u);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::vector<std::string> fields;
+        std::istringstream row(lines[i]);
+        for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
+        ASSERT_EQ(fields.size(), 7u) << lines[i];
+        EXPECT_EQ(std::stoi(fields[2]) & 0xFF, 0x21) << lines[i];
+    }
+    // Every measures frame sent, but those still on the line when measuring stopped.
+    const std::string written = Written();
+    size_t sent = 0;
+    for (size_t at = 0; (at = written.find("3E0101", at)) != std::string::npos; at += 6) ++sent;
+    for (size_t at = 0; (at = written.find("3E0102", at)) != std::string::npos; at += 6) ++sent;
+    EXPECT_GE(lines.size() - 1 + 2, sent);
+    EXPECT_LE(lines.size() - 1, sent);
 }
 
 TEST(WctCliRegister, PrintsEachConsoleThatJoinsAndFailsWhenTooFewDo) {
