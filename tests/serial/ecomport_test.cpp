@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <map>
+#include <string>
 
 namespace wct {
 namespace {
@@ -20,11 +22,37 @@ TEST(EComPort, IsTheTableTextAloneWithoutASystemCode) {
     EXPECT_EQ(error.SystemErrorCode(), -1);
 }
 
-TEST(EComPort, HasATextForEveryCodeFromOneToTwentyThree) {
-    EXPECT_EQ(EComPort::MessageText(14), "Cannot set property while connected");
-    EXPECT_EQ(EComPort::MessageText(23), "Registry error");
-    EXPECT_EQ(EComPort::MessageText(19), "Cannot change led state if ComPort is selected");
-    for (int code = 1; code <= 23; ++code) EXPECT_FALSE(EComPort::MessageText(code).empty());
+TEST(EComPort, HasItsFixedTextForEveryCodeFromOneToTwentyThree) {
+    const std::map<int, std::string> texts = {
+        {1, "Unable to open com port"},
+        {2, "WriteFile function failed"},
+        {3, "ReadFile function failed"},
+        {4, "Invalid Async parameter"},
+        {5, "PurgeComm function failed"},
+        {6, "Unable to get async status"},
+        {7, "SetCommState function failed"},
+        {8, "SetCommTimeouts failed"},
+        {9, "SetupComm function failed"},
+        {10, "ClearCommError function failed"},
+        {11, "GetCommModemStatus function failed"},
+        {12, "EscapeCommFunction function failed"},
+        {13, "TransmitCommChar function failed"},
+        {14, "Cannot set property while connected"},
+        {15, "EnumPorts function failed"},
+        {16, "Failed to store settings"},
+        {17, "Failed to load settings"},
+        {18, "Link (un)registration failed"},
+        {19, "Cannot change led state if ComPort is selected"},
+        {20, "Cannot wait for event if event thread is created"},
+        {21, "WaitForEvent method failed"},
+        {22, "A component is linked to OnRxBuf event"},
+        {23, "Registry error"},
+    };
+    for (const auto& [code, text] : texts) {
+        EXPECT_EQ(EComPort::MessageText(code), text) << code;
+        EXPECT_EQ(EComPort(code).what(), text) << code;
+    }
+    EXPECT_EQ(texts.size(), 23u);
     EXPECT_TRUE(EComPort::MessageText(0).empty());
     EXPECT_TRUE(EComPort::MessageText(24).empty());
 }
