@@ -40,7 +40,7 @@ object Form1: TForm1
     FlowControl.ControlRTS = rtsHandshake
   end
   object ComDataPacket1: TComDataPacket
-    ComPort = ComPort1
+    ComPort = 'ComPort1'
     CaseInsensitive = True
     IncludeStrings = True
     StartString = '>'
@@ -323,13 +323,16 @@ QWidget* TForm1::BuildTracePanel() {
     Memo2 = new TMemoHEX;
     Memo2->setObjectName("Memo2");
     Memo2->OnChange = [this] { TraceChanged(); };
+    tmp_->SetDebugMemo(Memo2);
     Memo5 = Memo("Memo5");
     Memo5->hide();
 
     enableTime_ = new QCheckBox("Enable time");
+    enableTime_->setObjectName("Enable time");
     enableTime_->setChecked(true);
     connect(enableTime_, &QCheckBox::clicked, this, [this] { ApplyDebugSwitches(); });
     noDataMessages_ = new QCheckBox("No data messages");
+    noDataMessages_->setObjectName("No data messages");
     connect(noDataMessages_, &QCheckBox::clicked, this, [this] { ApplyDebugSwitches(); });
 
     auto* tools = new QHBoxLayout;

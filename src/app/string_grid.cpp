@@ -11,6 +11,7 @@ TStringGrid::TStringGrid(int colCount, int rowCount, QWidget* parent)
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     verticalHeader()->setMinimumSectionSize(fontMetrics().height() + 2);
     horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setMinimumSectionSize(8);
     horizontalHeader()->setStretchLastSection(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
