@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -179,7 +180,8 @@ void TForm1::BuildWindow() {
     layout->addWidget(splitter, 1);
     layout->addWidget(BuildHiddenControls());
     setCentralWidget(central);
-    resize(1360, 740);
+    // Fits a 1366 x 768 screen with its title bar and a panel.
+    resize(1350, 690);
 }
 
 QWidget* TForm1::BuildLinkBar() {
@@ -188,34 +190,35 @@ QWidget* TForm1::BuildLinkBar() {
     ComboBox1->setEditable(true);
     ComboBox1->setMinimumWidth(170);
     ComboBox1->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    auto* link = new QHBoxLayout;
-    link->addWidget(ComboBox1);
-    link->addWidget(Button("Connect", &TForm1::ConnectClick));
-    link->addWidget(Button("Disconnect", &TForm1::DisconnectClick));
+    auto separator = [] {
+        auto* line = new QFrame;
+        line->setFrameShape(QFrame::VLine);
+        line->setFrameShadow(QFrame::Sunken);
+        return line;
+    };
+
+    auto* bar = new QWidget;
+    auto* layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(Label("Port"));
+    layout->addWidget(ComboBox1);
+    layout->addWidget(Button("Connect", &TForm1::ConnectClick));
+    layout->addWidget(Button("Disconnect", &TForm1::DisconnectClick));
     // The port lamp (ComLed1) takes its place here, before the settings button.
     auto* settings = new QPushButton("Com Settings");
     settings->setObjectName("Com Settings");
     settings->setEnabled(false);
     settings->setToolTip("The port settings dialog is not part of this build yet");
-    link->addWidget(settings);
-
-    auto* registration = new QHBoxLayout;
-    registration->addWidget(Button("Open", &TForm1::OpenClick));
-    registration->addWidget(Button("Close", &TForm1::CloseClick));
-    registration->addWidget(Button("Num Console", &TForm1::NumConsoleClick));
-
-    auto* measures = new QHBoxLayout;
-    measures->addWidget(Button("Start Measure", &TForm1::StartMeasureClick));
-    measures->addWidget(Button("Stop Measure", &TForm1::StopMeasureClick));
-
-    auto* bar = new QWidget;
-    auto* layout = new QHBoxLayout(bar);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(Group("Dongle", link));
-    layout->addWidget(Group("Registration", registration));
-    layout->addWidget(Group("Measures", measures));
+    layout->addWidget(settings);
+    layout->addWidget(separator());
+    layout->addWidget(Button("Open", &TForm1::OpenClick));
+    layout->addWidget(Button("Close", &TForm1::CloseClick));
+    layout->addWidget(Button("Num Console", &TForm1::NumConsoleClick));
+    layout->addWidget(separator());
+    layout->addWidget(Button("Start Measure", &TForm1::StartMeasureClick));
+    layout->addWidget(Button("Stop Measure", &TForm1::StopMeasureClick));
     layout->addStretch(1);
-    layout->addWidget(Button("VxDevicePanel", &TForm1::VxDevicePanelClick), 0, Qt::AlignBottom);
+    layout->addWidget(Button("VxDevicePanel", &TForm1::VxDevicePanelClick));
     return bar;
 }
 
@@ -290,7 +293,8 @@ QWidget* TForm1::BuildDataPanel() {
 QWidget* TForm1::BuildResistancePanel() {
     GridResist = new TStringGrid(2, 15);
     GridResist->setObjectName("GridResist");
-    GridResist->SetColWidths({25, 50});
+    // Wide enough for its "Cons" header.
+    GridResist->SetColWidths({36, 50});
     GridResist->setEditTriggers(QAbstractItemView::DoubleClicked |
                                 QAbstractItemView::EditKeyPressed |
                                 QAbstractItemView::AnyKeyPressed);
@@ -302,20 +306,8 @@ QWidget* TForm1::BuildResistancePanel() {
     resistances->addWidget(GridResist, 1);
     resistances->addWidget(sendRes_);
 
-    Memo3 = Memo("Memo3");
-    Memo4 = Memo("Memo4");
-    auto* averages = new QGridLayout;
-    averages->addWidget(Label("Speed"), 0, 0);
-    averages->addWidget(Label("Hr"), 0, 1);
-    averages->addWidget(Memo3, 1, 0);
-    averages->addWidget(Memo4, 1, 1);
-
-    auto* panel = new QWidget;
-    auto* layout = new QVBoxLayout(panel);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(Group("Resistances", resistances), 1);
-    layout->addWidget(Group("Averages", averages));
-    panel->setMaximumWidth(170);
+    auto* panel = Group("Resistances", resistances);
+    panel->setMaximumWidth(150);
     return panel;
 }
 
@@ -349,11 +341,31 @@ QWidget* TForm1::BuildTracePanel() {
     auto* layout = new QVBoxLayout;
     layout->addLayout(tools);
     layout->addLayout(memos, 1);
-    return Group("Trace", layout);
+
+    Memo3 = Memo("Memo3");
+    Memo4 = Memo("Memo4");
+    for (QPlainTextEdit* memo : {Memo3, Memo4}) {
+        memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        memo->setFixedWidth(memo->fontMetrics().horizontalAdvance("00000.000") + 12);
+    }
+    auto* averages = new QGridLayout;
+    averages->addWidget(Label("Speed"), 0, 0);
+    averages->addWidget(Label("Hr"), 0, 1);
+    averages->addWidget(Memo3, 1, 0);
+    averages->addWidget(Memo4, 1, 1);
+
+    auto* panel = new QWidget;
+    auto* row = new QHBoxLayout(panel);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(Group("Trace", layout), 1);
+    row->addWidget(Group("Averages", averages));
+    return panel;
 }
 
 QWidget* TForm1::BuildMemoryPanel() {
     dataConsoleID = SpinEdit("dataConsoleID", INT_MIN, INT_MAX, 1);
+    dataConsoleID->setMaximumWidth(dataConsoleID->fontMetrics().horizontalAdvance("0000000") + 30);
     Edit1 = Edit("Edit1", "0000", 5);
     Edit2 = Edit("Edit2", "0001", 5);
     auto* where = new QHBoxLayout;
@@ -387,11 +399,10 @@ QWidget* TForm1::BuildMemoryPanel() {
 
     hexSt = new QLineEdit("3E010000000000000000000021");
     hexSt->setObjectName("hexSt");
-    auto* manual = new QVBoxLayout;
-    manual->addWidget(Label("Pacchetti da inviare"));
-    manual->addWidget(hexSt);
-    manual->addWidget(Button("Send Single Command HEX", &TForm1::SendSingleCommandClick), 0,
-                      Qt::AlignRight);
+    auto* manual = new QGridLayout;
+    manual->addWidget(Label("Pacchetti da inviare"), 0, 0, 1, 2);
+    manual->addWidget(hexSt, 1, 0);
+    manual->addWidget(Button("Send Single Command HEX", &TForm1::SendSingleCommandClick), 1, 1);
 
     auto* panel = new QWidget;
     auto* layout = new QVBoxLayout(panel);

@@ -41,7 +41,8 @@ TEST_F(AppStartTest, ALogThatCannotBeWrittenBesideTheProgramMovesToTheStateDirec
     ASSERT_GE(trace.size(), 2);
     EXPECT_EQ(trace[0].toStdString(),
               "Cannot write the log file /proc/VxWireless.log: No such file or directory; "
-              "the trace is logged to " + moved);
+              "the trace is logged to " +
+                  moved);
     const std::string log = ReadFile(moved);
     EXPECT_EQ(log.substr(0, 16), "Program Create\r\n");
     EXPECT_NE(log.find(trace[1].toStdString()), std::string::npos);

@@ -1,4 +1,6 @@
 // The log file writer and the trace log's fallback, on real files in a temporary folder.
+#include "app/log_to_file.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -9,7 +11,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/log_to_file.h"
 #include "app/trace_log.h"
 #include "common/stored_form.h"
 
@@ -116,8 +117,8 @@ TEST_F(LogToFileTest, DateFormatsFollowTheRuntimesPatterns) {
     local.tm_min = 5;
     local.tm_sec = 3;
     local.tm_isdst = -1;
-    const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local)) +
-                      std::chrono::milliseconds(42);
+    const auto when =
+        std::chrono::system_clock::from_time_t(std::mktime(&local)) + std::chrono::milliseconds(42);
     EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", when), "2024-03-07 09:05:03.042");
     EXPECT_EQ(FormatDateTime("d/m/yy h:n:s", when), "7/3/24 9:5:3");
     EXPECT_EQ(FormatDateTime("'day' dd", when), "day 07");
@@ -148,8 +149,9 @@ TEST_F(LogToFileTest, AFailedOpenIsSwallowedAndTheWriteRaisesNamingTheFileAndThe
         log.WriteLog("lost?", 0, 0);
         FAIL() << "no error raised";
     } catch (const EInOutError& e) {
-        EXPECT_STREQ(e.what(),
-                     "Cannot write the log file /proc/no-such-dir/x.log: No such file or directory");
+        EXPECT_STREQ(
+            e.what(),
+            "Cannot write the log file /proc/no-such-dir/x.log: No such file or directory");
         EXPECT_EQ(e.ErrorCode(), ENOENT);
     }
     EXPECT_THROW(log.CloseLog(), EInOutError);
@@ -194,7 +196,8 @@ TEST_F(TraceLogTest, AnUnwritableFileMovesToTheStateDirectoryAndSaysSoOnce) {
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes[0],
               "Cannot write the log file /proc/VxWireless.log: No such file or directory; the "
-              "trace is logged to " + moved.string());
+              "trace is logged to " +
+                  moved.string());
     EXPECT_FALSE(trace.Lost());
 }
 
