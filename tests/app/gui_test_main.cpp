@@ -7,7 +7,20 @@
 
 #include "app/qt_main_thread.h"
 
+namespace {
+
+QtMessageHandler qtHandler = nullptr;
+
+// The offscreen platform says for every window that it cannot raise or resize it.
+void QuietOffscreen(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith("This plugin does not support")) return;
+    qtHandler(type, context, text);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    qtHandler = qInstallMessageHandler(QuietOffscreen);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // A vanished simulator must fail the write, not end the tests.
     std::signal(SIGPIPE, SIG_IGN);
