@@ -112,9 +112,11 @@ int main(int argc, char** argv) {
                              [&] { worstStall = std::max(worstStall, sinceTick.restart() - 10); });
             probe.start(10);
             long rssMax = rssStart;
+            long rssThird = 0;
             while (run.elapsed() < seconds * 1000LL) {
                 mainThread.ProcessMessagesFor(100);
                 rssMax = std::max(rssMax, ResidentKiB());
+                if (rssThird == 0 && run.elapsed() > seconds * 1000LL / 3) rssThird = ResidentKiB();
             }
             const double cpu = CpuSeconds() - cpuStart;
             const double wall = run.elapsed() / 1000.0;
@@ -122,8 +124,10 @@ int main(int argc, char** argv) {
                         wall, frames / wall, static_cast<long long>(form.TraceMemo().blockCount()));
             std::printf("CPU of this process: %.1f %% of one core\n", 100 * cpu / wall);
             std::printf("longest main-thread stall: %lld ms\n", static_cast<long long>(worstStall));
-            std::printf("resident memory: %ld KiB at start, %ld KiB at most, %ld KiB at end\n",
-                        rssStart, rssMax, ResidentKiB());
+            std::printf(
+                "resident memory: %ld KiB at start, %ld KiB after a third, %ld KiB at most, "
+                "%ld KiB at end\n",
+                rssStart, rssThird, rssMax, ResidentKiB());
             Click(form, "Stop Measure");
         }
     }

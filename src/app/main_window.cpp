@@ -75,6 +75,7 @@ QPlainTextEdit* Memo(const char* name) {
     auto* memo = new QPlainTextEdit;
     memo->setObjectName(name);
     memo->setReadOnly(true);
+    memo->setUndoRedoEnabled(false);
     memo->setLineWrapMode(QPlainTextEdit::NoWrap);
     return memo;
 }

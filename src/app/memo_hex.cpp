@@ -7,6 +7,8 @@ namespace wct {
 
 TMemoHEX::TMemoHEX(QWidget* parent) : QPlainTextEdit(parent) {
     setReadOnly(true);
+    // An undo history of appended lines would grow for as long as the bench runs.
+    setUndoRedoEnabled(false);
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setMaximumBlockCount(kMaxLinesShown);
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
