@@ -2,7 +2,9 @@
 # Installs the Debian packages the build needs, only those that are missing.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  # The window; offscreen rendering draws text only with a font installed.
+  qt6-base-dev fonts-dejavu-core)
 
 missing=()
 for p in "${packages[@]}"; do

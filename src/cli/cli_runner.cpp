@@ -135,15 +135,9 @@ private:
     }
 
     bool StartSimulator() {
-        // Four consoles registered in an earlier session, two more waiting to join.
-        sim::TDongleOptions options;
-        for (uint8_t id = 1; id <= 6; ++id) {
-            options.consoles.push_back(sim::DefaultConsole(id));
-            options.consoles.back().joinedAtStart = id <= 4;
-        }
         sim::TSimSettings settings;
         settings.registerPort = true;
-        simulator_ = std::make_unique<sim::TDongleSimulator>(options, settings);
+        simulator_ = std::make_unique<sim::TDongleSimulator>(sim::BuiltInDongleOptions(), settings);
         try {
             simulator_->Start();
         } catch (const std::exception& e) {

@@ -65,6 +65,15 @@ TConsoleConfig DefaultConsole(uint8_t id) {
     return console;
 }
 
+TDongleOptions BuiltInDongleOptions() {
+    TDongleOptions options;
+    for (uint8_t id = 1; id <= 6; ++id) {
+        options.consoles.push_back(DefaultConsole(id));
+        options.consoles.back().joinedAtStart = id <= 4;
+    }
+    return options;
+}
+
 TDongleSimulator::TDongleSimulator(TDongleOptions options, const TSimSettings& settings)
     : TPtySimulator(settings, kStart),
       options_(std::move(options)),

@@ -63,6 +63,10 @@ struct TDongleFaults {
     bool measuresHold0x21 = false;     // every measures payload carries 0x21 (rpm low byte)
 };
 
+// The built-in simulator of `wct --simulate` and of the window's --simulate: consoles 1
+// to 4 registered in an earlier session, 5 and 6 waiting to join.
+TDongleOptions BuiltInDongleOptions();
+
 class TDongleSimulator : public TPtySimulator {
 public:
     explicit TDongleSimulator(TDongleOptions options, const TSimSettings& settings = {});

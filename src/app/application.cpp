@@ -1,0 +1,40 @@
+#include "app/application.h"
+
+#include <stdexcept>
+
+#include "app/progress_window.h"
+
+namespace wct {
+
+TAppOptions ParseAppOptions(const std::vector<std::string>& args) {
+    TAppOptions options;
+    for (const std::string& arg : args) {
+        if (arg == "--simulate")
+            options.simulate = true;
+        else
+            throw std::invalid_argument("unknown argument " + arg);
+    }
+    return options;
+}
+
+TBenchApp::TBenchApp(const TAppOptions& options) {
+    if (options.simulate) {
+        sim::TSimSettings settings;
+        settings.registerPort = true;
+        simulator_ = std::make_unique<sim::TDongleSimulator>(sim::BuiltInDongleOptions(), settings);
+        simulator_->Start();
+    }
+    form1_ = std::make_unique<TForm1>();
+    form2_ = std::make_unique<TForm2>();
+    form3_ = std::make_unique<TForm3>();
+    form1_->SetDeviceTestWindow(form2_.get());
+    if (simulator_) form1_->SelectPort(simulator_->PortPath());
+    SetProgressBarFactory(
+        [form1 = form1_.get()] { return std::make_unique<TMiraProgressWindow>(form1); });
+}
+
+TBenchApp::~TBenchApp() {
+    SetProgressBarFactory(nullptr);
+}
+
+}  // namespace wct

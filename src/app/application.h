@@ -1,0 +1,49 @@
+// Start-up of the bench: the three windows in their order, the progress windows centred
+// on the main one, and with --simulate the built-in dongle simulator, whose port the
+// main window lists and selects so that the bench works without hardware.
+//
+// The Qt main-thread dispatcher and message boxes are installed by the caller first
+// (see app_main.cpp); tests install their own messages instead.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/other_windows.h"
+#include "sim/dongle_simulator.h"
+
+namespace wct {
+
+struct TAppOptions {
+    bool simulate = false;
+};
+
+// The command line after Qt took its own options; throws std::invalid_argument naming
+// what is not understood.
+TAppOptions ParseAppOptions(const std::vector<std::string>& args);
+inline constexpr const char* kAppUsage = "usage: wirelessconsoletest [--simulate]\n";
+
+class TBenchApp {
+public:
+    // Throws std::system_error when the simulator cannot open a pseudo-terminal.
+    explicit TBenchApp(const TAppOptions& options);
+    ~TBenchApp();
+    TBenchApp(const TBenchApp&) = delete;
+    TBenchApp& operator=(const TBenchApp&) = delete;
+
+    TForm1& Form1() { return *form1_; }
+    TForm2& Form2() { return *form2_; }
+    TForm3& Form3() { return *form3_; }
+    sim::TDongleSimulator* Simulator() { return simulator_.get(); }
+
+private:
+    // Declared first so that it goes last: the windows close their ports before it.
+    std::unique_ptr<sim::TDongleSimulator> simulator_;
+    std::unique_ptr<TForm1> form1_;
+    std::unique_ptr<TForm2> form2_;
+    std::unique_ptr<TForm3> form3_;
+};
+
+}  // namespace wct

@@ -1,0 +1,219 @@
+#include "app/log_to_file.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "common/locale_info.h"
+
+namespace wct {
+namespace {
+
+std::mutex directoryMutex;  // protects executableDirectory
+std::string executableDirectory;
+
+std::string SystemText(int error) {
+    return std::strerror(error);
+}
+
+std::string Strftime(const std::tm& local, const char* format) {
+    char text[128];
+    return std::string(text, std::strftime(text, sizeof text, format, &local));
+}
+
+std::string TwoDigits(int value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d", value);
+    return text;
+}
+
+}  // namespace
+
+std::string ExecutableDirectory() {
+    {
+        std::lock_guard lock(directoryMutex);
+        if (!executableDirectory.empty()) return executableDirectory;
+    }
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "./";
+    const std::string exe(path, static_cast<size_t>(n));
+    return exe.substr(0, exe.rfind('/') + 1);
+}
+
+void SetExecutableDirectory(const std::string& directory) {
+    std::lock_guard lock(directoryMutex);
+    executableDirectory = directory;
+    if (!executableDirectory.empty() && executableDirectory.back() != '/')
+        executableDirectory += '/';
+}
+
+std::string FormatDateTime(const std::string& format, std::chrono::system_clock::time_point when) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&t, &local);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()) % 1000;
+
+    std::string out;
+    size_t i = 0;
+    // Longest token first at each position.
+    auto take = [&](const char* token) {
+        const size_t n = std::strlen(token);
+        if (format.compare(i, n, token) != 0) return false;
+        i += n;
+        return true;
+    };
+    while (i < format.size()) {
+        const char c = format[i];
+        if (c == '"' || c == '\'') {
+            const size_t end = format.find(c, i + 1);
+            const size_t stop = end == std::string::npos ? format.size() : end;
+            out.append(format, i + 1, stop - i - 1);
+            i = stop == format.size() ? stop : stop + 1;
+        } else if (take("ddddd")) {
+            out += Strftime(local, "%x");
+        } else if (take("c")) {
+            out += LocaleInfo().DateTimeText(when);
+        } else if (take("tt")) {
+            out += Strftime(local, "%X");
+        } else if (take("t")) {
+            out += Strftime(local, "%H:%M");
+        } else if (take("yyyy")) {
+            out += std::to_string(local.tm_year + 1900);
+        } else if (take("yy")) {
+            out += TwoDigits(local.tm_year % 100);
+        } else if (take("mm")) {
+            out += TwoDigits(local.tm_mon + 1);
+        } else if (take("m")) {
+            out += std::to_string(local.tm_mon + 1);
+        } else if (take("dd")) {
+            out += TwoDigits(local.tm_mday);
+        } else if (take("d")) {
+            out += std::to_string(local.tm_mday);
+        } else if (take("hh")) {
+            out += TwoDigits(local.tm_hour);
+        } else if (take("h")) {
+            out += std::to_string(local.tm_hour);
+        } else if (take("nn")) {
+            out += TwoDigits(local.tm_min);
+        } else if (take("n")) {
+            out += std::to_string(local.tm_min);
+        } else if (take("ss")) {
+            out += TwoDigits(local.tm_sec);
+        } else if (take("s")) {
+            out += std::to_string(local.tm_sec);
+        } else if (take("zzz")) {
+            char text[8];
+            std::snprintf(text, sizeof text, "%03d", static_cast<int>(ms.count()));
+            out += text;
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
+TLogToFile::TLogToFile(TComponent* owner) : TComponent(owner) {}
+
+TLogToFile::~TLogToFile() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+void TLogToFile::DefineProperties(TPropertyList& p) {
+    p.AddString(
+        "LogFileName", [this] { return logFileName_; },
+        [this](const std::string& v) { logFileName_ = v; }, std::string("LogFile.Txt"));
+    p.AddBoolean(
+        "OverwriteExistingFile", [this] { return overwriteExistingFile_; },
+        [this](bool v) { overwriteExistingFile_ = v; }, false);
+    p.AddBoolean(
+        "ClearonCreate", [this] { return clearOnCreate_; }, [this](bool v) { clearOnCreate_ = v; },
+        false);
+    p.AddBoolean(
+        "IncDateTime", [this] { return incDateTime_; }, [this](bool v) { incDateTime_ = v; },
+        false);
+    p.AddBoolean(
+        "IncPrefix", [this] { return incPrefix_; }, [this](bool v) { incPrefix_ = v; }, false);
+    p.AddBoolean(
+        "IncSeparator", [this] { return incSeparator_; }, [this](bool v) { incSeparator_ = v; },
+        false);
+    p.AddBoolean(
+        "IncSuffix", [this] { return incSuffix_; }, [this](bool v) { incSuffix_ = v; }, false);
+    p.AddString(
+        "Prefix", [this] { return prefix_; }, [this](const std::string& v) { prefix_ = v; },
+        std::string());
+    p.AddString(
+        "Separator", [this] { return separator_; },
+        [this](const std::string& v) { separator_ = v; }, std::string());
+    p.AddString(
+        "Suffix", [this] { return suffix_; }, [this](const std::string& v) { suffix_ = v; },
+        std::string());
+    p.AddString(
+        "DateTimeFormatStr", [this] { return dateTimeFormatStr_; },
+        [this](const std::string& v) { dateTimeFormatStr_ = v; }, std::string("c"));
+}
+
+void TLogToFile::Loaded() {
+    TComponent::Loaded();
+    if (!clearOnCreate_) return;
+    const bool overwrite = overwriteExistingFile_;
+    overwriteExistingFile_ = true;
+    if (OpenLog()) CloseLog();
+    overwriteExistingFile_ = overwrite;
+}
+
+bool TLogToFile::OpenLog() {
+    if (!logFileName_.empty() && logFileName_[0] != '/')
+        logFileName_ = ExecutableDirectory() + logFileName_;
+    if (file_ != nullptr) std::fclose(file_);
+    // "a" creates a missing file, so one mode covers both the append cases.
+    file_ = std::fopen(logFileName_.c_str(), overwriteExistingFile_ ? "wb" : "ab");
+    openError_ = file_ == nullptr ? errno : 0;
+    return file_ != nullptr;
+}
+
+void TLogToFile::Fail(int error) const {
+    throw EInOutError("Cannot write the log file " + logFileName_ + ": " + SystemText(error),
+                      error);
+}
+
+void TLogToFile::CloseLog() {
+    // Not open: the reason is the failed open's, when there was one.
+    if (file_ == nullptr) Fail(openError_ != 0 ? openError_ : EBADF);
+    const int result = std::fclose(file_);
+    file_ = nullptr;
+    if (result != 0) Fail(errno);
+}
+
+void TLogToFile::Write(const std::string& line) {
+    if (file_ == nullptr) Fail(openError_ != 0 ? openError_ : EBADF);
+    const std::string bytes = line + "\r\n";
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+        const int error = errno;
+        std::fclose(file_);
+        file_ = nullptr;
+        Fail(error);
+    }
+}
+
+void TLogToFile::WriteLog(const std::string& text, int blankBefore, int blankAfter) {
+    OpenLog();
+    for (int i = 0; i < blankBefore; ++i) Write("");
+    std::string head;
+    if (incPrefix_) head += prefix_;
+    if (incDateTime_) {
+        if (dateTimeFormatStr_.empty()) dateTimeFormatStr_ = "c";
+        head += FormatDateTime(dateTimeFormatStr_, std::chrono::system_clock::now());
+    }
+    if (incSeparator_) head += separator_;
+    Write(incSuffix_ ? head + text + suffix_ : head + text);
+    for (int i = 0; i < blankAfter; ++i) Write("");
+    CloseLog();
+}
+
+}  // namespace wct

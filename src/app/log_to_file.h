@@ -1,0 +1,103 @@
+// TLogToFile: appends text lines to a plain-text file, opening and closing the file for
+// every line, so that other programs can read it while the bench runs and nothing is
+// lost if the bench dies.
+//
+// A relative LogFileName is made absolute at the first open, from the executable's
+// directory (see SetExecutableDirectory); a name starting with '/' is kept. The
+// component holds no file between writes.
+//
+// Failures: OpenLog swallows its failure and answers false; the writes and the close
+// that follow raise EInOutError, which names the file and the system's reason.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+#include "common/component.h"
+
+namespace wct {
+
+class EInOutError : public std::runtime_error {
+public:
+    EInOutError(const std::string& message, int errorCode)
+        : std::runtime_error(message), errorCode_(errorCode) {}
+    // The errno of what failed.
+    int ErrorCode() const { return errorCode_; }
+
+private:
+    int errorCode_;
+};
+
+class TLogToFile : public TComponent {
+public:
+    explicit TLogToFile(TComponent* owner = nullptr);
+    ~TLogToFile() override;
+    std::string ClassName() const override { return "TLogToFile"; }
+    void DefineProperties(TPropertyList& properties) override;
+    // With ClearonCreate the file is truncated once here.
+    void Loaded() override;
+
+    const std::string& LogFileName() const { return logFileName_; }
+    void SetLogFileName(const std::string& value) { logFileName_ = value; }
+    bool OverwriteExistingFile() const { return overwriteExistingFile_; }
+    void SetOverwriteExistingFile(bool value) { overwriteExistingFile_ = value; }
+    bool ClearonCreate() const { return clearOnCreate_; }
+    void SetClearonCreate(bool value) { clearOnCreate_ = value; }
+    bool IncDateTime() const { return incDateTime_; }
+    void SetIncDateTime(bool value) { incDateTime_ = value; }
+    bool IncPrefix() const { return incPrefix_; }
+    void SetIncPrefix(bool value) { incPrefix_ = value; }
+    bool IncSeparator() const { return incSeparator_; }
+    void SetIncSeparator(bool value) { incSeparator_ = value; }
+    bool IncSuffix() const { return incSuffix_; }
+    void SetIncSuffix(bool value) { incSuffix_ = value; }
+    const std::string& Prefix() const { return prefix_; }
+    void SetPrefix(const std::string& value) { prefix_ = value; }
+    const std::string& Separator() const { return separator_; }
+    void SetSeparator(const std::string& value) { separator_ = value; }
+    const std::string& Suffix() const { return suffix_; }
+    void SetSuffix(const std::string& value) { suffix_ = value; }
+    const std::string& DateTimeFormatStr() const { return dateTimeFormatStr_; }
+    void SetDateTimeFormatStr(const std::string& value) { dateTimeFormatStr_ = value; }
+
+    // Opens the file: appending to an existing one unless OverwriteExistingFile; true on
+    // success, false on any failure.
+    bool OpenLog();
+    // Closes the file; raises EInOutError when it is not open or the close fails.
+    void CloseLog();
+    // Writes `text` as one line (with the head and suffix the flags ask for), framed by
+    // the given numbers of empty lines. Lines end with CR LF.
+    void WriteLog(const std::string& text, int blankBefore, int blankAfter);
+
+private:
+    void Write(const std::string& line);
+    [[noreturn]] void Fail(int error) const;
+
+    std::string logFileName_ = "LogFile.Txt";
+    bool overwriteExistingFile_ = false;
+    bool clearOnCreate_ = false;
+    bool incDateTime_ = false;
+    bool incPrefix_ = false;
+    bool incSeparator_ = false;
+    bool incSuffix_ = false;
+    std::string prefix_;
+    std::string separator_;
+    std::string suffix_;
+    std::string dateTimeFormatStr_ = "c";
+    std::FILE* file_ = nullptr;  // open only inside an open-write-close cycle
+    int openError_ = 0;          // errno of the last failed open, for the write's message
+};
+
+// The directory relative log names are made absolute from, with its trailing '/': the
+// running executable's, unless one was set. An empty text restores the executable's.
+std::string ExecutableDirectory();
+void SetExecutableDirectory(const std::string& directory);
+
+// Date and time in a runtime date-format pattern: "c" (the locale's short date and long
+// time), "ddddd" (short date), "t"/"tt" (short/long time), yyyy, yy, mm, m, dd, d, hh, h,
+// nn, n, ss, s, zzz; text in quotes and any other character are copied.
+std::string FormatDateTime(const std::string& format, std::chrono::system_clock::time_point when);
+
+}  // namespace wct

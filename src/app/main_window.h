@@ -1,0 +1,191 @@
+// TForm1, "Wireless Console Test": the operator's bench. Every operation of the wireless
+// protocol component sits behind a control; three grids show the consoles' measures,
+// their identity data and the resistances to send; the trace memo shows every frame and
+// is copied line by line to the log file.
+//
+// The window owns its components for its whole life: ComPort1 with its framer (never
+// opened; after "Connect" the window works on the protocol's own port), the protocol
+// `tmp`, Timer1, the log file and two moving averages. Their design values are a stored
+// form loaded before the creation step, as the bench's components always were.
+//
+// Handlers that wait (console tests, reads, writes) keep the event loop running, so the
+// rest of the window stays live meanwhile; a button whose handler is still running
+// ignores further clicks.
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <memory>
+#include <set>
+
+#include "common/component.h"
+#include "protocol/mira_average.h"
+#include "protocol/wireless_protocol.h"
+#include "serial/com_data_packet.h"
+#include "serial/com_port.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+
+namespace wct {
+
+class TLogToFile;
+class TMemoHEX;
+class TStringGrid;
+class TTraceLog;
+
+class TForm1 : public QMainWindow {
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The window "VxDevicePanel" shows.
+    void SetDeviceTestWindow(QWidget* window) { deviceTestWindow_ = window; }
+    // Puts `port` first in the port box if missing, selects it and names ComPort1 after
+    // it (the built-in simulator's port).
+    void SelectPort(const std::string& port);
+
+    TMiraWirelessProtocol& tmp() { return *tmp_; }
+    TComPort& ComPort1() { return *comPort1_; }
+    // The port the manual sender works on: ComPort1 until "Connect", then the protocol's.
+    TComPort* CurrentPort() const { return currentPort_; }
+    TMemoHEX& TraceMemo() { return *Memo2; }
+    TLogToFile& LogFile() { return *logFile_; }
+    QTimer& Timer1() { return timer1_; }
+    int SaveCounter() const { return saveCounter_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // ---- Building (main_window.cpp) ----
+    void CreateComponents();
+    void BuildWindow();
+    QWidget* BuildLinkBar();
+    QWidget* BuildConsolePanel();
+    QWidget* BuildDataPanel();
+    QWidget* BuildResistancePanel();
+    QWidget* BuildTracePanel();
+    QWidget* BuildMemoryPanel();
+    QWidget* BuildHiddenControls();
+    void FormCreate();
+    // A button whose clicks run `handler`; see Run.
+    QPushButton* Button(const QString& caption, void (TForm1::*handler)());
+    // Runs a click handler: not again while it still runs, and a failure is shown
+    // rather than thrown through Qt.
+    void Run(QPushButton* button, void (TForm1::*handler)());
+
+    // ---- Handlers (main_window_handlers.cpp) ----
+    void ConnectClick();
+    void DisconnectClick();
+    void StartMeasureClick();
+    void StopMeasureClick();
+    void OpenClick();
+    void CloseClick();
+    void NumConsoleClick();
+    void SerialRequestClick();
+    void FwVerClick();
+    void VersionNumberClick();
+    void SelectClick();
+    void DeselectClick();
+    void RollStartClick();
+    void RollPauseClick();
+    void ReqTotalRollsClick();
+    void ResetRollsClick();
+    void DiscConsIdClick();
+    void DiscAllConsClick();
+    void AskAllRollsClick();
+    void StartAllRollsClick();
+    void TriggerClockClick();
+    void TestSignalsClick();
+    void TestKeysClick();
+    void TestCardioClick();
+    void SendResClick();
+    void UpdateClick();
+    void SendSingleCommandClick();
+    void ClearClick();
+    void StartTestClick();
+    void StopTestClick();
+    void VxDevicePanelClick();
+    void ViewDataClick();
+    void ReadDataClick();
+    void ReadPageClick();
+    void WriteDataClick();
+    void HiddenStartClick();
+    void Timer1Timer();
+
+    void MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t idConsole);
+    void BeforeSendResistance();
+    void TraceChanged();
+    void ShowMessage(const std::string& text);
+    uint8_t ForConsole() const;
+    // Every connected console of the table from index 1, asked with `request`.
+    void ForEachConnectedConsole(const std::function<void(uint8_t id)>& request);
+    // Trace lines that must reach the trace whatever the protocol's state.
+    void Trace(const std::string& line);
+    // The byte line of a successful read: time of day, then " XX" per byte.
+    std::string ReadLine(uint8_t console) const;
+    void ApplyDebugSwitches();
+
+    // ---- Components ----
+    TComponent components_;  // the stored form's root, "Form1"
+    TComPort* comPort1_ = nullptr;
+    TComDataPacket* comDataPacket1_ = nullptr;
+    TMiraWirelessProtocol* tmp_ = nullptr;
+    // VeloxDeviceW1 (WirelessUSB = tmp, ResistanceMap = ResistanceMap1), ResistanceMap1
+    // and the wired driver VeloxDevice1 join the components here, and the map builds its
+    // table in FormCreate, once the device layer and the wired driver are part of the
+    // build.
+    QTimer timer1_;
+    std::unique_ptr<TLogToFile> logFile_;
+    std::unique_ptr<TTraceLog> traceLog_;
+    TMiraAverage speedAverage_;
+    TMiraAverage hrAverage_;
+    int saveCounter_ = 0;
+    TComPort* currentPort_ = nullptr;
+    QWidget* deviceTestWindow_ = nullptr;
+    std::set<QPushButton*> running_;
+    bool closing_ = false;
+
+    // ---- Controls, by the names the bench has always used ----
+    QComboBox* ComboBox1 = nullptr;
+    TMemoHEX* Memo2 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;  // hidden: the lines Timer1 saves
+    QPlainTextEdit* Memo3 = nullptr;
+    QPlainTextEdit* Memo4 = nullptr;
+    QPlainTextEdit* Memo5 = nullptr;
+    TStringGrid* GridDati = nullptr;
+    TStringGrid* GridConsole = nullptr;
+    TStringGrid* GridResist = nullptr;
+    QSpinBox* txtIdTotalRolls = nullptr;
+    QSpinBox* txtSNid = nullptr;
+    QSpinBox* txtVNid = nullptr;
+    QSpinBox* dataConsoleID = nullptr;
+    QLineEdit* hexSt = nullptr;
+    QLineEdit* Edit1 = nullptr;              // address
+    QLineEdit* Edit2 = nullptr;              // byte count
+    std::array<QLineEdit*, 8> dataBytes_{};  // Edit5 to Edit12
+    QCheckBox* enableTime_ = nullptr;
+    QCheckBox* noDataMessages_ = nullptr;
+    QPushButton* sendRes_ = nullptr;
+    QPushButton* viewData_ = nullptr;
+    QPushButton* hiddenStart_ = nullptr;
+    // The hidden "Data single console" group.
+    QGroupBox* singleConsole_ = nullptr;
+    QLabel* speedLabel_ = nullptr;
+    QLabel* hrLabel_ = nullptr;
+    QLabel* hrAverageLabel_ = nullptr;
+    QLabel* cadenceLabel_ = nullptr;
+    QLabel* keysLabel_ = nullptr;
+    QLabel* kmhLabel_ = nullptr;
+};
+
+}  // namespace wct

@@ -1,0 +1,58 @@
+#include "app/trace_log.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace wct {
+namespace {
+
+// mkdir -p, private to the user as the state directory should be.
+bool MakeDirectories(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        if (mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string StateDirectory() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') return std::string(state) + "/WirelessConsoleTest/";
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/')
+        return std::string(home) + "/.local/state/WirelessConsoleTest/";
+    return {};
+}
+
+void TTraceLog::Write(const std::string& line) {
+    if (lost_) return;
+    std::string reason;
+    try {
+        file_.WriteLog(line, 0, 0);
+        return;
+    } catch (const EInOutError& e) {
+        reason = e.what();
+    }
+
+    const std::string directory = StateDirectory();
+    const std::string& current = file_.LogFileName();
+    const std::string fallback = directory + current.substr(current.rfind('/') + 1);
+    if (!directory.empty() && fallback != current && MakeDirectories(directory)) {
+        file_.SetLogFileName(fallback);
+        try {
+            file_.WriteLog(line, 0, 0);
+            note_(reason + "; the trace is logged to " + fallback);
+            return;
+        } catch (const EInOutError& e) {
+            reason += std::string("; ") + e.what();
+        }
+    }
+    lost_ = true;
+    note_(reason + "; the trace is not logged");
+}
+
+}  // namespace wct

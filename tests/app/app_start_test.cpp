@@ -1,0 +1,96 @@
+// Start-up as a whole: the log file across runs and when it cannot be written where it
+// belongs, and --simulate driving the bench without hardware.
+#include <QComboBox>
+#include <QSpinBox>
+#include <cstdlib>
+
+#include "gui_support.h"
+
+namespace wct::test {
+namespace {
+
+class AppStartTest : public BenchTest {};
+
+TEST_F(AppStartTest, EveryTraceLineReachesTheLogFileAppendedAcrossRuns) {
+    StartBench();
+    Connect();
+    Click("Num Console");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() > 0; }, 3000));
+    const QStringList first = Form().TraceMemo().Lines();
+    app.reset();
+
+    app = std::make_unique<TBenchApp>(TAppOptions{});
+    const QStringList second = Form().TraceMemo().Lines();
+    std::string expected = "Program Create\r\n";
+    for (const QString& line : first) expected += line.toStdString() + "\r\n";
+    expected += "Program Create\r\n";
+    for (const QString& line : second) expected += line.toStdString() + "\r\n";
+    EXPECT_EQ(LogText(), expected);
+}
+
+TEST_F(AppStartTest, ALogThatCannotBeWrittenBesideTheProgramMovesToTheStateDirectory) {
+    QTemporaryDir state;
+    const char* previous = std::getenv("XDG_STATE_HOME");
+    const std::string saved = previous != nullptr ? previous : "";
+    setenv("XDG_STATE_HOME", state.path().toStdString().c_str(), 1);
+    SetExecutableDirectory("/proc");  // no one may create files there, root included
+
+    app = std::make_unique<TBenchApp>(TAppOptions{});
+    const std::string moved = state.filePath("WirelessConsoleTest/VxWireless.log").toStdString();
+    const QStringList trace = Form().TraceMemo().Lines();
+    ASSERT_GE(trace.size(), 2);
+    EXPECT_EQ(trace[0].toStdString(),
+              "Cannot write the log file /proc/VxWireless.log: No such file or directory; "
+              "the trace is logged to " +
+                  moved);
+    const std::string log = ReadFile(moved);
+    EXPECT_EQ(log.substr(0, 16), "Program Create\r\n");
+    EXPECT_NE(log.find(trace[1].toStdString()), std::string::npos);
+    EXPECT_EQ(Form().LogFile().LogFileName(), moved);
+
+    if (previous != nullptr)
+        setenv("XDG_STATE_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_STATE_HOME");
+}
+
+TEST_F(AppStartTest, SimulateListsTheSimulatorsPortAndTheBenchWorksOnIt) {
+    app = std::make_unique<TBenchApp>(TAppOptions{true});
+    ASSERT_NE(app->Simulator(), nullptr);
+    const std::string port = app->Simulator()->PortPath();
+    EXPECT_EQ(Control<QComboBox>("ComboBox1").currentText().toStdString(), port);
+    EXPECT_EQ(Form().ComPort1().Port(), port);
+    Form().show();
+    Connect();
+    EXPECT_TRUE(Traced("Connection done " + port));
+    Click("Open");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().IsConsoleConnected(6); }, 5000));
+    EXPECT_TRUE(Traced("Console Add ID=5"));
+    Click("Close");
+    Click("Start Measure");
+    TStringGrid& grid = Grid("GridDati");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (int row = 2; row <= 7; ++row)
+                if (grid.Cell(1, row).isEmpty()) return false;
+            return true;
+        },
+        5000));
+    for (int id = 1; id <= 6; ++id) {
+        Control<QSpinBox>("txtSNid").setValue(id);
+        Click("Serial Request");
+        Control<QSpinBox>("txtVNid").setValue(id);
+        Click("Version Number");
+        Click("FW Ver");
+    }
+    Grid("GridResist").SetCell(1, 1, "20");
+    Grid("GridResist").SetCell(1, 2, "28");
+    QTest::qWait(300);  // let the answers and a few more measures in before the picture
+    Click("Update");
+    Form().TraceMemo().Lines();
+    SaveScreenshot(Form(), "main_window");
+    Click("Stop Measure");
+}
+
+}  // namespace
+}  // namespace wct::test
