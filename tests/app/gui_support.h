@@ -88,8 +88,8 @@ inline std::string Frame(uint8_t code, uint8_t id, std::initializer_list<uint8_t
 
 // Reads a whole file; empty when it cannot.
 std::string ReadFile(const std::string& path);
-// Saves a picture of `widget` as <build>/screenshots/<name>.png. A read-only build tree
-// (an unprivileged run) only loses the picture.
+// Saves a picture of `widget` as <name>.png in $WCT_ARTIFACTS_DIR/screenshots, or in
+// <build>/screenshots. A folder that cannot be written only loses the picture.
 void SaveScreenshot(QWidget& widget, const std::string& name);
 
 class BenchTest : public ::testing::Test {
