@@ -58,9 +58,10 @@ int32_t TVeloxDeviceW::ResistanceForPower(int32_t power, std::vector<std::string
     const auto powerOf = [&](int row) {
         return Interpolate(v, speeds[lo], speeds[hi], map.Cell(row, lo), map.Cell(row, hi));
     };
-    // The strongest level with a power at this speed; the map guarantees one in row 1.
+    // The strongest level with a power at this speed. A loaded map has one in row 1; the
+    // bound keeps a map whose loading failed half-way inside its grid.
     int top = map.RowCount() - 1;
-    while (map.Cell(top, hi) == 0) --top;
+    while (top > 1 && map.Cell(top, hi) == 0) --top;
 
     int j = top;
     double pj = powerOf(j);

@@ -180,7 +180,7 @@ protected:
 
 private:
     void ReadMeasures(const TMiraConsoleMeasure& measure);
-    void ReportKeys(TMiraConsoleMeasure& measure);
+    void ReportKeys();
     void ProcessHeartRate();
     void HeartAlarm();
     void VirtualSpeedStep();

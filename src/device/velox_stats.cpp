@@ -39,11 +39,11 @@ void TVeloxDeviceW::StatsTick() {
     TStepGuard guard(statsRunning_);
 
     const double previousSpeed = Speed();
-    TMiraConsoleMeasure* measure = nullptr;
-    if (wirelessUSB_ != nullptr && idConsole_ < wirelessUSB_->LastMeasure()->size())
-        measure = &(*wirelessUSB_->LastMeasure())[idConsole_];
-    if (measure != nullptr && wirelessUSB_->IsConsoleConnected(idConsole_)) ReadMeasures(*measure);
-    if (measure != nullptr) ReportKeys(*measure);
+    const bool hasEntry =
+        wirelessUSB_ != nullptr && idConsole_ < wirelessUSB_->LastMeasure()->size();
+    if (hasEntry && wirelessUSB_->IsConsoleConnected(idConsole_))
+        ReadMeasures((*wirelessUSB_->LastMeasure())[idConsole_]);
+    if (hasEntry) ReportKeys();
     ProcessHeartRate();
     realSpeed_ = Speed();
     if (virtualSpeedEnabled_) VirtualSpeedStep();
@@ -85,19 +85,21 @@ void TVeloxDeviceW::ReadMeasures(const TMiraConsoleMeasure& measure) {
 
 // One key per measure, the first of +, -, E, T whose bit is set; the byte is consumed
 // only when someone listens.
-void TVeloxDeviceW::ReportKeys(TMiraConsoleMeasure& measure) {
-    if (measure.Keys == 0 || !OnConsoleKeyDown) return;
+void TVeloxDeviceW::ReportKeys() {
+    const uint8_t keys = (*wirelessUSB_->LastMeasure())[idConsole_].Keys;
+    if (keys == 0 || !OnConsoleKeyDown) return;
     constexpr struct {
         uint8_t bit;
         TConsoleKey key;
     } kKeys[] = {{4, ckPlus}, {1, ckMinus}, {8, ckE}, {2, ckT}};
     for (const auto& k : kKeys) {
-        if ((measure.Keys & k.bit) != 0) {
+        if ((keys & k.bit) != 0) {
             OnConsoleKeyDown(this, k.key);
             break;
         }
     }
-    measure.Keys = 0;
+    // By index again: a handler that runs the event loop may have grown the table.
+    (*wirelessUSB_->LastMeasure())[idConsole_].Keys = 0;
 }
 
 void TVeloxDeviceW::ProcessHeartRate() {

@@ -185,6 +185,19 @@ TEST_F(VeloxDeviceSimTest, KeysByteFiveReportsPlusOnceAndIsConsumed) {
     }
 }
 
+TEST_F(VeloxDeviceSimTest, AKeyHandlerThatGrowsTheMeasuresTableStillConsumesTheKeys) {
+    ConnectAndStart();
+    device.OnConsoleKeyDown = [&](TComponent*, TConsoleKey) {
+        // Measures of a console far up the table arrive while the handler runs.
+        protocol.PacketReceived(nullptr, std::string("\x3E\x01\xFA\x05\0\0\0\0\0\0\x21", 11));
+    };
+    NextMeasures();
+    Entry().Keys = 0x04;
+    device.TimerStats().TickNow();
+    ASSERT_GE(protocol.LastMeasure()->size(), 251u);
+    EXPECT_EQ(Entry().Keys, 0);
+}
+
 TEST_F(VeloxDeviceSimTest, WithoutAKeyHandlerTheKeysStayForOthers) {
     ConnectAndStart();
     simulator->PressKeys(kConsole, 0x04);
