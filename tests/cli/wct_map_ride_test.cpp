@@ -141,6 +141,22 @@ TEST_F(WctRide, EveryStatisticsStepPrintsOneLineAndTheLoopSetsTheBrake) {
     EXPECT_EQ(dongle->Brake(1), 0) << "the ride ends at the initial resistance";
 }
 
+TEST_F(WctRide, SigintEndsTheRideCleanly) {
+    // Interrupted once the first step is printed; what it printed comes out afterwards.
+    const std::string out = "/tmp/wct-ride-" + std::to_string(getpid());
+    const std::string command = "'" WCT_BINARY "' --port " + dongle->PortPath() +
+                                " --wait 3000 ride --seconds 600 > " + out +
+                                " & pid=$!; until grep -qs csStarted " + out +
+                                "; do sleep 0.1; done; kill -INT $pid; wait $pid; status=$?; "
+                                "cat " +
+                                out + "; rm " + out + "; exit $status";
+    const TProcessResult r = RunProcess("/bin/sh", {"-c", command}, 60000);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_LT(r.elapsedMs, 20000);
+    EXPECT_NE(r.out.find(" csStarted\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+}
+
 TEST_F(WctRide, NoConsoleJoiningExitsOne) {
     dongle->Leave(1);
     const TProcessResult r =
