@@ -26,6 +26,12 @@ const char* const kUsage =
     "  remove --console N|all\n"
     "  send HEX                                one frame typed by hand; replies for --wait ms\n"
     "  resistance --set ID=LEVEL [--set ...] --seconds S\n"
+    "  map [--file MAP] [--version X] [--calibration C] [--reducer R] [--miles]\n"
+    "      [--speed V --power P]                \"LEVEL POWER_TO_SHOW\" for the point, or for\n"
+    "                                          each \"speed power\" line of stdin; no dongle\n"
+    "  ride [--seconds S] [--slope PCT] [--weight KG] [--csv]\n"
+    "                                          a rider on the first console that joins, one\n"
+    "                                          line per second, resistance from the map\n"
     "numbers are decimal or 0x-prefixed hex\n"
     "exit codes: 0 done, 1 operation failed, 2 usage error, 3 no dongle or port unusable\n";
 
@@ -74,8 +80,8 @@ private:
 };
 
 const std::set<std::string> kCommands = {
-    "ports",     "find",  "register", "consoles",    "measure", "test", "read",
-    "read-page", "write", "rolls",    "reset-rolls", "remove",  "send", "resistance"};
+    "ports", "find",  "register",    "consoles", "measure", "test",       "read", "read-page",
+    "write", "rolls", "reset-rolls", "remove",   "send",    "resistance", "map",  "ride"};
 
 constexpr int kMaxMs = 24 * 3600 * 1000;
 
@@ -121,6 +127,15 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
     if (!args.More()) throw EUsage("no command given");
     o.command = args.Next();
     if (kCommands.count(o.command) == 0) throw EUsage("unknown command '" + o.command + "'");
+    if (o.command == "map" || o.command == "ride") {
+        std::vector<std::string> rest;
+        while (args.More()) rest.push_back(args.Next());
+        if (o.command == "map")
+            o.map = ParseMapOptions(rest);
+        else
+            o.ride = ParseRideOptions(rest);
+        return o;
+    }
 
     std::vector<std::string> positional;
     while (args.More()) {

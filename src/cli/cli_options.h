@@ -8,6 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "cli/cli_map.h"
+#include "cli/cli_ride.h"
+
 namespace wct::cli {
 
 // A command line that cannot be run; exit code 2.
@@ -34,6 +37,8 @@ struct TCliOptions {
     std::string test;                         // test keys|cardio|signals|clock
     std::string hex;                          // write HEXBYTES, send HEX
     std::vector<std::pair<int, int>> levels;  // resistance --set ID=LEVEL
+    TMapOptions map;                          // map: its own options
+    TRideOptions ride;                        // ride: its own options
 };
 
 // Parses argv (without the program name). Throws EUsage with a message naming what is

@@ -82,6 +82,7 @@ public:
 
     int Run() {
         if (o_.command == "ports") return Ports();
+        if (o_.command == "map") return RunMap(o_.map, std::cin, out_, err_);
         if (o_.trace) {
             if (*o_.trace == "-") {
                 trace_ = std::make_unique<TStreamMemo>(out_);
@@ -172,6 +173,7 @@ private:
             return exDone;
         }
         if (c == "send") return Send();
+        if (c == "ride") return RunRide(o_.ride, o_.wait, protocol_, out_, err_, interrupted_);
         return Resistance();
     }
 

@@ -1,7 +1,10 @@
 #include "sim/dongle_simulator.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <sstream>
+#include <stdexcept>
 
 namespace wct::sim {
 
@@ -56,6 +59,50 @@ uint8_t At(std::string_view payload, size_t i) {
 
 }  // namespace
 
+std::pair<uint8_t, TScriptedRider> ParseRiderScript(const std::string& text) {
+    const auto number = [&](const std::string& what, std::string_view digits, unsigned max) {
+        unsigned value = 0;
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+            value > max) {
+            throw std::invalid_argument("rider '" + text + "': " + what + " '" +
+                                        std::string(digits) + "' is not a number from 0 to " +
+                                        std::to_string(max));
+        }
+        return value;
+    };
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos)
+        throw std::invalid_argument("rider '" + text + "': wanted ID:rpm=R,hr=H,cad=C");
+    const unsigned id = number("console ID", std::string_view(text).substr(0, colon), 254);
+    if (id == 0) throw std::invalid_argument("rider '" + text + "': console IDs start at 1");
+    TScriptedRider rider;
+    std::vector<std::string> seen;
+    std::string_view rest = std::string_view(text).substr(colon + 1);
+    while (!rest.empty()) {
+        const std::string_view item = rest.substr(0, rest.find(','));
+        rest.remove_prefix(std::min(rest.size(), item.size() + 1));
+        const size_t eq = item.find('=');
+        const std::string key(item.substr(0, eq));
+        if (eq == std::string_view::npos || std::find(seen.begin(), seen.end(), key) != seen.end())
+            throw std::invalid_argument("rider '" + text + "': '" + std::string(item) +
+                                        "' is not one new rpm=, hr= or cad=");
+        seen.push_back(key);
+        const std::string_view value = item.substr(eq + 1);
+        if (key == "rpm")
+            rider.rpm = static_cast<uint16_t>(number(key, value, 65535));
+        else if (key == "hr")
+            rider.heartRate = static_cast<uint8_t>(number(key, value, 255));
+        else if (key == "cad")
+            rider.cadence = static_cast<uint8_t>(number(key, value, 255));
+        else
+            throw std::invalid_argument("rider '" + text + "': unknown key '" + key +
+                                        "' (rpm, hr, cad)");
+    }
+    return {static_cast<uint8_t>(id), rider};
+}
+
 TConsoleConfig DefaultConsole(uint8_t id) {
     TConsoleConfig console;
     console.id = id;
@@ -94,6 +141,94 @@ void TDongleSimulator::SetFaults(const TDongleFaults& faults) {
     Call([&] { faults_ = faults; });
 }
 
+void TDongleSimulator::Script(uint8_t id, const std::function<void(TConsole&)>& change) {
+    Call([&] {
+        for (TConsole& console : consoles_) {
+            if (console.config.id == id) return change(console);
+        }
+        throw std::invalid_argument("no console " + std::to_string(id) + " in the simulator");
+    });
+}
+
+void TDongleSimulator::SetRider(uint8_t id, const TScriptedRider& rider) {
+    Script(id, [&](TConsole& console) { console.rider = rider; });
+}
+
+void TDongleSimulator::PressKeys(uint8_t id, uint8_t keys) {
+    Script(id, [&](TConsole& console) { console.pendingKeys = keys; });
+}
+
+void TDongleSimulator::SetReporting(uint8_t id, bool reporting) {
+    Script(id, [&](TConsole& console) { console.reporting = reporting; });
+}
+
+void TDongleSimulator::Leave(uint8_t id) {
+    Script(id, [&](TConsole& console) {
+        console.inReach = false;
+        if (!console.joined) return;
+        UpdateRolls();
+        console.joined = false;
+        console.rolling = false;
+        Reply(kRemove, 0, Bytes({id}), false);
+    });
+}
+
+void TDongleSimulator::ComeBack(uint8_t id) {
+    Script(id, [&](TConsole& console) {
+        console.inReach = true;
+        if (registrationOpen_ && !console.joined && nextJoin_ == kNever)
+            nextJoin_ = Now() + options_.joinDelayMs;
+    });
+}
+
+uint8_t TDongleSimulator::Brake(uint8_t id) {
+    uint8_t brake = 0;
+    Script(id, [&](TConsole& console) { brake = console.brake; });
+    return brake;
+}
+
+void TDongleSimulator::RunScriptLine(const std::string& line) {
+    std::istringstream words(line);
+    std::string verb, argument, extra;
+    words >> verb >> argument;
+    const auto id = [&] {
+        unsigned value = 0;
+        const auto [end, error] =
+            std::from_chars(argument.data(), argument.data() + argument.size(), value);
+        if (argument.empty() || error != std::errc() || end != argument.data() + argument.size() ||
+            value == 0 || value > 254)
+            throw std::invalid_argument("'" + line + "': '" + argument + "' is no console ID");
+        return static_cast<uint8_t>(value);
+    };
+    if (verb == "keys") {
+        std::string keys;
+        words >> keys;
+        unsigned value = 0;
+        const bool hex = keys.size() > 2 && keys[0] == '0' && (keys[1] == 'x' || keys[1] == 'X');
+        const char* first = keys.data() + (hex ? 2 : 0);
+        const auto [end, error] =
+            std::from_chars(first, keys.data() + keys.size(), value, hex ? 16 : 10);
+        if (keys.empty() || error != std::errc() || end != keys.data() + keys.size() || value > 255)
+            throw std::invalid_argument("'" + line + "': keys want a byte, 0 to 255");
+        PressKeys(id(), static_cast<uint8_t>(value));
+    } else if (verb == "leave") {
+        Leave(id());
+    } else if (verb == "back") {
+        ComeBack(id());
+    } else if (verb == "silent") {
+        SetReporting(id(), false);
+    } else if (verb == "report") {
+        SetReporting(id(), true);
+    } else if (verb == "rider") {
+        const auto [console, rider] = ParseRiderScript(argument);
+        SetRider(console, rider);
+    } else {
+        throw std::invalid_argument(
+            "'" + line + "': unknown command (keys, leave, back, silent, report, rider)");
+    }
+    if (words >> extra) throw std::invalid_argument("'" + line + "': '" + extra + "' is too much");
+}
+
 void TDongleSimulator::Received(std::string_view bytes) {
     HandleFrames(reader_, bytes, [this](const std::string& frame) { Handle(frame); });
 }
@@ -103,13 +238,13 @@ int64_t TDongleSimulator::Tick(int64_t now) {
     if (registrationOpen_ && nextJoin_ <= now) {
         nextJoin_ = kNever;
         auto waiting = std::find_if(consoles_.begin(), consoles_.end(),
-                                    [](const TConsole& c) { return !c.joined; });
+                                    [](const TConsole& c) { return !c.joined && c.inReach; });
         if (waiting != consoles_.end()) {
             waiting->joined = true;
             waiting->nextMeasure = now + MeasurePeriod();
             Reply(kConsoleAdded, 0, Bytes({waiting->config.id}), false);
             if (std::any_of(consoles_.begin(), consoles_.end(),
-                            [](const TConsole& c) { return !c.joined; })) {
+                            [](const TConsole& c) { return !c.joined && c.inReach; })) {
                 nextJoin_ = now + options_.joinDelayMs;
             }
         }
@@ -123,7 +258,7 @@ int64_t TDongleSimulator::Tick(int64_t now) {
     }
     if (!measuring_) return next;
     for (TConsole& console : consoles_) {
-        if (!console.joined) continue;
+        if (!console.joined || !console.reporting) continue;
         if (console.nextMeasure <= now) {
             SendMeasures(console);
             console.nextMeasure += MeasurePeriod();
@@ -149,7 +284,8 @@ void TDongleSimulator::Handle(const std::string& frame) {
             const auto joined = std::count_if(consoles_.begin(), consoles_.end(),
                                               [](const TConsole& c) { return c.joined; });
             Reply(kOpenRegistration, 0, Bytes({static_cast<unsigned>(joined)}));
-            if (static_cast<size_t>(joined) < consoles_.size()) {
+            if (std::any_of(consoles_.begin(), consoles_.end(),
+                            [](const TConsole& c) { return !c.joined && c.inReach; })) {
                 nextJoin_ = Now() + options_.joinDelayMs;
             }
             return;
@@ -301,15 +437,26 @@ void TDongleSimulator::Reply(uint8_t code, uint8_t id, std::string_view payload,
 }
 
 void TDongleSimulator::SendMeasures(TConsole& console) {
-    const TRiderState rider = console.ride.At(Now());
     unsigned rpm = RollRpm(console);
     if (faults_.measuresHold0x21) rpm = (rpm & 0xFF00u) | kStop;
-    const auto heart = static_cast<unsigned>(std::clamp(std::lround(rider.heartRate), 0L, 255L));
-    const auto cadence = static_cast<unsigned>(std::clamp(std::lround(rider.cadence), 0L, 255L));
-    Reply(kMeasures, console.config.id, Bytes({rpm >> 8, rpm, heart, cadence, rider.keys}), false);
+    unsigned heart = 0;
+    unsigned cadence = 0;
+    unsigned keys = console.pendingKeys;
+    console.pendingKeys = 0;
+    if (console.rider) {
+        heart = console.rider->heartRate;
+        cadence = console.rider->cadence;
+    } else {
+        const TRiderState rider = console.ride.At(Now());
+        heart = static_cast<unsigned>(std::clamp(std::lround(rider.heartRate), 0L, 255L));
+        cadence = static_cast<unsigned>(std::clamp(std::lround(rider.cadence), 0L, 255L));
+        keys |= rider.keys;
+    }
+    Reply(kMeasures, console.config.id, Bytes({rpm >> 8, rpm, heart, cadence, keys}), false);
 }
 
 uint16_t TDongleSimulator::RollRpm(TConsole& console) {
+    if (console.rider) return console.rider->rpm;
     const double speed = RollSpeed(console.ride.At(Now()).power, console.brake);
     return static_cast<uint16_t>(std::min(std::lround(speed / kRollCircumference * 60), 65535L));
 }

@@ -12,13 +12,19 @@
 // last resistance frame gave it. Its total rolls grow with the roll revolutions while
 // its roll is started (0x14), which it is not at power-on.
 //
+// A console can also be scripted, so that a test or a user reaches exact figures: a
+// rider with fixed roll rpm, heart rate and cadence, keys pressed on demand, a console
+// that stops reporting, or one that leaves the network and comes back.
+//
 // Everything in TPtySimulator applies (threads, vanish and return, link faults).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/frame_reader.h"
@@ -44,6 +50,17 @@ struct TConsoleConfig {
     // Answer to each test command (0x16 to 0x19); an ACK for those not listed.
     std::map<uint8_t, TTestAnswer> testAnswers;
 };
+
+// Fixed figures that replace a console's ride profile.
+struct TScriptedRider {
+    uint16_t rpm = 0;
+    uint8_t heartRate = 0;
+    uint8_t cadence = 0;
+};
+
+// Reads "ID:rpm=R,hr=H,cad=C": any of the three keys, in any order, each at most once;
+// those left out are 0. Throws std::invalid_argument naming what is wrong.
+std::pair<uint8_t, TScriptedRider> ParseRiderScript(const std::string& text);
 
 // Console `id` as `wct-sim dongle --consoles N` has it.
 TConsoleConfig DefaultConsole(uint8_t id);
@@ -74,6 +91,27 @@ public:
 
     void SetFaults(const TDongleFaults& faults);
 
+    // Scripting of one console. Each throws std::invalid_argument for an ID that is not
+    // among the consoles.
+    // The console reports these figures from now on, whatever the brake.
+    void SetRider(uint8_t id, const TScriptedRider& rider);
+    // Its next measures carry `keys` (bit 4 +, 1 -, 8 E, 2 T; several at once if asked),
+    // the ones after it no key again.
+    void PressKeys(uint8_t id, uint8_t keys);
+    // Not reporting, the console stays joined but sends no measures.
+    void SetReporting(uint8_t id, bool reporting);
+    // The console leaves the network: the dongle reports it removed (0x06) and it stays
+    // out of reach, joining no registration, until it comes back.
+    void Leave(uint8_t id);
+    // Back in reach: it joins the next time registration is open (soon, when it is now).
+    void ComeBack(uint8_t id);
+    // The brake level the last resistance frame gave the console.
+    uint8_t Brake(uint8_t id);
+    // One line of the script language of `wct-sim dongle` (its standard input):
+    //   keys ID BYTE | leave ID | back ID | silent ID | report ID | rider ID:rpm=R,hr=H,cad=C
+    // Throws std::invalid_argument naming what is wrong.
+    void RunScriptLine(const std::string& line);
+
 private:
     struct TConsole {
         TConsoleConfig config;
@@ -83,6 +121,10 @@ private:
         double revolutions = 0;
         uint8_t brake = 0;
         int64_t nextMeasure = 0;
+        std::optional<TScriptedRider> rider{};
+        uint8_t pendingKeys = 0;
+        bool reporting = true;
+        bool inReach = true;
     };
 
     void Received(std::string_view bytes) override;
@@ -94,6 +136,8 @@ private:
     void SendMeasures(TConsole& console);
     void UpdateRolls();
     TConsole* Joined(uint8_t id);
+    // Runs `change` on console `id` on the simulator thread.
+    void Script(uint8_t id, const std::function<void(TConsole&)>& change);
     uint16_t RollRpm(TConsole& console);
     int64_t MeasurePeriod() const;
 

@@ -9,12 +9,15 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "sim/dongle_simulator.h"
@@ -27,13 +30,16 @@ using namespace wct::sim;
 constexpr const char* kUsage =
     "usage: wct-sim dongle [--consoles N] [--registered N] [--rate HZ] [--join-delay MS]\n"
     "                      [--version BYTE] [--no-version] [--corrupt-length FRACTION]\n"
-    "                      [--unknown-codes FRACTION] [--measures-0x21] [common options]\n"
+    "                      [--unknown-codes FRACTION] [--measures-0x21]\n"
+    "                      [--rider ID:rpm=R,hr=H,cad=C]... [common options]\n"
     "       wct-sim wired --generation G [--serial NUMBER] [--product-version BYTE]\n"
     "                     [--silent-after S] [--speak-after S] [common options]\n"
     "common options: [--log] [--seed N] [--drop FRACTION] [--delay MS] [--split BYTES]\n"
     "                [--garbage] [--vanish-after S] [--back-after S]\n"
     "Numbers are decimal or 0x-prefixed hex. S is seconds from the start; --back-after\n"
-    "and --speak-after count from the vanishing and the silence.\n";
+    "and --speak-after count from the vanishing and the silence.\n"
+    "A dongle reads script lines on its standard input, one command each:\n"
+    "  keys ID BYTE | leave ID | back ID | silent ID | report ID | rider ID:rpm=R,hr=H,cad=C\n";
 
 struct TUsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -86,6 +92,28 @@ void RunUntilStopped(const sigset_t& stopSignals, std::vector<TDue> due) {
     }
 }
 
+std::mutex scriptMutex;  // protects scriptTarget
+TDongleSimulator* scriptTarget = nullptr;
+
+// Runs the script lines of standard input on `dongle` until the input ends; a line that
+// is wrong is reported and skipped. The reader stays blocked on its input at the end of
+// the run, so it is detached and told that the dongle is gone.
+void ReadScript(TDongleSimulator* dongle) {
+    scriptTarget = dongle;
+    std::thread([] {
+        for (std::string line; std::getline(std::cin, line);) {
+            if (line.empty()) continue;
+            std::lock_guard lock(scriptMutex);
+            if (scriptTarget == nullptr) return;
+            try {
+                scriptTarget->RunScriptLine(line);
+            } catch (const std::invalid_argument& e) {
+                std::fprintf(stderr, "wct-sim: %s\n", e.what());
+            }
+        }
+    }).detach();
+}
+
 int Run(int argc, char** argv) {
     if (argc < 2) throw TUsageError("which simulator: dongle or wired?");
     const std::string kind = argv[1];
@@ -95,8 +123,8 @@ int Run(int argc, char** argv) {
     std::map<std::string, bool> flags;
     const std::vector<std::string> valueOptions =
         kind == "dongle"
-            ? std::vector<std::string>{"--consoles", "--registered",     "--rate",
-                                       "--join-delay", "--version",      "--corrupt-length",
+            ? std::vector<std::string>{"--consoles",     "--registered", "--rate",
+                                       "--join-delay",   "--version",    "--corrupt-length",
                                        "--unknown-codes"}
             : std::vector<std::string>{"--generation", "--serial", "--product-version",
                                        "--silent-after", "--speak-after"};
@@ -108,9 +136,13 @@ int Run(int argc, char** argv) {
     auto listed = [](const std::vector<std::string>& list, const std::string& name) {
         return std::find(list.begin(), list.end(), name) != list.end();
     };
+    std::vector<std::string> riders;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (listed(valueOptions, arg) || listed(commonValues, arg)) {
+        if (kind == "dongle" && arg == "--rider") {
+            if (i + 1 >= argc) throw TUsageError(arg + " needs a value");
+            riders.push_back(argv[++i]);
+        } else if (listed(valueOptions, arg) || listed(commonValues, arg)) {
             if (i + 1 >= argc) throw TUsageError(arg + " needs a value");
             values[arg] = argv[++i];
         } else if (listed(flagOptions, arg) || arg == "--log" || arg == "--garbage") {
@@ -136,6 +168,7 @@ int Run(int argc, char** argv) {
     link.garbage = flags["--garbage"];
 
     std::unique_ptr<TPtySimulator> sim;
+    TDongleSimulator* scripted = nullptr;
     std::vector<TDue> due;
     if (kind == "dongle") {
         TDongleOptions options;
@@ -159,6 +192,15 @@ int Run(int argc, char** argv) {
         faults.measuresHold0x21 = flags["--measures-0x21"];
         auto dongle = std::make_unique<TDongleSimulator>(options, settings);
         dongle->SetFaults(faults);
+        try {
+            for (const std::string& rider : riders) {
+                const auto [id, figures] = ParseRiderScript(rider);
+                dongle->SetRider(id, figures);
+            }
+        } catch (const std::invalid_argument& e) {
+            throw TUsageError(e.what());
+        }
+        scripted = dongle.get();
         sim = std::move(dongle);
     } else {
         if (!values.count("--generation")) throw TUsageError("wired needs --generation");
@@ -210,7 +252,12 @@ int Run(int argc, char** argv) {
     sim->Start();
     std::printf("%s\n", sim->PortPath().c_str());
     std::fflush(stdout);
+    if (scripted != nullptr) ReadScript(scripted);
     RunUntilStopped(stopSignals, std::move(due));
+    {
+        std::lock_guard lock(scriptMutex);
+        scriptTarget = nullptr;
+    }
     sim->Stop();
     return 0;
 }

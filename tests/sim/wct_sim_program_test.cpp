@@ -28,15 +28,21 @@ public:
         for (std::string& arg : copies) argv.push_back(arg.data());
         argv.push_back(nullptr);
         int out[2];
+        int in[2];
         EXPECT_EQ(pipe(out), 0);
+        EXPECT_EQ(pipe(in), 0);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+        posix_spawn_file_actions_addclose(&actions, in[1]);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addclose(&actions, out[0]);
         EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
+        close(in[0]);
+        input_ = in[1];
         output_ = fdopen(out[0], "r");
     }
     ~TProgram() {
@@ -45,6 +51,12 @@ public:
             Wait();
         }
         fclose(output_);
+        close(input_);
+    }
+    // One line on the program's standard input.
+    void Send(const std::string& line) {
+        const std::string text = line + "\n";
+        EXPECT_EQ(write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     }
     std::string Line() {
         char line[256] = "";
@@ -65,6 +77,7 @@ private:
     pid_t pid_ = -1;
     bool exited_ = false;
     FILE* output_ = nullptr;
+    int input_ = -1;
 };
 
 TEST(WctSimProgram, PrintsTheDonglePortFirstAnswersThereAndEndsOnSigterm) {
@@ -100,6 +113,39 @@ TEST(WctSimProgram, PrintsTheNewPortWhenTheDongleComesBack) {
     EXPECT_EQ(port.ReadFrames(1, kReplyMs).size(), 1u) << first << " then " << second;
 }
 
+TEST(WctSimProgram, ScriptedRidersReportTheirFiguresAndKeysComeFromStandardInput) {
+    TProgram program({"dongle", "--consoles", "2", "--registered", "2", "--rate", "20", "--rider",
+                      "1:rpm=1000,hr=120,cad=85", "--rider", "2:cad=60"});
+    test::TSlavePort port(program.Line());
+    port.Write(Bytes({0x3E, 0x13, 0x00, 0x01, 0x01, 0x00, 0x21}));
+    const auto frames = port.ReadFrames(2, kReplyMs);
+    ASSERT_EQ(frames.size(), 2u);
+    for (const std::string& frame : frames) {
+        if (frame[2] == 1)
+            EXPECT_EQ(frame, Bytes({0x3E, 0x01, 0x01, 0x05, 0x03, 0xE8, 120, 85, 0, 0x00, 0x21}));
+        else
+            EXPECT_EQ(frame, Bytes({0x3E, 0x01, 0x02, 0x05, 0, 0, 0, 60, 0, 0x00, 0x21}));
+    }
+    program.Send("keys 1 5");
+    program.Send("keys 9 1");  // reported on standard error, the run goes on
+    bool pressed = false;
+    for (int i = 0; i < 40 && !pressed; ++i) {
+        for (const std::string& frame : port.ReadFrames(1, kReplyMs))
+            pressed = frame[2] == 1 && frame[8] == 5;
+    }
+    EXPECT_TRUE(pressed);
+    program.Send("leave 2");
+    EXPECT_TRUE(
+        !port.ReadUntil(
+                 [](const std::string& d) {
+                     return d.find(Bytes({0x3E, 0x06, 0x00, 0x01, 0x02})) != std::string::npos;
+                 },
+                 kReplyMs)
+             .empty());
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(), 0);
+}
+
 TEST(WctSimProgram, RejectsWrongUsageWithExitCode2) {
     const std::vector<std::vector<std::string>> wrong = {
         {},
@@ -111,6 +157,10 @@ TEST(WctSimProgram, RejectsWrongUsageWithExitCode2) {
         {"wired"},
         {"wired", "--generation", "3.5"},
         {"wired", "--generation", "5", "--consoles", "2"},
+        {"dongle", "--rider", "1:rpm=70000"},
+        {"dongle", "--rider", "2:rpm=100"},  // one console only
+        {"dongle", "--rider"},
+        {"wired", "--generation", "5", "--rider", "1:rpm=1"},
     };
     for (const auto& args : wrong) {
         TProgram program(args);

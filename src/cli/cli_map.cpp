@@ -1,0 +1,135 @@
+#include "cli/cli_map.h"
+
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "cli/cli_options.h"
+#include "cli/cli_runner.h"
+#include "common/emnox.h"
+#include "device/velox_device_w.h"
+
+namespace wct::cli {
+namespace {
+
+std::optional<double> ReadDouble(const std::string& text) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+double ParseDouble(const std::string& option, const std::string& text) {
+    const auto value = ReadDouble(text);
+    if (!value) throw EUsage(option + ": '" + text + "' is not a number");
+    return *value;
+}
+
+}  // namespace
+
+TMapOptions ParseMapOptions(const std::vector<std::string>& args) {
+    TMapOptions o;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) throw EUsage(arg + " needs a value");
+            return args[++i];
+        };
+        if (arg == "--file")
+            o.file = value();
+        else if (arg == "--version")
+            o.version = ParseDouble(arg, value());
+        else if (arg == "--calibration")
+            o.calibration = ParseDouble(arg, value());
+        else if (arg == "--reducer")
+            o.reducer = ParseDouble(arg, value());
+        else if (arg == "--miles")
+            o.miles = true;
+        else if (arg == "--speed")
+            o.speed = ParseDouble(arg, value());
+        else if (arg == "--power")
+            o.power = ParseNumber(value(), arg, -1000000, 1000000);
+        else
+            throw EUsage(std::string("map takes no ") +
+                         (arg.rfind("--", 0) == 0 ? "option " : "argument ") + arg);
+    }
+    if (o.speed.has_value() != o.power.has_value())
+        throw EUsage("map needs --speed and --power together (or neither, to read stdin)");
+    return o;
+}
+
+int RunMap(const TMapOptions& o, std::istream& in, std::ostream& out, std::ostream& err) {
+    TResistanceMap map;
+    if (o.file) {
+        std::ifstream file(*o.file, std::ios::binary);
+        if (!file) {
+            err << "wct: cannot read the map file " << *o.file << '\n';
+            return exUsage;
+        }
+        std::stringstream text;
+        text << file.rdbuf();
+        map.SetText(text.str());
+    } else {
+        map.SetText(ShippedResistanceMapText());
+    }
+    try {
+        map.LoadMap();
+    } catch (const EMNox& e) {
+        err << "wct: " << e.what() << '\n';
+        return exUsage;
+    }
+    TVeloxDeviceW device;
+    device.SetResistanceMap(&map);
+    if (o.version) device.SetTrainerVersion(*o.version);
+    device.SetCalibration(o.calibration);
+    device.SetResistanceReducer(o.reducer);
+    device.SetUOM(o.miles ? umMiles : umKm);
+    const auto answer = [&](double speed, int power) {
+        device.SetPowerToShow(0);  // each answer on its own: a standing roll shows 0
+        const int32_t level = device.ResistanceForPower(power, nullptr, speed);
+        out << level << ' ' << device.PowerToShow() << '\n';
+    };
+    if (o.speed) {
+        try {
+            answer(*o.speed, *o.power);
+        } catch (const std::exception& e) {
+            err << "wct: " << e.what() << '\n';
+            return exFailed;
+        }
+        return exDone;
+    }
+    int failed = 0;
+    int lineNo = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++lineNo;
+        std::istringstream fields(line);
+        std::string speedText, powerText, extra;
+        if (!(fields >> speedText)) continue;  // blank line
+        fields >> powerText;
+        const auto speed = ReadDouble(speedText);
+        int power = 0;
+        const auto [end, error] =
+            std::from_chars(powerText.data(), powerText.data() + powerText.size(), power);
+        const bool powerRead = !powerText.empty() && error == std::errc() &&
+                               end == powerText.data() + powerText.size();
+        if (!speed || !powerRead || (fields >> extra)) {
+            err << "wct: line " << lineNo << ": '" << line
+                << "' is not \"speed power\" (km/h or mph, whole watts)\n";
+            ++failed;
+            continue;
+        }
+        try {
+            answer(*speed, power);
+        } catch (const std::exception& e) {
+            err << "wct: line " << lineNo << ": " << e.what() << '\n';
+            ++failed;
+        }
+    }
+    return failed == 0 ? exDone : exFailed;
+}
+
+}  // namespace wct::cli

@@ -1,0 +1,34 @@
+// `wct ride`: one rider on the first console that joins, as the main window drives its
+// rider device, with the resistance loop closed on the shipped map.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wct {
+class TMiraWirelessProtocol;
+}
+
+namespace wct::cli {
+
+struct TRideOptions {
+    int seconds = 10;
+    double slope = 0;  // percent
+    int weight = 0;    // kg
+    bool csv = false;
+};
+
+// Parses the arguments after "ride". Throws EUsage.
+TRideOptions ParseRideOptions(const std::vector<std::string>& args);
+
+// Rides on `protocol`, which is connected to the dongle: one line per statistics step
+// (time ms, console, speed, distance, cadence, heart rate, power, calories, resistance
+// level, competitor state) until the time is up or `interrupted` is set. No console
+// joining within `waitMs` (the protocol's own wait when absent), or a console lost on
+// the way: a message on `err` and exit code 1.
+int RunRide(const TRideOptions& options, std::optional<int> waitMs, TMiraWirelessProtocol& protocol,
+            std::ostream& out, std::ostream& err, const volatile bool* interrupted);
+
+}  // namespace wct::cli

@@ -1,0 +1,180 @@
+// The statistics step: the console's latest measures become the rider's statistics.
+#include <algorithm>
+#include <cmath>
+
+#include "common/delay_with_messages.h"
+#include "common/main_thread.h"
+#include "common/round_decimals.h"
+#include "device/velox_device_w.h"
+
+namespace wct {
+namespace {
+
+// mm of roll diameter times revolutions times this gives km, or miles.
+constexpr double kPi = 3.14;
+constexpr double kMmPerKm = 1000000;
+constexpr double kMmPerMile = 1609343.98;
+constexpr int32_t kHeartSignalFloor = 35;
+
+int32_t Nearest(long double x) {
+    return static_cast<int32_t>(std::nearbyint(x));
+}
+
+// Clears the shared guard however the step ends.
+class TStepGuard {
+public:
+    explicit TStepGuard(bool& flag) : flag_(flag) { flag_ = true; }
+    ~TStepGuard() { flag_ = false; }
+    TStepGuard(const TStepGuard&) = delete;
+    TStepGuard& operator=(const TStepGuard&) = delete;
+
+private:
+    bool& flag_;
+};
+
+}  // namespace
+
+void TVeloxDeviceW::StatsTick() {
+    if (Destroying() || statsRunning_) return;
+    TStepGuard guard(statsRunning_);
+
+    const double previousSpeed = Speed();
+    const bool hasEntry =
+        wirelessUSB_ != nullptr && idConsole_ < wirelessUSB_->LastMeasure()->size();
+    if (hasEntry && wirelessUSB_->IsConsoleConnected(idConsole_))
+        ReadMeasures((*wirelessUSB_->LastMeasure())[idConsole_]);
+    if (hasEntry) ReportKeys();
+    ProcessHeartRate();
+    realSpeed_ = Speed();
+    if (virtualSpeedEnabled_) VirtualSpeedStep();
+    caloriesAccumulator_ += CalorieIncrement(previousSpeed);
+    SetCalories(Nearest(caloriesAccumulator_));
+    SetPower(Nearest(PowerAtSpeed(Speed(), currentSlope_)));
+    UpdateHighPowerReduction();
+    SetMaxPower(std::max(MaxPower(), Power()));
+    if (DistanceToPerform() > 0 && Distance() >= DistanceToPerform()) {
+        Stop();
+        SetCourseCompleted(true);
+        SetArrived(true);
+        DoCourseFinished();
+    }
+    WatchConnection();
+    TNoxCustomDevice::StatsTick();
+}
+
+void TVeloxDeviceW::ReadMeasures(const TMiraConsoleMeasure& measure) {
+    ++sampleCount_;
+    const double divisor = UOM() == umKm ? kMmPerKm : kMmPerMile;
+    const double instant = measure.Rpm * 60.0 * rollDiameter_ * kPi / divisor;
+    SetDistance(rollDiameter_ * measure.Revolutions * kPi / divisor);
+    speedAverage_.Add(instant);
+    SetSpeed(static_cast<double>(RoundDecimals(precisionSpeed_, speedAverage_.Value())));
+    const uint32_t elapsed = TimeElapsed();
+    SetAverageSpeed(elapsed > 0 ? static_cast<double>(RoundDecimals(
+                                      precisionSpeed_, Distance() / (elapsed / 3600000.0L)))
+                                : 0);
+    SetMaxSpeed(std::max(Speed(), MaxSpeed()));
+    SetCadence(measure.Cadence);
+    cadenceAverage_.Add(measure.Cadence);
+    SetMaxCadence(std::max(MaxCadence(), AverageCadence()));
+    cadenceSum_ += Cadence();
+    SetAverageCadence(Nearest(static_cast<long double>(cadenceSum_) / sampleCount_));
+    heartAverage_.Add(measure.HeartRate);
+    SetHeartRate(static_cast<int32_t>(heartAverage_.Value()));
+}
+
+// One key per measure, the first of +, -, E, T whose bit is set; the byte is consumed
+// only when someone listens.
+void TVeloxDeviceW::ReportKeys() {
+    const uint8_t keys = (*wirelessUSB_->LastMeasure())[idConsole_].Keys;
+    if (keys == 0 || !OnConsoleKeyDown) return;
+    constexpr struct {
+        uint8_t bit;
+        TConsoleKey key;
+    } kKeys[] = {{4, ckPlus}, {1, ckMinus}, {8, ckE}, {2, ckT}};
+    for (const auto& k : kKeys) {
+        if ((keys & k.bit) != 0) {
+            OnConsoleKeyDown(this, k.key);
+            break;
+        }
+    }
+    // By index again: a handler that runs the event loop may have grown the table.
+    (*wirelessUSB_->LastMeasure())[idConsole_].Keys = 0;
+}
+
+void TVeloxDeviceW::ProcessHeartRate() {
+    if (!heartEnabled_) {
+        SetHeartRate(0);
+        SetAverageHeartRate(0);
+        return;
+    }
+    const bool active = HeartRate() >= kHeartSignalFloor;
+    if (active != heartConnectionActive_) {
+        heartConnectionActive_ = active;
+        if (!active) {
+            SetHeartRate(0);
+            SetAverageHeartRate(0);
+        }
+    }
+    if (heartConnectionActive_) HeartAlarm();
+}
+
+void TVeloxDeviceW::HeartAlarm() {
+    const int32_t hr = HeartRate();
+    const int32_t high = AlarmHeartHighLimit();
+    const int32_t low = AlarmHeartLowLimit();
+    if (hr >= high || hr <= low) {
+        const bool isHigher = hr >= high;
+        bool doStop = true;
+        // A limit of 0 or less gives no percentage to compute.
+        int percent = 0;
+        if (low > 0) {
+            percent = isHigher ? Nearest((hr - high) / static_cast<long double>(high) * 100)
+                               : Nearest((low - hr) / static_cast<long double>(low) * 100);
+        }
+        if (hr > AlarmHeartMaxLimit()) {
+            SetVeloxResistance(0);
+            veloxElevation_ = 0;
+        }
+        DoAlarmHeart(percent, isHigher, false, doStop);
+    }
+    SetMaxHeartRate(std::max(MaxHeartRate(), hr));
+    ++heartSampleCount_;
+    heartSum_ += hr;
+    if (heartSampleCount_ >= 1 && heartSum_ >= 1)
+        SetAverageHeartRate(Nearest(static_cast<long double>(heartSum_) / heartSampleCount_));
+}
+
+void TVeloxDeviceW::WatchConnection() {
+    if (wirelessUSB_ == nullptr || wirelessUSB_->Consoles().empty()) return;
+    const bool connected = wirelessUSB_->IsConsoleConnected(idConsole_);
+    if (recovering_) {
+        MainThread().ProcessMessages();
+        const bool back = wirelessUSB_->IsConsoleConnected(idConsole_);
+        if (recoveryCountdown_ == 0 || back) {
+            recoveryCountdown_ = -1;
+            wirelessUSB_->CloseRegistration();
+            recovering_ = false;
+            if (!back) LoseConsole();
+        } else {
+            --recoveryCountdown_;
+        }
+    } else if (!connected) {
+        if (recoverConnection_) {
+            recoveryCountdown_ = recoverConnectionTime_;
+            wirelessUSB_->OpenRegistration();
+            DelayWithMessages(400);
+            recovering_ = true;
+        } else {
+            LoseConsole();
+        }
+    }
+}
+
+void TVeloxDeviceW::LoseConsole() {
+    Stop();
+    connected_ = false;
+    DoDisconnected();
+}
+
+}  // namespace wct

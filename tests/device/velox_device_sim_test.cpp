@@ -1,0 +1,481 @@
+// The wireless rider device on the protocol component, against the dongle simulator over a
+// real pseudo-terminal, in virtual time. Statistics steps are run by hand (TickNow) right
+// after a measures frame arrived, so that every step sees a known measure.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/tick_count.h"
+#include "device/velox_device_w.h"
+#include "serial/port_inventory.h"
+#include "sim/dongle_simulator.h"
+
+namespace wct {
+namespace {
+
+constexpr uint8_t kConsole = 1;
+
+class VeloxDeviceSimTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetPortSource([] { return std::vector<std::string>{}; });
+        sim::TDongleOptions options;
+        options.joinDelayMs = 100;
+        for (uint8_t id = 1; id <= 2; ++id) {
+            options.consoles.push_back(sim::DefaultConsole(id));
+            options.consoles.back().version = 5;  // a 45 mm roll
+        }
+        simulator = std::make_unique<sim::TDongleSimulator>(options);
+        simulator->SetRider(1, {1000, 100, 80});
+        simulator->SetRider(2, {1500, 110, 90});
+        simulator->Start();
+        protocol.SetPortDef(simulator->PortPath());
+        ASSERT_TRUE(protocol.FindDongle());
+        protocol.OnMeasuresReceived = [this](const TMiraWirelessConsoleMeasures&, uint8_t id) {
+            if (id == kConsole) ++measures;
+        };
+        map.SetText(ShippedResistanceMapText());
+        map.LoadMap();
+        device.SetWirelessUSB(&protocol);
+        device.SetResistanceMap(&map);
+        device.SetRiderWeight(70);
+        device.SetTimerStatsInterval(3600000);  // no tick of its own: steps are run by hand
+    }
+    void TearDown() override {
+        device.SetTimerStatsEnabled(false);
+        protocol.StopResistanceSending();
+        SetPortSource(nullptr);
+    }
+
+    void ConnectAndStart() {
+        ASSERT_TRUE(device.Connect());
+        ASSERT_EQ(device.IDConsole(), kConsole);
+        ASSERT_TRUE(device.Start());
+    }
+
+    template <typename Pred>
+    bool PumpUntil(Pred done, uint32_t ms = 20000) {
+        const uint32_t start = GetTickCount();
+        while (!done()) {
+            if (GetTickCount() - start > ms) return false;
+            MainThread().ProcessMessages();
+        }
+        return true;
+    }
+    // Waits for the console's next measures frame.
+    void NextMeasures() {
+        const int seen = measures;
+        ASSERT_TRUE(PumpUntil([&] { return measures > seen; }, 5000));
+    }
+    // One statistics step on a fresh measure.
+    void Step() {
+        NextMeasures();
+        device.TimerStats().TickNow();
+    }
+    TMiraConsoleMeasure& Entry() { return (*protocol.LastMeasure())[kConsole]; }
+    // The console's rider changes, seen in the measures table before the next step.
+    void Ride(const sim::TScriptedRider& rider) {
+        simulator->SetRider(kConsole, rider);
+        ASSERT_TRUE(PumpUntil(
+            [&] { return Entry().HeartRate == rider.heartRate && Entry().Rpm == rider.rpm; },
+            5000));
+    }
+
+    TScopedVirtualClock clock{100000, 10};
+    std::unique_ptr<sim::TDongleSimulator> simulator;
+    TMiraWirelessProtocol protocol;
+    TResistanceMap map;
+    TVeloxDeviceW device;
+    int measures = 0;
+};
+
+TEST_F(VeloxDeviceSimTest, ConnectBindsTheNextConsoleThatJoinsWithItsTrainerVersion) {
+    int connected = 0;
+    int versions = 0;
+    device.OnConnected = [&](TComponent*) { ++connected; };
+    device.OnVersionChange = [&](TComponent*) { ++versions; };
+    ASSERT_TRUE(device.Connect());
+    EXPECT_TRUE(device.Connected());
+    EXPECT_TRUE(device.IsConnected());
+    EXPECT_EQ(device.IDConsole(), 1);
+    EXPECT_EQ(device.VeloxVersion(), 5);
+    EXPECT_EQ(device.RollDiameter(), 45);
+    EXPECT_EQ(device.SerialNumber(), 0x100111);
+    EXPECT_EQ(connected, 1);
+    EXPECT_EQ(versions, 1);
+    EXPECT_TRUE(device.Connect()) << "already bound";
+    EXPECT_EQ(connected, 1);
+
+    TVeloxDeviceW second;
+    second.SetWirelessUSB(&protocol);
+    ASSERT_TRUE(second.Connect());
+    EXPECT_EQ(second.IDConsole(), 2) << "each console is handed out once";
+}
+
+TEST_F(VeloxDeviceSimTest, WithNoConsoleToJoinConnectFailsAsAnOldTrainer) {
+    ASSERT_TRUE(device.Connect());
+    TVeloxDeviceW second;
+    second.SetWirelessUSB(&protocol);
+    ASSERT_TRUE(second.Connect());
+    TVeloxDeviceW third;
+    third.SetWirelessUSB(&protocol);
+    int connected = 0;
+    third.OnConnected = [&](TComponent*) { ++connected; };
+    protocol.SetTimeToWaitAddNewConsole(2000);
+    clock.SetIdleStep(20);
+    EXPECT_FALSE(third.Connect());
+    EXPECT_FALSE(third.Connected());
+    EXPECT_EQ(third.IDConsole(), 0);
+    EXPECT_EQ(connected, 1) << "announced before the search";
+    EXPECT_EQ(third.VeloxVersion(), 4.5);
+    EXPECT_EQ(third.RollDiameter(), 39.5);
+    EXPECT_EQ(third.SerialNumber(), -1);
+}
+
+TEST_F(VeloxDeviceSimTest, TheSpeedWindowOfThreeReachesTheInstantSpeedOnTheThirdStep) {
+    ConnectAndStart();
+    const double instant = 60000 * 45 * 3.14 / 1000000;  // 8.478 km/h
+    Step();
+    EXPECT_NEAR(device.Speed(), instant / 3, 1e-8);
+    Step();
+    EXPECT_NEAR(device.Speed(), instant * 2 / 3, 1e-8);
+    Step();
+    EXPECT_DOUBLE_EQ(device.Speed(), 8.478);
+    EXPECT_DOUBLE_EQ(device.MaxSpeed(), 8.478);
+    EXPECT_EQ(device.Cadence(), 80);
+    EXPECT_EQ(device.AverageCadence(), 80);
+    EXPECT_EQ(device.TimeElapsed(), 3u * 3600000u);
+    EXPECT_EQ(device.Power(), std::lround(device.PowerAtSpeed(8.478, 0)));
+}
+
+TEST_F(VeloxDeviceSimTest, DistanceFollowsTheRollRevolutions) {
+    ConnectAndStart();
+    Step();
+    Step();
+    const double revolutions = Entry().Revolutions;
+    EXPECT_GT(revolutions, 0) << "the roll turns while started";
+    EXPECT_DOUBLE_EQ(device.Distance(), 45 * revolutions * 3.14 / 1000000);
+
+    NextMeasures();
+    Entry().Revolutions = 10000;
+    device.TimerStats().TickNow();
+    EXPECT_DOUBLE_EQ(device.Distance(), 1.413);
+}
+
+TEST_F(VeloxDeviceSimTest, KeysByteFiveReportsPlusOnceAndIsConsumed) {
+    ConnectAndStart();
+    std::vector<TConsoleKey> keys;
+    device.OnConsoleKeyDown = [&](TComponent*, TConsoleKey key) { keys.push_back(key); };
+    simulator->PressKeys(kConsole, 0x05);
+    ASSERT_TRUE(PumpUntil([&] { return Entry().Keys == 0x05; }, 5000));
+    device.TimerStats().TickNow();
+    EXPECT_EQ(keys, std::vector<TConsoleKey>{ckPlus});
+    EXPECT_EQ(Entry().Keys, 0);
+    device.TimerStats().TickNow();
+    EXPECT_EQ(keys.size(), 1u);
+
+    const std::vector<std::pair<uint8_t, TConsoleKey>> singles = {
+        {0x01, ckMinus}, {0x08, ckE}, {0x02, ckT}, {0x0A, ckE}};
+    for (const auto& [byte, key] : singles) {
+        keys.clear();
+        Entry().Keys = byte;
+        device.TimerStats().TickNow();
+        EXPECT_EQ(keys, std::vector<TConsoleKey>{key}) << int(byte);
+    }
+}
+
+TEST_F(VeloxDeviceSimTest, AKeyHandlerThatGrowsTheMeasuresTableStillConsumesTheKeys) {
+    ConnectAndStart();
+    device.OnConsoleKeyDown = [&](TComponent*, TConsoleKey) {
+        // Measures of a console far up the table arrive while the handler runs.
+        protocol.PacketReceived(nullptr, std::string("\x3E\x01\xFA\x05\0\0\0\0\0\0\x21", 11));
+    };
+    NextMeasures();
+    Entry().Keys = 0x04;
+    device.TimerStats().TickNow();
+    ASSERT_GE(protocol.LastMeasure()->size(), 251u);
+    EXPECT_EQ(Entry().Keys, 0);
+}
+
+TEST_F(VeloxDeviceSimTest, WithoutAKeyHandlerTheKeysStayForOthers) {
+    ConnectAndStart();
+    simulator->PressKeys(kConsole, 0x04);
+    ASSERT_TRUE(PumpUntil([&] { return Entry().Keys == 0x04; }, 5000));
+    device.TimerStats().TickNow();
+    EXPECT_EQ(Entry().Keys, 0x04);
+}
+
+TEST_F(VeloxDeviceSimTest, AHeartRateBelowThirtyFiveIsNoSignalAndNoAlarm) {
+    simulator->SetRider(kConsole, {1000, 120, 80});
+    ConnectAndStart();
+    int alarms = 0;
+    device.OnAlarmHeart = [&](TComponent*, int, bool, bool, bool&) { ++alarms; };
+    for (int i = 0; i < 5; ++i) Step();
+    ASSERT_TRUE(device.HeartConnectionActive());
+    ASSERT_EQ(device.HeartRate(), 120);
+    // The window starts with zeros: 24 is no signal, then 48, 72, 96 and 120 count.
+    EXPECT_EQ(device.AverageHeartRate(), 84);
+
+    Ride({1000, 30, 80});
+    for (int i = 0; i < 4; ++i) Step();  // the window average falls: 102, 84, 66, 48
+    EXPECT_TRUE(device.HeartConnectionActive());
+    EXPECT_EQ(device.HeartRate(), 48);
+    Step();  // 30
+    EXPECT_FALSE(device.HeartConnectionActive());
+    EXPECT_EQ(device.HeartRate(), 0);
+    EXPECT_EQ(device.AverageHeartRate(), 0);
+    EXPECT_EQ(alarms, 0);
+
+    Ride({1000, 120, 80});
+    for (int i = 0; i < 5; ++i) Step();
+    EXPECT_TRUE(device.HeartConnectionActive());
+    EXPECT_EQ(device.HeartRate(), 120);
+}
+
+TEST_F(VeloxDeviceSimTest, WithHeartProcessingOffTheHeartRateIsZero) {
+    ConnectAndStart();
+    device.SetHeartEnabled(false);
+    Step();
+    EXPECT_EQ(device.HeartRate(), 0);
+    EXPECT_EQ(device.AverageHeartRate(), 0);
+}
+
+TEST_F(VeloxDeviceSimTest, HighHeartRatesRaiseTheAlarmAndAboveTheMaximumDropTheLoad) {
+    simulator->SetRider(kConsole, {1000, 215, 80});
+    ConnectAndStart();
+    device.SetVeloxResistance(100);
+    ASSERT_EQ(device.VeloxResistance(), 100);
+    struct TAlarm {
+        int percent;
+        bool higher;
+        int resistance;
+    };
+    std::vector<TAlarm> alarms;
+    device.OnAlarmHeart = [&](TComponent*, int percent, bool higher, bool aborted, bool& doStop) {
+        EXPECT_FALSE(aborted);
+        EXPECT_TRUE(doStop);
+        alarms.push_back({percent, higher, device.VeloxResistance()});
+    };
+    for (int i = 0; i < 5; ++i) Step();  // the heart window of 5 fills
+    EXPECT_EQ(device.HeartRate(), 215);
+    ASSERT_EQ(alarms.size(), 1u);
+    EXPECT_EQ(alarms[0].percent, 2);
+    EXPECT_TRUE(alarms[0].higher);
+    EXPECT_EQ(alarms[0].resistance, 100) << "215 is not above the maximum of 220";
+    EXPECT_EQ(device.MaxHeartRate(), 215);
+
+    Ride({1000, 225, 80});
+    for (int i = 0; i < 5; ++i) Step();
+    EXPECT_EQ(device.HeartRate(), 225);
+    EXPECT_EQ(alarms.back().percent, 7);
+    EXPECT_EQ(alarms.back().resistance, 0) << "the load is gone before the alarm";
+    EXPECT_EQ(device.VeloxElevation(), 0);
+}
+
+TEST_F(VeloxDeviceSimTest, ALowHeartRateAlarmsBelowItsLimit) {
+    simulator->SetRider(kConsole, {1000, 36, 80});
+    device.SetAlarmHeartLowLimit(40);
+    ConnectAndStart();
+    std::vector<int> percents;
+    device.OnAlarmHeart = [&](TComponent*, int percent, bool higher, bool, bool&) {
+        EXPECT_FALSE(higher);
+        percents.push_back(percent);
+    };
+    for (int i = 0; i < 5; ++i) Step();
+    ASSERT_FALSE(percents.empty());
+    EXPECT_EQ(percents.back(), 10);  // (40 - 36) / 40
+}
+
+TEST_F(VeloxDeviceSimTest, WithoutALowLimitTheAlarmPercentageIsZero) {
+    simulator->SetRider(kConsole, {1000, 215, 80});
+    device.SetAlarmHeartLowLimit(0);
+    ConnectAndStart();
+    std::vector<int> percents;
+    device.OnAlarmHeart = [&](TComponent*, int percent, bool, bool, bool&) {
+        percents.push_back(percent);
+    };
+    for (int i = 0; i < 5; ++i) Step();
+    EXPECT_EQ(percents, std::vector<int>{0});
+}
+
+TEST_F(VeloxDeviceSimTest, TheCourseEndsOnceAtItsDistance) {
+    ConnectAndStart();
+    device.SetDistanceToPerform(1.0);
+    int finished = 0;
+    device.OnCourseFinished = [&](TComponent*) {
+        ++finished;
+        EXPECT_EQ(device.CompetitorState(), csStopped);
+        EXPECT_TRUE(device.CourseCompleted());
+    };
+    Step();
+    EXPECT_EQ(finished, 0);
+    NextMeasures();
+    Entry().Revolutions = 10000;
+    device.TimerStats().TickNow();
+    EXPECT_EQ(finished, 1);
+    EXPECT_TRUE(device.Arrived());
+    EXPECT_EQ(device.CompetitorState(), csStopped);
+    EXPECT_FALSE(device.TimerStatsEnabled());
+    device.TimerStats().TickNow();
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(VeloxDeviceSimTest, ALostConsoleIsSoughtForOneStepThenTheRideStops) {
+    device.SetRecoverConnection(true);
+    device.SetRecoverConnectionTime(0);
+    ConnectAndStart();
+    int disconnected = 0;
+    device.OnDisconnected = [&](TComponent*) { ++disconnected; };
+    Step();
+    simulator->Leave(kConsole);
+    ASSERT_TRUE(PumpUntil([&] { return !protocol.IsConsoleConnected(kConsole); }, 5000));
+    device.TimerStats().TickNow();
+    EXPECT_TRUE(protocol.Opened()) << "registration opened for the console to come back";
+    EXPECT_EQ(device.CompetitorState(), csStarted);
+    device.TimerStats().TickNow();
+    EXPECT_FALSE(protocol.Opened());
+    EXPECT_EQ(device.CompetitorState(), csStopped);
+    EXPECT_FALSE(device.Connected());
+    EXPECT_EQ(disconnected, 1);
+}
+
+TEST_F(VeloxDeviceSimTest, WithoutRecoveryALostConsoleStopsTheRideAtOnce) {
+    ConnectAndStart();
+    int disconnected = 0;
+    device.OnDisconnected = [&](TComponent*) { ++disconnected; };
+    simulator->Leave(kConsole);
+    ASSERT_TRUE(PumpUntil([&] { return !protocol.IsConsoleConnected(kConsole); }, 5000));
+    device.TimerStats().TickNow();
+    EXPECT_EQ(device.CompetitorState(), csStopped);
+    EXPECT_FALSE(device.Connected());
+    EXPECT_EQ(disconnected, 1);
+}
+
+TEST_F(VeloxDeviceSimTest, AConsoleThatComesBackIsKept) {
+    device.SetRecoverConnection(true);
+    device.SetRecoverConnectionTime(50);
+    ConnectAndStart();
+    int disconnected = 0;
+    device.OnDisconnected = [&](TComponent*) { ++disconnected; };
+    simulator->Leave(kConsole);
+    ASSERT_TRUE(PumpUntil([&] { return !protocol.IsConsoleConnected(kConsole); }, 5000));
+    device.TimerStats().TickNow();
+    ASSERT_TRUE(protocol.Opened());
+    device.TimerStats().TickNow();
+    EXPECT_TRUE(protocol.Opened()) << "still waiting";
+    simulator->ComeBack(kConsole);
+    ASSERT_TRUE(PumpUntil([&] { return protocol.IsConsoleConnected(kConsole); }, 5000));
+    device.TimerStats().TickNow();
+    EXPECT_FALSE(protocol.Opened());
+    EXPECT_EQ(device.CompetitorState(), csStarted);
+    EXPECT_TRUE(device.Connected());
+    EXPECT_EQ(disconnected, 0);
+    Step();
+    EXPECT_GT(device.Speed(), 0);
+}
+
+TEST_F(VeloxDeviceSimTest, StartAfterPauseKeepsTheDistanceAndAfterStopClearsIt) {
+    ConnectAndStart();
+    for (int i = 0; i < 3; ++i) Step();
+    const double distance = device.Distance();
+    ASSERT_GT(distance, 0);
+    std::vector<std::pair<TCompetitorState, TCompetitorState>> changes;
+    device.OnCompetitorStateChanged = [&](TComponent*, TCompetitorState o, TCompetitorState n) {
+        changes.emplace_back(o, n);
+    };
+    ASSERT_TRUE(device.Pause());
+    EXPECT_EQ(device.CompetitorState(), csPaused);
+    EXPECT_FALSE(device.TimerStatsEnabled());
+    ASSERT_TRUE(device.Start());
+    EXPECT_EQ(device.Distance(), distance);
+    EXPECT_EQ(device.CompetitorState(), csStarted);
+    EXPECT_FALSE(device.Start()) << "already started";
+    ASSERT_TRUE(device.Stop());
+    ASSERT_TRUE(device.Start());
+    EXPECT_EQ(device.Distance(), 0);
+    EXPECT_EQ(device.Speed(), 0);
+    const std::vector<std::pair<TCompetitorState, TCompetitorState>> expected = {
+        {csStarted, csPaused},  {csStarted, csPaused},  // the change, then once more
+        {csPaused, csStarted},  {csPaused, csStarted},  {csStarted, csStopped},
+        {csStarted, csStopped}, {csStopped, csStarted}, {csStopped, csStarted}};
+    EXPECT_EQ(changes, expected);
+}
+
+TEST_F(VeloxDeviceSimTest, AStopVetoedByItsHandlerChangesNothing) {
+    ConnectAndStart();
+    device.OnBeforeStop = [](TComponent*, bool& canContinue) { canContinue = false; };
+    EXPECT_FALSE(device.Stop());
+    EXPECT_EQ(device.CompetitorState(), csStarted);
+    EXPECT_TRUE(device.TimerStatsEnabled());
+}
+
+TEST_F(VeloxDeviceSimTest, TheLookedUpLevelReachesTheConsoleInTheNextResistanceFrame) {
+    simulator->SetRider(kConsole, {2000, 120, 80});
+    device.SetCurrentSlope(3);
+    ConnectAndStart();
+    int level = -1;
+    device.OnStats = [&](TComponent*) {
+        level = device.ResistanceForPower(device.Power(), nullptr, device.Speed());
+        device.SetVeloxResistance(level);
+    };
+    for (int i = 0; i < 3; ++i) Step();
+    ASSERT_GT(level, 0);
+    EXPECT_EQ(device.VeloxResistance(), level);
+    EXPECT_EQ(device.PowerToShow(), device.Power());
+    EXPECT_TRUE(PumpUntil([&] { return simulator->Brake(kConsole) == level; }, 3000));
+}
+
+TEST_F(VeloxDeviceSimTest, ALookupThatRaisesInsideTheStepLeavesNoStepBlocked) {
+    ConnectAndStart();
+    TResistanceMap bad;
+    bad.SetText("0\t10\t20\n0\t50\t100\n20\t60\t110\n10\t70\t120\n\n");
+    bad.LoadMap();
+    device.SetResistanceMap(&bad);
+    int steps = 0;
+    device.OnStats = [&](TComponent*) {
+        ++steps;
+        device.ResistanceForPower(115, nullptr, 20);
+    };
+    device.TimerStats().TickNow();  // the timer drops the exception
+    EXPECT_EQ(steps, 1);
+
+    TVeloxDeviceW other;
+    int otherSteps = 0;
+    other.OnStats = [&](TComponent*) { ++otherSteps; };
+    other.SetTimerStatsInterval(3600000);
+    other.SetTimerStatsEnabled(true);
+    other.TimerStats().TickNow();
+    EXPECT_EQ(otherSteps, 1) << "the shared guard was cleared";
+    device.TimerStats().TickNow();
+    EXPECT_EQ(steps, 2);
+}
+
+TEST_F(VeloxDeviceSimTest, AStepInsideAnotherDevicesStepIsSkipped) {
+    ConnectAndStart();
+    TVeloxDeviceW other;
+    int otherSteps = 0;
+    other.OnStats = [&](TComponent*) { ++otherSteps; };
+    other.SetTimerStatsInterval(3600000);
+    other.SetTimerStatsEnabled(true);
+    device.OnStats = [&](TComponent*) { other.TimerStats().TickNow(); };
+    device.TimerStats().TickNow();
+    EXPECT_EQ(otherSteps, 0);
+    other.TimerStats().TickNow();
+    EXPECT_EQ(otherSteps, 1);
+}
+
+TEST_F(VeloxDeviceSimTest, DisconnectRemovesTheConsoleFromTheDongle) {
+    ConnectAndStart();
+    ASSERT_TRUE(device.Stop());
+    int disconnected = 0;
+    device.OnDisconnected = [&](TComponent*) { ++disconnected; };
+    EXPECT_FALSE(device.Disconnect());
+    EXPECT_FALSE(device.Connected());
+    EXPECT_FALSE(device.IsConnected());
+    EXPECT_EQ(disconnected, 1);
+    EXPECT_TRUE(PumpUntil([&] { return !protocol.IsConsoleConnected(kConsole); }, 3000));
+}
+
+}  // namespace
+}  // namespace wct
