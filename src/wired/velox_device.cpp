@@ -583,7 +583,7 @@ void TVeloxDevice::QuickConnectDevice(bool reopen) {
         try {
             ReopenPort();
         } catch (const std::exception&) {
-            return;
+            // The reopen is abandoned; the port state tells what is left.
         }
         if (!port_->Connected()) DoVxdErrorInfo(etNotice, vxeCannotOpenPort, -1);
     }
