@@ -26,6 +26,7 @@ const char* const kUsage =
     "  remove --console N|all\n"
     "  send HEX                                one frame typed by hand; replies for --wait ms\n"
     "  resistance --set ID=LEVEL [--set ...] --seconds S\n"
+    "  trainer identify | ride ...              the wired trainer; `wct trainer` shows how\n"
     "numbers are decimal or 0x-prefixed hex\n"
     "exit codes: 0 done, 1 operation failed, 2 usage error, 3 no dongle or port unusable\n";
 
