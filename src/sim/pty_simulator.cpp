@@ -331,6 +331,18 @@ std::optional<TLineSettings> TPtySimulator::SlaveLineSettings() const {
     return line;
 }
 
+void TPtySimulator::RelaxSlaveLine() const {
+    // A pseudo-terminal drops the parity bit, and when the settings a client asks for
+    // differ from the stored ones in nothing else, tcsetattr reports EINVAL: a second
+    // client asking for even parity would fail to open the port. Clearing CLOCAL (which a
+    // pseudo-terminal ignores) leaves the next request a difference that is accepted.
+    termios tio{};
+    if (slaveKeeper_ < 0 || tcgetattr(slaveKeeper_, &tio) != 0 || (tio.c_cflag & CLOCAL) == 0)
+        return;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
+    tcsetattr(slaveKeeper_, TCSANOW, &tio);
+}
+
 std::string LineSettingsText(const TLineSettings& settings) {
     return std::to_string(settings.baudRate) + " " + std::to_string(settings.dataBits) +
            settings.parity + std::to_string(settings.stopBits);

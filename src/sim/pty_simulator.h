@@ -105,6 +105,8 @@ protected:
     void Log(const std::string& line) const;
     // What the client last set on the line; nothing while vanished.
     std::optional<TLineSettings> SlaveLineSettings() const;
+    // Lets the next client set parity again (see the .cpp); invisible to the current one.
+    void RelaxSlaveLine() const;
     // Feeds received bytes to `reader` and hands each complete frame to `handle`; what
     // the reader skips is logged as ignored.
     void HandleFrames(TFrameReader& reader, std::string_view bytes,

@@ -137,6 +137,7 @@ void TWiredTrainerSimulator::Resume(int64_t now) {
 }
 
 void TWiredTrainerSimulator::Received(std::string_view bytes) {
+    RelaxSlaveLine();
     if (silent_) {
         Log("-- silent, ignored " + ToHex(bytes));
         return;

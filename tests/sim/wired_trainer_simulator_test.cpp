@@ -206,6 +206,24 @@ TEST_F(WiredTrainer, WarnsWhenTheLineIsNotSetTo9600Even) {
     close(fd);
 }
 
+TEST_F(WiredTrainer, LetsEachNewClientSetEvenParityAgain) {
+    Start(5);
+    port_.reset();
+    for (int client = 0; client < 3; ++client) {
+        const int fd = open(sim_->PortPath().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        termios tio{};
+        ASSERT_EQ(tcgetattr(fd, &tio), 0);
+        cfmakeraw(&tio);
+        tio.c_cflag = CREAD | CS8 | CLOCAL | PARENB;
+        cfsetspeed(&tio, B9600);
+        EXPECT_EQ(tcsetattr(fd, TCSANOW, &tio), 0) << "client " << client;
+        ASSERT_EQ(write(fd, kAskVersion.data(), kAskVersion.size()), 6);
+        ASSERT_TRUE(log_.WaitFor("<- " + sim::ToHex(kAskVersion), kReplyMs));
+        close(fd);
+    }
+}
+
 // ---- Streaming on the clock ----------------------------------------------------------
 
 TEST_F(WiredTrainer, StreamsFromPowerOnBeforeAnyIdentification) {
