@@ -264,6 +264,7 @@ TEST_F(VeloxDevice, StartWhileStoppedResetsTheRideAndReportsOldStatusStopped) {
     device.Start();
     EXPECT_EQ(device.RollEventTotal(), 0);
     EXPECT_EQ(changes.back(), std::make_pair(vdsStopped, vdsRunning));
+    device.OnVeloxDeviceStatusChanged = nullptr;  // the device stops once more as it goes
 }
 
 TEST_F(VeloxDevice, KeepsRidingWhenOnBeforeStopSaysSoButStopsAlwaysWhenDisconnected) {
