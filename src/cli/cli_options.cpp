@@ -32,6 +32,7 @@ const char* const kUsage =
     "  ride [--seconds S] [--slope PCT] [--weight KG] [--csv]\n"
     "                                          a rider on the first console that joins, one\n"
     "                                          line per second, resistance from the map\n"
+    "  trainer identify | ride ...              the wired trainer; `wct trainer` shows how\n"
     "numbers are decimal or 0x-prefixed hex\n"
     "exit codes: 0 done, 1 operation failed, 2 usage error, 3 no dongle or port unusable\n";
 

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/cli_runner.h"
+#include "cli/cli_trainer.h"
 #include "common/main_thread.h"
 
 namespace {
@@ -24,9 +25,21 @@ int main(int argc, char** argv) {
     // A vanished device must fail the write, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
 
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (IsTrainerCommand(args)) {
+        TTrainerOptions trainer;
+        try {
+            trainer = ParseTrainerCommandLine(args);
+        } catch (const EUsage& e) {
+            std::cerr << "wct: " << e.what() << '\n' << kTrainerUsage;
+            return exUsage;
+        }
+        return RunTrainer(trainer, std::cout, std::cerr, &interrupted);
+    }
+
     TCliOptions options;
     try {
-        options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        options = ParseCommandLine(args);
     } catch (const EUsage& e) {
         std::cerr << "wct: " << e.what() << '\n' << kUsage;
         return exUsage;

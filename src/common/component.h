@@ -18,6 +18,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace wct {
@@ -127,6 +128,8 @@ public:
                 std::function<void(uint32_t)> set, std::optional<uint32_t> def);
     // The properties of a sub-object, stored as "Name.Property".
     void AddObject(const std::string& name, TPersistent& object);
+    // A property as another list defined it (a component publishing an owned object's).
+    void Add(Property property) { items_.push_back(std::move(property)); }
 
     const std::vector<Property>& Items() const { return items_; }
     const Property* Find(std::string_view name) const;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <system_error>
+#include <utility>
 
 #include "common/virtual_ports.h"
 
@@ -20,6 +22,12 @@ namespace {
 
 [[noreturn]] void ThrowErrno(const char* what) {
     throw std::system_error(errno, std::generic_category(), what);
+}
+
+std::string LinkTarget(const std::string& link) {
+    char target[PATH_MAX];
+    const ssize_t n = readlink(link.c_str(), target, sizeof target);
+    return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
 }
 
 }  // namespace
@@ -40,6 +48,7 @@ TPtySimulator::TPtySimulator(const TSimSettings& settings, uint8_t frameStart)
     : clock_(settings.clock ? *settings.clock : DefaultClock()),
       log_(settings.log),
       registerPort_(settings.registerPort),
+      linkPath_(settings.linkPath),
       frameStart_(frameStart),
       random_(settings.seed),
       lastRaw_(clock_.Now()) {}
@@ -145,11 +154,34 @@ void TPtySimulator::OpenPty() {
     slaveKeeper_ = slave;
     path_ = name;
     if (registerPort_) RegisterVirtualPort(path_);
+    if (!linkPath_.empty()) PointLink();
+}
+
+void TPtySimulator::PointLink() {
+    // A new link is renamed over the old one, so a client never finds the name missing
+    // while the device is there.
+    // Only a link is ever replaced: a file of the user's under that name stays.
+    struct stat existing {};
+    if (lstat(linkPath_.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
+        ClosePty();
+        throw std::system_error(EEXIST, std::generic_category(),
+                                linkPath_ + " exists and is no symbolic link");
+    }
+    const std::string temporary = linkPath_ + ".new";
+    unlink(temporary.c_str());
+    if (symlink(path_.c_str(), temporary.c_str()) != 0 ||
+        rename(temporary.c_str(), linkPath_.c_str()) != 0) {
+        const int error = errno;
+        unlink(temporary.c_str());
+        ClosePty();
+        throw std::system_error(error, std::generic_category(), "link " + linkPath_);
+    }
 }
 
 void TPtySimulator::ClosePty() {
     if (master_ < 0) return;
     if (registerPort_) UnregisterVirtualPort(path_);
+    if (!linkPath_.empty() && LinkTarget(linkPath_) == path_) unlink(linkPath_.c_str());
     close(slaveKeeper_);
     close(master_);
     master_ = slaveKeeper_ = -1;
@@ -267,6 +299,53 @@ void TPtySimulator::Write(const std::string& bytes) {
 
 void TPtySimulator::Log(const std::string& line) const {
     if (log_) log_(line);
+}
+
+std::optional<TLineSettings> TPtySimulator::SlaveLineSettings() const {
+    termios tio{};
+    if (slaveKeeper_ < 0 || tcgetattr(slaveKeeper_, &tio) != 0) return std::nullopt;
+    static constexpr std::pair<speed_t, unsigned> kSpeeds[] = {
+        {B110, 110},     {B300, 300},     {B600, 600},       {B1200, 1200},
+        {B2400, 2400},   {B4800, 4800},   {B9600, 9600},     {B19200, 19200},
+        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+    TLineSettings line;
+    const speed_t speed = cfgetospeed(&tio);
+    for (const auto& [code, rate] : kSpeeds)
+        if (code == speed) line.baudRate = rate;
+    switch (tio.c_cflag & CSIZE) {
+        case CS5:
+            line.dataBits = 5;
+            break;
+        case CS6:
+            line.dataBits = 6;
+            break;
+        case CS7:
+            line.dataBits = 7;
+            break;
+        default:
+            line.dataBits = 8;
+            break;
+    }
+    line.parity = (tio.c_cflag & PARENB) == 0 ? 'N' : (tio.c_cflag & PARODD) != 0 ? 'O' : 'E';
+    line.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 1;
+    return line;
+}
+
+void TPtySimulator::RelaxSlaveLine() const {
+    // A pseudo-terminal drops the parity bit, and when the settings a client asks for
+    // differ from the stored ones in nothing else, tcsetattr reports EINVAL: a second
+    // client asking for even parity would fail to open the port. Clearing CLOCAL (which a
+    // pseudo-terminal ignores) leaves the next request a difference that is accepted.
+    termios tio{};
+    if (slaveKeeper_ < 0 || tcgetattr(slaveKeeper_, &tio) != 0 || (tio.c_cflag & CLOCAL) == 0)
+        return;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
+    tcsetattr(slaveKeeper_, TCSANOW, &tio);
+}
+
+std::string LineSettingsText(const TLineSettings& settings) {
+    return std::to_string(settings.baudRate) + " " + std::to_string(settings.dataBits) +
+           settings.parity + std::to_string(settings.stopBits);
 }
 
 void TPtySimulator::HandleFrames(TFrameReader& reader, std::string_view bytes,

@@ -11,7 +11,9 @@
 //
 // Vanish closes the master; the slave path stops working at once (readers get an error
 // or hang-up). Return opens a new pseudo-terminal: the slave path usually changes, so a
-// client must ask PortPath() again.
+// client must ask PortPath() again, or open the link path (TSimSettings::linkPath), a
+// symbolic link that follows the current pseudo-terminal and is absent while vanished,
+// as a re-plugged USB device keeps its name.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +22,7 @@
 #include <future>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -45,7 +48,20 @@ struct TSimSettings {
     TLogSink log;                // received and sent bytes in hex, and what was ignored
     bool registerPort = false;   // list the slave path among the in-process virtual ports
     uint32_t seed = 1;           // for the random choices of faults and ride profiles
+    std::string linkPath;        // when set, a symbolic link there names the current pty
 };
+
+// The line settings a client gave the slave side.
+struct TLineSettings {
+    unsigned baudRate = 0;
+    int dataBits = 8;
+    char parity = 'N';  // N, E or O
+    int stopBits = 1;
+    bool operator==(const TLineSettings&) const = default;
+};
+
+// "9600 8E1"
+std::string LineSettingsText(const TLineSettings& settings);
 
 // Uppercase hex pairs without separators.
 std::string ToHex(std::string_view bytes);
@@ -63,6 +79,8 @@ public:
 
     // The slave path to open as the serial port; empty while vanished or not started.
     std::string PortPath();
+    // The symbolic link that follows the slave path; empty when none was asked for.
+    const std::string& LinkPath() const { return linkPath_; }
     void SetLinkFaults(const TLinkFaults& faults);
     void Vanish();
     // Throws std::system_error when no pseudo-terminal can be opened.
@@ -85,6 +103,10 @@ protected:
     int64_t Now() const { return now_; }
     std::mt19937& Random() { return random_; }
     void Log(const std::string& line) const;
+    // What the client last set on the line; nothing while vanished.
+    std::optional<TLineSettings> SlaveLineSettings() const;
+    // Lets the next client set parity again (see the .cpp); invisible to the current one.
+    void RelaxSlaveLine() const;
     // Feeds received bytes to `reader` and hands each complete frame to `handle`; what
     // the reader skips is logged as ignored.
     void HandleFrames(TFrameReader& reader, std::string_view bytes,
@@ -100,6 +122,7 @@ private:
 
     void OpenPty();
     void ClosePty();
+    void PointLink();
     void Loop();
     void UpdateNow();
     bool RunCalls();
@@ -109,6 +132,7 @@ private:
     TSimClock& clock_;
     TLogSink log_;
     bool registerPort_;
+    std::string linkPath_;
     uint8_t frameStart_;
     std::mt19937 random_;
 

@@ -33,11 +33,16 @@ constexpr const char* kUsage =
     "                      [--unknown-codes FRACTION] [--measures-0x21]\n"
     "                      [--rider ID:rpm=R,hr=H,cad=C]... [common options]\n"
     "       wct-sim wired --generation G [--serial NUMBER] [--product-version BYTE]\n"
-    "                     [--silent-after S] [--speak-after S] [common options]\n"
+    "                     [--silent-after S] [--speak-after S] [--keep-alive MS]\n"
+    "                     [--rider speed=KMH,hr=BPM,cad=RPM[,keys=BITS]]\n"
+    "                     [--answer right|wrong|none] [--unknown-commands FRACTION]\n"
+    "                     [--command5 FRACTION] [--garbage-f0 FRACTION] [common options]\n"
     "common options: [--log] [--seed N] [--drop FRACTION] [--delay MS] [--split BYTES]\n"
-    "                [--garbage] [--vanish-after S] [--back-after S]\n"
+    "                [--garbage] [--vanish-after S] [--back-after S] [--link PATH]\n"
     "Numbers are decimal or 0x-prefixed hex. S is seconds from the start; --back-after\n"
-    "and --speak-after count from the vanishing and the silence.\n"
+    "and --speak-after count from the vanishing and the silence. --keep-alive 0 keeps\n"
+    "the trainer measuring when the PC sends nothing; hr=0 is no heart signal, cad=0\n"
+    "no pedalling. --link makes PATH a symbolic link to the current port.\n"
     "A dongle reads script lines on its standard input, one command each:\n"
     "  keys ID BYTE | leave ID | back ID | silent ID | report ID | rider ID:rpm=R,hr=H,cad=C\n";
 
@@ -64,6 +69,43 @@ double Number(const std::string& option, const std::string& text, double low, do
                           " to " + std::to_string(high));
     }
     return value;
+}
+
+TIdentification Identification(const std::string& text) {
+    if (text == "right") return TIdentification::Correct;
+    if (text == "wrong") return TIdentification::Wrong;
+    if (text == "none") return TIdentification::None;
+    throw TUsageError("--answer: '" + text + "' is not right, wrong or none");
+}
+
+// speed=KMH,hr=BPM,cad=RPM[,keys=BITS], in any order; what is left out is 0.
+TWiredRider Rider(const std::string& text) {
+    TWiredRider rider;
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        const size_t eq = item.find('=');
+        if (eq == std::string::npos)
+            throw TUsageError("--rider: '" + item + "' is not NAME=VALUE (speed, hr, cad, keys)");
+        const std::string name = item.substr(0, eq);
+        const std::string value = item.substr(eq + 1);
+        if (name == "speed") {
+            rider.speedKmh = Number("--rider speed", value, 0, 200);
+        } else if (name == "hr") {
+            const double bpm = Number("--rider hr", value, 0, 300);
+            rider.heartPeriodMs = bpm > 0 ? 60000 / bpm : 0;
+        } else if (name == "cad") {
+            const double rpm = Number("--rider cad", value, 0, 300);
+            rider.pedalPeriodMs = rpm > 0 ? 60000 / rpm : 0;
+        } else if (name == "keys") {
+            rider.keys = static_cast<uint8_t>(Number("--rider keys", value, 0, 15));
+        } else {
+            throw TUsageError("--rider: unknown item '" + name + "' (speed, hr, cad, keys)");
+        }
+        at = comma + 1;
+    }
+    return rider;
 }
 
 // Something the run does `at` seconds after the start.
@@ -126,13 +168,15 @@ int Run(int argc, char** argv) {
             ? std::vector<std::string>{"--consoles",     "--registered", "--rate",
                                        "--join-delay",   "--version",    "--corrupt-length",
                                        "--unknown-codes"}
-            : std::vector<std::string>{"--generation", "--serial", "--product-version",
-                                       "--silent-after", "--speak-after"};
+            : std::vector<std::string>{"--generation",   "--serial",      "--product-version",
+                                       "--silent-after", "--speak-after", "--keep-alive",
+                                       "--rider",        "--answer",      "--unknown-commands",
+                                       "--command5",     "--garbage-f0"};
     const std::vector<std::string> flagOptions =
         kind == "dongle" ? std::vector<std::string>{"--no-version", "--measures-0x21"}
                          : std::vector<std::string>{};
-    const std::vector<std::string> commonValues = {"--seed",  "--drop",         "--delay",
-                                                   "--split", "--vanish-after", "--back-after"};
+    const std::vector<std::string> commonValues = {
+        "--seed", "--drop", "--delay", "--split", "--vanish-after", "--back-after", "--link"};
     auto listed = [](const std::vector<std::string>& list, const std::string& name) {
         return std::find(list.begin(), list.end(), name) != list.end();
     };
@@ -157,6 +201,7 @@ int Run(int argc, char** argv) {
     };
 
     TSimSettings settings;
+    if (values.count("--link")) settings.linkPath = values["--link"];
     settings.seed = static_cast<uint32_t>(number("--seed", 1, 0, 4294967295.0));
     if (flags["--log"]) {
         settings.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
@@ -209,6 +254,13 @@ int Run(int argc, char** argv) {
         options.serial = static_cast<uint32_t>(number("--serial", options.serial, 0, 0xFFFFFF));
         options.productVersion =
             static_cast<uint8_t>(number("--product-version", options.productVersion, 0, 255));
+        options.keepAliveMs =
+            static_cast<uint32_t>(number("--keep-alive", options.keepAliveMs, 0, 3600000));
+        if (values.count("--answer")) options.identification = Identification(values["--answer"]);
+        TWiredFaults faults;
+        faults.unknownCommandFraction = number("--unknown-commands", 0, 0, 1);
+        faults.command5Fraction = number("--command5", 0, 0, 1);
+        faults.garbageF0Fraction = number("--garbage-f0", 0, 0, 1);
         std::unique_ptr<TWiredTrainerSimulator> wired;
         try {
             wired = std::make_unique<TWiredTrainerSimulator>(options, settings);
@@ -216,6 +268,8 @@ int Run(int argc, char** argv) {
             throw TUsageError(e.what());
         }
         TWiredTrainerSimulator* trainer = wired.get();
+        trainer->SetFaults(faults);
+        if (values.count("--rider")) trainer->SetRider(Rider(values["--rider"]));
         if (values.count("--silent-after")) {
             const double silentAt = number("--silent-after", 0, 0, 1e6);
             due.push_back({silentAt, [trainer] { trainer->SetSilent(true); }});

@@ -12,21 +12,44 @@ namespace {
 constexpr uint8_t kStart = 0xF0;
 constexpr uint8_t kStop = 0xF7;
 constexpr uint8_t kIdentificationByte = 0x28;
+constexpr uint8_t kWrongAnswer = 0x51;
 constexpr double kRollTickSeconds = 26.4e-6;
 constexpr int kMeasuresPerTotal = 10;
-// Frames owed after a long pause are sent at once up to this many, the rest skipped.
-constexpr int kMaxCatchUp = 100;
+constexpr unsigned kNoPeriod = 0xFFFF;
+const TLineSettings kTrainerLine{9600, 8, 'E', 1};
 
 enum : uint8_t {
     kLoad = 1,
     kMeasures = 1,
     kRollTotal = 2,
     kSerial = 3,
+    kUnparsed = 5,
     kIdentify = 8,
     kVersion = 9
 };
 
 enum : uint8_t { kPedalBit = 0x10, kHeartBit = 0x20, kRollBit = 0x40 };
+
+// Commands no generation sends.
+constexpr uint8_t kUnknownCommands[] = {0x04, 0x06, 0x07, 0x0A, 0x0B, 0x0C};
+
+struct TGeneration {
+    double generation;
+    uint8_t answer;
+    double rollDiameterMm;
+    double turnsPerEvent;
+};
+
+constexpr TGeneration kGenerations[] = {
+    {1, 0x50, 40, 2},     {2, 0x50, 30, 2},     {3, 0x50, 30, 2},
+    {4, 0x50, 39.5, 0.5}, {4.5, 0x55, 39.5, 1}, {5, 0x54, 45, 1},
+    {5.5, 0x5A, 30, 0.5}, {6, 0x58, 40, 1},     {7, 0x5C, 30, 1}};
+
+const TGeneration& Generation(double generation) {
+    for (const TGeneration& g : kGenerations)
+        if (g.generation == generation) return g;
+    throw std::invalid_argument("no wired trainer of generation " + std::to_string(generation));
+}
 
 size_t RequestLength(std::string_view) {
     return 6;
@@ -38,24 +61,32 @@ std::string Bytes(std::initializer_list<unsigned> values) {
     return bytes;
 }
 
-unsigned Period(double perMinute) {
-    if (perMinute <= 0) return 0xFFFF;
-    return static_cast<unsigned>(std::clamp(std::lround(60000 / perMinute), 1L, 0xFFFEL));
+unsigned PeriodWord(double periodMs) {
+    if (periodMs <= 0) return kNoPeriod;
+    return static_cast<unsigned>(std::clamp(std::lround(periodMs), 1L, 0xFFFEL));
+}
+
+// Whether `sinceMs`, grown by `elapsedMs`, completes a period; keeps the remainder.
+bool PeriodCompleted(double& sinceMs, double elapsedMs, double periodMs) {
+    if (periodMs <= 0) {
+        sinceMs = 0;
+        return false;
+    }
+    sinceMs += elapsedMs;
+    if (sinceMs < periodMs - 1e-6) return false;
+    sinceMs = std::fmod(std::max(sinceMs - periodMs, 0.0), periodMs);
+    return true;
 }
 
 }  // namespace
 
 uint8_t IdentificationAnswer(double generation) {
-    struct TCode {
-        double generation;
-        uint8_t answer;
-    };
-    static constexpr TCode kCodes[] = {{1, 0x50}, {2, 0x50},   {3, 0x50}, {4, 0x50}, {4.5, 0x55},
-                                       {5, 0x54}, {5.5, 0x5A}, {6, 0x58}, {7, 0x5C}};
-    for (const TCode& code : kCodes) {
-        if (code.generation == generation) return code.answer;
-    }
-    throw std::invalid_argument("no wired trainer of generation " + std::to_string(generation));
+    return Generation(generation).answer;
+}
+
+double MetresPerRollEvent(double generation) {
+    const TGeneration& g = Generation(generation);
+    return g.rollDiameterMm * std::numbers::pi * g.turnsPerEvent / 1000;
 }
 
 TWiredTrainerSimulator::TWiredTrainerSimulator(TWiredOptions options, const TSimSettings& settings)
@@ -64,14 +95,11 @@ TWiredTrainerSimulator::TWiredTrainerSimulator(TWiredOptions options, const TSim
       framing_(options.generation < 4    ? TFraming::Bytes
                : options.generation == 4 ? TFraming::Short
                                          : TFraming::Long),
-      answer_(IdentificationAnswer(options.generation)),
-      // Frame generations count each turn of a 39.5 mm roll; the byte protocol every
-      // second turn of a 40 mm (generation 1) or 30 mm roll.
-      metresPerRollEvent_(framing_ != TFraming::Bytes ? 0.1241
-                          : options.generation == 1   ? std::numbers::pi * 0.040 * 2
-                                                      : std::numbers::pi * 0.030 * 2),
+      metresPerRollEvent_(MetresPerRollEvent(options.generation)),
       ride_(settings.seed),
-      reader_({kStart, kStop, &RequestLength}) {}
+      reader_({kStart, kStop, &RequestLength}) {
+    nextMeasure_ = MeasurePeriod();
+}
 
 TWiredTrainerSimulator::~TWiredTrainerSimulator() {
     Stop();
@@ -80,20 +108,46 @@ TWiredTrainerSimulator::~TWiredTrainerSimulator() {
 void TWiredTrainerSimulator::SetSilent(bool silent) {
     Call([&] {
         silent_ = silent;
-        // Nothing is owed for the silent time.
-        nextMeasure_ = Now() + MeasurePeriod();
         Log(silent ? "-- falls silent" : "-- speaks again");
+        if (!silent) {
+            lastHeard_ = Now();
+            Resume(Now());
+        }
     });
 }
 
+void TWiredTrainerSimulator::SetRider(const std::optional<TWiredRider>& rider) {
+    Call([&] { rider_ = rider; });
+}
+
+void TWiredTrainerSimulator::SetFaults(const TWiredFaults& faults) {
+    Call([&] { faults_ = faults; });
+}
+
+void TWiredTrainerSimulator::SetIdentification(TIdentification identification) {
+    Call([&] { options_.identification = identification; });
+}
+
+void TWiredTrainerSimulator::Resume(int64_t now) {
+    // On the current clock: nothing is owed for the time it did not measure.
+    if (!streaming_) Log("-- measures again");
+    streaming_ = true;
+    nextMeasure_ = now + MeasurePeriod();
+    lastMeasure_ = now;
+}
+
 void TWiredTrainerSimulator::Received(std::string_view bytes) {
+    RelaxSlaveLine();
     if (silent_) {
         Log("-- silent, ignored " + ToHex(bytes));
         return;
     }
+    CheckLineSettings();
+    lastHeard_ = Now();
+    if (!streaming_) Resume(Now());
     if (framing_ == TFraming::Bytes) {
         for (char byte : bytes) {
-            if (static_cast<uint8_t>(byte) == kIdentificationByte) {
+            if (static_cast<uint8_t>(byte) == kIdentificationByte && !identified_) {
                 Identify();
             } else {
                 brake_ = static_cast<uint8_t>(byte);
@@ -102,6 +156,19 @@ void TWiredTrainerSimulator::Received(std::string_view bytes) {
         return;
     }
     HandleFrames(reader_, bytes, [this](const std::string& frame) { Handle(frame); });
+}
+
+void TWiredTrainerSimulator::CheckLineSettings() {
+    const std::optional<TLineSettings> line = SlaveLineSettings();
+    if (!line) return;
+    if (*line == kTrainerLine) {
+        warnedLine_.reset();
+        return;
+    }
+    if (warnedLine_ == line) return;
+    warnedLine_ = line;
+    Log("-- warning: the line is set to " + LineSettingsText(*line) + ", the trainer talks " +
+        LineSettingsText(kTrainerLine));
 }
 
 void TWiredTrainerSimulator::Handle(const std::string& frame) {
@@ -124,7 +191,8 @@ void TWiredTrainerSimulator::Handle(const std::string& frame) {
             return;
         case kLoad:
             brake_ = p1;
-            slope_ = (p2 - 126) / 5.0;  // the elevation byte is 126 on the flat, 5 per percent
+            // 0 is what the PC sends when it does not use the elevation; 126 is the flat.
+            slope_ = p2 == 0 ? 0 : (p2 - 126) / 5.0;
             return;
         default:
             Log("-- ignored command " + ToHex(frame.substr(1, 1)));
@@ -132,15 +200,18 @@ void TWiredTrainerSimulator::Handle(const std::string& frame) {
 }
 
 void TWiredTrainerSimulator::Identify() {
+    if (options_.identification == TIdentification::None) {
+        Log("-- identification request not answered");
+        return;
+    }
+    const bool correct = options_.identification == TIdentification::Correct;
+    const uint8_t answer = correct ? IdentificationAnswer(options_.generation) : kWrongAnswer;
+    identified_ = correct;
     if (framing_ == TFraming::Bytes) {
-        Send(Bytes({answer_}), true);
+        Send(Bytes({answer}), true);
     } else {
         // Always 6 bytes: the PC does not know the generation yet.
-        Send(Bytes({kStart, kIdentify, answer_, 0x00, 0x00, kStop}), true);
-    }
-    if (!streaming_) {
-        streaming_ = true;
-        nextMeasure_ = Now() + MeasurePeriod();
+        Send(Bytes({kStart, kIdentify, answer, 0x00, 0x00, kStop}), true);
     }
 }
 
@@ -158,37 +229,50 @@ void TWiredTrainerSimulator::SendFrame(uint8_t command, std::string payload, boo
 }
 
 int64_t TWiredTrainerSimulator::Tick(int64_t now) {
-    if (!streaming_ || silent_) return kNever;
-    const int64_t period = MeasurePeriod();
-    if (now - nextMeasure_ >= period * kMaxCatchUp) {
-        nextMeasure_ = now - period * (kMaxCatchUp - 1);
+    if (silent_) return kNever;
+    const int64_t keepAlive = options_.keepAliveMs;
+    if (streaming_ && keepAlive > 0 && now - lastHeard_ >= keepAlive) {
+        streaming_ = false;
+        identified_ = false;
+        Log("-- nothing from the PC for " + std::to_string(keepAlive) + " ms, measures stop");
     }
+    if (!streaming_) return kNever;
+    if (now - nextMeasure_ > kMaxLateMs) nextMeasure_ = now;
     while (nextMeasure_ <= now) {
-        SendMeasures();
-        nextMeasure_ += period;
+        SendMeasures(nextMeasure_);
+        nextMeasure_ += MeasurePeriod();
     }
-    return nextMeasure_;
+    return keepAlive > 0 ? std::min(nextMeasure_, lastHeard_ + keepAlive) : nextMeasure_;
 }
 
-void TWiredTrainerSimulator::SendMeasures() {
+void TWiredTrainerSimulator::SendMeasures(int64_t due) {
     const auto periodMs = static_cast<double>(MeasurePeriod());
-    const TRiderState rider = ride_.At(nextMeasure_);
-    const double speed = RollSpeed(rider.power, brake_, slope_);
+    const auto elapsedMs = static_cast<double>(due - lastMeasure_);
+    lastMeasure_ = due;
+
+    double speed = 0;  // m/s
+    double heartPeriodMs = 0;
+    double pedalPeriodMs = 0;
+    uint8_t keys = 0;
+    if (rider_) {
+        speed = rider_->speedKmh / 3.6;
+        heartPeriodMs = rider_->heartPeriodMs;
+        pedalPeriodMs = rider_->pedalPeriodMs;
+        keys = rider_->keys & 0x0F;
+    } else {
+        const TRiderState rider = ride_.At(due);
+        speed = RollSpeed(rider.power, brake_, slope_);
+        heartPeriodMs = rider.heartRate > 0 ? 60000 / rider.heartRate : 0;
+        pedalPeriodMs = rider.cadence > 0 ? 60000 / rider.cadence : 0;
+        keys = rider.keys;
+    }
     const double events = speed * periodMs / 1000 / metresPerRollEvent_;
     rollEvents_ += events;
     rollTotal_ += events;
-    pedalPhase_ += rider.cadence * periodMs / 60000;
-    heartPhase_ += rider.heartRate * periodMs / 60000;
 
-    uint8_t flags = rider.keys;
-    if (pedalPhase_ >= 1) {
-        flags |= kPedalBit;
-        pedalPhase_ -= 1;
-    }
-    if (heartPhase_ >= 1) {
-        flags |= kHeartBit;
-        heartPhase_ -= 1;
-    }
+    uint8_t flags = keys;
+    if (PeriodCompleted(pedalMs_, elapsedMs, pedalPeriodMs)) flags |= kPedalBit;
+    if (PeriodCompleted(heartMs_, elapsedMs, heartPeriodMs)) flags |= kHeartBit;
     switch (framing_) {
         case TFraming::Bytes:
             // One revolution flag per byte at most: faster rolls are under-reported, as
@@ -211,18 +295,43 @@ void TWiredTrainerSimulator::SendMeasures() {
                 speed > 0
                     ? static_cast<unsigned>(std::clamp(
                           std::lround(metresPerRollEvent_ / speed / kRollTickSeconds), 1L, 0xFFFEL))
-                    : 0xFFFF;
-            const unsigned pedal = Period(rider.cadence);
-            const unsigned heart = Period(rider.heartRate);
+                    : kNoPeriod;
+            const unsigned pedal = PeriodWord(pedalPeriodMs);
+            const unsigned heart = PeriodWord(heartPeriodMs);
             SendFrame(kMeasures,
                       Bytes({flags, roll >> 8, roll, pedal >> 8, pedal, heart >> 8, heart}), false);
             break;
         }
     }
+    SendFaults();
     if (++measuresSinceTotal_ == kMeasuresPerTotal) {
         measuresSinceTotal_ = 0;
         const auto total = static_cast<uint32_t>(rollTotal_) & 0xFFFFFF;
         SendFrame(kRollTotal, Bytes({total >> 16, total >> 8, total}), false);
+    }
+}
+
+void TWiredTrainerSimulator::SendFaults() {
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    std::uniform_int_distribution<int> value(0, 255);
+    auto payload = [&](size_t count) {
+        std::string bytes;
+        while (bytes.size() < count) {
+            const auto b = static_cast<uint8_t>(value(Random()));
+            if (b != kStart && b != kStop) bytes += static_cast<char>(b);
+        }
+        return bytes;
+    };
+    if (faults_.unknownCommandFraction > 0 && chance(Random()) < faults_.unknownCommandFraction) {
+        std::uniform_int_distribution<size_t> pick(0, std::size(kUnknownCommands) - 1);
+        SendFrame(kUnknownCommands[pick(Random())], payload(7), false);
+    }
+    if (faults_.command5Fraction > 0 && chance(Random()) < faults_.command5Fraction) {
+        SendFrame(kUnparsed, payload(7), false);
+    }
+    if (faults_.garbageF0Fraction > 0 && chance(Random()) < faults_.garbageF0Fraction) {
+        std::uniform_int_distribution<size_t> count(1, 3);
+        Send(static_cast<char>(kStart) + payload(count(Random())), false);
     }
 }
 

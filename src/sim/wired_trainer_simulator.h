@@ -5,17 +5,32 @@
 // 4.5 to 7 long): 6-byte requests F0 cmd p1 p2 00 F7; identification (8) is answered
 // with a 6-byte frame carrying 0x50 plus the generation's code, serial number (3) and
 // product version (9) in the generation's own frame size, and load frames (1) set the
-// brake level and, from the elevation byte, the slope.
+// brake level and the elevation byte: 0 leaves the roll as on the flat, any other value
+// is a slope of (byte - 126) / 5 percent.
 //
-// Once identified the trainer streams what its rider does (TRideProfile): a measures
-// frame every 100 ms and a roll total every second (frame generations), or one flags
-// byte every 10 ms (byte protocol), with heart beats, pedal revolutions and keys. It
-// falls silent, neither sending nor answering, while told to.
+// The byte 0x28 is also a brake level of 40. The trainer takes it as an identification
+// request until it has answered one, and again once it stopped for want of keep-alive;
+// while it is being driven after an answer, 0x28 is a brake level like any other.
 //
-// Everything in TPtySimulator applies (threads, vanish and return, link faults).
+// From power-on the trainer streams what its rider does: a measures frame every 100 ms
+// and a roll total every second (frame generations), or one flags byte every 10 ms (byte
+// protocol), with heart beats, pedal revolutions and keys. The rider is the seeded ride
+// profile (TRideProfile, slowed by brake and slope) unless a fixed rider is set. Measures
+// follow the clock: a trainer that was held up (silent, stopped, or its thread late by
+// more than kMaxLateMs) resumes on the current clock and never sends what it owes. A
+// roll event is one roll turn of the geometry the driver uses for the generation.
+//
+// A trainer only keeps working while the PC keeps sending: after `keepAliveMs` without a
+// byte from the PC it stops measuring (it still answers requests) until the PC sends
+// again. It falls silent, neither sending nor answering, while told to. It warns in its
+// log when the client's line settings are not 9600 8E1 (bytes still get through: a
+// pseudo-terminal does not garble them).
+//
+// Everything in TPtySimulator applies (threads, vanish and return, link, link faults).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "sim/frame_reader.h"
 #include "sim/pty_simulator.h"
@@ -23,25 +38,60 @@
 
 namespace wct::sim {
 
+enum class TIdentification {
+    Correct,  // 0x50 plus the generation's code
+    Wrong,    // 0x51, which no generation answers
+    None,     // no answer at all
+};
+
 struct TWiredOptions {
     double generation = 5;       // 1, 2, 3, 4, 4.5, 5, 5.5, 6 or 7
     uint32_t serial = 0x012345;  // 24 bits
     int8_t rotation1 = 1;        // orientation bytes of the long serial-number frame
     int8_t rotation2 = 1;
     uint8_t productVersion = 0x12;
+    TIdentification identification = TIdentification::Correct;
+    uint32_t keepAliveMs = 5000;  // 0: measures never stop
+};
+
+// A rider who does the same thing all the time.
+struct TWiredRider {
+    double speedKmh = 0;       // roll surface speed
+    double heartPeriodMs = 0;  // between beats; 0: no heart signal
+    double pedalPeriodMs = 0;  // between pedal revolutions; 0: not pedalling
+    uint8_t keys = 0;          // flags bits 0 to 3 held (several at once are allowed)
+};
+
+// Frames a trainer of frame generations sends besides its own, each after a measures
+// frame with the given chance (0 to 1).
+struct TWiredFaults {
+    double unknownCommandFraction = 0;  // F0 cc ... F7 with a command the PC does not know
+    double command5Fraction = 0;        // F0 05 ... F7
+    double garbageF0Fraction = 0;       // 0xF0 and 1 to 3 bytes that are no frame
 };
 
 // 0x50 plus the generation's code. Throws std::invalid_argument for a generation that
 // does not exist.
 uint8_t IdentificationAnswer(double generation);
 
+// Metres the roll surface travels per roll event for the generation: the roll
+// circumference times the turns per event. Throws like IdentificationAnswer.
+double MetresPerRollEvent(double generation);
+
 class TWiredTrainerSimulator : public TPtySimulator {
 public:
+    // Frames owed for longer than this are skipped when the trainer catches up.
+    static constexpr int64_t kMaxLateMs = 50;
+
     // Throws std::invalid_argument for a generation that does not exist.
     explicit TWiredTrainerSimulator(TWiredOptions options, const TSimSettings& settings = {});
     ~TWiredTrainerSimulator() override;
 
     void SetSilent(bool silent);
+    // A fixed rider, or the ride profile again (nullopt).
+    void SetRider(const std::optional<TWiredRider>& rider);
+    void SetFaults(const TWiredFaults& faults);
+    void SetIdentification(TIdentification identification);
 
 private:
     enum class TFraming { Bytes, Short, Long };
@@ -49,30 +99,38 @@ private:
     void Received(std::string_view bytes) override;
     int64_t Tick(int64_t now) override;
 
+    void CheckLineSettings();
     void Handle(const std::string& frame);
     void Identify();
     void SendFrame(uint8_t command, std::string payload, bool answer);
-    void SendMeasures();
+    void SendMeasures(int64_t due);
+    void SendFaults();
+    void Resume(int64_t now);
     int64_t MeasurePeriod() const;
 
     TWiredOptions options_;
     TFraming framing_;
-    uint8_t answer_;
     double metresPerRollEvent_;
     TRideProfile ride_;
     TFrameReader reader_;
 
     // Simulator thread.
+    std::optional<TWiredRider> rider_;
+    TWiredFaults faults_;
+    std::optional<TLineSettings> warnedLine_;
     bool silent_ = false;
-    bool streaming_ = false;
+    bool streaming_ = true;
+    bool identified_ = false;
+    int64_t lastHeard_ = 0;
     int64_t nextMeasure_ = 0;
+    int64_t lastMeasure_ = 0;
     int measuresSinceTotal_ = 0;
     uint8_t brake_ = 0;
     double slope_ = 0;
     double rollEvents_ = 0;  // not yet reported
     double rollTotal_ = 0;
-    double pedalPhase_ = 0;
-    double heartPhase_ = 0;
+    double pedalMs_ = 0;  // since the last pedal flag
+    double heartMs_ = 0;  // since the last beat flag
 };
 
 }  // namespace wct::sim

@@ -161,12 +161,38 @@ TEST(WctSimProgram, RejectsWrongUsageWithExitCode2) {
         {"dongle", "--rider", "2:rpm=100"},  // one console only
         {"dongle", "--rider"},
         {"wired", "--generation", "5", "--rider", "1:rpm=1"},
+        {"wired", "--generation", "5", "--rider", "speed=fast"},
+        {"wired", "--generation", "5", "--rider", "power=200"},
+        {"wired", "--generation", "5", "--answer", "maybe"},
     };
     for (const auto& args : wrong) {
         TProgram program(args);
         EXPECT_EQ(program.Wait(), 2) << (args.empty() ? "" : args.back());
         EXPECT_EQ(program.Line(), "") << "no port is printed";
     }
+}
+
+TEST(WctSimProgram, PlaysTheRiderGivenOnTheCommandLine) {
+    TProgram program({"wired", "--generation", "4", "--rider", "speed=0,hr=120,cad=0,keys=15"});
+    test::TSlavePort port(program.Line());
+    const std::string frame =
+        port.ReadUntil([](const std::string& d) { return d.size() >= 6; }, kReplyMs);
+    ASSERT_EQ(frame.size(), 6u);
+    EXPECT_EQ(test::Hex(frame.substr(0, 2)), "F0 01");
+    EXPECT_EQ(frame[2] & 0x0F, 0x0F) << "all four keys held";
+    EXPECT_EQ(frame[3], 0) << "the roll stands";
+}
+
+TEST(WctSimProgram, KeepsTheLinkNamedOnTheCommandLineUntilItEnds) {
+    const std::string link = "/tmp/wct-sim-link-" + std::to_string(getpid());
+    TProgram program({"dongle", "--link", link});
+    const std::string path = program.Line();
+    char target[256] = "";
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), path);
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(), 0);
+    EXPECT_LT(readlink(link.c_str(), target, sizeof target - 1), 0) << "the link goes with it";
 }
 
 }  // namespace

@@ -1,7 +1,13 @@
 #include "sim/wired_trainer_simulator.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 
@@ -21,6 +27,10 @@ const std::string kIdentify = Bytes({0xF0, 0x08, 0x28, 0x00, 0x00, 0xF7});
 const std::string kAskSerial = Bytes({0xF0, 0x03, 0x00, 0x00, 0x00, 0xF7});
 const std::string kAskVersion = Bytes({0xF0, 0x09, 0x00, 0x00, 0x00, 0xF7});
 
+std::string Load(unsigned resistance, unsigned elevation) {
+    return Bytes({0xF0, 0x01, resistance, elevation, 0x00, 0xF7});
+}
+
 // Cuts the trainer's output into frames of `size` bytes F0 ... F7.
 std::vector<std::string> Frames(const std::string& bytes, size_t size) {
     std::vector<std::string> frames;
@@ -36,17 +46,20 @@ unsigned Word(const std::string& frame, size_t at) {
     return static_cast<uint8_t>(frame[at]) * 256u + static_cast<uint8_t>(frame[at + 1]);
 }
 
+uint8_t Byte(const std::string& frame, size_t at) {
+    return static_cast<uint8_t>(frame.at(at));
+}
+
 class WiredTrainer : public ::testing::Test {
 protected:
-    void Start(double generation) {
-        TWiredOptions options;
+    void Start(double generation, TWiredOptions options = {}, TSimSettings settings = {}) {
         options.generation = generation;
         options.serial = 0xABCDEF;
         options.rotation1 = -1;
         options.rotation2 = 2;
         options.productVersion = 0x33;
-        TSimSettings settings;
         settings.log = log_.Sink();
+        port_.reset();
         sim_ = std::make_unique<TWiredTrainerSimulator>(options, settings);
         sim_->Start();
         port_ = std::make_unique<TSlavePort>(sim_->PortPath());
@@ -60,6 +73,26 @@ protected:
         port_->Write(bytes);
         ASSERT_TRUE(log_.WaitFor("<- " + sim::ToHex(bytes), kReplyMs));
     }
+    // Moves the clock one measures period at a time and reads what each period brings.
+    std::vector<std::string> Periods(int count, int64_t periodMs, size_t frameSize) {
+        std::vector<std::string> seen;
+        for (int i = 0; i < count; ++i) {
+            clock_.Advance(static_cast<uint32_t>(periodMs));
+            seen.push_back(Read(frameSize));
+        }
+        return seen;
+    }
+    // The measures frame of the next 100 ms (roll totals and faults skipped).
+    std::string NextMeasures(size_t size) {
+        for (int i = 0; i < 20; ++i) {
+            clock_.Advance(100);
+            std::string data = Read(size);
+            for (const std::string& frame : Frames(data, size))
+                if (frame[1] == 0x01) return frame;
+        }
+        ADD_FAILURE() << "no measures frame";
+        return std::string(size, '\0');
+    }
 
     TScopedVirtualClock clock_;
     test::TLogLines log_;
@@ -67,11 +100,7 @@ protected:
     std::unique_ptr<TSlavePort> port_;
 };
 
-TEST_F(WiredTrainer, OfGeneration5AnswersIdentificationWith0x54) {
-    Start(5);
-    port_->Write(kIdentify);
-    EXPECT_EQ(Hex(Read(6)), "F0 08 54 00 00 F7");
-}
+// ---- Identification and requests ----------------------------------------------------
 
 TEST_F(WiredTrainer, OfEachFrameGenerationAnswersIdentificationWithItsCode) {
     const std::pair<double, unsigned> codes[] = {{4, 0x50},   {4.5, 0x55}, {5, 0x54},
@@ -91,9 +120,44 @@ TEST_F(WiredTrainer, OfTheByteProtocolAnswersTheRawByte0x28With0x50) {
     }
 }
 
+TEST_F(WiredTrainer, CanAnswerIdentificationWronglyOrNotAtAll) {
+    Start(5, {.identification = TIdentification::Wrong});
+    port_->Write(kIdentify);
+    EXPECT_EQ(Hex(Read(6)), "F0 08 51 00 00 F7");
+    sim_->SetIdentification(TIdentification::None);
+    Tell(kIdentify);
+    EXPECT_EQ(port_->ReadFor(30), "");
+    EXPECT_TRUE(log_.WaitFor("-- identification request not answered", kReplyMs));
+
+    Start(2, {.identification = TIdentification::Wrong});
+    port_->Write(Bytes({0x28}));
+    EXPECT_EQ(Read(1), Bytes({0x51}));
+}
+
+TEST_F(WiredTrainer, OfTheByteProtocolTakes0x28AsABrakeLevelOnceIdentifiedUntilKeepAliveLapses) {
+    Start(2, {.keepAliveMs = 200});
+    Tell(Bytes({0x28}));
+    EXPECT_EQ(Read(1), Bytes({0x50}));
+    Tell(Bytes({0x28}));  // a resistance of 40 while being driven
+    EXPECT_EQ(port_->ReadFor(30), "");
+    clock_.Advance(300);
+    ASSERT_TRUE(log_.WaitFor("measures stop", kReplyMs));
+    port_->Write(Bytes({0x28}));
+    EXPECT_EQ(Read(1), Bytes({0x50})) << "after a lapse the trainer wants to be identified again";
+}
+
 TEST(WiredTrainerGenerations, ThatDoNotExistAreRefused) {
     EXPECT_THROW(TWiredTrainerSimulator(TWiredOptions{.generation = 3.5}), std::invalid_argument);
     EXPECT_THROW(IdentificationAnswer(8), std::invalid_argument);
+}
+
+TEST(WiredTrainerGenerations, TurnTheRollAsTheDriverCountsIt) {
+    // Roll diameter × π × turns per event, rounded as the driver rounds it.
+    const std::pair<double, double> metres[] = {{1, 0.2513},   {2, 0.1885},   {3, 0.1885},
+                                                {4, 0.0620},   {4.5, 0.1241}, {5, 0.1414},
+                                                {5.5, 0.0471}, {6, 0.1257},   {7, 0.0942}};
+    for (const auto& [generation, expected] : metres)
+        EXPECT_NEAR(MetresPerRollEvent(generation), expected, 0.00006) << generation;
 }
 
 TEST_F(WiredTrainer, WithShortFramesSendsSerialNumberAndProductVersionInSixBytes) {
@@ -112,16 +176,71 @@ TEST_F(WiredTrainer, WithLongFramesAddsTheRotationBytesToTheSerialNumber) {
     EXPECT_EQ(Hex(Read(10)), "F0 09 33 00 00 00 00 00 00 F7");
 }
 
+TEST_F(WiredTrainer, IgnoresAndLogsWhatItCannotParse) {
+    Start(4);
+    port_->Write(Bytes({0x00, 0xF7, 0x13}));                    // noise
+    port_->Write(Bytes({0xF0, 0x08, 0x28, 0xF7}));              // truncated
+    port_->Write(Bytes({0xF0, 0x42, 0x00, 0x00, 0x00, 0xF7}));  // unknown command
+    port_->Write(kIdentify);
+    EXPECT_EQ(Hex(Read(6)), "F0 08 50 00 00 F7");
+    EXPECT_TRUE(log_.WaitFor("-- ignored", kReplyMs));
+}
+
+TEST_F(WiredTrainer, WarnsWhenTheLineIsNotSetTo9600Even) {
+    Start(5);
+    const int fd = open(sim_->PortPath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios tio{};
+    ASSERT_EQ(tcgetattr(fd, &tio), 0);
+    cfmakeraw(&tio);
+    cfsetspeed(&tio, B115200);
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &tio), 0);
+    Tell(kAskVersion);
+    EXPECT_TRUE(log_.WaitFor(
+        "-- warning: the line is set to 115200 8N1, the trainer talks 9600 8E1", kReplyMs));
+    cfsetspeed(&tio, B9600);
+    tio.c_cflag |= PARENB;
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &tio), 0);
+    Tell(kIdentify);
+    EXPECT_FALSE(log_.WaitFor("9600 8E1, the trainer", 50));
+    close(fd);
+}
+
+TEST_F(WiredTrainer, LetsEachNewClientSetEvenParityAgain) {
+    Start(5);
+    port_.reset();
+    for (int client = 0; client < 3; ++client) {
+        const int fd = open(sim_->PortPath().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        termios tio{};
+        ASSERT_EQ(tcgetattr(fd, &tio), 0);
+        cfmakeraw(&tio);
+        tio.c_cflag = CREAD | CS8 | CLOCAL | PARENB;
+        cfsetspeed(&tio, B9600);
+        EXPECT_EQ(tcsetattr(fd, TCSANOW, &tio), 0) << "client " << client;
+        ASSERT_EQ(write(fd, kAskVersion.data(), kAskVersion.size()), 6);
+        ASSERT_TRUE(log_.WaitFor("<- " + sim::ToHex(kAskVersion), kReplyMs));
+        close(fd);
+    }
+}
+
+// ---- Streaming on the clock ----------------------------------------------------------
+
+TEST_F(WiredTrainer, StreamsFromPowerOnBeforeAnyIdentification) {
+    Start(5);
+    EXPECT_EQ(port_->ReadFor(30), "") << "nothing before the first 100 ms";
+    const std::vector<std::string> frames = Frames(Periods(1, 100, 10).at(0), 10);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0][1], 0x01);
+}
+
 TEST_F(WiredTrainer, WithLongFramesSendsMeasuresEvery100msAndTheRollTotalEverySecond) {
     Start(5);
-    Tell(kIdentify);
-    EXPECT_EQ(Read(6).size(), 6u);
-    EXPECT_EQ(port_->ReadFor(30), "") << "nothing before the first 100 ms";
-    clock_.Advance(1000);
-    const std::vector<std::string> frames = Frames(Read(11 * 10), 10);
-    ASSERT_EQ(frames.size(), 11u);
-    for (size_t i = 0; i < 10; ++i) {
-        const std::string& m = frames[i];
+    const std::vector<std::string> periods = Periods(10, 100, 10);
+    for (size_t i = 0; i < 9; ++i) {
+        const std::vector<std::string> frames = Frames(periods[i], 10);
+        ASSERT_EQ(frames.size(), 1u) << i;
+        const std::string& m = frames[0];
         EXPECT_EQ(m[1], 0x01) << Hex(m);
         // A warm-up rider: a roll event every few hundred 26.4 µs ticks, pedalling about
         // every 0.7 s, a heart beat about every 0.8 s.
@@ -132,87 +251,213 @@ TEST_F(WiredTrainer, WithLongFramesSendsMeasuresEvery100msAndTheRollTotalEverySe
         EXPECT_GT(Word(m, 7), 600u);
         EXPECT_LT(Word(m, 7), 1000u);
     }
-    EXPECT_EQ(frames[10][1], 0x02);
-    EXPECT_GT(static_cast<uint8_t>(frames[10][4]), 0) << "roll events in the first second";
-    EXPECT_EQ(port_->ReadFor(30), "");
+    const std::string last = periods[9] + Read(20 - periods[9].size());
+    const std::vector<std::string> frames = Frames(last, 10);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1][1], 0x02);
+    EXPECT_GT(Byte(frames[1], 4), 0) << "roll events in the first second";
 }
 
 TEST_F(WiredTrainer, WithShortFramesCountsRollEventsAndTotalsThem) {
     Start(4);
-    Tell(kIdentify);
-    EXPECT_EQ(Read(6).size(), 6u);
-    clock_.Advance(1000);
-    const std::vector<std::string> frames = Frames(Read(11 * 6), 6);
+    std::string data;
+    for (const std::string& period : Periods(10, 100, 6)) data += period;
+    data += Read(6);
+    const std::vector<std::string> frames = Frames(data, 6);
     ASSERT_EQ(frames.size(), 11u);
     unsigned events = 0;
-    int pedals = 0;
-    int beats = 0;
     for (size_t i = 0; i < 10; ++i) {
         EXPECT_EQ(frames[i][1], 0x01);
-        events += static_cast<uint8_t>(frames[i][3]);
-        pedals += (frames[i][2] & 0x10) != 0;
-        beats += (frames[i][2] & 0x20) != 0;
+        events += Byte(frames[i], 3);
     }
     EXPECT_GT(events, 20u);
-    EXPECT_GE(pedals, 1);
-    EXPECT_GE(beats, 1);
     EXPECT_EQ(frames[10][1], 0x02);
-    EXPECT_NEAR(static_cast<uint8_t>(frames[10][4]), events, 1.0);
+    EXPECT_NEAR(Byte(frames[10], 4), events, 1.0);
 }
 
 TEST_F(WiredTrainer, WithTheByteProtocolSendsAFlagsByteEvery10ms) {
     Start(2);
-    Tell(Bytes({0x28}));
-    EXPECT_EQ(Read(1), Bytes({0x50}));
-    clock_.Advance(1000);
-    const std::string flags = Read(100);
+    std::string flags;
+    for (const std::string& period : Periods(100, 10, 1)) flags += period;
     ASSERT_EQ(flags.size(), 100u);
     int rolls = 0;
-    int pedals = 0;
-    for (char f : flags) {
-        rolls += (f & 0x40) != 0;
-        pedals += (f & 0x10) != 0;
-    }
+    for (char f : flags) rolls += (f & 0x40) != 0;
     EXPECT_GT(rolls, 10);
-    EXPECT_GE(pedals, 1);
-    EXPECT_EQ(port_->ReadFor(30), "");
 }
 
-TEST_F(WiredTrainer, AppliesTheLoadItReceivesToTheRoll) {
-    Start(5);
-    Tell(kIdentify);
-    Read(6);
-    clock_.Advance(100);
-    const unsigned freePeriod = Word(Frames(Read(10), 10).at(0), 3);
-    Tell(Bytes({0xF0, 0x01, 200, 126, 0x00, 0xF7}));
-    clock_.Advance(100);
-    const unsigned brakedPeriod = Word(Frames(Read(10), 10).at(0), 3);
-    EXPECT_GT(brakedPeriod, 2 * freePeriod) << "the roll turns slower under load";
-}
-
-TEST_F(WiredTrainer, FallsSilentWhenToldAndSpeaksAgainAfterwards) {
-    Start(5);
-    Tell(kIdentify);
-    Read(6);
-    sim_->SetSilent(true);
-    clock_.Advance(1000);
-    Tell(kIdentify);
-    EXPECT_EQ(port_->ReadFor(50), "");
-    sim_->SetSilent(false);
-    port_->Write(kIdentify);
-    EXPECT_EQ(Hex(Read(6)), "F0 08 54 00 00 F7");
-    clock_.Advance(100);
-    EXPECT_EQ(Frames(Read(10), 10).size(), 1u);
-}
-
-TEST_F(WiredTrainer, IgnoresAndLogsWhatItCannotParse) {
+TEST_F(WiredTrainer, NeverSendsWhatItOwesAfterTheClockJumped) {
     Start(4);
-    port_->Write(Bytes({0x00, 0xF7, 0x13}));                    // noise
-    port_->Write(Bytes({0xF0, 0x08, 0x28, 0xF7}));              // truncated
-    port_->Write(Bytes({0xF0, 0x42, 0x00, 0x00, 0x00, 0xF7}));  // unknown command
+    Periods(1, 100, 6);
+    clock_.Advance(1000);
+    EXPECT_EQ(Read(6).size(), 6u);
+    EXPECT_EQ(port_->ReadFor(50), "") << "one frame for the jump, not ten";
+    EXPECT_EQ(Frames(Periods(1, 100, 6).at(0), 6).size(), 1u);
+}
+
+TEST_F(WiredTrainer, ResumesFrames100msApartAfterASilence) {
+    Start(4);
+    Periods(1, 100, 6);
+    sim_->SetSilent(true);
+    for (int i = 0; i < 10; ++i) clock_.Advance(100);
+    Tell(kIdentify);
+    EXPECT_EQ(port_->ReadFor(50), "") << "silent: neither measures nor answers";
+    sim_->SetSilent(false);
+    EXPECT_EQ(port_->ReadFor(30), "") << "nothing owed for the silent second";
+    for (const std::string& period : Periods(5, 100, 6)) {
+        const std::vector<std::string> frames = Frames(period, 6);
+        ASSERT_EQ(frames.size(), 1u) << Hex(period);
+        EXPECT_EQ(frames[0][1], 0x01);
+    }
     port_->Write(kIdentify);
     EXPECT_EQ(Hex(Read(6)), "F0 08 50 00 00 F7");
-    EXPECT_TRUE(log_.WaitFor("-- ignored", kReplyMs));
+}
+
+TEST_F(WiredTrainer, StopsMeasuringWhenThePcSendsNothingAndResumesWhenItDoes) {
+    Start(4, {.keepAliveMs = 1000});
+    EXPECT_EQ(Periods(9, 100, 6).back().size(), 6u);
+    clock_.Advance(100);
+    ASSERT_TRUE(log_.WaitFor("-- nothing from the PC for 1000 ms, measures stop", kReplyMs));
+    Read(6);  // the last frame may have left with the lapse
+    for (int i = 0; i < 5; ++i) clock_.Advance(100);
+    EXPECT_EQ(port_->ReadFor(50), "");
+    port_->Write(kAskVersion);
+    EXPECT_EQ(Hex(Read(6)), "F0 09 33 00 00 F7") << "it still answers";
+    ASSERT_TRUE(log_.WaitFor("-- measures again", kReplyMs));
+    EXPECT_EQ(Frames(Periods(1, 100, 6).at(0), 6).at(0)[1], 0x01);
+}
+
+TEST_F(WiredTrainer, KeptAliveByLoadFramesMeasuresOn) {
+    Start(5, {.keepAliveMs = 300});
+    for (int i = 0; i < 10; ++i) {
+        Tell(Load(10, 0));
+        EXPECT_EQ(Frames(Periods(1, 100, 10).at(0), 10).at(0)[1], 0x01) << i;
+    }
+}
+
+// ---- The rider ------------------------------------------------------------------------
+
+TEST_F(WiredTrainer, WithLongFramesReportsAFixedRidersPeriods) {
+    Start(7);
+    sim_->SetRider(TWiredRider{.speedKmh = 36, .heartPeriodMs = 500, .pedalPeriodMs = 600});
+    const std::string m = NextMeasures(10);
+    // 10 m/s over a 30 mm roll: one turn every 0.0942 m, 357 ticks of 26.4 µs.
+    EXPECT_NEAR(Word(m, 3), MetresPerRollEvent(7) / 10 / 26.4e-6, 1);
+    EXPECT_EQ(Word(m, 5), 600u);
+    EXPECT_EQ(Word(m, 7), 500u);
+    sim_->SetRider(TWiredRider{.speedKmh = 0, .keys = 0x0F});
+    const std::string still = NextMeasures(10);
+    EXPECT_EQ(Hex(still.substr(2, 7)), "0F FF FF FF FF FF FF") << "no roll, pedal or heart";
+}
+
+TEST_F(WiredTrainer, RollGeometryFollowsTheGeneration) {
+    for (double generation : {4.5, 5.0, 5.5, 6.0}) {
+        Start(generation);
+        sim_->SetRider(TWiredRider{.speedKmh = 30});
+        const std::string m = NextMeasures(10);
+        const double eventsPer100ms = 3787.878787878787879 / Word(m, 3);
+        EXPECT_NEAR(eventsPer100ms * MetresPerRollEvent(generation) * 36000 / 1000, 30, 0.3)
+            << generation;
+    }
+}
+
+TEST_F(WiredTrainer, WithShortFramesCountsAFixedRidersRollEventsAndBeats) {
+    Start(4);
+    sim_->SetRider(TWiredRider{.speedKmh = 36, .heartPeriodMs = 500, .pedalPeriodMs = 1000});
+    unsigned events = 0;
+    std::vector<int> beats;
+    std::vector<int> pedals;
+    for (int i = 0; i < 20; ++i) {
+        const std::string m = NextMeasures(6);
+        events += Byte(m, 3);
+        if (m[2] & 0x20) beats.push_back(i);
+        if (m[2] & 0x10) pedals.push_back(i);
+    }
+    EXPECT_NEAR(events, 2 * 10 / MetresPerRollEvent(4), 1.5) << "20 m in 2 s";
+    ASSERT_EQ(beats.size(), 4u);
+    for (size_t i = 1; i < beats.size(); ++i) EXPECT_EQ(beats[i] - beats[i - 1], 5);
+    EXPECT_EQ(pedals.size(), 2u);
+}
+
+TEST_F(WiredTrainer, WithTheByteProtocolFlagsAFixedRidersRollTurns) {
+    Start(2);
+    sim_->SetRider(TWiredRider{.speedKmh = 36, .heartPeriodMs = 0, .keys = 0x06});
+    int rolls = 0;
+    for (const std::string& period : Periods(100, 10, 1)) {
+        ASSERT_EQ(period.size(), 1u);
+        rolls += (period[0] & 0x40) != 0;
+        EXPECT_EQ(period[0] & 0x2F, 0x06) << "keys held, no heart beat";
+    }
+    EXPECT_NEAR(rolls, 10 / MetresPerRollEvent(2), 1.5);
+}
+
+TEST_F(WiredTrainer, TakesLoadFrameZeroZeroAsNoLoadAndTheElevationAsASlope) {
+    Start(5);
+    const double free = Word(NextMeasures(10), 3);
+    Tell(Load(0, 0));
+    EXPECT_NEAR(Word(NextMeasures(10), 3), free, free * 0.03) << "0/0 changes nothing";
+    Tell(Load(0, 126));
+    EXPECT_NEAR(Word(NextMeasures(10), 3), free, free * 0.03) << "126 is the flat";
+    Tell(Load(0, 176));
+    EXPECT_GT(Word(NextMeasures(10), 3), free * 1.3) << "10 % up: the roll turns slower";
+    Tell(Load(200, 0));
+    EXPECT_GT(Word(NextMeasures(10), 3), free * 2) << "more brake: slower still";
+}
+
+// ---- Faults on demand -----------------------------------------------------------------
+
+TEST_F(WiredTrainer, SendsUnknownCommandsCommand5AndGarbageWithF0OnDemand) {
+    Start(5);
+    sim_->SetFaults({.unknownCommandFraction = 1, .command5Fraction = 1, .garbageF0Fraction = 1});
+    clock_.Advance(100);
+    const std::string data =
+        port_->ReadUntil([](const std::string& d) { return d.size() >= 31; }, kReplyMs);
+    ASSERT_GE(data.size(), 31u);
+    const std::vector<std::string> frames = Frames(data.substr(0, 30), 10);
+    EXPECT_EQ(frames[0][1], 0x01);
+    EXPECT_EQ(std::string("\x01\x02\x03\x05\x08\x09").find(frames[1][1]), std::string::npos)
+        << "an unknown command: " << Hex(frames[1]);
+    EXPECT_EQ(frames[2][1], 0x05);
+    const std::string garbage = data.substr(30);
+    EXPECT_EQ(Byte(garbage, 0), 0xF0);
+    EXPECT_LE(garbage.size(), 4u);
+    EXPECT_EQ(garbage.find('\xF7'), std::string::npos);
+}
+
+// ---- The link that follows the device --------------------------------------------------
+
+TEST_F(WiredTrainer, KeepsItsLinkPointedAtTheCurrentPortAcrossVanishAndReturn) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("wct-link-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string link = (dir / "trainer").string();
+    TSimSettings settings;
+    settings.linkPath = link;
+    Start(4, {}, settings);
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim_->PortPath());
+    port_.reset();
+    sim_->Vanish();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    sim_->Return();
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim_->PortPath());
+    TSlavePort again(link);
+    again.Write(kIdentify);
+    EXPECT_EQ(Hex(again.ReadUntil([](const std::string& d) { return d.size() >= 6; }, kReplyMs)),
+              "F0 08 50 00 00 F7");
+    sim_.reset();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(WiredTrainer, RefusesToReplaceAFileThatIsNoLink) {
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("wct-file-" + std::to_string(getpid()));
+    { std::ofstream(file) << "keep me"; }
+    TSimSettings settings;
+    settings.linkPath = file.string();
+    TWiredTrainerSimulator sim({.generation = 4}, settings);
+    EXPECT_THROW(sim.Start(), std::system_error);
+    EXPECT_EQ(std::filesystem::file_size(file), 7u);
+    std::filesystem::remove(file);
 }
 
 }  // namespace

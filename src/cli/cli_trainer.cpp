@@ -1,0 +1,277 @@
+#include "cli/cli_trainer.h"
+
+#include <cstdio>
+#include <memory>
+#include <ostream>
+
+#include "cli/cli_options.h"
+#include "cli/cli_runner.h"
+#include "common/delay_with_messages.h"
+#include "common/tick_count.h"
+#include "serial/ecomport.h"
+#include "sim/wired_trainer_simulator.h"
+#include "wired/velox_device.h"
+#include "wired/velox_frame.h"
+
+namespace wct::cli {
+
+const char* const kTrainerUsage =
+    "usage: wct [--port PATH] [--simulate] trainer [--generation G] identify\n"
+    "       wct [--port PATH] [--simulate] trainer [--generation G] ride --seconds S\n"
+    "           [--load L | --slope PCT] [--interval MS] [--csv]\n"
+    "  identify  \"version serial product-version\" of the trainer on --port\n"
+    "  ride      one line per statistics step: time ms, km/h, km, cadence, heart rate,\n"
+    "            watts, kcal, load byte, elevation byte, status\n"
+    "  --generation 1, 2 or 3 drives a byte-protocol trainer; with --simulate it picks\n"
+    "  the simulated trainer's generation (5 unless given)\n";
+
+namespace {
+
+using wired::TVeloxDevice;
+
+constexpr uint32_t kAnswerWaitMs = 500;
+constexpr int kMaxSeconds = 24 * 3600;
+
+const char* StatusName(wired::TVeloxDeviceStatus status) {
+    static constexpr const char* kNames[] = {"disconnected", "connected", "running", "paused",
+                                             "stopped"};
+    return kNames[status];
+}
+
+// The driver, remembering the load it last sent.
+class TCliVelox : public TVeloxDevice {
+public:
+    void SendBytes(const std::string& bytes) override {
+        TVeloxDevice::SendBytes(bytes);
+        if (bytes.size() == wired::kShortFrameSize && bytes[1] == wired::vcLoad) {
+            loadByte = static_cast<uint8_t>(bytes[2]);
+            elevationByte = static_cast<uint8_t>(bytes[3]);
+        } else if (bytes.size() == 1 && Connected()) {
+            loadByte = static_cast<uint8_t>(bytes[0]);
+        }
+    }
+    int loadByte = 0;
+    int elevationByte = 0;
+};
+
+class TTrainerRun {
+public:
+    TTrainerRun(const TTrainerOptions& o, std::ostream& out, std::ostream& err,
+                const volatile bool* interrupted)
+        : o_(o), out_(out), err_(err), interrupted_(interrupted) {}
+
+    int Run() {
+        std::string port = o_.port;
+        if (o_.simulate) {
+            sim::TWiredOptions options;
+            options.generation = o_.generation.value_or(5);
+            try {
+                simulator_ = std::make_unique<sim::TWiredTrainerSimulator>(options);
+                simulator_->Start();
+            } catch (const std::exception& e) {
+                err_ << "wct: cannot start the trainer simulator: " << e.what() << '\n';
+                return exNoDongle;
+            }
+            port = simulator_->PortPath();
+        }
+        if (port.empty()) {
+            err_ << "wct: trainer needs --port PATH or --simulate\n";
+            return exUsage;
+        }
+        if (const int code = Connect(port); code != exDone) return code;
+        return o_.command == "identify" ? Identify() : Ride();
+    }
+
+private:
+    int Connect(const std::string& port) {
+        const double generation = o_.generation.value_or(4);
+        device_.SetVersion(generation < 4 ? generation : 4);
+        bool answered = false;
+        device_.OnVeloxMessage = [&](TComponent*, wired::TVeloxDeviceMessageType type, long double,
+                                     long double, long double, const std::string&) {
+            answered = answered || type == wired::mtIdentification;
+        };
+        device_.OnComPortRxChar = [&](TComponent*, int count) { answered = answered || count > 0; };
+        try {
+            device_.SetComPortPort(port);
+            device_.SetComPortConnected(true);
+        } catch (const EComPort& e) {
+            err_ << "wct: cannot open " << port << ": " << e.what() << '\n';
+            return exNoDongle;
+        }
+        const bool connected = device_.Connect(kAnswerWaitMs);
+        device_.OnVeloxMessage = nullptr;
+        device_.OnComPortRxChar = nullptr;
+        if (connected) return exDone;
+        if (answered) {
+            err_ << "wct: the trainer on " << port << " gave a wrong identification answer\n";
+            return exFailed;
+        }
+        err_ << "wct: no trainer answered on " << port << '\n';
+        return exNoDongle;
+    }
+
+    int Identify() {
+        // Serial number and product version were asked for on connection.
+        if (device_.Version() >= 4) {
+            const uint32_t start = GetTickCount();
+            while ((device_.SerialNumber() == 0 || device_.ProductVersion() == 0) &&
+                   GetTickCount() - start < kAnswerWaitMs)
+                DelayWithMessages(10);
+        }
+        char line[64];
+        std::snprintf(line, sizeof line, "%g %u %u", device_.Version(), device_.SerialNumber(),
+                      unsigned{device_.ProductVersion()});
+        out_ << line << std::endl;
+        return exDone;
+    }
+
+    void ApplyLoad() {
+        if (o_.load) device_.SetVeloxResistance(*o_.load);
+        if (o_.slope) {
+            device_.SetUseElevation(true);
+            device_.SetCurrentSlope(*o_.slope);
+        }
+    }
+
+    int Ride() {
+        bool lost = false;
+        device_.OnVxdErrorInfo = [&](TComponent*, wired::TVxdErrorType, int32_t code,
+                                     int32_t occurence) {
+            err_ << "wct: " << device_.ErrorText(code)
+                 << (occurence >= 0 ? " (" + std::to_string(occurence) + ")" : "") << '\n';
+        };
+        device_.OnConnectionLost = [&](TComponent*) { lost = true; };
+        device_.OnStats = [&](TComponent*, int32_t, int32_t, long double, long double, long double,
+                              bool) {
+            ApplyLoad();
+            PrintStep();
+        };
+        // The heart rate is shown, never acted on: no alarm limits.
+        device_.SetHeartEnabled(true);
+        device_.SetAlarmHeartHighLimit(1000);
+        device_.SetAlarmHeartLowLimit(0);
+        device_.SetAlarmHeartAbsoluteLimit(1000);
+        device_.SetStatsInterval(o_.intervalMs);
+        if (o_.csv) out_ << "time_ms,kmh,km,cadence,heart_rate,watts,kcal,load,elevation,status\n";
+        device_.Start();
+        ApplyLoad();
+        const uint32_t start = GetTickCount();
+        const auto duration = static_cast<uint32_t>(o_.seconds) * 1000;
+        while (!lost && GetTickCount() - start < duration && !(interrupted_ && *interrupted_))
+            DelayWithMessages(std::min<uint32_t>(50, duration - (GetTickCount() - start)));
+        if (lost) {
+            err_ << "wct: " << device_.ErrorText(wired::vxeRepairAborted)
+                 << ": the trainer is lost\n";
+            return exFailed;
+        }
+        device_.Stop();
+        return exDone;
+    }
+
+    void PrintStep() {
+        const char sep = o_.csv ? ',' : ' ';
+        char speed[32];
+        char distance[32];
+        std::snprintf(speed, sizeof speed, "%.2f", static_cast<double>(device_.Speed()));
+        std::snprintf(distance, sizeof distance, "%.3f", static_cast<double>(device_.Distance()));
+        out_ << device_.StatsTimer().ElapsedTime() << sep << speed << sep << distance << sep
+             << device_.Cadence() << sep << device_.HeartRate() << sep << device_.Power() << sep
+             << device_.Calories() << sep << device_.loadByte << sep << device_.elevationByte << sep
+             << StatusName(device_.Status()) << std::endl;
+    }
+
+    const TTrainerOptions& o_;
+    std::ostream& out_;
+    std::ostream& err_;
+    const volatile bool* interrupted_;
+    std::unique_ptr<sim::TWiredTrainerSimulator> simulator_;
+    TCliVelox device_;
+};
+
+bool TakesValue(const std::string& option) {
+    return option == "--port" || option == "--trace" || option == "--reply-timeout" ||
+           option == "--wait";
+}
+
+}  // namespace
+
+bool IsTrainerCommand(const std::vector<std::string>& args) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i].rfind("--", 0) != 0) return args[i] == "trainer";
+        if (TakesValue(args[i])) ++i;
+    }
+    return false;
+}
+
+TTrainerOptions ParseTrainerCommandLine(const std::vector<std::string>& args) {
+    TTrainerOptions o;
+    size_t i = 0;
+    auto value = [&](const std::string& option) {
+        if (++i >= args.size()) throw EUsage(option + " needs a value");
+        return args[i];
+    };
+    auto number = [&](const std::string& option, double low, double high) {
+        const std::string text = value(option);
+        size_t used = 0;
+        double result = 0;
+        try {
+            result = std::stod(text, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used == 0 || used != text.size())
+            throw EUsage(option + ": '" + text + "' is not a number");
+        if (result < low || result > high)
+            throw EUsage(option + ": " + text + " is outside " + std::to_string(low) + ".." +
+                         std::to_string(high));
+        return result;
+    };
+    bool seenTrainer = false;
+    for (; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "trainer" && !seenTrainer) {
+            seenTrainer = true;
+        } else if (arg == "--port") {
+            o.port = value(arg);
+        } else if (arg == "--simulate") {
+            o.simulate = true;
+        } else if (arg == "--generation" && seenTrainer) {
+            o.generation = number(arg, 1, 7);
+        } else if ((arg == "identify" || arg == "ride") && seenTrainer && o.command.empty()) {
+            o.command = arg;
+        } else if (o.command == "ride" && arg == "--seconds") {
+            o.seconds = ParseNumber(value(arg), arg, 1, kMaxSeconds);
+        } else if (o.command == "ride" && arg == "--load") {
+            o.load = ParseNumber(value(arg), arg, 0, 255);
+        } else if (o.command == "ride" && arg == "--slope") {
+            o.slope = number(arg, -25, 25);
+        } else if (o.command == "ride" && arg == "--interval") {
+            o.intervalMs = ParseNumber(value(arg), arg, 100, 60000);
+        } else if (o.command == "ride" && arg == "--csv") {
+            o.csv = true;
+        } else {
+            throw EUsage("trainer: unexpected '" + arg + "'");
+        }
+    }
+    if (o.command.empty()) throw EUsage("trainer needs identify or ride");
+    if (o.command == "ride" && o.seconds == 0) throw EUsage("ride needs --seconds");
+    if (o.load && o.slope) throw EUsage("ride takes --load or --slope, not both");
+    if (o.generation && !o.simulate && *o.generation >= 4)
+        throw EUsage("--generation names a byte-protocol trainer (1 to 3) unless simulating");
+    if (o.generation) {
+        try {
+            sim::IdentificationAnswer(*o.generation);
+        } catch (const std::invalid_argument&) {
+            throw EUsage("--generation: no trainer of generation " + std::to_string(*o.generation));
+        }
+    }
+    return o;
+}
+
+int RunTrainer(const TTrainerOptions& options, std::ostream& out, std::ostream& err,
+               const volatile bool* interrupted) {
+    return TTrainerRun(options, out, err, interrupted).Run();
+}
+
+}  // namespace wct::cli

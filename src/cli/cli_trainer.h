@@ -1,0 +1,42 @@
+// `wct trainer`: the wired trainer driver from a terminal.
+//
+//   wct [--port PATH] [--simulate] trainer [--port PATH] [--simulate] [--generation G]
+//       identify | ride --seconds S [--load L | --slope PCT] [--interval MS] [--csv]
+//
+// identify prints "version serial product-version"; ride connects, starts a ride and
+// prints one line per statistics step. Exit codes as for every wct command: 0 done,
+// 1 wrong identification answer or a link that could not be repaired, 2 usage, 3 no
+// answer or the port cannot be opened.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wct::cli {
+
+struct TTrainerOptions {
+    std::string port;
+    bool simulate = false;
+    // Which byte-protocol generation (1 to 3) the trainer is, or the simulator's
+    // generation; frames are tried when none below 4 is named.
+    std::optional<double> generation;
+    std::string command;  // identify or ride
+    int seconds = 0;
+    std::optional<int> load;
+    std::optional<double> slope;
+    int intervalMs = 1000;
+    bool csv = false;
+};
+
+// Whether the command line (without the program name) is a trainer command.
+bool IsTrainerCommand(const std::vector<std::string>& args);
+// Throws EUsage.
+TTrainerOptions ParseTrainerCommandLine(const std::vector<std::string>& args);
+int RunTrainer(const TTrainerOptions& options, std::ostream& out, std::ostream& err,
+               const volatile bool* interrupted = nullptr);
+
+extern const char* const kTrainerUsage;
+
+}  // namespace wct::cli

@@ -1,0 +1,933 @@
+// Construction, stored form, framing, connection, survey and repair, the ride state
+// machine and the console keys.
+#include "wired/velox_device.h"
+
+#include <array>
+#include <cmath>
+#include <stdexcept>
+
+#include "common/application_messages.h"
+#include "common/delay_with_messages.h"
+#include "common/tick_count.h"
+#include "wired/velox_frame.h"
+
+namespace wct::wired {
+namespace {
+
+// Shared by all instances: a key is handled by one device at a time, and the repeat
+// window of the ckE message counts from the last key fired by any of them.
+bool keyBusy = false;
+uint32_t lastKeyFireTick = 0;
+
+constexpr std::array<const char*, 2> kUnitNames = {"umKm", "umMiles"};
+constexpr int32_t kMaxReceivedMessages = 2147483;
+
+const std::string kStartString(1, static_cast<char>(kFrameStart));
+const std::string kStopString(1, static_cast<char>(kFrameStop));
+
+// Restores a timer's tick handler when a scope ends, however it ends.
+class TDetachedTick {
+public:
+    explicit TDetachedTick(TThreadedTimer& timer) : timer_(timer), handler_(timer.OnTimer) {
+        timer_.OnTimer = nullptr;
+    }
+    ~TDetachedTick() { timer_.OnTimer = handler_; }
+    TDetachedTick(const TDetachedTick&) = delete;
+    TDetachedTick& operator=(const TDetachedTick&) = delete;
+
+private:
+    TThreadedTimer& timer_;
+    TNotifyEvent handler_;
+};
+
+}  // namespace
+
+TVeloxDevice::TVeloxDevice(TComponent* owner) : TComponent(owner) {
+    keyTimer_ = new TQuilThreadTimer(this);
+    keyTimer_->SetInterval(500);
+    heartTimer_ = new TQuilThreadTimer(this);
+    heartTimer_->SetInterval(static_cast<uint32_t>(hrDelayBeforeReset_));
+    surveyTimer_ = new TQuilThreadTimer(this);
+    surveyTimer_->SetInterval(400);
+    port_ = new TComPort(this);
+    framer_ = new TComDataPacket(this);
+    framer_->SetComPort(port_);
+    framer_->SetCaseInsensitive(true);
+    framer_->SetIncludeStrings(true);
+    framer_->SetMaxBufferSize(4096);
+    framer_->SetStartString(kStartString);
+    framer_->SetStopString(kStopString);
+    framer_->SetSize(static_cast<int>(kShortFrameSize));
+    statsTimer_ = new TQuilThreadTimer(this);
+    statsTimer_->ResetTimes();
+    statsTimer_->SetInterval(1000);
+
+    port_->SetBaudRate(br9600);
+    port_->SetDataBits(dbEight);
+    port_->Parity().SetBits(prEven);
+    port_->SetStopBits(sbOneStopBit);
+    TComFlowControl& flow = port_->FlowControl();
+    flow.SetOutCTSFlow(false);
+    flow.SetOutDSRFlow(false);
+    flow.SetControlDTR(dtrDisable);
+    flow.SetControlRTS(rtsDisable);
+    flow.SetXonXoffOut(false);
+    flow.SetXonXoffIn(false);
+    port_->SetEvents(TComEvents{evRxChar, evTxEmpty, evBreak, evError, evRx80Full});
+    port_->SetSyncMethod(smThreadSync);
+    UpdateMetresPerRollEvent();
+    BindPortEvents();
+
+    keyTimer_->OnTimer = [this](TComponent*) { KeyTimerTick(); };
+    heartTimer_->OnTimer = [this](TComponent*) { HeartSurveyTick(); };
+    surveyTimer_->OnTimer = [this](TComponent*) { SurveyTick(); };
+    statsTimer_->OnTimer = [this](TComponent*) { StatsTick(); };
+}
+
+TVeloxDevice::~TVeloxDevice() {
+    destroying_ = true;
+    keyTimer_->SetEnabled(false);
+    heartTimer_->SetEnabled(false);
+    surveyTimer_->SetEnabled(false);
+    statsTimer_->SetEnabled(false);
+    Stop();
+    try {
+        if (port_->Connected()) port_->Close();
+    } catch (const std::exception&) {
+        // A vanished device leaves the port closed all the same.
+    }
+    // The owned objects go next; none of their events may reach a half-freed device.
+    port_->OnBeforeClose = nullptr;
+    port_->OnAfterClose = nullptr;
+    framer_->OnDiscard = nullptr;
+    BeginDestruction();
+}
+
+void TVeloxDevice::BindPortEvents() {
+    // After-open, before-open and the framer's discard and custom decisions still reach
+    // their handlers while the device is being destroyed; the rest do not.
+    port_->OnAfterOpen = [this](TComponent*) {
+        if (OnComPortAfterOpen) OnComPortAfterOpen(this);
+    };
+    port_->OnBeforeOpen = [this](TComponent*) {
+        if (OnComPortBeforeOpen) OnComPortBeforeOpen(this);
+    };
+    port_->OnAfterClose = [this](TComponent*) {
+        if (!Dying() && OnComPortAfterClose) OnComPortAfterClose(this);
+    };
+    port_->OnBeforeClose = [this](TComponent*) {
+        if (Dying()) return;
+        if (!repairing_) SetConnected(false);
+        if (OnComPortBeforeClose) OnComPortBeforeClose(this);
+    };
+    port_->OnRxChar = [this](TComponent*, int count) { CharsReceived(count); };
+    port_->OnRxBuf = [this](TComponent*, const char* buffer, int count) {
+        if (!Dying() && OnComPortRxBuf) OnComPortRxBuf(this, buffer, count);
+    };
+    auto forward = [this](TNotifyEvent TVeloxDevice::*event) {
+        return [this, event](TComponent*) {
+            if (!Dying() && this->*event) (this->*event)(this);
+        };
+    };
+    port_->OnTxEmpty = forward(&TVeloxDevice::OnComPortTxEmpty);
+    port_->OnBreak = forward(&TVeloxDevice::OnComPortBreak);
+    port_->OnRing = forward(&TVeloxDevice::OnComPortRing);
+    port_->OnRxFlag = forward(&TVeloxDevice::OnComPortRxFlag);
+    port_->OnRx80Full = forward(&TVeloxDevice::OnComPortRx80Full);
+    auto forwardSignal = [this](TComSignalEvent TVeloxDevice::*event) {
+        return [this, event](TComponent*, bool onOff) {
+            if (!Dying() && this->*event) (this->*event)(this, onOff);
+        };
+    };
+    port_->OnCTSChange = forwardSignal(&TVeloxDevice::OnComPortCTSChange);
+    port_->OnDSRChange = forwardSignal(&TVeloxDevice::OnComPortDSRChange);
+    port_->OnRLSDChange = forwardSignal(&TVeloxDevice::OnComPortRLSDChange);
+    port_->OnError = [this](TComponent*, TComErrors errors) {
+        if (!Dying() && OnComPortError) OnComPortError(this, errors);
+    };
+    framer_->OnPacket = [this](TComponent*, const std::string& packet) { PacketReceived(packet); };
+    framer_->OnDiscard = [this](TComponent*, const std::string& bytes) {
+        if (OnComDataPacketDiscard) OnComDataPacketDiscard(this, bytes);
+    };
+}
+
+void TVeloxDevice::DefineProperties(TPropertyList& p) {
+    p.AddFloat(
+        "Version", [this] { return version_; }, [this](double v) { SetVersion(v); }, 4.0);
+    p.AddFloat(
+        "ComponentVersion", [this] { return ComponentVersion(); },
+        [this](double v) { SetComponentVersion(v); }, 3.33);
+    p.AddBoolean(
+        "Enabled", [this] { return enabled_; }, [this](bool v) { enabled_ = v; }, true);
+    p.AddBoolean(
+        "SimulationMode", [this] { return simulationMode_; },
+        [this](bool v) { SetSimulationMode(v); }, false);
+    p.AddBoolean(
+        "DebugMode", [this] { return debugMode_; }, [this](bool v) { debugMode_ = v; }, false);
+    p.AddInteger(
+        "RollValue", [this] { return rollValue_; },
+        [this](int64_t v) { rollValue_ = static_cast<int32_t>(v); }, 5);
+    p.AddBoolean(
+        "SecurityActive", [this] { return securityActive_; },
+        [this](bool v) { securityActive_ = v; }, true);
+    p.AddBoolean(
+        "UsePackets", [this] { return usePackets_; }, [this](bool v) { usePackets_ = v; }, true);
+
+    // The port's and framer's own stored forms, under the names the device publishes.
+    p.AddInteger(
+        "ComPortTag", [this] { return comPortTag_; },
+        [this](int64_t v) { comPortTag_ = static_cast<int>(v); }, 0);
+    TPropertyList portProperties;
+    port_->DefineProperties(portProperties);
+    for (const TPropertyList::Property& item : portProperties.Items()) {
+        if (item.name == "CustomBaudRate") continue;
+        TPropertyList::Property copy = item;
+        copy.name = "ComPort" + item.name;
+        p.Add(std::move(copy));
+    }
+    TPropertyList framerProperties;
+    framer_->DefineProperties(framerProperties);
+    for (const TPropertyList::Property& item : framerProperties.Items()) {
+        if (item.name == "ComPort") continue;
+        TPropertyList::Property copy = item;
+        copy.name = "ComDataPacket" + item.name;
+        p.Add(std::move(copy));
+    }
+
+    p.AddBoolean(
+        "ConnectionSurvey", [this] { return connectionSurvey_; },
+        [this](bool v) { SetConnectionSurvey(v); }, true);
+    p.AddInteger(
+        "ConnectionSurveyInterval", [this] { return connectionSurveyInterval_; },
+        [this](int64_t v) { SetConnectionSurveyInterval(static_cast<int32_t>(v)); }, 200);
+    p.AddBoolean(
+        "DisconUseCloseOpenPort", [this] { return disconUseCloseOpenPort_; },
+        [this](bool v) { disconUseCloseOpenPort_ = v; }, true);
+    p.AddInteger(
+        "DisconDelayBetweenCloseOpenPort", [this] { return disconDelay_; },
+        [this](int64_t v) { SetDisconDelayBetweenCloseOpenPort(static_cast<int32_t>(v)); }, 300);
+    p.AddInteger(
+        "DisconMaxTry", [this] { return disconMaxTry_; },
+        [this](int64_t v) { disconMaxTry_ = static_cast<int32_t>(v); }, 10);
+    p.AddInteger(
+        "StatsInterval", [this] { return statsInterval_; },
+        [this](int64_t v) { statsInterval_ = static_cast<int32_t>(v); }, 1000);
+    p.AddObject("TimerStats", *statsTimer_);
+    p.AddBoolean(
+        "MaintainsConsoleActive", [this] { return maintainsConsoleActive_; },
+        [this](bool v) { maintainsConsoleActive_ = v; }, false);
+    p.AddFloat(
+        "CourseDistance", [this] { return static_cast<double>(courseDistance_); },
+        [this](double v) { courseDistance_ = v; }, 0.0);
+    p.AddInteger(
+        "KeyRepeatInterval", [this] { return KeyRepeatInterval(); },
+        [this](int64_t v) { SetKeyRepeatInterval(static_cast<uint32_t>(v)); }, 500);
+
+    p.AddInteger(
+        "PrecisionSpeed", [this] { return precisionSpeed_; },
+        [this](int64_t v) { precisionSpeed_ = static_cast<int32_t>(v); }, 1);
+    p.AddInteger(
+        "PrecisionDistance", [this] { return precisionDistance_; },
+        [this](int64_t v) { precisionDistance_ = static_cast<int32_t>(v); }, 8);
+    p.AddEnum(
+        "UnitMeasure", kUnitNames, [this] { return static_cast<int>(unitMeasure_); },
+        [this](int v) { SetUnitMeasure(static_cast<TUnitMeasure>(v)); }, umKm);
+    p.AddEnum(
+        "UnitMeasureDefault", kUnitNames, [this] { return static_cast<int>(unitMeasureDefault_); },
+        [this](int v) { unitMeasureDefault_ = static_cast<TUnitMeasure>(v); }, umKm);
+    p.AddFloat(
+        "RollDiameter", [this] { return rollDiameter_; }, [this](double v) { SetRollDiameter(v); },
+        39.5);
+    p.AddFloat(
+        "NumberOfRoundPerRollEvent", [this] { return roundsPerRollEvent_; },
+        [this](double v) { SetNumberOfRoundPerRollEvent(v); }, 1.0);
+    p.AddInteger(
+        "SpeedArrayLength", [this] { return SpeedArrayLength(); },
+        [this](int64_t v) { SetSpeedArrayLength(static_cast<int32_t>(v)); }, 25);
+    p.AddBoolean(
+        "VirtualSpeedEnabled", [this] { return virtualSpeedEnabled_; },
+        [this](bool v) { SetVirtualSpeedEnabled(v); }, false);
+    p.AddFloat(
+        "VirtualSpeedAttenuation", [this] { return virtualSpeedAttenuation_; },
+        [this](double v) { virtualSpeedAttenuation_ = v; }, 0.5);
+    p.AddFloat(
+        "Tolerance", [this] { return tolerance_; }, [this](double v) { tolerance_ = v; }, 2.0);
+    p.AddFloat(
+        "RiderWeight", [this] { return riderWeight_; }, [this](double v) { riderWeight_ = v; },
+        0.0);
+    p.AddFloat(
+        "CurrentSlope", [this] { return currentSlope_; }, [this](double v) { currentSlope_ = v; },
+        0.0);
+    p.AddFloat(
+        "CurrentElevation", [this] { return currentElevation_; },
+        [this](double v) { SetCurrentElevation(v); }, 0.0);
+    p.AddInteger(
+        "VeloxResistance", [this] { return veloxResistance_; },
+        [this](int64_t v) { SetVeloxResistance(static_cast<int32_t>(v)); }, 0);
+    p.AddInteger(
+        "VeloxElevation", [this] { return veloxElevation_; },
+        [this](int64_t v) { veloxElevation_ = static_cast<int32_t>(v); }, 0);
+    p.AddInteger(
+        "InitialResistance", [this] { return initialResistance_; },
+        [this](int64_t v) { SetInitialResistance(static_cast<int32_t>(v)); }, 0);
+    p.AddBoolean(
+        "UseElevation", [this] { return useElevation_; }, [this](bool v) { useElevation_ = v; },
+        false);
+    p.AddBoolean(
+        "HighPowerReduceEnable", [this] { return highPowerReduceEnable_; },
+        [this](bool v) { highPowerReduceEnable_ = v; }, false);
+    p.AddFloat(
+        "HighPowerReduceStartSpeed", [this] { return highPowerReduceStartSpeed_; },
+        [this](double v) { highPowerReduceStartSpeed_ = v; }, 7.0);
+    p.AddFloat(
+        "HighPowerReduceCoefficientMinimum", [this] { return highPowerReduceMinimum_; },
+        [this](double v) { highPowerReduceMinimum_ = v; }, 0.25);
+    p.AddFloat(
+        "ResistanceReducer", [this] { return resistanceReducer_; },
+        [this](double v) { SetResistanceReducer(v); }, 1.0);
+    p.AddInteger(
+        "ResistanceLatency", [this] { return resistanceLatency_; },
+        [this](int64_t v) { SetResistanceLatency(static_cast<int32_t>(v)); }, 0);
+    p.AddFloat(
+        "Calibration", [this] { return calibration_; }, [this](double v) { calibration_ = v; },
+        1.0);
+    p.AddFloat(
+        "ResistanceMapAdapter", [this] { return resistanceMapAdapter_; },
+        [this](double v) { resistanceMapAdapter_ = v; }, 1.0);
+
+    p.AddBoolean(
+        "HeartEnabled", [this] { return heartEnabled_; }, [this](bool v) { SetHeartEnabled(v); },
+        false);
+    p.AddBoolean(
+        "HeartConnectionSurvey", [this] { return heartConnectionSurvey_; },
+        [this](bool v) { SetHeartConnectionSurvey(v); }, true);
+    p.AddInteger(
+        "HrDelayBeforeReset", [this] { return hrDelayBeforeReset_; },
+        [this](int64_t v) { SetHrDelayBeforeReset(static_cast<int32_t>(v)); }, 3);
+    p.AddBoolean(
+        "HrFilter2Active", [this] { return hrFilter2Active_; },
+        [this](bool v) { hrFilter2Active_ = v; }, false);
+    p.AddInteger(
+        "HeartArrayLength", [this] { return HeartArrayLength(); },
+        [this](int64_t v) { SetHeartArrayLength(static_cast<int32_t>(v)); }, 25);
+    p.AddInteger(
+        "HrDeltaVariationLimit", [this] { return hrDeltaVariationLimit_; },
+        [this](int64_t v) { hrDeltaVariationLimit_ = static_cast<int32_t>(v); }, 200);
+    p.AddInteger(
+        "HeartCalcDelay", [this] { return heartCalcDelay_; },
+        [this](int64_t v) { heartCalcDelay_ = static_cast<int32_t>(v); }, 3000);
+    p.AddInteger(
+        "CadenceArrayLength", [this] { return CadenceArrayLength(); },
+        [this](int64_t v) { SetCadenceArrayLength(static_cast<int32_t>(v)); }, 10);
+    p.AddInteger(
+        "CadenceCalcDelay", [this] { return cadenceCalcDelay_; },
+        [this](int64_t v) { cadenceCalcDelay_ = static_cast<int32_t>(v); }, 3000);
+    p.AddInteger(
+        "AlarmHeartHighLimit", [this] { return alarmHigh_; },
+        [this](int64_t v) { alarmHigh_ = static_cast<int32_t>(v); }, 160);
+    p.AddInteger(
+        "AlarmHeartLowLimit", [this] { return alarmLow_; },
+        [this](int64_t v) { alarmLow_ = static_cast<int32_t>(v); }, 50);
+    p.AddInteger(
+        "AlarmHeartAbsoluteLimit", [this] { return alarmAbsolute_; },
+        [this](int64_t v) { alarmAbsolute_ = static_cast<int32_t>(v); }, 220);
+}
+
+// ---- Generation and framing ------------------------------------------------------------
+
+void TVeloxDevice::SetVersion(double value) {
+    if (!(value > 0) || (value > 3 && value < 4)) value = 4;
+    version_ = value;
+    if (value < 4) {
+        framer_->SetComPort(nullptr);
+        roundsPerRollEvent_ = 2;
+        const double generation = std::nearbyint(value);  // ties to even
+        if (generation == 1) rollDiameter_ = 40;
+        if (generation == 2 || generation == 3) rollDiameter_ = 30;
+    } else if (value == 4) {
+        frameSize_ = kShortFrameSize;
+        ConfigureFraming();
+        roundsPerRollEvent_ = 0.5;
+        rollDiameter_ = 39.5;
+        maintainsConsoleActive_ = true;
+    } else {
+        maintainsConsoleActive_ = true;
+        frameSize_ = kLongFrameSize;
+        ConfigureFraming();
+        struct TGeometry {
+            double version, rounds, diameter;
+        };
+        static constexpr TGeometry kGeometry[] = {
+            {4.5, 1, 39.5}, {5, 1, 45}, {6, 1, 40}, {5.5, 0.5, 30}, {7, 1, 30}};
+        for (const TGeometry& g : kGeometry) {
+            if (g.version != value) continue;
+            roundsPerRollEvent_ = g.rounds;
+            rollDiameter_ = g.diameter;
+        }
+    }
+    UpdateMetresPerRollEvent();
+    ApplySurveyInterval();
+    DoVersionChange();
+}
+
+void TVeloxDevice::ConfigureFraming() {
+    framer_->SetSize(static_cast<int>(frameSize_));
+    if (frameSize_ == kShortFrameSize) {
+        framer_->SetStartString(kStartString);
+        framer_->SetStopString(kStopString);
+        framer_->OnCustomStart = [this](TComponent*, const std::string& buffer, int& pos) {
+            if (OnComDataPacketCustomStart) OnComDataPacketCustomStart(this, buffer, pos);
+        };
+        framer_->OnCustomStop = [this](TComponent*, const std::string& buffer, int& pos) {
+            if (OnComDataPacketCustomStop) OnComDataPacketCustomStop(this, buffer, pos);
+        };
+    } else {
+        framer_->SetStartString("");
+        framer_->SetStopString("");
+        framer_->OnCustomStart = [this](TComponent*, const std::string& buffer, int& pos) {
+            CustomStart(buffer, pos);
+        };
+        framer_->OnCustomStop = [this](TComponent*, const std::string& buffer, int& pos) {
+            CustomStop(buffer, pos);
+        };
+    }
+    AttachFramer();
+}
+
+void TVeloxDevice::AttachFramer() {
+    if (framer_->ComPort() != port_) framer_->SetComPort(port_);
+}
+
+void TVeloxDevice::CustomStart(const std::string& buffer, int& pos) {
+    // A start byte counts only when a stop byte closes a whole frame after it: noise
+    // and payload bytes of value F0 cost nothing.
+    pos = 0;
+    for (size_t p = buffer.find(static_cast<char>(kFrameStart)); p != std::string::npos;
+         p = buffer.find(static_cast<char>(kFrameStart), p + 1)) {
+        if (buffer.size() - p >= frameSize_ &&
+            static_cast<uint8_t>(buffer[p + frameSize_ - 1]) == kFrameStop) {
+            pos = static_cast<int>(p + 1);
+            return;
+        }
+    }
+}
+
+void TVeloxDevice::CustomStop(const std::string& buffer, int& pos) {
+    pos = buffer.size() >= frameSize_ ? static_cast<int>(frameSize_) : 0;
+}
+
+// ---- Receiving ---------------------------------------------------------------------------
+
+void TVeloxDevice::CountMessage() {
+    receivedMessages_ = receivedMessages_ >= kMaxReceivedMessages ? 1 : receivedMessages_ + 1;
+}
+
+void TVeloxDevice::PacketReceived(const std::string& packet) {
+    ParseMessage(packet);
+    if (connected_ && version_ == 4 && maintainsConsoleActive_ && status_ != vdsDisconnected)
+        SendResistance();
+    if (!Dying() && OnComDataPacketPacket) OnComDataPacketPacket(this, packet);
+}
+
+void TVeloxDevice::CharsReceived(int count) {
+    if (version_ < 4) {
+        CountMessage();
+        std::string bytes;
+        try {
+            port_->ReadText(bytes, count);
+        } catch (const std::exception&) {
+            bytes.clear();
+        }
+        if (!bytes.empty()) ParseMessage(bytes);
+        // The trainer only keeps working while it hears from the PC after each chunk.
+        if (connected_ && status_ != vdsDisconnected) {
+            const auto answer =
+                static_cast<char>(status_ == vdsRunning ? veloxResistance_ & 0xFF : 0);
+            try {
+                SendBytes(std::string(1, answer));
+            } catch (const std::exception&) {
+                // A failed write shows as silence to the connection survey.
+            }
+        }
+    }
+    if (!Dying() && OnComPortRxChar) OnComPortRxChar(this, count);
+}
+
+void TVeloxDevice::Identified(uint8_t answer) {
+    const std::optional<TIdentified> identified = DecodeIdentification(answer);
+    if (!identified) {
+        SetConnected(false);
+        return;
+    }
+    SetVersion(identified->version);
+    if (identified->clearInput) {
+        try {
+            port_->PurgeBuffers(true, false);
+        } catch (const std::exception&) {
+            // Stale input only costs a few discarded bytes.
+        }
+    }
+    SetConnected(true);
+}
+
+void TVeloxDevice::SendBytes(const std::string& bytes) {
+    if (Dying() || !port_->Connected()) return;
+    for (char byte : bytes) port_->WriteText(std::string(1, byte));
+}
+
+void TVeloxDevice::SendRequest(uint8_t command) {
+    try {
+        SendBytes(BuildFrame(command, 0, 0));
+    } catch (const std::exception&) {
+        // The answer does not come; the request is made again on the next connection.
+    }
+}
+
+void TVeloxDevice::RequestSerialNumber() {
+    SendRequest(vcSerialNumber);
+}
+
+void TVeloxDevice::RequestProductVersion() {
+    if (productVersion_ == 0 && port_->Connected()) SendRequest(vcProductVersion);
+}
+
+// ---- Connection -------------------------------------------------------------------------
+
+void TVeloxDevice::SetConnected(bool value) {
+    if (value == connected_) return;
+    connected_ = value;
+    if (value) {
+        disconnectionCount_ = 0;
+        SetStatus(vdsConnected);
+        receivedMessages_ = 0;
+        ResetHeart();
+        tryCount_ = 0;
+        heartTimer_->SetEnabled(heartEnabled_ && heartConnectionSurvey_);
+        noMessage_ = false;
+        surveyTimer_->SetEnabled(connectionSurvey_);
+        if (serialNumber_ == 0 && port_->Connected()) SendRequest(vcSerialNumber);
+        RequestProductVersion();
+        DoConnected();
+        return;
+    }
+    surveyTimer_->SetEnabled(false);
+    heartTimer_->SetEnabled(false);
+    if (status_ == vdsRunning) {
+        // Pause acts only while connected, which the device no longer is; the ride clock
+        // must not run on without a trainer, so its timer stops here.
+        statsTimer_->SetEnabled(false);
+        Pause();
+    } else {
+        Stop();
+    }
+    noMessage_ = true;
+    SetStatus(vdsDisconnected);
+    serialNumber_ = 0;
+    productVersion_ = 0;
+    DoDisconnected();
+}
+
+void TVeloxDevice::SetSimulationMode(bool value) {
+    if (value == simulationMode_) return;
+    simulationMode_ = value;
+    SetConnected(value);
+}
+
+bool TVeloxDevice::Connect(uint32_t waitMs) {
+    if (Dying() || !enabled_ || !port_->Connected()) return false;
+    std::string request(1, static_cast<char>(kIdentificationByte));
+    if (version_ >= 4) {
+        frameSize_ = kShortFrameSize;
+        framer_->SetSize(static_cast<int>(kShortFrameSize));
+        framer_->SetStopString(kStopString);
+        AttachFramer();
+        request = BuildFrame(vcIdentification, kIdentificationByte, 0);
+    }
+    for (int attempt = 0; attempt < 3 && enabled_ && !connected_; ++attempt) {
+        try {
+            SendBytes(request);
+        } catch (const std::exception&) {
+            return connected_;
+        }
+        DelayWithMessages(waitMs);
+    }
+    return connected_;
+}
+
+void TVeloxDevice::Disconnect() {
+    SetConnected(false);
+}
+
+void TVeloxDevice::ReopenPort() {
+    // Closing counts as a repair step, not as the trainer going away.
+    const bool wasRepairing = repairing_;
+    repairing_ = true;
+    try {
+        if (port_->Connected()) port_->Close();
+        DelayWithMessages(static_cast<uint32_t>(disconDelay_));
+        port_->Open();
+        DelayWithMessages(static_cast<uint32_t>(disconDelay_));
+    } catch (const std::exception&) {
+        repairing_ = wasRepairing;
+        throw;
+    }
+    repairing_ = wasRepairing;
+}
+
+void TVeloxDevice::QuickConnectDevice(bool reopen) {
+    if (Dying()) return;
+    if (version_ > 4)
+        throw std::logic_error(
+            "Procedure QuickConnectDevice: the Velox version must be 4 or lower!");
+    if (reopen) {
+        try {
+            ReopenPort();
+        } catch (const std::exception&) {
+            // The reopen is abandoned; the port state tells what is left.
+        }
+        if (!port_->Connected()) DoVxdErrorInfo(etNotice, vxeCannotOpenPort, -1);
+    }
+    if (!port_->Connected()) return;
+    try {
+        port_->AbortAllIo();
+        port_->PurgeBuffers(true, true);
+    } catch (const std::exception&) {
+        // Leftovers are dropped by the framer.
+    }
+    try {
+        SendBytes(version_ == 4 ? BuildFrame(vcIdentification, kIdentificationByte, 0)
+                                : std::string(1, static_cast<char>(kIdentificationByte)));
+        DoVxdErrorInfo(etNotice, vxeIdentificationSent, -1);
+    } catch (const std::exception&) {
+        // The survey tries again on its next tick.
+    }
+}
+
+void TVeloxDevice::Reidentify() {
+    if (version_ < 4 || Dying()) return;
+    const std::string request = BuildFrame(vcIdentification, kIdentificationByte, 0);
+    try {
+        if (port_->Connected()) {
+            try {
+                SendBytes(request);
+            } catch (const std::exception&) {
+                ReopenPort();
+                if (port_->Connected()) SendBytes(request);
+            }
+        } else {
+            try {
+                ReopenPort();
+            } catch (const std::exception&) {
+                // Reported below when the port stays closed.
+            }
+            if (port_->Connected()) SendBytes(request);
+        }
+    } catch (const std::exception&) {
+        // A silent abort; the port state below tells the survey what happened.
+    }
+    if (!port_->Connected()) DoVxdErrorInfo(etNotice, vxeCannotOpenPort, -1);
+}
+
+void TVeloxDevice::SetConnectionSurvey(bool value) {
+    connectionSurvey_ = value;
+    surveyTimer_->SetEnabled(value);
+}
+
+void TVeloxDevice::SetConnectionSurveyInterval(int32_t value) {
+    connectionSurveyInterval_ = std::clamp(value, 400, 3000);
+    ApplySurveyInterval();
+}
+
+void TVeloxDevice::ApplySurveyInterval() {
+    surveyTimer_->SetInterval(
+        static_cast<uint32_t>(version_ > 4 ? 3000 : connectionSurveyInterval_));
+}
+
+void TVeloxDevice::SetDisconDelayBetweenCloseOpenPort(int32_t value) {
+    disconDelay_ = std::clamp(value, 300, 2000);
+}
+
+void TVeloxDevice::EnableSurveys(bool on) {
+    heartTimer_->SetEnabled(on && connected_ && heartEnabled_ && heartConnectionSurvey_);
+    surveyTimer_->SetEnabled(on && connected_ && connectionSurvey_);
+}
+
+void TVeloxDevice::SurveyTick() {
+    if (Dying() || simulationMode_) return;
+    TDetachedTick detached(*surveyTimer_);
+    try {
+        if (noMessage_) {
+            heartTimer_->SetEnabled(false);
+            repairing_ = true;
+            if (tryCount_ == 0) {
+                ++disconnectionCount_;
+                DoRepairingConnection();
+            }
+            DoVxdErrorInfo(etNotice, vxeConnectionLost, tryCount_ + 1);
+            if (tryCount_ < disconMaxTry_) {
+                ++tryCount_;
+                if (version_ <= 4) {
+                    QuickConnectDevice(disconUseCloseOpenPort_);
+                    if (port_->Connected())
+                        RepairSucceeded();
+                    else
+                        RepairFailed();
+                } else {
+                    Reidentify();
+                    if (port_->Connected())
+                        RepairSucceeded();
+                    else if (tryCount_ > 2)
+                        RepairFailed();
+                }
+            } else {
+                DoVxdErrorInfo(etNotice, vxeRepairAborted, tryCount_);
+                SetConnected(false);
+                DoConnectionLost();
+            }
+        }
+    } catch (const std::exception&) {
+        // The cleanup below runs all the same.
+    }
+    repairing_ = false;
+    noMessage_ = true;
+}
+
+void TVeloxDevice::RepairSucceeded() {
+    tryCount_ = 0;
+    DoVxdErrorInfo(etRestored, vxeRestored, -1);
+    heartTimer_->SetEnabled(heartEnabled_ && heartConnectionSurvey_);
+}
+
+void TVeloxDevice::RepairFailed() {
+    repairing_ = false;
+    DoVxdErrorInfo(etNotice, vxeRepairAborted, tryCount_);
+    SetConnected(false);
+    DoConnectionLost();
+}
+
+std::string TVeloxDevice::ErrorText(int32_t code) const {
+    switch (code) {
+        case 100:
+            return "message discarded";
+        case 101:
+            return "message rejected";
+        case 102:
+            return "error com port";
+        case 520:
+            return "Heart connection lost";
+        case 611:
+            return "identification request sent";
+        case 612:
+            return "port opened";
+        case 613:
+            return "port closed";
+        case 614:
+            return "connection restablished";
+        case 700:
+            return "New disconnection";
+        case 710:
+            return "can't open the com port";
+        case 711:
+            return "repairing process aborted";
+        case 720:
+            return "connection lost, trying to reconnect";
+        default:
+            return "Error unknown";
+    }
+}
+
+std::string TVeloxDevice::BytesToHexString(const std::string& bytes, bool spaced) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (char c : bytes) {
+        if (spaced) text += ' ';
+        text += kDigits[static_cast<uint8_t>(c) >> 4];
+        text += kDigits[static_cast<uint8_t>(c) & 0x0F];
+    }
+    return text;
+}
+
+int32_t TVeloxDevice::HexStringToInteger(const std::string& bytes) {
+    const std::string hex = BytesToHexString(bytes, false);
+    if (hex.empty() || hex.size() > 8) return 0;
+    return static_cast<int32_t>(std::stoul(hex, nullptr, 16));
+}
+
+// ---- Ride state machine ------------------------------------------------------------------
+
+void TVeloxDevice::SetStatus(TVeloxDeviceStatus value) {
+    if (value == status_) return;
+    const TVeloxDeviceStatus old = status_;
+    status_ = value;
+    DoStatusChanged(old, value);
+    if (value == vdsDisconnected || value == vdsStopped) {
+        speed_ = realSpeed_ = instantSpeed_ = 0;
+        ResetVirtualSpeed();
+        SetVeloxResistance(initialResistance_);
+        veloxElevation_ = 0;
+    }
+}
+
+void TVeloxDevice::Start() {
+    if (!connected_) return;
+    stoppedByComponent_ = false;
+    courseFinished_ = false;
+    const bool resume = status_ == vdsPaused;
+    if (!resume) {
+        statsTimer_->ResetTimes();
+        ResetMeasures();
+        status_ = vdsStopped;
+        rideStartTick_ = GetTickCount();
+        pauseTick_ = 0;
+        statsTimer_->SetLapTime(0);
+    }
+    DoBeforeStart();
+    statsTimer_->SetInterval(static_cast<uint32_t>(statsInterval_));
+    if (resume) {
+        rideStartTick_ += GetTickCount() - pauseTick_;
+        statsTimer_->SetLapTime(statsTimer_->ElapsedTime());
+        rollTotal_ = savedRollTotal_;
+        rollIncrement_ = 0;
+    }
+    ResetHeart();
+    heartSum_ = heartCount_ = 0;
+    if (version_ <= 4) lastPedalTick_ = GetTickCount();
+    statsTimer_->SetEnabled(true);
+    SetStatus(vdsRunning);
+}
+
+void TVeloxDevice::Pause() {
+    if (!connected_) return;
+    statsTimer_->SetEnabled(false);
+    pauseTick_ = GetTickCount();
+    SetStatus(vdsPaused);
+    savedRollTotal_ = rollTotal_;
+    if (version_ >= 4) {
+        try {
+            SendBytes(BuildFrame(vcLoad, 0, 0));
+        } catch (const std::exception&) {
+            // The trainer keeps its last load until the survey repairs the link.
+        }
+    }
+    DoBeforePause();
+}
+
+void TVeloxDevice::Stop() {
+    TDetachedTick detached(*surveyTimer_);
+    if (connected_ && OnBeforeStop) {
+        bool canContinue = true;
+        OnBeforeStop(this, canContinue);
+        if (!canContinue) return;
+    }
+    statsTimer_->SetEnabled(false);
+    SetStatus(vdsStopped);
+    DoAfterStop();
+    SetVeloxResistance(initialResistance_);
+    veloxElevation_ = 0;
+}
+
+// ---- Console keys ------------------------------------------------------------------------
+
+void TVeloxDevice::EnableKeys() {
+    keysEnabled_ = true;
+}
+
+void TVeloxDevice::DisableKeys() {
+    keysEnabled_ = false;
+}
+
+void TVeloxDevice::KeyTimerTick() {
+    keyTimer_->SetEnabled(false);
+}
+
+void TVeloxDevice::ConsoleKey(TConsoleKey key) {
+    if (!OnConsoleKeyDown || keyBusy) return;
+    keyBusy = true;
+    struct TRelease {
+        ~TRelease() { keyBusy = false; }
+    } release;
+    if (key != lastKey_) keyTimer_->SetEnabled(false);
+    if (keyTimer_->Enabled()) return;  // a repeat inside the window
+    lastKey_ = key;
+    keyTimer_->SetEnabled(true);
+    if (!keysEnabled_) return;
+    const uint32_t now = GetTickCount();
+    if (lastKeyFireTick == 0) {
+        lastKeyFireTick = now;
+        OnConsoleKeyDown(this, key);
+        return;
+    }
+    if (now - lastKeyFireTick >= keyTimer_->Interval()) {
+        if (key == ckE)
+            PostApplicationMessage(static_cast<uint32_t>(keyMessage_), 0, 0);
+        else
+            OnConsoleKeyDown(this, key);
+    }
+    lastKeyFireTick = now;
+}
+
+// ---- Notifications -----------------------------------------------------------------------
+
+void TVeloxDevice::DoVeloxMessage(TVeloxDeviceMessageType type, long double value1,
+                                  long double value2, long double value3, const std::string& str) {
+    if (OnVeloxMessage) OnVeloxMessage(this, type, value1, value2, value3, str);
+}
+void TVeloxDevice::DoStatusChanged(TVeloxDeviceStatus oldStatus, TVeloxDeviceStatus newStatus) {
+    if (OnVeloxDeviceStatusChanged) OnVeloxDeviceStatusChanged(this, oldStatus, newStatus);
+}
+void TVeloxDevice::DoDisconnected() {
+    if (OnDisconnected) OnDisconnected(this);
+}
+void TVeloxDevice::DoConnected() {
+    if (OnConnected) OnConnected(this);
+}
+void TVeloxDevice::DoVersionChange() {
+    if (OnVersionChange) OnVersionChange(this);
+}
+void TVeloxDevice::DoStats(int32_t lapTime, int32_t lapEventCount, long double lapRollCount,
+                           long double lapDistance, long double oldSpeed, bool speedChanged) {
+    if (OnStats)
+        OnStats(this, lapTime, lapEventCount, lapRollCount, lapDistance, oldSpeed, speedChanged);
+}
+void TVeloxDevice::DoBeforeStart() {
+    if (OnBeforeStart) OnBeforeStart(this);
+}
+void TVeloxDevice::DoBeforePause() {
+    if (OnBeforePause) OnBeforePause(this);
+}
+void TVeloxDevice::DoCourseFinished() {
+    if (OnCourseFinished) OnCourseFinished(this);
+}
+void TVeloxDevice::DoAlarmHeart(int32_t percentDelta, bool isHigherLimit, bool abortedByComponent,
+                                bool& doStop) {
+    if (OnAlarmHeart) OnAlarmHeart(this, percentDelta, isHigherLimit, abortedByComponent, doStop);
+}
+void TVeloxDevice::DoMessageRejected(const std::string& str) {
+    if (OnMessageRejected) OnMessageRejected(str);
+}
+void TVeloxDevice::DoAfterStop() {
+    if (OnAfterStop) OnAfterStop(this);
+}
+void TVeloxDevice::DoConnectionLost() {
+    if (OnConnectionLost) OnConnectionLost(this);
+}
+void TVeloxDevice::DoInstantSpeed() {
+    if (OnInstantSpeed) OnInstantSpeed(this);
+}
+void TVeloxDevice::DoHeartConnectionLost() {
+    if (OnHeartConnectionLost) OnHeartConnectionLost(this);
+}
+void TVeloxDevice::DoVxdErrorInfo(TVxdErrorType type, int32_t code, int32_t occurence) {
+    if (OnVxdErrorInfo) OnVxdErrorInfo(this, type, code, occurence);
+}
+void TVeloxDevice::DoRepairingConnection() {
+    if (OnRepairingConnection) OnRepairingConnection(this);
+}
+void TVeloxDevice::DoSerialNumber() {
+    if (OnSerialNumber) OnSerialNumber(this);
+}
+void TVeloxDevice::DoProductVersion() {
+    if (OnProductVersion) OnProductVersion(this);
+}
+
+}  // namespace wct::wired

@@ -1,0 +1,287 @@
+// Heart rate and cadence: beat and pedal flags, long-frame periods, the two heart-rate
+// filters, the heart survey, averages and the heart-rate alarm.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+
+#include "common/tick_count.h"
+#include "wired/velox_device.h"
+
+namespace wct::wired {
+
+namespace {
+
+constexpr int32_t kMinBeatPeriodMs = 240;
+constexpr int32_t kMaxHeartRate = 230;
+constexpr int32_t kMinHeartRate = 35;
+constexpr uint32_t kMinPedalPeriodMs = 300;
+constexpr unsigned kMinLongPedalPeriodMs = 200;
+constexpr unsigned kNoPeriod = 0xFFFF;
+
+int32_t RoundEven(long double x) {
+    return static_cast<int32_t>(std::llrint(x));
+}
+
+template <typename T>
+void Shift(std::vector<T>& window, T value) {
+    std::rotate(window.begin(), window.begin() + 1, window.end());
+    window.back() = value;
+}
+
+template <typename T>
+long double Mean(const std::vector<T>& window) {
+    return std::accumulate(window.begin(), window.end(), 0.0L) / window.size();
+}
+
+}  // namespace
+
+// ---- Properties --------------------------------------------------------------------------
+
+void TVeloxDevice::SetHeartEnabled(bool value) {
+    if (value == heartEnabled_) return;
+    heartEnabled_ = value;
+    SetHeartConnectionSurvey(value);
+    SetHeartConnectionActive(value);
+}
+
+void TVeloxDevice::SetHeartConnectionSurvey(bool value) {
+    if (value == heartConnectionSurvey_) return;
+    heartConnectionSurvey_ = value;
+    SwitchHeartTimer();
+}
+
+void TVeloxDevice::SwitchHeartTimer() {
+    const bool wanted = connected_ && heartConnectionSurvey_ && heartEnabled_;
+    if (heartTimer_->Enabled() != wanted) heartTimer_->SetEnabled(wanted);
+}
+
+void TVeloxDevice::SetHeartConnectionActive(bool value) {
+    if (value == heartConnectionActive_) return;
+    heartConnectionActive_ = value;
+    if (!value) {
+        heartRate_ = 0;
+        averageHeartRate_ = 0;
+    }
+}
+
+void TVeloxDevice::SetHrDelayBeforeReset(int32_t value) {
+    if (value == hrDelayBeforeReset_) return;
+    hrDelayBeforeReset_ = value;
+    heartTimer_->SetInterval(static_cast<uint32_t>(std::max(value, 0)));
+}
+
+void TVeloxDevice::SetHeartArrayLength(int32_t value) {
+    heartRates_.resize(static_cast<size_t>(std::max(value, 1)), 0);
+}
+
+void TVeloxDevice::SetCadenceArrayLength(int32_t value) {
+    cadences_.resize(static_cast<size_t>(std::max(value, 1)), 0);
+}
+
+// ---- Heart rate --------------------------------------------------------------------------
+
+void TVeloxDevice::ResetHeart() {
+    lastBeatTick_ = GetTickCount();
+    beatPeriod_ = 0;
+    filter2_.limit = 60;
+    firstBeat_ = false;
+    filter2_.prime0 = filter2_.prime1 = filter2_.prime2 = true;
+}
+
+void TVeloxDevice::HeartBeat() {
+    const uint32_t now = GetTickCount();
+    if (firstBeat_) {
+        beatPeriod_ = std::max(static_cast<int32_t>(now - lastBeatTick_), kMinBeatPeriodMs);
+    } else {
+        firstBeat_ = true;
+    }
+    lastBeatTick_ = now;
+    beatSeen_ = true;
+    if (beatPeriod_ != 0) {
+        const int32_t hr = RoundEven(60000.0L / beatPeriod_);
+        const int32_t y = hrFilter2Active_ ? HeartFilter2(hr) : HeartFilter1(hr);
+        if (y > kMaxHeartRate) {
+            heartRate_ = kMaxHeartRate;
+            ResetHeart();
+        } else if (y < 0) {
+            heartRate_ = 0;
+            ResetHeart();
+        } else {
+            heartRate_ = y;
+        }
+        if (heartRate_ > 0) {
+            heartSum_ += heartRate_;
+            ++heartCount_;
+        }
+    } else {
+        heartRate_ = 0;
+    }
+    if (OnInstantHeart) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%d\t%d\t%s", beatPeriod_, 0, "");
+        OnInstantHeart(this, text);
+    }
+}
+
+int32_t TVeloxDevice::HeartFilter1(double value) {
+    Shift(heartRates_, value);
+    if (heartRates_.front() == 0) return 0;
+    int32_t result = RoundEven(Mean(heartRates_));
+    if (version_ < 4.5) {
+        --result;
+    } else {
+        heartSum_ += result;
+        ++heartCount_;
+    }
+    return result;
+}
+
+int32_t TVeloxDevice::HeartFilter2(double x) {
+    TFilter2& f = filter2_;
+    if (f.prime0) {
+        f.h0 = x;
+        f.prime0 = false;
+        return 0;
+    }
+    if (f.prime1) {
+        f.h1 = f.h0;
+        f.h0 = x;
+        f.prime1 = false;
+        return 0;
+    }
+    if (f.prime2) {
+        f.h2 = f.h1;
+        f.h1 = f.h0;
+        f.h0 = x;
+        f.prime2 = false;
+        return 0;
+    }
+    // A jump is believed only on the third consecutive jump the same way.
+    const double d = f.limit;
+    bool accepted = true;
+    if (x - f.h0 < -d)
+        accepted = f.h0 - f.h1 < -d && f.h1 - f.h2 < -d;
+    else if (x - f.h0 > d)
+        accepted = f.h0 - f.h1 > d && f.h1 - f.h2 > d;
+    if (!accepted) return static_cast<int32_t>(f.lastOutput);
+    f.h2 = f.h1;
+    f.h1 = f.h0;
+    f.h0 = x;
+    f.lastOutput = heartRate_;
+    Shift(heartRates_, x);
+    if (heartRates_.front() == 0) return 0;
+    const int32_t result = RoundEven(Mean(heartRates_));
+    if (version_ > 4) {
+        heartSum_ += result;
+        ++heartCount_;
+    }
+    return result;
+}
+
+void TVeloxDevice::LongFramePeriods(unsigned pedalPeriod, unsigned heartPeriod,
+                                    long double& heartBpm, long double& cadenceRpm) {
+    heartBpm = heartPeriod > 0 && heartPeriod < kNoPeriod ? 60000.0L / heartPeriod : 0;
+    if (heartBpm != lastLongFrameHeart_) {
+        if (heartBpm > 0) {
+            beatSeen_ = true;
+            heartRate_ = hrFilter2Active_ ? HeartFilter2(static_cast<double>(heartBpm))
+                                          : HeartFilter1(static_cast<double>(heartBpm));
+            if (OnInstantHeart) {
+                char text[32];
+                std::snprintf(text, sizeof text, "%d\t%d\t%s", static_cast<int>(60000 / heartBpm),
+                              0, "");
+                OnInstantHeart(this, text);
+            }
+        }
+        lastLongFrameHeart_ = heartBpm;
+    }
+    cadenceRpm =
+        pedalPeriod > kMinLongPedalPeriodMs && pedalPeriod < kNoPeriod ? 60000.0L / pedalPeriod : 0;
+    if (cadenceRpm <= 0) return;
+    const int32_t sample = RoundEven(cadenceRpm);
+    cadenceTotal_ += sample;
+    CadenceSample(sample);
+}
+
+void TVeloxDevice::HeartSurveyTick() {
+    if (Dying()) return;
+    if (beatSeen_) {
+        SetHeartConnectionActive(true);
+    } else {
+        ResetHeart();
+        SetHeartConnectionActive(false);
+        DoHeartConnectionLost();
+    }
+    beatSeen_ = false;
+}
+
+void TVeloxDevice::HeartStatsStep() {
+    if (!heartEnabled_) {
+        heartRate_ = 0;
+        averageHeartRate_ = 0;
+    } else {
+        if (heartConnectionActive_ && heartRate_ < kMinHeartRate) SetHeartConnectionActive(false);
+        if (heartConnectionActive_) {
+            AlarmCheck();
+            if (heartSum_ > 0 && heartCount_ > 0)
+                averageHeartRate_ = RoundEven(static_cast<long double>(heartSum_) / heartCount_);
+        }
+    }
+    if (cadence_ > 0) {
+        const long double elapsed = statsTimer_->ElapsedTime();
+        if (elapsed > 0) {
+            averageCadence_ = version_ > 4 ? RoundEven(cadenceTotal_ / (elapsed / 100))
+                                           : RoundEven(cadenceTotal_ / elapsed * 60000);
+        }
+    }
+}
+
+void TVeloxDevice::AlarmCheck() {
+    bool isHigherLimit = false;
+    if (heartRate_ >= alarmHigh_)
+        isHigherLimit = true;
+    else if (heartRate_ > alarmLow_)
+        return;
+    bool doStop = true;
+    const bool abortedByComponent = false;
+    // Without a low limit there is no scale to measure the deviation on.
+    int32_t percentDelta = 0;
+    if (alarmLow_ > 0) {
+        percentDelta =
+            heartRate_ < alarmHigh_
+                ? RoundEven(static_cast<long double>(alarmLow_ - heartRate_) / alarmLow_ * 100)
+                : RoundEven(static_cast<long double>(heartRate_ - alarmHigh_) / alarmHigh_ * 100);
+    }
+    if (heartRate_ > alarmAbsolute_) {
+        SetVeloxResistance(0);
+        veloxElevation_ = 0;
+        DoAlarmHeart(percentDelta, isHigherLimit, abortedByComponent, doStop);
+        return;
+    }
+    DoAlarmHeart(percentDelta, isHigherLimit, abortedByComponent, doStop);
+    if (doStop) {
+        SetVeloxResistance(0);
+        veloxElevation_ = 0;
+        stoppedByComponent_ = true;
+        Stop();
+    }
+}
+
+// ---- Cadence -----------------------------------------------------------------------------
+
+void TVeloxDevice::CadenceFlag() {
+    const uint32_t now = GetTickCount();
+    const uint32_t since = now - lastPedalTick_;
+    if (since < kMinPedalPeriodMs) return;
+    lastPedalTick_ = now;
+    ++cadenceTotal_;
+    CadenceSample(RoundEven(60000.0L / since));
+}
+
+void TVeloxDevice::CadenceSample(int32_t rpm) {
+    Shift(cadences_, rpm);
+    cadence_ = cadences_.front() != 0 ? RoundEven(Mean(cadences_)) : 0;
+}
+
+}  // namespace wct::wired
