@@ -1,6 +1,8 @@
 #include "serial/com_port.h"
 
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 
@@ -108,6 +110,24 @@ constexpr std::array<uint32_t, 4> kRtsField = {0x0000, 0x1000, 0x2000, 0x3000};
 void SetModemLine(int fd, int line, bool on) {
     // A device without modem lines refuses; that is not a failure of the settings.
     ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
+}
+
+// A pseudo-terminal keeps no parity and character size; the C library reports EINVAL
+// when that was all a request would have changed, which a reopen with parity always is.
+bool PseudoTerminalWithoutParity(int fd, const termios& wanted) {
+    if (errno != EINVAL) return false;
+    struct stat info {};
+    // Unix98 pseudo-terminal slaves have majors 136 to 143.
+    if (fstat(fd, &info) != 0 || major(info.st_rdev) < 136 || major(info.st_rdev) > 143)
+        return false;
+    termios got{};
+    if (tcgetattr(fd, &got) != 0) return false;
+    constexpr tcflag_t kUnkept = PARENB | PARODD | CMSPAR | CSIZE;
+    const bool same = got.c_iflag == wanted.c_iflag &&
+                      (got.c_cflag & ~kUnkept) == (wanted.c_cflag & ~kUnkept) &&
+                      cfgetospeed(&got) == cfgetospeed(&wanted);
+    errno = EINVAL;
+    return same;
 }
 
 bool NoModemLines(int error) {
@@ -492,7 +512,8 @@ void TCustomComPort::ApplyLineSettings() {
     if (const speed_t speed = StandardSpeed(dcb.baudRate); speed != B0) {
         if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0)
             RaiseComPortErrno(ceSetStateFailed);
-        if (tcsetattr(fd, TCSANOW, &tio) != 0) RaiseComPortErrno(ceSetStateFailed);
+        if (tcsetattr(fd, TCSANOW, &tio) != 0 && !PseudoTerminalWithoutParity(fd, tio))
+            RaiseComPortErrno(ceSetStateFailed);
     } else {
         const linux_serial::TLineFlags flags{tio.c_iflag, tio.c_oflag,     tio.c_cflag,
                                              tio.c_lflag, tio.c_cc[VSTART], tio.c_cc[VSTOP]};

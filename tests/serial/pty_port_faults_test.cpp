@@ -319,6 +319,16 @@ TEST_F(PtyFaultTest, AnOpenThatCannotStartItsThreadRaisesOpenFailedAndStaysClose
     EXPECT_TRUE(port.ThreadCreated());
 }
 
+TEST_F(PtyFaultTest, APseudoTerminalOpensWithParityEveryTime) {
+    // The wired trainer's line: a pseudo-terminal keeps no parity, and reopening it with
+    // the same request changes nothing, which the C library calls invalid.
+    port.Parity().SetBits(prEven);
+    for (int run = 0; run < 3; ++run) {
+        EXPECT_NO_THROW(port.Open()) << "run " << run;
+        port.Close();
+    }
+}
+
 TEST_F(PtyFaultTest, SyncMethodIsRefusedWhileOpenEvenWhenUnchanged) {
     port.Open();
     try {
