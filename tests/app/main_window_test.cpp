@@ -415,6 +415,7 @@ TEST_F(MainWindowTest, TheWindowStaysLiveWhileAButtonWaitsAndDisconnectDuringThe
     };
     Click("SendRes");
     bool live = false;
+    uint32_t disconnectedAt = 0;
     QTimer::singleShot(50, [&] {
         grid.SetCell(1, 2, "");
         const int ticksBefore = resistanceTicks;
@@ -426,9 +427,12 @@ TEST_F(MainWindowTest, TheWindowStaysLiveWhileAButtonWaitsAndDisconnectDuringThe
                        !grid.Cell(1, 2).isEmpty() && resistanceTicks > ticksBefore;
             },
             1500);
+        disconnectedAt = GetTickCount();
         Click("Disconnect");
     });
     Click("TestKeys");
+    // The wait ends with the Disconnect, not at its 8 s time-out.
+    EXPECT_LT(GetTickCount() - disconnectedAt, 2000u);
     EXPECT_TRUE(live);
     EXPECT_EQ(simLog.Count(Frame(mcTestKeys, 3)), 1);
     EXPECT_FALSE(Form().tmp().Connected());
