@@ -1,9 +1,12 @@
 #include "app/com_setup.h"
 
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QVBoxLayout>
 #include <memory>
 
 namespace wct {
@@ -30,32 +33,41 @@ void TComComboBox::Mirror() {
 TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
     setObjectName("ComSetupFrm");
     setWindowTitle("Setup");
-    setFixedSize(231, 216);
-    auto* group = new QGroupBox(" Settings ", this);
-    group->setGeometry(8, 8, 217, 169);
+    auto* settings = new QGridLayout;
     const std::pair<const char*, TComProperty> rows[] = {
-        {"Port", cpPort},         {"Baud rate", cpBaudRate}, {"Data bits", cpDataBits},
+        {"Port", cpPort},          {"Baud rate", cpBaudRate}, {"Data bits", cpDataBits},
         {"Stop bits", cpStopBits}, {"Parity", cpParity},      {"Flow control", cpFlowControl},
     };
     for (int i = 0; i < 6; ++i) {
-        auto* label = new QLabel(rows[i].first, group);
-        label->setGeometry(8, 20 + 24 * i, 70, 16);
-        auto* combo = new TComComboBox(group);
+        auto* label = new QLabel(rows[i].first);
+        auto* combo = new TComComboBox;
         combo->setObjectName(QString("Combo%1").arg(i + 1));
-        combo->setGeometry(80, 16 + 24 * i, 129, 22);
+        combo->setMinimumWidth(129);
         combo->SetComProperty(rows[i].second);
         label->setBuddy(combo);
+        settings->addWidget(label, i, 0);
+        settings->addWidget(combo, i, 1);
         combos_[static_cast<size_t>(i)] = combo;
     }
-    auto* ok = new QPushButton("OK", this);
+    auto* group = new QGroupBox(" Settings ");
+    group->setLayout(settings);
+
+    auto* ok = new QPushButton("OK");
     ok->setObjectName("OK");
-    ok->setGeometry(70, 184, 75, 25);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    auto* cancel = new QPushButton("Cancel", this);
+    auto* cancel = new QPushButton("Cancel");
     cancel->setObjectName("Cancel");
-    cancel->setGeometry(150, 184, 75, 25);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     for (size_t i = 1; i < combos_.size(); ++i) setTabOrder(combos_[i - 1], combos_[i]);
     setTabOrder(combos_.back(), ok);
     setTabOrder(ok, cancel);

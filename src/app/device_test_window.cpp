@@ -1,6 +1,7 @@
 #include "app/device_test_window.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -108,16 +109,36 @@ TForm2::TForm2(TComponent& mainComponents, QWidget* parent)
     setObjectName("Form2");
     setWindowTitle("VxDeviceW Test");
     BuildWindow();
-    // Creation: the two wide columns, the header row, then "Update".
-    grid_->setColumnWidth(0, 85);
-    grid_->setColumnWidth(5, 85);
-    const char* headers[] = {"TObject",   "Console Id", "Speed",   "Cadence",    "Hr",
-                             "Distance",  "Unit of Misure", "Buttons", "Status", "Connection",
-                             "Calories",  "AvgHr",      "Slope",   "Power",      "Resis.",
-                             "AvgCad",    "AvgSpeed",   "Time",    "PowToShow",  "Max Pow",
-                             "Max Hr",    "Max Cad",    "Max Speed", "Virtual Sp"};
+    // Creation: the header row, the column widths, then "Update".
+    const char* headers[] = {"TObject",  "Console Id",     "Speed",     "Cadence",   "Hr",
+                             "Distance", "Unit of Misure", "Buttons",   "Status",    "Connection",
+                             "Calories", "AvgHr",          "Slope",     "Power",     "Resis.",
+                             "AvgCad",   "AvgSpeed",       "Time",      "PowToShow", "Max Pow",
+                             "Max Hr",   "Max Cad",        "Max Speed", "Virtual Sp"};
     for (int c = 0; c < 24; ++c) grid_->SetCell(c, 0, headers[c]);
+    // The small "update" button sits on the left of the corner cell, its caption right.
+    grid_->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    FitColumns();
     UpdateClick();
+}
+
+// Columns 0 and 5 are at least 85 pixels wide and the others 52, as the bench has always
+// had them; wider where this platform's font needs the room for a header or a value.
+void TForm2::FitColumns() {
+    const QFontMetrics metrics(grid_->font());
+    const auto fit = [&](const QString& text) { return metrics.horizontalAdvance(text) + 12; };
+    for (int c = 0; c < 24; ++c) {
+        int width = std::max(c == 0 || c == 5 ? 85 : 52, fit(grid_->Cell(c, 0)));
+        if (c == 2 || c == 5 || c == 16 || c == 22 || c == 23)
+            width = std::max(width, fit("000.00000000"));
+        if (c == 8) width = std::max(width, fit("csReadyToStart"));
+        if (c == 0) {
+            width = std::max(width, update_->width() + fit("TObject") + 4);
+            for (TVeloxDeviceW* device : devices_)
+                width = std::max(width, fit(QString::fromStdString(device->Name())));
+        }
+        grid_->setColumnWidth(c, width);
+    }
 }
 
 TForm2::~TForm2() {
@@ -182,13 +203,14 @@ void TForm2::BuildWindow() {
     // Column 0 is the fixed column: drawn like the header, never edited.
     for (int r = 1; r < 20; ++r) grid_->SetCell(0, r, "");
 
-    auto* update = new QPushButton("update", grid_);
-    update->setObjectName("update");
-    update->setFont(font);
-    update->setGeometry(1, 1, 40, 15);
-    connect(update, &QPushButton::clicked, this, [this, update] {
-        Run(update, &TForm2::GridUpdateClick);
-    });
+    update_ = new QPushButton("update", grid_);
+    update_->setObjectName("update");
+    update_->setFont(font);
+    const int headerHeight = grid_->horizontalHeader()->sizeHint().height();
+    update_->setGeometry(grid_->frameWidth() + 1, grid_->frameWidth() + 1,
+                         QFontMetrics(font).horizontalAdvance("update") + 14, headerHeight - 2);
+    connect(update_, &QPushButton::clicked, this,
+            [this] { Run(update_, &TForm2::GridUpdateClick); });
 
     slopeEdit_ = new QLineEdit(grid_->viewport());
     slopeEdit_->setObjectName("SlopeEdit");
@@ -276,6 +298,7 @@ void TForm2::UpdateClick() {
             KeyHandler(*device, key);
         };
     }
+    FitColumns();
 }
 
 int TForm2::RowOf(const TVeloxDeviceW& device) const {

@@ -47,6 +47,7 @@ private:
     class TDeviceWatch;
 
     void BuildWindow();
+    void FitColumns();
     QPushButton* Button(const QString& caption, void (TForm2::*handler)());
     // Runs a click handler: not again while it still runs; a failure is shown.
     void Run(QPushButton* button, void (TForm2::*handler)());
@@ -81,6 +82,7 @@ private:
     QPlainTextEdit* deviceMemo_ = nullptr;
     QPlainTextEdit* debugMemo_ = nullptr;
     QPushButton* virtual_ = nullptr;
+    QPushButton* update_ = nullptr;
     TStringGrid* grid_ = nullptr;
     QLineEdit* slopeEdit_ = nullptr;
 };

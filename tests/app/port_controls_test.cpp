@@ -22,8 +22,8 @@ QColor Centre(TComLed& lamp) {
 }
 
 TEST(ComLedTest, EveryBuiltInKindHasDistinctOnAndOffGlyphsOfFifteenPixels) {
-    for (TLedKind kind : {lkRedLight, lkGreenLight, lkBlueLight, lkYellowLight, lkPurpleLight,
-                          lkBulb}) {
+    for (TLedKind kind :
+         {lkRedLight, lkGreenLight, lkBlueLight, lkYellowLight, lkPurpleLight, lkBulb}) {
         const QImage on = TComLed::BuiltInGlyph(kind, lsOn).toImage();
         const QImage off = TComLed::BuiltInGlyph(kind, lsOff).toImage();
         EXPECT_EQ(on.size(), QSize(15, 15));

@@ -1,5 +1,7 @@
 // The port lamp's rules on a real pseudo-terminal: the lamp follows the port's open
 // state, refuses a hand-set state while bound, and a ring lights it for RingDuration.
+#include "serial/com_led_logic.h"
+
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <unistd.h>
@@ -9,7 +11,6 @@
 
 #include "common/main_thread.h"
 #include "common/tick_count.h"
-#include "serial/com_led_logic.h"
 
 namespace wct {
 namespace {

@@ -1,11 +1,12 @@
 // TComSelect: the lists, the selection that follows a port, and what reaches the port.
 // The port is never opened here: settings of a closed port are only stored.
+#include "serial/com_select.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <system_error>
 
-#include "serial/com_select.h"
 #include "serial/port_inventory.h"
 
 namespace wct {
@@ -41,9 +42,10 @@ TEST(ComPropertyItemsTest, ListEveryValueOfTheSettingInOrdinalOrder) {
 
 TEST(ComPropertyItemsTest, ListThePortsSortedAndRaiseRegistryErrorWhenTheyCannotBeListed) {
     SetPortSource([] { return std::vector<std::string>{"/dev/ttyUSB1", "/dev/ttyACM0"}; });
-    EXPECT_EQ(ComPropertyItems(cpPort),
-              (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyUSB1"}));
-    SetPortSource([]() -> std::vector<std::string> { throw std::system_error(EACCES, std::generic_category()); });
+    EXPECT_EQ(ComPropertyItems(cpPort), (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyUSB1"}));
+    SetPortSource([]() -> std::vector<std::string> {
+        throw std::system_error(EACCES, std::generic_category());
+    });
     try {
         ComPropertyItems(cpPort);
         ADD_FAILURE() << "no error";
