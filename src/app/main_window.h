@@ -7,9 +7,9 @@
 // opened; after "Connect" the window works on the protocol's own port, which the port
 // lamp ComLed1 and "Com Settings" follow), the protocol `tmp`, the rider device
 // VeloxDeviceW1 on `tmp` and its resistance map ResistanceMap1 (the device test window
-// finds the device among the components), Timer1, the log file and two moving averages. Their
-// design values are a stored form loaded before the creation step, as the bench's components always
-// were.
+// finds the device among the components), Timer1, the log file and two moving averages.
+// Their design values are a stored form loaded before the creation step, as the bench's
+// components always were.
 //
 // Handlers that wait (console tests, reads, writes) keep the event loop running, so the
 // rest of the window stays live meanwhile; a button whose handler is still running
