@@ -76,6 +76,9 @@ QPixmap TComLed::BuiltInGlyph(TLedKind kind, TLedState state) {
 TComLed::TComLed(QWidget* parent) : QWidget(parent) {
     setFixedSize(25, 25);
     logic_.Repaint = [this] { update(); };
+    ringTimer_.setSingleShot(true);
+    logic_.StartRingTimer = [this](int ms) { ringTimer_.start(ms); };
+    connect(&ringTimer_, &QTimer::timeout, this, [this] { logic_.RingOver(); });
     LoadBuiltIn();
 }
 

@@ -1,11 +1,12 @@
 // TComLed: a 25 x 25 lamp that shows one line signal of a bound port, on or off. The
-// rules (which signal, when it lights, the ring timer) are TComLedLogic's; this widget
-// holds the glyphs and draws them. The six built-in kinds draw their 15 x 15 glyphs
-// here; lkCustom shows the two glyphs assigned to it, made transparent on the colour of
+// rules (which signal, when it lights, how long a ring lasts) are TComLedLogic's; this
+// widget holds the glyphs, draws them and runs the ring timer. The six built-in kinds draw their 15
+// x 15 glyphs here; lkCustom shows the two glyphs assigned to it, made transparent on the colour of
 // their bottom-left pixel.
 #pragma once
 
 #include <QPixmap>
+#include <QTimer>
 #include <QWidget>
 
 #include "serial/com_led_logic.h"
@@ -47,6 +48,7 @@ private:
     void LoadBuiltIn();
 
     TComLedLogic logic_;
+    QTimer ringTimer_;
     TLedKind kind_ = lkRedLight;
     QPixmap glyphOn_;
     QPixmap glyphOff_;

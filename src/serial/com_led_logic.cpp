@@ -4,11 +4,8 @@
 
 namespace wct {
 
-TComLedLogic::TComLedLogic(TComponent* owner)
-    : TComponent(owner), ringTimer_(new TThreadedTimer(this)) {
+TComLedLogic::TComLedLogic(TComponent* owner) : TComponent(owner) {
     link_.ConnSignal = [this](TComponent*, bool on) { SignalChanged(on); };
-    ringTimer_->SetInterval(1000);
-    ringTimer_->OnTimer = [this](TComponent*) { RingOver(); };
 }
 
 TComLedLogic::~TComLedLogic() {
@@ -117,12 +114,15 @@ void TComLedLogic::SignalChanged(bool on) {
 
 void TComLedLogic::Ring() {
     // A ring while lit does not stretch the running interval.
-    ringTimer_->SetEnabled(true);
+    if (!ringing_ && StartRingTimer) {
+        ringing_ = true;
+        StartRingTimer(ringDuration_);
+    }
     ChangeState(lsOn);
 }
 
 void TComLedLogic::RingOver() {
-    ringTimer_->SetEnabled(false);
+    ringing_ = false;
     ChangeState(lsOff);
 }
 

@@ -1,15 +1,15 @@
 // TComLedLogic: what a port status lamp knows without being drawn: the bound port, the
-// line signal it shows, its on/off state and the ring timer. The lamp widget
-// (app/com_led.h) owns one and repaints when Repaint is called.
+// line signal it shows, its on/off state and how long a ring lights it. The lamp widget
+// (app/com_led.h) owns one, repaints when Repaint is called and runs the one-shot ring
+// timer (a window timer: a lamp needs no thread of its own).
 //
 // The logic learns the signal through its own TComLink, registered with the bound port.
-// Main thread only; the ring timer's tick arrives there too.
+// Main thread only.
 #pragma once
 
 #include <functional>
 
 #include "common/component.h"
-#include "common/threaded_timer.h"
 #include "serial/com_link.h"
 #include "serial/com_port.h"
 
@@ -46,8 +46,12 @@ public:
     // Raises EComPort 19 while a port is bound: the port decides then.
     void SetState(TLedState value);
     // How long a ring lights the lamp, in ms.
-    int RingDuration() const { return static_cast<int>(ringTimer_->Interval()); }
-    void SetRingDuration(int ms) { ringTimer_->SetInterval(static_cast<uint32_t>(ms)); }
+    int RingDuration() const { return ringDuration_; }
+    void SetRingDuration(int ms) { ringDuration_ = ms; }
+    // The ring timer runs: a ring lit the lamp and RingOver has not come yet.
+    bool Ringing() const { return ringing_; }
+    // The ring timer ran out: the lamp goes off.
+    void RingOver();
 
     // The link the bound port calls; exposed so that a signal the port cannot produce
     // (a ring on a pseudo-terminal) can be played to it.
@@ -56,6 +60,8 @@ public:
     TLedStateEvent OnChange;
     // The view redraws; called on every state change, also while loading.
     std::function<void()> Repaint;
+    // The view starts its one-shot ring timer of `ms`, and calls RingOver when it ends.
+    std::function<void(int ms)> StartRingTimer;
 
 protected:
     void Notification(TComponent* component, TOperation operation) override;
@@ -66,13 +72,13 @@ private:
     TLedState PortSignalState();
     void SignalChanged(bool on);
     void Ring();
-    void RingOver();
 
     TComLink link_;
     TCustomComPort* port_ = nullptr;
     TComLedSignal signal_ = lsConn;
     TLedState state_ = lsOff;
-    TThreadedTimer* ringTimer_;
+    int ringDuration_ = 1000;
+    bool ringing_ = false;
 };
 
 }  // namespace wct

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QTimer>
 
@@ -74,6 +75,21 @@ TEST(ComLedTest, StateOnABoundLampRaisesTheLedStateError) {
     TComLed lamp;
     lamp.SetComPort(&port);
     EXPECT_THROW(lamp.SetState(lsOn), EComPort);
+}
+
+TEST(ComLedTest, ARingLightsTheLampForRingDuration) {
+    TComPort port;
+    TComLed lamp;
+    lamp.SetLedSignal(lsRing);
+    lamp.SetRingDuration(150);
+    lamp.SetComPort(&port);
+    QElapsedTimer clock;
+    clock.start();
+    lamp.Logic().Link().RingSignal(&port);
+    EXPECT_EQ(lamp.State(), lsOn);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lamp.State() == lsOff; }, 3000));
+    // Window timers may end a few per cent early.
+    EXPECT_GE(clock.elapsed(), 140);
 }
 
 class PortLampInTheWindowTest : public BenchTest {};

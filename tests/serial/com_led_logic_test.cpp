@@ -9,9 +9,6 @@
 #include <memory>
 #include <vector>
 
-#include "common/main_thread.h"
-#include "common/tick_count.h"
-
 namespace wct {
 namespace {
 
@@ -126,31 +123,32 @@ TEST_F(ComLedLogicTest, BindingAnOpenPortShowsItsModemLineAsItIs) {
     EXPECT_EQ(lamp.State(), lsOff);
 }
 
-TEST_F(ComLedLogicTest, ARingLightsTheLampForRingDuration) {
-    TScopedVirtualClock clock{1000, 10};
+TEST_F(ComLedLogicTest, ARingLightsTheLampUntilItsTimerOfRingDurationRunsOut) {
+    std::vector<int> started;
+    lamp.StartRingTimer = [&](int ms) { started.push_back(ms); };
     EXPECT_EQ(lamp.RingDuration(), 1000);
     lamp.SetLedSignal(lsRing);
     lamp.SetComPort(&port);
     lamp.Link().RingSignal(&port);
     EXPECT_EQ(lamp.State(), lsOn);
-    const uint32_t start = GetTickCount();
-    while (lamp.State() == lsOn && GetTickCount() - start < 5000) MainThread().ProcessMessages();
-    const uint32_t lit = GetTickCount() - start;
+    EXPECT_EQ(started, std::vector<int>{1000});
+    lamp.RingOver();
     EXPECT_EQ(lamp.State(), lsOff);
-    EXPECT_GE(lit, 1000u);
-    EXPECT_LT(lit, 1500u);
+    EXPECT_FALSE(lamp.Ringing());
 }
 
 TEST_F(ComLedLogicTest, ASecondRingDoesNotStretchTheRunningInterval) {
-    TScopedVirtualClock clock{1000, 10};
+    std::vector<int> started;
+    lamp.StartRingTimer = [&](int ms) { started.push_back(ms); };
     lamp.SetLedSignal(lsRing);
-    lamp.SetRingDuration(1000);
+    lamp.SetRingDuration(300);
     lamp.Link().RingSignal(&port);
-    const uint32_t start = GetTickCount();
-    while (GetTickCount() - start < 600) MainThread().ProcessMessages();
     lamp.Link().RingSignal(&port);
-    while (lamp.State() == lsOn && GetTickCount() - start < 5000) MainThread().ProcessMessages();
-    EXPECT_LT(GetTickCount() - start, 1500u);
+    EXPECT_EQ(started, std::vector<int>{300});
+    lamp.RingOver();
+    // The next ring starts a new interval.
+    lamp.Link().RingSignal(&port);
+    EXPECT_EQ(started, (std::vector<int>{300, 300}));
 }
 
 }  // namespace
