@@ -33,14 +33,16 @@ void TComComboBox::Mirror() {
 TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
     setObjectName("ComSetupFrm");
     setWindowTitle("Setup");
-    auto* settings = new QGridLayout;
+    // Everything has its parent before a port list that cannot be read ends the building.
+    auto* group = new QGroupBox(" Settings ", this);
+    auto* settings = new QGridLayout(group);
     const std::pair<const char*, TComProperty> rows[] = {
         {"Port", cpPort},          {"Baud rate", cpBaudRate}, {"Data bits", cpDataBits},
         {"Stop bits", cpStopBits}, {"Parity", cpParity},      {"Flow control", cpFlowControl},
     };
     for (int i = 0; i < 6; ++i) {
-        auto* label = new QLabel(rows[i].first);
-        auto* combo = new TComComboBox;
+        auto* label = new QLabel(rows[i].first, group);
+        auto* combo = new TComComboBox(group);
         combo->setObjectName(QString("Combo%1").arg(i + 1));
         combo->setMinimumWidth(129);
         combo->SetComProperty(rows[i].second);
@@ -49,8 +51,6 @@ TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
         settings->addWidget(combo, i, 1);
         combos_[static_cast<size_t>(i)] = combo;
     }
-    auto* group = new QGroupBox(" Settings ");
-    group->setLayout(settings);
 
     auto* ok = new QPushButton("OK");
     ok->setObjectName("OK");
