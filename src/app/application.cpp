@@ -25,7 +25,7 @@ TBenchApp::TBenchApp(const TAppOptions& options) {
         simulator_->Start();
     }
     form1_ = std::make_unique<TForm1>();
-    form2_ = std::make_unique<TForm2>();
+    form2_ = std::make_unique<TForm2>(form1_->Components());
     form3_ = std::make_unique<TForm3>();
     form1_->SetDeviceTestWindow(form2_.get());
     if (simulator_) form1_->SelectPort(simulator_->PortPath());

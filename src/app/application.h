@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/device_test_window.h"
 #include "app/main_window.h"
 #include "app/other_windows.h"
 #include "sim/dongle_simulator.h"

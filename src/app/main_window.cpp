@@ -18,6 +18,7 @@
 #include <chrono>
 #include <climits>
 
+#include "app/com_led.h"
 #include "app/log_to_file.h"
 #include "app/memo_hex.h"
 #include "app/string_grid.h"
@@ -53,8 +54,43 @@ object Form1: TForm1
     TimeToWaitAddNewConsole = 20000
     ReplyTimeOut = 20000
   end
-end
+  object VeloxDeviceW1: TVeloxDeviceW
+    RiderWeight = 0
+    UOM = umKm
+    BikeWeight = 10
+    TimerStatsEnabled = False
+    TimerStatsInterval = 1000
+    TimeToleranceMs = 100
+    HrArrayLength = 0
+    CadenceArrayLength = 5
+    SpeedArrayLength = 5
+    RollDiameter = 45
+    InitialResistance = 0
+    SecurityActive = False
+    HighPowerReduceCoefficient = 1
+    HighPowerReduceStartSpeed = 7
+    HighPowerReduceCoefficientMinimum = 0.25
+    ResistanceReducer = 1
+    PrecisionSpeed = 8
+    PrecisionDistance = 8
+    Tolerance = 2
+    ResistanceMapAdapter = 1
+    VirtualSpeedEnabled = True
+    VirtualSpeedAttenuation = 1
+    Calibration = 1
+    RecoverConnection = True
+    RecoverConnectionTime = 0
+  end
+  object ResistanceMap1: TResistanceMap
+    VeloxVersion = 4
+    ResistanceMapAdapter = 1
 )";
+
+// The map's rows close the stored form: they are the map the bench ships.
+std::string StoredForm() {
+    return std::string(kStoredForm) + "    StrData = " + QuoteString(ShippedResistanceMapText()) +
+           "\n  end\nend\n";
+}
 
 QSpinBox* SpinEdit(const char* name, int min, int max, int value) {
     auto* spin = new QSpinBox;
@@ -119,7 +155,13 @@ void TForm1::CreateComponents() {
     comDataPacket1_->SetName("ComDataPacket1");
     tmp_ = new TMiraWirelessProtocol(&components_);
     tmp_->SetName("tmp");
-    ReadComponent(kStoredForm, components_);
+    veloxDeviceW1_ = new TVeloxDeviceW(&components_);
+    veloxDeviceW1_->SetName("VeloxDeviceW1");
+    resistanceMap1_ = new TResistanceMap(&components_);
+    resistanceMap1_->SetName("ResistanceMap1");
+    ReadComponent(StoredForm(), components_);
+    veloxDeviceW1_->SetWirelessUSB(tmp_);
+    veloxDeviceW1_->SetResistanceMap(resistanceMap1_);
     currentPort_ = comPort1_;
 
     tmp_->OnMeasuresReceived = [this](const TMiraWirelessConsoleMeasures& val, uint8_t id) {
@@ -205,12 +247,13 @@ QWidget* TForm1::BuildLinkBar() {
     layout->addWidget(ComboBox1);
     layout->addWidget(Button("Connect", &TForm1::ConnectClick));
     layout->addWidget(Button("Disconnect", &TForm1::DisconnectClick));
-    // The port lamp (ComLed1) takes its place here, before the settings button.
-    auto* settings = new QPushButton("Com Settings");
-    settings->setObjectName("Com Settings");
-    settings->setEnabled(false);
-    settings->setToolTip("The port settings dialog is not part of this build yet");
-    layout->addWidget(settings);
+    ComLed1_ = new TComLed;
+    ComLed1_->setObjectName("ComLed1");
+    ComLed1_->SetKind(lkBlueLight);
+    ComLed1_->SetComPort(comPort1_);
+    ComLed1_->setToolTip("Port open");
+    layout->addWidget(ComLed1_);
+    layout->addWidget(Button("Com Settings", &TForm1::ComSettingsClick));
     layout->addWidget(separator());
     layout->addWidget(Button("Open", &TForm1::OpenClick));
     layout->addWidget(Button("Close", &TForm1::CloseClick));
@@ -506,6 +549,9 @@ void TForm1::FormCreate() {
     GridResist->SetCell(0, 0, "Cons");
     GridResist->SetCell(1, 0, "Res");
     GridResist->LabelRows(1);
+
+    // 7. The resistance map's table.
+    resistanceMap1_->LoadMap();
 }
 
 void TForm1::SelectPort(const std::string& port) {

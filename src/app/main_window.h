@@ -4,9 +4,12 @@
 // is copied line by line to the log file.
 //
 // The window owns its components for its whole life: ComPort1 with its framer (never
-// opened; after "Connect" the window works on the protocol's own port), the protocol
-// `tmp`, Timer1, the log file and two moving averages. Their design values are a stored
-// form loaded before the creation step, as the bench's components always were.
+// opened; after "Connect" the window works on the protocol's own port, which the port
+// lamp ComLed1 and "Com Settings" follow), the protocol `tmp`, the rider device
+// VeloxDeviceW1 on `tmp` and its resistance map ResistanceMap1 (the device test window
+// finds the device among the components), Timer1, the log file and two moving averages.
+// Their design values are a stored form loaded before the creation step, as the bench's
+// components always were.
 //
 // Handlers that wait (console tests, reads, writes) keep the event loop running, so the
 // rest of the window stays live meanwhile; a button whose handler is still running
@@ -21,6 +24,8 @@
 #include <set>
 
 #include "common/component.h"
+#include "device/resistance_map.h"
+#include "device/velox_device_w.h"
 #include "protocol/mira_average.h"
 #include "protocol/wireless_protocol.h"
 #include "serial/com_data_packet.h"
@@ -37,6 +42,7 @@ class QSpinBox;
 
 namespace wct {
 
+class TComLed;
 class TLogToFile;
 class TMemoHEX;
 class TStringGrid;
@@ -53,7 +59,12 @@ public:
     // it (the built-in simulator's port).
     void SelectPort(const std::string& port);
 
+    // The components, by name: the root of the stored form.
+    TComponent& Components() { return components_; }
     TMiraWirelessProtocol& tmp() { return *tmp_; }
+    TVeloxDeviceW& VeloxDeviceW1() { return *veloxDeviceW1_; }
+    TResistanceMap& ResistanceMap1() { return *resistanceMap1_; }
+    TComLed& ComLed1() { return *ComLed1_; }
     TComPort& ComPort1() { return *comPort1_; }
     // The port the manual sender works on: ComPort1 until "Connect", then the protocol's.
     TComPort* CurrentPort() const { return currentPort_; }
@@ -84,6 +95,7 @@ private:
     void Run(QPushButton* button, void (TForm1::*handler)());
 
     // ---- Handlers (main_window_handlers.cpp) ----
+    void ComSettingsClick();
     void ConnectClick();
     void DisconnectClick();
     void StartMeasureClick();
@@ -140,9 +152,9 @@ private:
     TComPort* comPort1_ = nullptr;
     TComDataPacket* comDataPacket1_ = nullptr;
     TMiraWirelessProtocol* tmp_ = nullptr;
-    // VeloxDeviceW1 (WirelessUSB = tmp, ResistanceMap = ResistanceMap1), ResistanceMap1
-    // and the wired driver VeloxDevice1 join the components here, and the map builds its
-    // table in FormCreate, once the device layer and the wired driver are part of the
+    TVeloxDeviceW* veloxDeviceW1_ = nullptr;
+    TResistanceMap* resistanceMap1_ = nullptr;
+    // The wired driver VeloxDevice1 joins the components here once it is part of the
     // build.
     QTimer timer1_;
     std::unique_ptr<TLogToFile> logFile_;
@@ -157,6 +169,7 @@ private:
 
     // ---- Controls, by the names the bench has always used ----
     QComboBox* ComboBox1 = nullptr;
+    TComLed* ComLed1_ = nullptr;
     TMemoHEX* Memo2 = nullptr;
     QPlainTextEdit* Memo1 = nullptr;  // hidden: the lines Timer1 saves
     QPlainTextEdit* Memo3 = nullptr;

@@ -14,6 +14,8 @@
 #include <fstream>
 #include <optional>
 
+#include "app/com_led.h"
+#include "app/com_setup.h"
 #include "app/main_window.h"
 #include "app/memo_hex.h"
 #include "app/string_grid.h"
@@ -115,14 +117,19 @@ void TForm1::ApplyDebugSwitches() {
 
 // ---- Link ----------------------------------------------------------------------------
 
+void TForm1::ComSettingsClick() {
+    ShowSettingsDialog(*currentPort_, this);
+}
+
 void TForm1::ConnectClick() {
     tmp_->SetDisplayMessage(true);
     tmp_->SetPortDef(ComboBox1->currentText().toStdString());
     tmp_->OnDisconnection = [this] { ShowMessage("Dongle disconnesso!"); };
     if (!tmp_->Connected()) tmp_->FindDongle();
     tmp_->SetResistanceInterval(1000);
-    // The port lamp (ComLed1) is rebound to this port here once the window has one.
-    if (tmp_->Port() != nullptr) currentPort_ = tmp_->Port();
+    if (tmp_->Port() == nullptr) return;
+    currentPort_ = tmp_->Port();
+    ComLed1_->SetComPort(currentPort_);
 }
 
 void TForm1::DisconnectClick() {

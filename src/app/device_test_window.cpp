@@ -1,0 +1,432 @@
+#include "app/device_test_window.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <optional>
+
+#include "app/string_grid.h"
+#include "common/locale_info.h"
+#include "common/user_messages.h"
+
+namespace wct {
+namespace {
+
+constexpr int kSlopeCol = 12;
+constexpr int kKeyCol = 7;
+
+// The shortest general form of a number, with the locale's decimal separator.
+QString FloatText(double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.15G", value);
+    std::string s = text;
+    // "1.5E-05" reads "1.5E-5".
+    if (const size_t e = s.find('E'); e != std::string::npos) {
+        size_t digits = e + 2;
+        while (digits + 1 < s.size() && s[digits] == '0') s.erase(digits, 1);
+        if (s[e + 1] == '+') s.erase(e + 1, 1);
+    }
+    std::replace(s.begin(), s.end(), '.', LocaleInfo().DecimalSeparator());
+    return QString::fromStdString(s);
+}
+
+// A number typed with the locale's decimal separator; nothing for any other text.
+std::optional<double> NumberOf(const QString& typed) {
+    std::string text = typed.trimmed().toStdString();
+    std::replace(text.begin(), text.end(), LocaleInfo().DecimalSeparator(), '.');
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+const char* StateText(TCompetitorState state) {
+    switch (state) {
+        case csUnknown:
+            return "csUnknown";
+        case csConnected:
+            return "csConnected";
+        case csReadyToStart:
+            return "csReadyToStart";
+        case csStarted:
+            return "csStarted";
+        case csPaused:
+            return "csPaused";
+        case csStopped:
+            return "csStopped";
+    }
+    return nullptr;  // ordinal 1: the cell keeps what it shows
+}
+
+const char* KeyText(TConsoleKey key) {
+    switch (key) {
+        case ckPlus:
+            return "+ ";
+        case ckMinus:
+            return "- ";
+        case ckE:
+            return "E";
+        case ckT:
+            return "T";
+    }
+    return "";
+}
+
+}  // namespace
+
+// Tells the window when a listed device is destroyed before it.
+class TForm2::TDeviceWatch : public TComponent {
+public:
+    explicit TDeviceWatch(TForm2& form) : form_(form) {}
+    ~TDeviceWatch() override { BeginDestruction(); }
+
+protected:
+    void Notification(TComponent* component, TOperation operation) override {
+        TComponent::Notification(component, operation);
+        if (operation == TOperation::opRemove) form_.Forget(component);
+    }
+
+private:
+    TForm2& form_;
+};
+
+TForm2::TForm2(TComponent& mainComponents, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      mainComponents_(mainComponents),
+      watch_(std::make_unique<TDeviceWatch>(*this)) {
+    setObjectName("Form2");
+    setWindowTitle("VxDeviceW Test");
+    BuildWindow();
+    // Creation: the header row, the column widths, then "Update".
+    const char* headers[] = {"TObject",  "Console Id",     "Speed",     "Cadence",   "Hr",
+                             "Distance", "Unit of Misure", "Buttons",   "Status",    "Connection",
+                             "Calories", "AvgHr",          "Slope",     "Power",     "Resis.",
+                             "AvgCad",   "AvgSpeed",       "Time",      "PowToShow", "Max Pow",
+                             "Max Hr",   "Max Cad",        "Max Speed", "Virtual Sp"};
+    for (int c = 0; c < 24; ++c) grid_->SetCell(c, 0, headers[c]);
+    // The small "update" button sits on the left of the corner cell, its caption right.
+    grid_->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    FitColumns();
+    UpdateClick();
+}
+
+// Columns 0 and 5 are at least 85 pixels wide and the others 52, as the bench has always
+// had them; wider where this platform's font needs the room for a header or a value.
+void TForm2::FitColumns() {
+    const QFontMetrics metrics(grid_->font());
+    const auto fit = [&](const QString& text) { return metrics.horizontalAdvance(text) + 12; };
+    for (int c = 0; c < 24; ++c) {
+        int width = std::max(c == 0 || c == 5 ? 85 : 52, fit(grid_->Cell(c, 0)));
+        if (c == 2 || c == 5 || c == 16 || c == 22 || c == 23)
+            width = std::max(width, fit("000.00000000"));
+        if (c == 8) width = std::max(width, fit("csReadyToStart"));
+        if (c == 0) {
+            width = std::max(width, update_->width() + fit("TObject") + 4);
+            for (TVeloxDeviceW* device : devices_)
+                width = std::max(width, fit(QString::fromStdString(device->Name())));
+        }
+        grid_->setColumnWidth(c, width);
+    }
+}
+
+TForm2::~TForm2() {
+    Unbind();
+}
+
+QPushButton* TForm2::Button(const QString& caption, void (TForm2::*handler)()) {
+    auto* button = new QPushButton(caption);
+    button->setObjectName(caption);
+    connect(button, &QPushButton::clicked, this, [this, button, handler] { Run(button, handler); });
+    return button;
+}
+
+void TForm2::Run(QPushButton* button, void (TForm2::*handler)()) {
+    if (!running_.insert(button).second) return;
+    try {
+        (this->*handler)();
+    } catch (const std::exception& e) {
+        UserMessages().ShowException(e);
+    }
+    running_.erase(button);
+}
+
+void TForm2::BuildWindow() {
+    // Left: the devices and the seven buttons.
+    deviceMemo_ = new QPlainTextEdit;
+    deviceMemo_->setObjectName("DeviceMemo");
+    deviceMemo_->setReadOnly(true);
+    auto* left = new QWidget;
+    left->setObjectName("LeftPanel");
+    left->setFixedWidth(134);
+    auto* leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(4, 4, 4, 4);
+    leftLayout->addWidget(new QLabel("Device presenti"));
+    leftLayout->addWidget(deviceMemo_, 1);
+    leftLayout->addWidget(Button("Update", &TForm2::UpdateClick));
+    leftLayout->addWidget(Button("Connect", &TForm2::ConnectClick));
+    leftLayout->addWidget(Button("Disconnect", &TForm2::DisconnectClick));
+    leftLayout->addWidget(Button("Start", &TForm2::StartClick));
+    leftLayout->addWidget(Button("Pause", &TForm2::PauseClick));
+    leftLayout->addWidget(Button("Stop", &TForm2::StopClick));
+    virtual_ = Button("Virtual ON", &TForm2::VirtualClick);
+    virtual_->setObjectName("Virtual");
+    leftLayout->addWidget(virtual_);
+
+    // Client: the data grid with its small "update" button and the slope edit.
+    grid_ = new TStringGrid(30, 20);
+    grid_->setObjectName("DataGrid");
+    QFont font("Tahoma");
+    font.setPointSize(8);
+    grid_->setFont(font);
+    grid_->horizontalHeader()->setFont(font);
+    grid_->horizontalHeader()->setDefaultSectionSize(52);
+    grid_->horizontalHeader()->setStretchLastSection(false);
+    grid_->verticalHeader()->setDefaultSectionSize(17);
+    grid_->verticalHeader()->setMinimumSectionSize(12);
+    grid_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    grid_->setShowGrid(true);
+    connect(grid_, &QTableWidget::cellClicked, this, [this] { GridClick(); });
+    grid_->viewport()->setMouseTracking(true);
+    grid_->viewport()->installEventFilter(this);
+    // Column 0 is the fixed column: drawn like the header, never edited.
+    for (int r = 1; r < 20; ++r) grid_->SetCell(0, r, "");
+
+    update_ = new QPushButton("update", grid_);
+    update_->setObjectName("update");
+    update_->setFont(font);
+    const int headerHeight = grid_->horizontalHeader()->sizeHint().height();
+    update_->setGeometry(grid_->frameWidth() + 1, grid_->frameWidth() + 1,
+                         QFontMetrics(font).horizontalAdvance("update") + 14, headerHeight - 2);
+    connect(update_, &QPushButton::clicked, this,
+            [this] { Run(update_, &TForm2::GridUpdateClick); });
+
+    slopeEdit_ = new QLineEdit(grid_->viewport());
+    slopeEdit_->setObjectName("SlopeEdit");
+    slopeEdit_->setFrame(false);
+    slopeEdit_->setFont(font);
+    slopeEdit_->setFixedSize(52, 17);
+    slopeEdit_->hide();
+    slopeEdit_->installEventFilter(this);
+
+    // Bottom: the debug memo.
+    debugMemo_ = new QPlainTextEdit;
+    debugMemo_->setObjectName("DebugMemo");
+    debugMemo_->setReadOnly(true);
+    debugMemo_->setUndoRedoEnabled(false);
+    debugMemo_->setFixedSize(681, 146);
+    auto* bottom = new QWidget;
+    bottom->setObjectName("BottomPanel");
+    bottom->setFixedHeight(178);
+    auto* bottomLayout = new QVBoxLayout(bottom);
+    bottomLayout->setContentsMargins(4, 4, 4, 4);
+    auto* captions = new QHBoxLayout;
+    captions->addWidget(new QLabel("Debug"));
+    captions->addStretch(1);
+    captions->addWidget(new QLabel("Label3"));
+    bottomLayout->addLayout(captions);
+    bottomLayout->addWidget(debugMemo_, 0, Qt::AlignLeft);
+
+    auto* upper = new QHBoxLayout;
+    upper->setContentsMargins(0, 0, 0, 0);
+    upper->addWidget(left);
+    upper->addWidget(grid_, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->addLayout(upper, 1);
+    layout->addWidget(bottom);
+    // Wide enough for the 24 filled columns; short enough for a 1366 x 768 screen.
+    resize(1278, 700);
+}
+
+bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == grid_->viewport() && event->type() == QEvent::MouseMove) {
+        mousePos_ = static_cast<QMouseEvent*>(event)->position().toPoint();
+    } else if (watched == slopeEdit_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            SlopeEntered();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm2::Write(const std::string& line) {
+    debugMemo_->appendPlainText(QString::fromStdString(line));
+}
+
+// ---- The device list -----------------------------------------------------------------
+
+void TForm2::Unbind() {
+    for (TVeloxDeviceW* device : devices_) {
+        device->OnStats = nullptr;
+        device->OnDisconnected = nullptr;
+        device->OnConsoleKeyDown = nullptr;
+        device->RemoveFreeNotification(watch_.get());
+    }
+    devices_.clear();
+}
+
+void TForm2::Forget(TComponent* device) {
+    devices_.erase(std::remove(devices_.begin(), devices_.end(), device), devices_.end());
+}
+
+void TForm2::UpdateClick() {
+    deviceMemo_->clear();
+    Unbind();
+    for (TComponent* component : mainComponents_.Components()) {
+        if (component->ClassName() != "TVeloxDeviceW") continue;
+        auto* device = static_cast<TVeloxDeviceW*>(component);
+        deviceMemo_->appendPlainText(QString::fromStdString(device->Name()));
+        devices_.push_back(device);
+        device->FreeNotification(watch_.get());
+        device->OnStats = [this, device](TComponent*) { StatsHandler(*device); };
+        device->OnDisconnected = [this, device](TComponent*) { DisconnectionHandler(*device); };
+        device->OnConsoleKeyDown = [this, device](TComponent*, TConsoleKey key) {
+            KeyHandler(*device, key);
+        };
+    }
+    FitColumns();
+}
+
+int TForm2::RowOf(const TVeloxDeviceW& device) const {
+    int row = 10;
+    for (size_t i = 0; i < devices_.size(); ++i)
+        if (devices_[i]->Name() == device.Name()) row = static_cast<int>(i) + 1;
+    return row;
+}
+
+// ---- The buttons ---------------------------------------------------------------------
+
+// Connecting waits for a console with the event loop running; the list is copied so that
+// an "Update" meanwhile does not pull it from under the loop.
+void TForm2::ConnectClick() {
+    for (TVeloxDeviceW* device : std::vector(devices_))
+        Write(device->Name() + (device->Connect() ? " connected" : " NOT connected"));
+}
+
+void TForm2::DisconnectClick() {
+    for (TVeloxDeviceW* device : std::vector(devices_)) {
+        device->Disconnect();
+        Write(device->Name() + " Disconnected");
+    }
+}
+
+void TForm2::StartClick() {
+    for (TVeloxDeviceW* device : std::vector(devices_)) {
+        device->SetRecoverConnectionTime(60);
+        device->Start();
+        Write(device->Name() + " Start");
+    }
+}
+
+void TForm2::PauseClick() {
+    for (TVeloxDeviceW* device : std::vector(devices_)) {
+        device->Pause();
+        Write(device->Name() + " Pause");
+    }
+}
+
+void TForm2::StopClick() {
+    for (TVeloxDeviceW* device : std::vector(devices_)) {
+        device->Stop();
+        Write(device->Name() + " Stop");
+    }
+}
+
+void TForm2::VirtualClick() {
+    const bool on = virtual_->text() == "Virtual ON";
+    virtual_->setText(on ? "Virtual OFF" : "Virtual ON");
+    for (TVeloxDeviceW* device : devices_) device->SetVirtualSpeedEnabled(on);
+}
+
+void TForm2::GridUpdateClick() {
+    for (TVeloxDeviceW* device : std::vector(devices_)) StatsHandler(*device);
+}
+
+// ---- Device events -------------------------------------------------------------------
+
+void TForm2::StatsHandler(TVeloxDeviceW& device) {
+    Write("Stats id: " + std::to_string(device.IDConsole()));
+    device.SetVeloxResistance(device.ResistanceForPower(device.Power(), nullptr, device.Speed()));
+
+    const int row = RowOf(device);
+    const auto set = [&](int col, const QString& text) { grid_->SetCell(col, row, text); };
+    const auto integer = [&](int col, long long value) { set(col, QString::number(value)); };
+    set(0, QString::fromStdString(device.Name()));
+    integer(1, device.IDConsole());
+    set(2, FloatText(device.Speed()));
+    set(3, FloatText(device.Cadence()));
+    integer(15, device.AverageCadence());
+    set(4, FloatText(device.HeartRate()));
+    set(11, FloatText(device.AverageHeartRate()));
+    set(5, FloatText(device.Distance()));
+    set(6, device.UOM() == umKm ? "umKm" : "umMiles");
+    if (const char* state = StateText(device.CompetitorState())) set(8, state);
+    set(9, device.Connected() ? "True" : "False");
+    integer(10, device.Calories());
+    integer(14, device.VeloxResistance());
+    integer(13, device.Power());
+    set(16, FloatText(device.AverageSpeed()));
+    integer(17, device.TimeElapsed());
+
+    // A slope that is not a number keeps the slope in force and is reported; the cells
+    // after it are still refreshed.
+    const QString slope = grid_->Cell(kSlopeCol, row);
+    if (!slope.isEmpty()) {
+        if (const std::optional<double> value = NumberOf(slope))
+            device.SetCurrentSlope(*value);
+        else
+            Write("Slope '" + slope.toStdString() + "' is not a number: " + device.Name() +
+                  " keeps " + FloatText(device.CurrentSlope()).toStdString() + " %");
+    }
+
+    integer(18, device.PowerToShow());
+    integer(19, device.MaxPower());
+    integer(20, device.MaxHeartRate());
+    integer(21, device.MaxCadence());
+    set(22, FloatText(device.MaxSpeed()));
+    set(23, FloatText(device.VirtualSpeed()));
+}
+
+void TForm2::DisconnectionHandler(TVeloxDeviceW& device) {
+    Write(device.Name() + " Disconnected");
+}
+
+void TForm2::KeyHandler(TVeloxDeviceW& device, TConsoleKey key) {
+    const char* text = KeyText(key);
+    grid_->SetCell(kKeyCol, RowOf(device), text);
+    Write(std::string(text) + " Key Event -> " + device.Name());
+}
+
+// ---- Slope typing --------------------------------------------------------------------
+
+void TForm2::GridClick() {
+    if (grid_->currentColumn() != kSlopeCol) return;
+    slopeEdit_->move(mousePos_);
+    slopeEdit_->show();
+    slopeEdit_->raise();
+    editCol_ = grid_->currentColumn();
+    editRow_ = grid_->currentRow() + 1;  // the grid's rows count the header row
+    slopeEdit_->setFocus();
+}
+
+void TForm2::SlopeEntered() {
+    slopeEdit_->hide();
+    if (editCol_ >= 0 && editRow_ >= 1) grid_->SetCell(editCol_, editRow_, slopeEdit_->text());
+    slopeEdit_->clear();
+}
+
+}  // namespace wct

@@ -1,0 +1,90 @@
+// TForm2, "VxDeviceW Test": exercises every wireless rider device the main window
+// carries. It lists them, connects, starts, pauses, stops and disconnects them all at
+// once, switches their virtual speed, shows each device's statistics in a grid row on
+// every statistics step, lets the operator type a road slope per device, and closes the
+// resistance loop: on every step each device's resistance is set from the resistance
+// map at the ride model's power.
+//
+// Devices are found among the components of the main window's root by class name
+// ("Update"); the window drops a device that is destroyed before it. Main thread only.
+#pragma once
+
+#include <QPoint>
+#include <QWidget>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "device/velox_device_w.h"
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace wct {
+
+class TStringGrid;
+
+class TForm2 : public QWidget {
+public:
+    // `mainComponents`: the component root whose TVeloxDeviceW components are listed.
+    explicit TForm2(TComponent& mainComponents, QWidget* parent = nullptr);
+    ~TForm2() override;
+
+    const std::vector<TVeloxDeviceW*>& Devices() const { return devices_; }
+    TStringGrid& Grid() { return *grid_; }
+    QPlainTextEdit& DebugMemo() { return *debugMemo_; }
+
+    // The statistics handler: closes the resistance loop and fills the device's row.
+    void StatsHandler(TVeloxDeviceW& device);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class TDeviceWatch;
+
+    void BuildWindow();
+    void FitColumns();
+    QPushButton* Button(const QString& caption, void (TForm2::*handler)());
+    // Runs a click handler: not again while it still runs; a failure is shown.
+    void Run(QPushButton* button, void (TForm2::*handler)());
+
+    void UpdateClick();
+    void ConnectClick();
+    void DisconnectClick();
+    void StartClick();
+    void PauseClick();
+    void StopClick();
+    void VirtualClick();
+    void GridUpdateClick();
+    void GridClick();
+    void SlopeEntered();
+    void KeyHandler(TVeloxDeviceW& device, TConsoleKey key);
+    void DisconnectionHandler(TVeloxDeviceW& device);
+
+    void Write(const std::string& line);
+    // The device's grid row: its place in the list plus one; row 10 for a stranger.
+    int RowOf(const TVeloxDeviceW& device) const;
+    void Unbind();
+    void Forget(TComponent* device);
+
+    TComponent& mainComponents_;
+    std::unique_ptr<TDeviceWatch> watch_;
+    std::vector<TVeloxDeviceW*> devices_;
+    std::set<QPushButton*> running_;
+    QPoint mousePos_;
+    int editCol_ = -1;
+    int editRow_ = -1;
+
+    QPlainTextEdit* deviceMemo_ = nullptr;
+    QPlainTextEdit* debugMemo_ = nullptr;
+    QPushButton* virtual_ = nullptr;
+    QPushButton* update_ = nullptr;
+    TStringGrid* grid_ = nullptr;
+    QLineEdit* slopeEdit_ = nullptr;
+};
+
+}  // namespace wct
