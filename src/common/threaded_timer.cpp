@@ -4,7 +4,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdlib>
 
 namespace wct {
 namespace {
@@ -22,6 +25,8 @@ TThreadedTimer::TThreadedTimer(TComponent* owner) : TComponent(owner) {
     worker_.Start([this] { Run(); });
     // The priority is set on the worker from here on, so its id must be known.
     workerTid_.wait(0);
+    // A process started with a nice value has its threads there, and may not come back.
+    SetThreadPriority(tpNormal);
 }
 
 TThreadedTimer::~TThreadedTimer() {
@@ -88,10 +93,20 @@ void TThreadedTimer::SetInterval(uint32_t value) {
 }
 
 void TThreadedTimer::SetThreadPriority(TThreadPriority value) {
-    // Raising a thread above normal needs privileges most users lack; a refused change
-    // leaves the property telling the priority in force.
-    if (setpriority(PRIO_PROCESS, static_cast<id_t>(workerTid_.load()), kNiceValues[value]) == 0)
+    // Raising a thread's priority needs privileges most users lack; a refused change
+    // leaves the property telling the priority in force, the level nearest its nice value.
+    const auto tid = static_cast<id_t>(workerTid_.load());
+    if (setpriority(PRIO_PROCESS, tid, kNiceValues[value]) == 0) {
         priority_ = value;
+        return;
+    }
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, tid);
+    if (errno != 0) return;
+    const auto nearest = std::min_element(kNiceValues.begin(), kNiceValues.end(), [nice](int a, int b) {
+        return std::abs(a - nice) < std::abs(b - nice);
+    });
+    priority_ = static_cast<TThreadPriority>(nearest - kNiceValues.begin());
 }
 
 void TThreadedTimer::Tick() {

@@ -174,7 +174,7 @@ TEST(WctTrainer, EndsARideWith1WhenTheTrainerIsGoneForGood) {
 TEST(WctTrainer, RidesOnWhenTheTrainerComesBackUnderItsLink) {
     const std::string link = "/tmp/wct-trainer-link-" + std::to_string(getpid());
     TTrainerProcess trainer(
-        {"--generation", "4", "--link", link, "--vanish-after", "0.5", "--back-after", "0.2"});
+        {"--generation", "4", "--link", link, "--vanish-after", "0.5", "--back-after", "0.05"});
     const TProcessResult result =
         Wct({"--port", link, "trainer", "ride", "--seconds", "3", "--interval", "500"});
     EXPECT_EQ(result.exitCode, 0) << result.err;

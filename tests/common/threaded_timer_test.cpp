@@ -123,6 +123,17 @@ TEST_F(ThreadedTimerTest, TheThreadPriorityTellsWhatTheSystemHasInForce) {
     EXPECT_EQ(timer.ThreadPriority(), byNice.at(after));
 }
 
+TEST_F(ThreadedTimerTest, ANewTimerInANicedProcessTellsThePriorityItHas) {
+    // Raise this thread's nice value, as `nice -n 10` would for a process; new threads
+    // inherit it, and only privileged users may come back to normal.
+    const int before = getpriority(PRIO_PROCESS, 0);
+    ASSERT_EQ(setpriority(PRIO_PROCESS, 0, 10), 0);
+    TThreadedTimer timer;
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(timer.WorkerThreadId()));
+    setpriority(PRIO_PROCESS, 0, before);  // refused for an ordinary user: the test ends here
+    EXPECT_EQ(timer.ThreadPriority(), nice == 10 ? tpLowest : tpNormal);
+}
+
 TEST_F(ThreadedTimerTest, AHandlerThatAlwaysThrowsDoesNotStopTheTimer) {
     TThreadedTimer timer;
     timer.SetInterval(100);
