@@ -163,9 +163,11 @@ TEST(WctTrainer, RidesByteProtocolAndShortFrameTrainers) {
 }
 
 TEST(WctTrainer, EndsARideWith1WhenTheTrainerIsGoneForGood) {
-    TTrainerProcess trainer({"--generation", "4", "--vanish-after", "0.5"});
-    const TProcessResult result =
-        Wct({"--port", trainer.Port(), "trainer", "ride", "--seconds", "20"});
+    // Through a link that goes with the trainer: a test running beside this one may be
+    // given the vanished pseudo-terminal's number, and must not be taken for it.
+    const std::string link = "/tmp/wct-trainer-gone-" + std::to_string(getpid());
+    TTrainerProcess trainer({"--generation", "4", "--link", link, "--vanish-after", "0.5"});
+    const TProcessResult result = Wct({"--port", link, "trainer", "ride", "--seconds", "20"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("repairing process aborted"), std::string::npos) << result.err;
     EXPECT_LT(result.elapsedMs, 10000);
