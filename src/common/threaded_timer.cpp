@@ -103,9 +103,9 @@ void TThreadedTimer::SetThreadPriority(TThreadPriority value) {
     errno = 0;
     const int nice = getpriority(PRIO_PROCESS, tid);
     if (errno != 0) return;
-    const auto nearest = std::min_element(kNiceValues.begin(), kNiceValues.end(), [nice](int a, int b) {
-        return std::abs(a - nice) < std::abs(b - nice);
-    });
+    const auto nearest =
+        std::min_element(kNiceValues.begin(), kNiceValues.end(),
+                         [nice](int a, int b) { return std::abs(a - nice) < std::abs(b - nice); });
     priority_ = static_cast<TThreadPriority>(nearest - kNiceValues.begin());
 }
 

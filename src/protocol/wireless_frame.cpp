@@ -41,7 +41,7 @@ int FrameEnd(std::string_view buffered) {
     const size_t length = static_cast<uint8_t>(buffered[3]) + kFrameOverhead;
     if (buffered.size() >= length)
         return static_cast<uint8_t>(buffered[length - 1]) == kFrameStop ? static_cast<int>(length)
-                                                                       : -1;
+                                                                        : -1;
     // Still short of the length: a corrupt length must not hold back the frames after it.
     for (size_t i = 4; i + 1 < buffered.size(); ++i) {
         if (static_cast<uint8_t>(buffered[i]) == kFrameStop &&

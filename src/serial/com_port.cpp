@@ -1,9 +1,9 @@
 #include "serial/com_port.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <algorithm>
@@ -515,7 +515,7 @@ void TCustomComPort::ApplyLineSettings() {
         if (tcsetattr(fd, TCSANOW, &tio) != 0 && !PseudoTerminalWithoutParity(fd, tio))
             RaiseComPortErrno(ceSetStateFailed);
     } else {
-        const linux_serial::TLineFlags flags{tio.c_iflag, tio.c_oflag,     tio.c_cflag,
+        const linux_serial::TLineFlags flags{tio.c_iflag, tio.c_oflag,      tio.c_cflag,
                                              tio.c_lflag, tio.c_cc[VSTART], tio.c_cc[VSTOP]};
         if (int error = linux_serial::SetLineWithRate(fd, flags, dcb.baudRate); error != 0)
             throw EComPort(ceSetStateFailed, error);
@@ -727,8 +727,8 @@ int TCustomComPort::WaitAsync(PAsync record) {
         if (t.ReadInterval() > 0 && record->readDone > 0 && Expired(lastByte, t.ReadInterval()))
             break;
         WaitDevice(device_.Fd(), POLLIN, limit > 0 ? static_cast<int>(limit) : 10);
-        int n = TakeInput(record->readBuffer + record->readDone,
-                          record->readCount - record->readDone);
+        int n =
+            TakeInput(record->readBuffer + record->readDone, record->readCount - record->readDone);
         if (n > 0) lastByte = GetTickCount();
         record->readDone += n;
     }

@@ -261,8 +261,7 @@ TEST_F(WctCliOwnDongle, MeasurePrintsFramesWhosePayloadHoldsAStopByte) {
     faults.measuresHold0x21 = true;
     simulator->SetFaults(faults);
     const TProcessResult r = RunProcess(
-        WCT_BINARY, {"--port", simulator->PortPath(), "measure", "--seconds", "2", "--csv"},
-        30000);
+        WCT_BINARY, {"--port", simulator->PortPath(), "measure", "--seconds", "2", "--csv"}, 30000);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto lines = Lines(r.out);
     ASSERT_GE(lines.size(), 5u);

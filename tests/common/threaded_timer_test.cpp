@@ -1,7 +1,6 @@
 #include "common/threaded_timer.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 
 #include <chrono>
@@ -112,10 +111,9 @@ TEST_F(ThreadedTimerTest, TheThreadPriorityTellsWhatTheSystemHasInForce) {
     timer.SetThreadPriority(tpHighest);
     timer.SetThreadPriority(tpLower);
     const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(timer.WorkerThreadId()));
-    const std::map<int, TThreadPriority> byNice = {{19, tpIdle},   {10, tpLowest},
-                                                   {5, tpLower},   {0, tpNormal},
-                                                   {-5, tpHigher}, {-10, tpHighest},
-                                                   {-15, tpTimeCritical}};
+    const std::map<int, TThreadPriority> byNice = {
+        {19, tpIdle},   {10, tpLowest},   {5, tpLower},         {0, tpNormal},
+        {-5, tpHigher}, {-10, tpHighest}, {-15, tpTimeCritical}};
     ASSERT_TRUE(byNice.count(nice)) << nice;
     EXPECT_EQ(timer.ThreadPriority(), byNice.at(nice));
     timer.SetThreadPriority(tpHighest);

@@ -56,7 +56,9 @@ TEST(WirelessFrame, ValidationChecksStartStopAndLength) {
 }
 
 TEST(WirelessFrame, TheLengthByteEndsAFrameWhateverItsPayloadHolds) {
-    const std::string frame = HexToBytes("3E0101050B2121212100" "21");
+    const std::string frame = HexToBytes(
+        "3E0101050B2121212100"
+        "21");
     EXPECT_EQ(FrameEnd(frame), static_cast<int>(frame.size()));
     EXPECT_EQ(FrameEnd(frame + HexToBytes("3E01")), static_cast<int>(frame.size()));
 }
@@ -70,9 +72,15 @@ TEST(WirelessFrame, ALengthTheBytesBelieFallsBackOnTheFirstStopByte) {
     // Length 3 points at a byte that is not the stop byte.
     EXPECT_EQ(FrameEnd(HexToBytes("3E0101030B0C0D0E0F0021")), -1);
     // Length 200 would hold back the whole frame that follows the stop byte.
-    EXPECT_EQ(FrameEnd(HexToBytes("3E0101C80B00" "21" "3E0A00000021")), -1);
+    EXPECT_EQ(FrameEnd(HexToBytes("3E0101C80B00"
+                                  "21"
+                                  "3E0A00000021")),
+              -1);
     // A stop byte followed by only part of a frame is still taken as payload.
-    EXPECT_EQ(FrameEnd(HexToBytes("3E0101C80B00" "21" "3E0A0000")), 0);
+    EXPECT_EQ(FrameEnd(HexToBytes("3E0101C80B00"
+                                  "21"
+                                  "3E0A0000")),
+              0);
 }
 
 TEST_F(DecoderTest, AnInvalidPacketIsDroppedWithoutTraceOrEvent) {

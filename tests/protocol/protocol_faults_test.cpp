@@ -212,8 +212,9 @@ TEST_F(ProtocolSimTest, TheResistanceTimerAsksForResistancesAndSendsThemEveryInt
     protocol.StopResistanceSending();
     EXPECT_GE(took, 4 * 250u - 10);
     EXPECT_LE(took, 4 * 250u + 150);
-    EXPECT_TRUE(Traced("->3E10000300000100"
-                       "21 Send resistance/s for 2console/s"));
+    EXPECT_TRUE(
+        Traced("->3E10000300000100"
+               "21 Send resistance/s for 2console/s"));
     EXPECT_TRUE(PumpUntil([&] { return simLog.Contains("3E100003000004"); }, 2000));
 }
 
@@ -252,10 +253,10 @@ TEST_F(ProtocolSimTest, StartingAllRollsSendsItsFramesAndClearsTheRevolutions) {
     protocol.StartAllRolls();
     protocol.StopResistanceSending();
     const std::vector<std::string> expected = {
-        "->3E1300010100" "21 Start Measure",
+        "->3E1300010100"
+        "21 Start Measure",
         "->3E0C01000021 Reset Total Rol ID Console=1",
-        "->3E0C02000021 Reset Total Rol ID Console=2",
-        "->3E0300000021 Close Console Registration"};
+        "->3E0C02000021 Reset Total Rol ID Console=2", "->3E0300000021 Close Console Registration"};
     std::vector<std::string> sent;
     for (const std::string& line : memo.lines)
         if (line.rfind("->", 0) == 0) sent.push_back(line);

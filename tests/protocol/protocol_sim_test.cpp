@@ -9,12 +9,12 @@
 #include "common/stored_form.h"
 #include "common/tick_count.h"
 #include "protocol/progress_bar.h"
+#include "protocol/protocol_fixture.h"
 #include "protocol/wireless_frame.h"
 #include "protocol/wireless_protocol.h"
 #include "serial/hex.h"
 #include "serial/port_inventory.h"
 #include "sim/dongle_simulator.h"
-#include "protocol/protocol_fixture.h"
 
 namespace wct {
 namespace {

@@ -1,7 +1,6 @@
 #include "serial/port_inventory.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cerrno>
@@ -117,9 +116,8 @@ TEST_F(TtyClassTree, EveryTtyWithADeviceIsListedWhateverItsDriverCallsIt) {
     Tty("rfcomm0", true);
     Tty("ttyS0", true, 4);
     Tty("ttyXRUSB0", true);
-    EXPECT_EQ(DeviceSerialPorts(root),
-              (Names{"/dev/rfcomm0", "/dev/ttyACM1", "/dev/ttyAMA0", "/dev/ttyS0", "/dev/ttyUSB0",
-                     "/dev/ttyXRUSB0"}));
+    EXPECT_EQ(DeviceSerialPorts(root), (Names{"/dev/rfcomm0", "/dev/ttyACM1", "/dev/ttyAMA0",
+                                              "/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyXRUSB0"}));
 }
 
 TEST_F(TtyClassTree, ConsolesPseudoTerminalsAndAbsentUartsAreLeftOut) {

@@ -133,8 +133,7 @@ TEST_P(PtyLostTest, AHangUpIsReportedOnceAndTheThreadThenSleeps) {
 
 INSTANTIATE_TEST_SUITE_P(EverySyncMethodAndAnEmptyEventSet, PtyLostTest,
                          ::testing::Values(std::pair{smThreadSync, true},
-                                           std::pair{smWindowSync, true},
-                                           std::pair{smNone, true},
+                                           std::pair{smWindowSync, true}, std::pair{smNone, true},
                                            std::pair{smThreadSync, false}));
 
 TEST_F(PtyFaultTest, BytesThatArrivedBeforeTheHangUpAreDeliveredBeforeTheLoss) {
