@@ -10,7 +10,7 @@ namespace wct::cli {
 
 const char* const kUsage =
     "usage: wct [--port PATH] [--trace FILE|-] [--time] [--reply-timeout MS] [--wait MS]\n"
-    "           [--simulate] COMMAND ...\n"
+    "           [--simulate] [--record FILE] COMMAND ...\n"
     "commands:\n"
     "  ports                                   serial ports, sorted, one per line\n"
     "  find                                    find the dongle and print its port\n"
@@ -26,6 +26,7 @@ const char* const kUsage =
     "  remove --console N|all\n"
     "  send HEX                                one frame typed by hand; replies for --wait ms\n"
     "  resistance --set ID=LEVEL [--set ...] --seconds S\n"
+    "  stats --seconds S [--json]              link statistics per console while measuring\n"
     "numbers are decimal or 0x-prefixed hex\n"
     "exit codes: 0 done, 1 operation failed, 2 usage error, 3 no dongle or port unusable\n";
 
@@ -74,8 +75,8 @@ private:
 };
 
 const std::set<std::string> kCommands = {
-    "ports",     "find",  "register", "consoles",    "measure", "test", "read",
-    "read-page", "write", "rolls",    "reset-rolls", "remove",  "send", "resistance"};
+    "ports", "find",  "register",    "consoles", "measure", "test",       "read", "read-page",
+    "write", "rolls", "reset-rolls", "remove",   "send",    "resistance", "stats"};
 
 constexpr int kMaxMs = 24 * 3600 * 1000;
 
@@ -87,7 +88,7 @@ bool Accepts(const std::string& command, const std::string& option) {
         {"read", "--count"},          {"read-page", "--console"}, {"read-page", "--address"},
         {"write", "--console"},       {"write", "--address"},     {"rolls", "--console"},
         {"reset-rolls", "--console"}, {"remove", "--console"},    {"resistance", "--set"},
-        {"resistance", "--seconds"}};
+        {"resistance", "--seconds"},  {"stats", "--seconds"},     {"stats", "--json"}};
     return table.count({command, option}) != 0;
 }
 
@@ -115,6 +116,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
             o.wait = ParseNumber(args.Value(option), option, 0, kMaxMs);
         else if (option == "--simulate")
             o.simulate = true;
+        else if (option == "--record")
+            o.record = args.Value(option);
         else
             throw EUsage("unknown option " + option);
     }
@@ -143,6 +146,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
             o.seconds = ParseNumber(args.Value(arg), arg, 0, 24 * 3600);
         } else if (arg == "--csv") {
             o.csv = true;
+        } else if (arg == "--json") {
+            o.json = true;
         } else if (arg == "--set") {
             const std::string value = args.Value(arg);
             const size_t eq = value.find('=');
@@ -166,7 +171,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
     if (c == "write" || c == "send") o.hex = ParseHexBytes(positional[0]);
     if (c == "write" && o.hex.size() > 8) throw EUsage("write takes at most 8 bytes");
 
-    if (c == "measure" || c == "resistance") Require(o.seconds.has_value(), c, "--seconds");
+    if (c == "measure" || c == "resistance" || c == "stats")
+        Require(o.seconds.has_value(), c, "--seconds");
     if (c == "resistance" && o.levels.empty()) throw EUsage("resistance needs --set ID=LEVEL");
     if (c == "test" || c == "read" || c == "read-page" || c == "write" || c == "rolls" ||
         c == "reset-rolls" || c == "remove")

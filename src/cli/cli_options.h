@@ -17,12 +17,13 @@ public:
 };
 
 struct TCliOptions {
-    std::string port;                  // --port: tried first by the dongle search
-    std::optional<std::string> trace;  // --trace FILE, or "-" for stdout
-    bool time = false;                 // --time: trace lines start with the time of day
-    std::optional<int> replyTimeout;   // --reply-timeout MS
-    std::optional<int> wait;           // --wait MS
-    bool simulate = false;             // --simulate: run on the built-in simulator
+    std::string port;                   // --port: tried first by the dongle search
+    std::optional<std::string> trace;   // --trace FILE, or "-" for stdout
+    bool time = false;                  // --time: trace lines start with the time of day
+    std::optional<int> replyTimeout;    // --reply-timeout MS
+    std::optional<int> wait;            // --wait MS
+    bool simulate = false;              // --simulate: run on the built-in simulator
+    std::optional<std::string> record;  // --record FILE: the wire traffic, both ways
 
     std::string command;
     // Command arguments.
@@ -31,6 +32,7 @@ struct TCliOptions {
     std::optional<int> address;               // --address A
     std::optional<int> seconds;               // --seconds S
     bool csv = false;                         // measure --csv
+    bool json = false;                        // stats --json
     std::string test;                         // test keys|cardio|signals|clock
     std::string hex;                          // write HEXBYTES, send HEX
     std::vector<std::pair<int, int>> levels;  // resistance --set ID=LEVEL

@@ -1,0 +1,89 @@
+// TMiraLinkStatistics: how healthy the radio link to each console is, as the protocol
+// component sees it. The component feeds it from its send path and its packet handler
+// and never reads it back, so keeping statistics changes nothing it does.
+//
+// Per console: the measures frames received, their rate, the longest silence between
+// two of them (or since the last one), the frames lost, NACKs, requests left unanswered
+// and the request-to-reply latency of each command. Frames lost are counted against
+// the console's own expected rate, taken as the median interval between its frames: a
+// console sending every 10 ms that was heard 90 times over a second lost 10.
+//
+// A request counts as unanswered when a waiting operation gave up on it, when it was
+// asked again before its answer came, or when it is older than the reply time-out when
+// the report is made. Times are microseconds of one monotonic clock, given by the caller.
+// Main thread only, like the component.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace wct {
+
+struct TMiraCommandLatency {
+    uint8_t command = 0;
+    size_t replies = 0;
+    double medianMs = 0;
+    double p99Ms = 0;
+};
+
+struct TMiraConsoleLinkStats {
+    uint8_t console = 0;
+    uint64_t frames = 0;          // measures frames received
+    double framesPerSecond = 0;   // received, over the time from the first to the last
+    double expectedRate = 0;      // frames per second the console keeps to; 0 until known
+    double longestSilenceMs = 0;  // between two frames, or from the last one to the report
+    uint64_t lost = 0;            // frames the expected rate calls for that never came
+    double lostShare = 0;         // lost / (frames + lost)
+    uint64_t nacks = 0;
+    uint64_t unanswered = 0;
+    std::vector<TMiraCommandLatency> latencies;  // by command code
+};
+
+struct TMiraLinkReport {
+    double seconds = 0;                           // since the statistics were cleared
+    std::vector<TMiraConsoleLinkStats> consoles;  // by console ID; 0 is the dongle
+    uint64_t malformedFrames = 0;  // packets that are no valid frame, measures too short
+    uint64_t discardedBytes = 0;   // bytes the framer threw away (noise, broken frames)
+};
+
+class TMiraLinkStatistics {
+public:
+    void Clear(uint64_t nowMicros);
+
+    // A frame went out to the dongle.
+    void FrameSent(std::string_view frame, uint64_t nowMicros);
+    // A valid frame came in.
+    void FrameReceived(std::string_view frame, uint64_t nowMicros);
+    void MalformedFrame() { ++malformed_; }
+    void BytesDiscarded(size_t count) { discarded_ += count; }
+    // A waiting operation gave up waiting for the answer to `command`.
+    void RequestTimedOut(uint8_t command, uint8_t console);
+
+    TMiraLinkReport Report(uint64_t nowMicros, uint64_t replyTimeOutMicros) const;
+
+private:
+    struct TConsole {
+        uint64_t frames = 0;
+        uint64_t first = 0;
+        uint64_t last = 0;
+        std::vector<uint32_t> gaps;  // microseconds between consecutive measures
+        uint64_t nacks = 0;
+        uint64_t unanswered = 0;
+        std::map<uint8_t, std::vector<uint32_t>> latencies;  // command: microseconds
+    };
+    using TRequest = std::pair<uint8_t, uint8_t>;  // command code, console
+
+    TConsole& Console(uint8_t id) { return consoles_[id]; }
+    void Answered(TRequest request, uint64_t nowMicros);
+
+    uint64_t start_ = 0;
+    std::map<uint8_t, TConsole> consoles_;
+    std::map<TRequest, uint64_t> pending_;  // request: when it was sent
+    uint64_t malformed_ = 0;
+    uint64_t discarded_ = 0;
+};
+
+}  // namespace wct
