@@ -17,7 +17,9 @@
 #include <system_error>
 #include <vector>
 
+#include "common/wire_recording.h"
 #include "sim/dongle_simulator.h"
+#include "sim/replay_simulator.h"
 #include "sim/wired_trainer_simulator.h"
 
 namespace {
@@ -30,6 +32,7 @@ constexpr const char* kUsage =
     "                      [--unknown-codes FRACTION] [--measures-0x21] [common options]\n"
     "       wct-sim wired --generation G [--serial NUMBER] [--product-version BYTE]\n"
     "                     [--silent-after S] [--speak-after S] [common options]\n"
+    "       wct-sim replay FILE [--speed X] [--loop] [--log]\n"
     "common options: [--log] [--seed N] [--drop FRACTION] [--delay MS] [--split BYTES]\n"
     "                [--garbage] [--vanish-after S] [--back-after S]\n"
     "Numbers are decimal or 0x-prefixed hex. S is seconds from the start; --back-after\n"
@@ -86,17 +89,65 @@ void RunUntilStopped(const sigset_t& stopSignals, std::vector<TDue> due) {
     }
 }
 
+// The signals that end a run, blocked before any simulator thread starts.
+sigset_t BlockStopSignals() {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    return stopSignals;
+}
+
+int Replay(int argc, char** argv) {
+    if (argc < 3) throw TUsageError("replay needs the recording to play");
+    const std::string path = argv[2];
+    TReplayOptions options;
+    TSimSettings settings;
+    for (int i = 3; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--speed") {
+            if (i + 1 >= argc) throw TUsageError(arg + " needs a value");
+            options.speed = Number(arg, argv[++i], 0.001, 1000);
+        } else if (arg == "--loop") {
+            options.loop = true;
+        } else if (arg == "--log") {
+            settings.log = [](const std::string& line) {
+                std::fprintf(stderr, "%s\n", line.c_str());
+            };
+        } else {
+            throw TUsageError("unknown option '" + arg + "' for replay");
+        }
+    }
+    std::vector<wct::TWireChunk> recording;
+    try {
+        recording = wct::ReadWireRecording(path);
+    } catch (const wct::EWireRecording& e) {
+        std::fprintf(stderr, "wct-sim: %s: %s\n", path.c_str(), e.what());
+        return 2;
+    }
+    TReplaySimulator sim(recording, options, settings);
+    const sigset_t stopSignals = BlockStopSignals();
+    sim.Start();
+    std::printf("%s\n", sim.PortPath().c_str());
+    std::fflush(stdout);
+    RunUntilStopped(stopSignals, {});
+    sim.Stop();
+    return 0;
+}
+
 int Run(int argc, char** argv) {
-    if (argc < 2) throw TUsageError("which simulator: dongle or wired?");
+    if (argc < 2) throw TUsageError("which simulator: dongle, wired or replay?");
     const std::string kind = argv[1];
+    if (kind == "replay") return Replay(argc, argv);
     if (kind != "dongle" && kind != "wired") throw TUsageError("unknown simulator '" + kind + "'");
 
     std::map<std::string, std::string> values;
     std::map<std::string, bool> flags;
     const std::vector<std::string> valueOptions =
         kind == "dongle"
-            ? std::vector<std::string>{"--consoles", "--registered",     "--rate",
-                                       "--join-delay", "--version",      "--corrupt-length",
+            ? std::vector<std::string>{"--consoles",     "--registered", "--rate",
+                                       "--join-delay",   "--version",    "--corrupt-length",
                                        "--unknown-codes"}
             : std::vector<std::string>{"--generation", "--serial", "--product-version",
                                        "--silent-after", "--speak-after"};
@@ -202,11 +253,7 @@ int Run(int argc, char** argv) {
         throw TUsageError("--back-after needs --vanish-after");
     }
     // The simulator thread must not take the signals: block them before it starts.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const sigset_t stopSignals = BlockStopSignals();
     sim->Start();
     std::printf("%s\n", sim->PortPath().c_str());
     std::fflush(stdout);
