@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "common/tick_count.h"
 #include "serial/hex.h"
 
 namespace wct::cli {
@@ -85,7 +86,7 @@ int RunStats(TMiraWirelessProtocol& protocol, int seconds, bool json, std::ostre
     protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t id) {
         reporting.insert(id);
     };
-    protocol.LinkStatistics().Clear(TMiraWirelessProtocol::LinkMicros());
+    protocol.LinkStatistics().Clear(GetTickCount());
     protocol.SetMeasure(true);
     for (int second = 0; second < seconds && !interrupted(); ++second) {
         for (uint8_t id : reporting) protocol.RequestVersion(id);

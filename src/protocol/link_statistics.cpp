@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "protocol/wireless_frame.h"
 
@@ -39,18 +38,14 @@ uint32_t Quantile(std::vector<uint32_t> samples, double q) {
     return samples[at];
 }
 
-uint32_t Micros32(uint64_t micros) {
-    return static_cast<uint32_t>(std::min<uint64_t>(micros, std::numeric_limits<uint32_t>::max()));
-}
-
 }  // namespace
 
-void TMiraLinkStatistics::Clear(uint64_t nowMicros) {
+void TMiraLinkStatistics::Clear(uint32_t nowTick) {
     *this = TMiraLinkStatistics();
-    start_ = nowMicros;
+    start_ = nowTick;
 }
 
-void TMiraLinkStatistics::FrameSent(std::string_view frame, uint64_t nowMicros) {
+void TMiraLinkStatistics::FrameSent(std::string_view frame, uint32_t nowTick) {
     if (frame.size() < kFrameOverhead) return;
     const auto code = static_cast<uint8_t>(frame[1]);
     if (!HasAnswer(code)) return;
@@ -58,18 +53,18 @@ void TMiraLinkStatistics::FrameSent(std::string_view frame, uint64_t nowMicros) 
     const uint8_t console = code == mcOpenRegistration || code == mcNumberOfConsoles
                                 ? 0
                                 : static_cast<uint8_t>(frame[2]);
-    const bool fresh = pending_.insert_or_assign({code, console}, nowMicros).second;
+    const bool fresh = pending_.insert_or_assign({code, console}, nowTick).second;
     if (!fresh) ++Console(console).unanswered;
 }
 
-void TMiraLinkStatistics::Answered(TRequest request, uint64_t nowMicros) {
+void TMiraLinkStatistics::Answered(TRequest request, uint32_t nowTick) {
     const auto found = pending_.find(request);
     if (found == pending_.end()) return;
-    Console(request.second).latencies[request.first].push_back(Micros32(nowMicros - found->second));
+    Console(request.second).latencies[request.first].push_back(nowTick - found->second);
     pending_.erase(found);
 }
 
-void TMiraLinkStatistics::FrameReceived(std::string_view frame, uint64_t nowMicros) {
+void TMiraLinkStatistics::FrameReceived(std::string_view frame, uint32_t nowTick) {
     const auto code = static_cast<uint8_t>(frame[1]);
     const auto id = static_cast<uint8_t>(frame[2]);
     const size_t n = static_cast<uint8_t>(frame[3]);
@@ -82,26 +77,26 @@ void TMiraLinkStatistics::FrameReceived(std::string_view frame, uint64_t nowMicr
             }
             TConsole& console = Console(id);
             if (console.frames == 0)
-                console.first = nowMicros;
+                console.first = nowTick;
             else
-                console.gaps.push_back(Micros32(nowMicros - console.last));
-            console.last = nowMicros;
+                console.gaps.push_back(nowTick - console.last);
+            console.last = nowTick;
             ++console.frames;
             return;
         }
         case mcNAck:
             ++Console(id).nacks;
-            Answered({p0, id}, nowMicros);
+            Answered({p0, id}, nowTick);
             return;
         case mcAck:
-            Answered({p0, id}, nowMicros);
+            Answered({p0, id}, nowTick);
             return;
         case mcOpenRegistration:
         case mcNumberOfConsoles:
-            Answered({code, 0}, nowMicros);
+            Answered({code, 0}, nowTick);
             return;
         default:
-            Answered({code, id}, nowMicros);
+            Answered({code, id}, nowTick);
             return;
     }
 }
@@ -111,9 +106,9 @@ void TMiraLinkStatistics::RequestTimedOut(uint8_t command, uint8_t console) {
     ++Console(console).unanswered;
 }
 
-TMiraLinkReport TMiraLinkStatistics::Report(uint64_t nowMicros, uint64_t replyTimeOutMicros) const {
+TMiraLinkReport TMiraLinkStatistics::Report(uint32_t nowTick, uint32_t replyTimeOutMs) const {
     TMiraLinkReport report;
-    report.seconds = static_cast<double>(nowMicros - start_) / 1e6;
+    report.seconds = static_cast<double>(nowTick - start_) / 1e3;
     report.malformedFrames = malformed_;
     report.discardedBytes = discarded_;
     for (const auto& [id, c] : consoles_) {
@@ -123,18 +118,18 @@ TMiraLinkReport TMiraLinkStatistics::Report(uint64_t nowMicros, uint64_t replyTi
         s.nacks = c.nacks;
         s.unanswered = c.unanswered;
         for (const auto& [request, sent] : pending_)
-            if (request.second == id && nowMicros - sent > replyTimeOutMicros) ++s.unanswered;
+            if (request.second == id && nowTick - sent > replyTimeOutMs) ++s.unanswered;
         if (c.frames > 0) {
-            uint64_t silence = nowMicros - c.last;
-            for (uint32_t gap : c.gaps) silence = std::max<uint64_t>(silence, gap);
-            s.longestSilenceMs = static_cast<double>(silence) / 1e3;
+            uint32_t silence = nowTick - c.last;
+            for (uint32_t gap : c.gaps) silence = std::max(silence, gap);
+            s.longestSilenceMs = silence;
         }
         if (!c.gaps.empty()) {
             const double span = static_cast<double>(c.last - c.first);
-            if (span > 0) s.framesPerSecond = static_cast<double>(c.frames - 1) * 1e6 / span;
+            if (span > 0) s.framesPerSecond = static_cast<double>(c.frames - 1) * 1e3 / span;
             const uint32_t period = Quantile(c.gaps, 0.5);
             if (period > 0) {
-                s.expectedRate = 1e6 / period;
+                s.expectedRate = 1e3 / period;
                 const auto expected = static_cast<uint64_t>(std::llround(span / period)) + 1;
                 s.lost = expected > c.frames ? expected - c.frames : 0;
                 s.lostShare = static_cast<double>(s.lost) / static_cast<double>(c.frames + s.lost);
@@ -142,8 +137,9 @@ TMiraLinkReport TMiraLinkStatistics::Report(uint64_t nowMicros, uint64_t replyTi
         }
         for (const auto& [command, samples] : c.latencies) {
             if (samples.empty()) continue;
-            s.latencies.push_back({command, samples.size(), Quantile(samples, 0.5) / 1e3,
-                                   Quantile(samples, 0.99) / 1e3});
+            s.latencies.push_back({command, samples.size(),
+                                   static_cast<double>(Quantile(samples, 0.5)),
+                                   static_cast<double>(Quantile(samples, 0.99))});
         }
         report.consoles.push_back(std::move(s));
     }

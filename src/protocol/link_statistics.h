@@ -10,7 +10,8 @@
 //
 // A request counts as unanswered when a waiting operation gave up on it, when it was
 // asked again before its answer came, or when it is older than the reply time-out when
-// the report is made. Times are microseconds of one monotonic clock, given by the caller.
+// the report is made. Times are the tick counts (milliseconds, wrapping) the caller
+// read, so that statistics follow a virtual clock like every other time measurement.
 // Main thread only, like the component.
 #pragma once
 
@@ -51,37 +52,37 @@ struct TMiraLinkReport {
 
 class TMiraLinkStatistics {
 public:
-    void Clear(uint64_t nowMicros);
+    void Clear(uint32_t nowTick);
 
     // A frame went out to the dongle.
-    void FrameSent(std::string_view frame, uint64_t nowMicros);
+    void FrameSent(std::string_view frame, uint32_t nowTick);
     // A valid frame came in.
-    void FrameReceived(std::string_view frame, uint64_t nowMicros);
+    void FrameReceived(std::string_view frame, uint32_t nowTick);
     void MalformedFrame() { ++malformed_; }
     void BytesDiscarded(size_t count) { discarded_ += count; }
     // A waiting operation gave up waiting for the answer to `command`.
     void RequestTimedOut(uint8_t command, uint8_t console);
 
-    TMiraLinkReport Report(uint64_t nowMicros, uint64_t replyTimeOutMicros) const;
+    TMiraLinkReport Report(uint32_t nowTick, uint32_t replyTimeOutMs) const;
 
 private:
     struct TConsole {
         uint64_t frames = 0;
-        uint64_t first = 0;
-        uint64_t last = 0;
-        std::vector<uint32_t> gaps;  // microseconds between consecutive measures
+        uint32_t first = 0;
+        uint32_t last = 0;
+        std::vector<uint32_t> gaps;  // milliseconds between consecutive measures
         uint64_t nacks = 0;
         uint64_t unanswered = 0;
-        std::map<uint8_t, std::vector<uint32_t>> latencies;  // command: microseconds
+        std::map<uint8_t, std::vector<uint32_t>> latencies;  // command: milliseconds
     };
     using TRequest = std::pair<uint8_t, uint8_t>;  // command code, console
 
     TConsole& Console(uint8_t id) { return consoles_[id]; }
-    void Answered(TRequest request, uint64_t nowMicros);
+    void Answered(TRequest request, uint32_t nowTick);
 
-    uint64_t start_ = 0;
+    uint32_t start_ = 0;
     std::map<uint8_t, TConsole> consoles_;
-    std::map<TRequest, uint64_t> pending_;  // request: when it was sent
+    std::map<TRequest, uint32_t> pending_;  // request: when it was sent
     uint64_t malformed_ = 0;
     uint64_t discarded_ = 0;
 };

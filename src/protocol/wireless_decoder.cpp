@@ -44,7 +44,7 @@ void TMiraWirelessProtocol::PacketReceived(TComponent* /*sender*/, const std::st
         statistics_.MalformedFrame();
         return;
     }
-    statistics_.FrameReceived(packet, LinkMicros());
+    statistics_.FrameReceived(packet, GetTickCount());
     const auto code = static_cast<uint8_t>(packet[1]);
     const auto id = static_cast<uint8_t>(packet[2]);
     const size_t n = static_cast<uint8_t>(packet[3]);

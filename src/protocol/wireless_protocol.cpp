@@ -23,7 +23,7 @@ TMiraWirelessProtocol::TMiraWirelessProtocol(TComponent* owner) : TComponent(own
     wireLink_.RxData = [this](TComponent*, const char* buffer, int count) {
         if (wireTap_ != nullptr) wireTap_->Read(buffer, count);
     };
-    statistics_.Clear(LinkMicros());
+    statistics_.Clear(GetTickCount());
     Reset();
 }
 
@@ -173,13 +173,7 @@ void TMiraWirelessProtocol::AttachWireLink() {
 }
 
 TMiraLinkReport TMiraWirelessProtocol::LinkReport() const {
-    return statistics_.Report(LinkMicros(), uint64_t{Milliseconds(replyTimeOut_)} * 1000);
-}
-
-uint64_t TMiraWirelessProtocol::LinkMicros() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
+    return statistics_.Report(GetTickCount(), Milliseconds(replyTimeOut_));
 }
 
 void TMiraWirelessProtocol::PortOpened() {
@@ -407,7 +401,7 @@ void TMiraWirelessProtocol::SendFrame(const std::string& frame, const std::strin
         if (port_ == nullptr) throw EComPort(ceWriteFailed);
         port_->PurgeBuffers(false, true);
         port_->WriteTextAsync(frame, asyncRecord_);
-        statistics_.FrameSent(frame, LinkMicros());
+        statistics_.FrameSent(frame, GetTickCount());
         if (wireTap_ != nullptr) wireTap_->Written(frame);
     } catch (const std::exception&) {
         TraceFailure("Error in port writing");

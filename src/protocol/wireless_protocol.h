@@ -93,8 +93,6 @@ public:
     // Kept since construction or the last Clear, across connections.
     TMiraLinkStatistics& LinkStatistics() { return statistics_; }
     TMiraLinkReport LinkReport() const;
-    // The clock of the statistics: monotonic microseconds.
-    static uint64_t LinkMicros();
 
     // ---- Events ----
     TMiraProcedureEvent OnConnection;
