@@ -26,7 +26,7 @@ const char* const kUsage =
     "  remove --console N|all\n"
     "  send HEX                                one frame typed by hand; replies for --wait ms\n"
     "  resistance --set ID=LEVEL [--set ...] --seconds S\n"
-    "  stats --seconds S [--json]              link statistics per console while measuring\n"
+    "  stats --seconds S [--rate HZ] [--json]  link statistics per console while measuring\n"
     "numbers are decimal or 0x-prefixed hex\n"
     "exit codes: 0 done, 1 operation failed, 2 usage error, 3 no dongle or port unusable\n";
 
@@ -88,7 +88,8 @@ bool Accepts(const std::string& command, const std::string& option) {
         {"read", "--count"},          {"read-page", "--console"}, {"read-page", "--address"},
         {"write", "--console"},       {"write", "--address"},     {"rolls", "--console"},
         {"reset-rolls", "--console"}, {"remove", "--console"},    {"resistance", "--set"},
-        {"resistance", "--seconds"},  {"stats", "--seconds"},     {"stats", "--json"}};
+        {"resistance", "--seconds"},  {"stats", "--seconds"},     {"stats", "--json"},
+        {"stats", "--rate"}};
     return table.count({command, option}) != 0;
 }
 
@@ -148,6 +149,14 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
             o.csv = true;
         } else if (arg == "--json") {
             o.json = true;
+        } else if (arg == "--rate") {
+            const std::string value = args.Value(arg);
+            double rate = 0;
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), rate);
+            if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
+                !(rate >= 0.1 && rate <= 1000))
+                throw EUsage("--rate: '" + value + "' is not a rate from 0.1 to 1000 per second");
+            o.rate = rate;
         } else if (arg == "--set") {
             const std::string value = args.Value(arg);
             const size_t eq = value.find('=');

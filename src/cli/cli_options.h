@@ -27,14 +27,16 @@ struct TCliOptions {
 
     std::string command;
     // Command arguments.
-    std::optional<int> count;                 // register --count
-    std::optional<int> console;               // --console N (255 for "all")
-    std::optional<int> address;               // --address A
-    std::optional<int> seconds;               // --seconds S
-    bool csv = false;                         // measure --csv
-    bool json = false;                        // stats --json
-    std::string test;                         // test keys|cardio|signals|clock
-    std::string hex;                          // write HEXBYTES, send HEX
+    std::optional<int> count;    // register --count
+    std::optional<int> console;  // --console N (255 for "all")
+    std::optional<int> address;  // --address A
+    std::optional<int> seconds;  // --seconds S
+    bool csv = false;            // measure --csv
+    bool json = false;
+    std::optional<double>
+        rate;          // stats --rate: measures per second expected of each console // stats --json
+    std::string test;  // test keys|cardio|signals|clock
+    std::string hex;   // write HEXBYTES, send HEX
     std::vector<std::pair<int, int>> levels;  // resistance --set ID=LEVEL
 };
 

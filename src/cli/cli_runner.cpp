@@ -203,8 +203,8 @@ private:
         if (c == "send") return Send();
         if (c == "stats")
             return RunStats(
-                protocol_, *o_.seconds, o_.json, out_, [this](uint32_t ms) { Serve(ms); },
-                [this] { return Interrupted(); });
+                protocol_, *o_.seconds, o_.rate.value_or(0), o_.json, out_,
+                [this](uint32_t ms) { Serve(ms); }, [this] { return Interrupted(); });
         return Resistance();
     }
 

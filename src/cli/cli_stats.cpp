@@ -79,13 +79,14 @@ void PrintLinkReport(const TMiraLinkReport& report, bool json, std::ostream& out
         PrintTable(report, out);
 }
 
-int RunStats(TMiraWirelessProtocol& protocol, int seconds, bool json, std::ostream& out,
-             const std::function<void(uint32_t ms)>& serve,
+int RunStats(TMiraWirelessProtocol& protocol, int seconds, double expectedRate, bool json,
+             std::ostream& out, const std::function<void(uint32_t ms)>& serve,
              const std::function<bool()>& interrupted) {
     std::set<uint8_t> reporting;
     protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t id) {
         reporting.insert(id);
     };
+    protocol.LinkStatistics().SetExpectedRate(expectedRate);
     protocol.LinkStatistics().Clear(GetTickCount());
     protocol.SetMeasure(true);
     for (int second = 0; second < seconds && !interrupted(); ++second) {

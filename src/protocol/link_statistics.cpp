@@ -29,19 +29,30 @@ bool HasAnswer(uint8_t code) {
     }
 }
 
-// The q-quantile (0 to 1) of the samples, nearest rank.
-uint32_t Quantile(std::vector<uint32_t> samples, double q) {
-    const auto rank = static_cast<size_t>(std::ceil(q * static_cast<double>(samples.size())));
-    const size_t at = std::clamp<size_t>(rank, 1, samples.size()) - 1;
-    std::nth_element(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(at),
-                     samples.end());
-    return samples[at];
+// The q-quantile (0 to 1) of the samples counted in `histogram`, nearest rank.
+uint32_t Quantile(const std::map<uint32_t, uint64_t>& histogram, uint64_t samples, double q) {
+    const auto rank =
+        std::max<uint64_t>(1, static_cast<uint64_t>(std::ceil(q * static_cast<double>(samples))));
+    uint64_t seen = 0;
+    for (const auto& [value, count] : histogram) {
+        seen += count;
+        if (seen >= rank) return value;
+    }
+    return histogram.empty() ? 0 : histogram.rbegin()->first;
+}
+
+uint64_t Samples(const std::map<uint32_t, uint64_t>& histogram) {
+    uint64_t samples = 0;
+    for (const auto& entry : histogram) samples += entry.second;
+    return samples;
 }
 
 }  // namespace
 
 void TMiraLinkStatistics::Clear(uint32_t nowTick) {
+    const double expectedRate = expectedRate_;
     *this = TMiraLinkStatistics();
+    expectedRate_ = expectedRate;
     start_ = nowTick;
 }
 
@@ -60,7 +71,7 @@ void TMiraLinkStatistics::FrameSent(std::string_view frame, uint32_t nowTick) {
 void TMiraLinkStatistics::Answered(TRequest request, uint32_t nowTick) {
     const auto found = pending_.find(request);
     if (found == pending_.end()) return;
-    Console(request.second).latencies[request.first].push_back(nowTick - found->second);
+    ++Console(request.second).latencies[request.first][nowTick - found->second];
     pending_.erase(found);
 }
 
@@ -79,7 +90,7 @@ void TMiraLinkStatistics::FrameReceived(std::string_view frame, uint32_t nowTick
             if (console.frames == 0)
                 console.first = nowTick;
             else
-                console.gaps.push_back(nowTick - console.last);
+                ++console.gaps[nowTick - console.last];
             console.last = nowTick;
             ++console.frames;
             return;
@@ -121,13 +132,18 @@ TMiraLinkReport TMiraLinkStatistics::Report(uint32_t nowTick, uint32_t replyTime
             if (request.second == id && nowTick - sent > replyTimeOutMs) ++s.unanswered;
         if (c.frames > 0) {
             uint32_t silence = nowTick - c.last;
-            for (uint32_t gap : c.gaps) silence = std::max(silence, gap);
+            if (!c.gaps.empty()) silence = std::max(silence, c.gaps.rbegin()->first);
             s.longestSilenceMs = silence;
         }
         if (!c.gaps.empty()) {
             const double span = static_cast<double>(c.last - c.first);
             if (span > 0) s.framesPerSecond = static_cast<double>(c.frames - 1) * 1e3 / span;
-            const uint32_t period = Quantile(c.gaps, 0.5);
+            // Frames that came in one read share their tick: those gaps say nothing of
+            // the rate.
+            THistogram gaps = c.gaps;
+            gaps.erase(0);
+            const uint32_t median = gaps.empty() ? 0 : Quantile(gaps, Samples(gaps), 0.5);
+            const double period = expectedRate_ > 0 ? 1e3 / expectedRate_ : median;
             if (period > 0) {
                 s.expectedRate = 1e3 / period;
                 const auto expected = static_cast<uint64_t>(std::llround(span / period)) + 1;
@@ -135,11 +151,11 @@ TMiraLinkReport TMiraLinkStatistics::Report(uint32_t nowTick, uint32_t replyTime
                 s.lostShare = static_cast<double>(s.lost) / static_cast<double>(c.frames + s.lost);
             }
         }
-        for (const auto& [command, samples] : c.latencies) {
-            if (samples.empty()) continue;
-            s.latencies.push_back({command, samples.size(),
-                                   static_cast<double>(Quantile(samples, 0.5)),
-                                   static_cast<double>(Quantile(samples, 0.99))});
+        for (const auto& [command, histogram] : c.latencies) {
+            const uint64_t answers = Samples(histogram);
+            s.latencies.push_back({command, answers,
+                                   static_cast<double>(Quantile(histogram, answers, 0.5)),
+                                   static_cast<double>(Quantile(histogram, answers, 0.99))});
         }
         report.consoles.push_back(std::move(s));
     }

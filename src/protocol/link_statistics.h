@@ -5,8 +5,11 @@
 // Per console: the measures frames received, their rate, the longest silence between
 // two of them (or since the last one), the frames lost, NACKs, requests left unanswered
 // and the request-to-reply latency of each command. Frames lost are counted against
-// the console's own expected rate, taken as the median interval between its frames: a
-// console sending every 10 ms that was heard 90 times over a second lost 10.
+// the expected rate: the one set by the owner (the rate the consoles are known to keep
+// to), or else each console's own, taken as the median interval between its frames. A
+// console sending every 10 ms that was heard 90 times over a second lost 10. The median
+// is thrown off when the host reads the line late and many frames arrive together; a
+// set rate is not.
 //
 // A request counts as unanswered when a waiting operation gave up on it, when it was
 // asked again before its answer came, or when it is older than the reply time-out when
@@ -25,7 +28,7 @@ namespace wct {
 
 struct TMiraCommandLatency {
     uint8_t command = 0;
-    size_t replies = 0;
+    uint64_t replies = 0;
     double medianMs = 0;
     double p99Ms = 0;
 };
@@ -34,7 +37,7 @@ struct TMiraConsoleLinkStats {
     uint8_t console = 0;
     uint64_t frames = 0;          // measures frames received
     double framesPerSecond = 0;   // received, over the time from the first to the last
-    double expectedRate = 0;      // frames per second the console keeps to; 0 until known
+    double expectedRate = 0;      // frames per second expected of the console; 0 until known
     double longestSilenceMs = 0;  // between two frames, or from the last one to the report
     uint64_t lost = 0;            // frames the expected rate calls for that never came
     double lostShare = 0;         // lost / (frames + lost)
@@ -52,7 +55,11 @@ struct TMiraLinkReport {
 
 class TMiraLinkStatistics {
 public:
+    // Clears everything but the expected rate.
     void Clear(uint32_t nowTick);
+    // Frames per second every console is expected to send; 0: each console's own median.
+    void SetExpectedRate(double perSecond) { expectedRate_ = perSecond; }
+    double ExpectedRate() const { return expectedRate_; }
 
     // A frame went out to the dongle.
     void FrameSent(std::string_view frame, uint32_t nowTick);
@@ -66,20 +73,24 @@ public:
     TMiraLinkReport Report(uint32_t nowTick, uint32_t replyTimeOutMs) const;
 
 private:
+    using TRequest = std::pair<uint8_t, uint8_t>;  // command code, console
+    // Milliseconds: how often each was seen. A link keeps to a few values, so this stays
+    // small however long the statistics run.
+    using THistogram = std::map<uint32_t, uint64_t>;
     struct TConsole {
         uint64_t frames = 0;
         uint32_t first = 0;
         uint32_t last = 0;
-        std::vector<uint32_t> gaps;  // milliseconds between consecutive measures
+        THistogram gaps;  // between consecutive measures
         uint64_t nacks = 0;
         uint64_t unanswered = 0;
-        std::map<uint8_t, std::vector<uint32_t>> latencies;  // command: milliseconds
+        std::map<uint8_t, THistogram> latencies;  // by command code
     };
-    using TRequest = std::pair<uint8_t, uint8_t>;  // command code, console
 
     TConsole& Console(uint8_t id) { return consoles_[id]; }
     void Answered(TRequest request, uint32_t nowTick);
 
+    double expectedRate_ = 0;
     uint32_t start_ = 0;
     std::map<uint8_t, TConsole> consoles_;
     std::map<TRequest, uint32_t> pending_;  // request: when it was sent

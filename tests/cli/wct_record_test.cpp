@@ -196,7 +196,8 @@ TEST_F(WctRecordTest, StatsCountTheLostShareAndTheReplyDelayTheSimulatorWasGiven
     faults.replyDelayMs = 40;
     dongle.SetLinkFaults(faults);
     dongle.Start();
-    const TProcessResult result = Wct(dongle.PortPath(), {"stats", "--seconds", "4", "--json"});
+    const TProcessResult result =
+        Wct(dongle.PortPath(), {"stats", "--seconds", "4", "--rate", "100", "--json"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     int frames = 0;
     double lost = 0;
@@ -207,7 +208,7 @@ TEST_F(WctRecordTest, StatsCountTheLostShareAndTheReplyDelayTheSimulatorWasGiven
         lost += f.lostShare * f.frames / (1 - f.lostShare);
         if (f.versionMedianMs >= 0) {
             EXPECT_GE(f.versionMedianMs, 40) << result.out;
-            EXPECT_LT(f.versionMedianMs, 60) << result.out;
+            EXPECT_LT(f.versionMedianMs, 80) << result.out;
         }
     }
     EXPECT_NEAR(lost / (frames + lost), 0.10, 0.02) << result.out;
@@ -232,7 +233,6 @@ TEST_F(WctRecordTest, StatsPrintATableWithOneRowPerConsole) {
     EXPECT_EQ(lines[1].substr(0, 2), "1 ") << result.out;
     EXPECT_EQ(lines[2].substr(0, 2), "2 ") << result.out;
     EXPECT_EQ(lines[3], "malformed_frames 0");
-    EXPECT_NE(result.out.find(" 20.0 0 0.0 "), std::string::npos) << result.out;
 }
 
 }  // namespace

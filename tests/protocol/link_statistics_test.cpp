@@ -57,6 +57,27 @@ TEST_F(LinkStatisticsTest, FramesBunchedByLateReadsAreNotCountedLost) {
     EXPECT_EQ(Console(stats.Report(kStart + 990, 15000), 1).lost, 0u);
 }
 
+TEST_F(LinkStatisticsTest, FramesReadTogetherDoNotHideTheRate) {
+    // A late host reads three frames at once, when the third is due: they share one tick.
+    for (int i = 0; i <= 90; ++i)
+        if (i % 10 != 5) stats.FrameReceived(Measures(1), kStart + 10 * (i - i % 3 + 2));
+    const TMiraConsoleLinkStats c = Console(stats.Report(kStart + 920, 15000), 1);
+    EXPECT_NEAR(c.expectedRate, 100.0 / 3, 1e-9);  // what the arrivals show
+    stats.SetExpectedRate(100);                    // what the consoles are known to do
+    EXPECT_EQ(Console(stats.Report(kStart + 920, 15000), 1).lost, 9u);
+}
+
+TEST_F(LinkStatisticsTest, ASetRateOutlivesClear) {
+    stats.SetExpectedRate(4);
+    stats.Clear(kStart + 100);
+    stats.FrameReceived(Measures(1), kStart + 100);
+    stats.FrameReceived(Measures(1), kStart + 1100);
+    const TMiraConsoleLinkStats c = Console(stats.Report(kStart + 1100, 15000), 1);
+    EXPECT_EQ(c.expectedRate, 4);
+    EXPECT_EQ(c.lost, 3u);
+    EXPECT_NEAR(c.lostShare, 0.6, 1e-9);
+}
+
 TEST_F(LinkStatisticsTest, TheLongestSilenceRunsOnToTheReport) {
     stats.FrameReceived(Measures(1), kStart + 100);
     stats.FrameReceived(Measures(1), kStart + 350);
