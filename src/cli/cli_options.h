@@ -17,27 +17,28 @@ public:
 };
 
 struct TCliOptions {
-    std::string port;                   // --port: tried first by the dongle search
-    std::optional<std::string> trace;   // --trace FILE, or "-" for stdout
-    bool time = false;                  // --time: trace lines start with the time of day
-    std::optional<int> replyTimeout;    // --reply-timeout MS
-    std::optional<int> wait;            // --wait MS
-    bool simulate = false;              // --simulate: run on the built-in simulator
-    std::optional<std::string> record;  // --record FILE: the wire traffic, both ways
+    std::string port;                  // --port: tried first by the dongle search
+    std::optional<std::string> trace;  // --trace FILE, or "-" for stdout
+    bool time = false;                 // --time: trace lines start with the time of day
+    std::optional<int> replyTimeout;   // --reply-timeout MS
+    std::optional<int> wait;           // --wait MS
+    bool simulate = false;             // --simulate: run on the built-in simulator
+    // --record FILE: the command's wire traffic, both ways
+    std::optional<std::string> record;
 
     std::string command;
     // Command arguments.
-    std::optional<int> count;    // register --count
-    std::optional<int> console;  // --console N (255 for "all")
-    std::optional<int> address;  // --address A
-    std::optional<int> seconds;  // --seconds S
-    bool csv = false;            // measure --csv
-    bool json = false;
-    std::optional<double>
-        rate;          // stats --rate: measures per second expected of each console // stats --json
-    std::string test;  // test keys|cardio|signals|clock
-    std::string hex;   // write HEXBYTES, send HEX
+    std::optional<int> count;                 // register --count
+    std::optional<int> console;               // --console N (255 for "all")
+    std::optional<int> address;               // --address A
+    std::optional<int> seconds;               // --seconds S
+    bool csv = false;                         // measure --csv
+    std::string test;                         // test keys|cardio|signals|clock
+    std::string hex;                          // write HEXBYTES, send HEX
     std::vector<std::pair<int, int>> levels;  // resistance --set ID=LEVEL
+    // stats --json, and stats --rate: the measures per second consoles are known to send
+    bool json = false;
+    std::optional<double> rate;
 };
 
 // Parses argv (without the program name). Throws EUsage with a message naming what is

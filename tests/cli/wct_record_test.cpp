@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/cli_options.h"
 #include "common/wire_recording.h"
 #include "run_process.h"
 #include "sim/dongle_simulator.h"
@@ -233,6 +234,25 @@ TEST_F(WctRecordTest, StatsPrintATableWithOneRowPerConsole) {
     EXPECT_EQ(lines[1].substr(0, 2), "1 ") << result.out;
     EXPECT_EQ(lines[2].substr(0, 2), "2 ") << result.out;
     EXPECT_EQ(lines[3], "malformed_frames 0");
+}
+
+}  // namespace
+}  // namespace wct
+
+namespace wct {
+namespace {
+
+TEST(WctRecordOptions, RecordIsAGlobalOptionAndStatsNeedsItsSeconds) {
+    const cli::TCliOptions o =
+        cli::ParseCommandLine({"--record", "s.rec", "stats", "--seconds", "3", "--rate", "3.5"});
+    EXPECT_EQ(o.record, "s.rec");
+    EXPECT_EQ(o.rate, 3.5);
+    EXPECT_FALSE(o.json);
+    EXPECT_THROW(cli::ParseCommandLine({"stats"}), cli::EUsage);
+    EXPECT_THROW(cli::ParseCommandLine({"--record"}), cli::EUsage);
+    EXPECT_THROW(cli::ParseCommandLine({"stats", "--seconds", "1", "--rate", "0"}), cli::EUsage);
+    EXPECT_THROW(cli::ParseCommandLine({"stats", "--seconds", "1", "--rate", "fast"}), cli::EUsage);
+    EXPECT_THROW(cli::ParseCommandLine({"measure", "--seconds", "1", "--json"}), cli::EUsage);
 }
 
 }  // namespace
