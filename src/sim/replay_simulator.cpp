@@ -78,10 +78,6 @@ void TReplaySimulator::Received(std::string_view bytes) {
 }
 
 int64_t TReplaySimulator::Tick(int64_t now) {
-    if (!started_) {
-        started_ = true;
-        Play(0);
-    }
     while (!done_) {
         const TAnswer& answer = answers_[playing_];
         if (next_ < answer.chunks.size()) {

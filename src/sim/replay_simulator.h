@@ -64,9 +64,9 @@ private:
     // Simulator thread.
     TFrameReader reader_;
     size_t lastMatch_ = 0;
+    // What the device sent before the first request plays from the simulator's time 0.
     size_t playing_ = 0;
-    bool started_ = false;
-    bool done_ = true;
+    bool done_ = false;
     int64_t anchor_ = 0;  // clock ms at which the playing answer's time 0 falls
     size_t next_ = 0;     // its next chunk
 };
