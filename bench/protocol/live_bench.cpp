@@ -1,7 +1,8 @@
 // A live run at full line rate: `wct-sim` (another process) streams measures from 20
 // consoles at 50 per second each, about what 115200 bit/s carries, through a
 // pseudo-terminal into OnMeasuresReceived with the trace on. Prints the CPU this process
-// spends (port event thread + main thread) as a share of one core.
+// spends (port event thread + main thread) as a share of one core. With `--record` the
+// wire is recorded to a temporary file as well, so the two runs show what recording costs.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 
 #include "common/main_thread.h"
 #include "common/tick_count.h"
+#include "protocol/wire_recorder.h"
 #include "protocol/wireless_protocol.h"
 
 using namespace wct;
@@ -46,6 +48,7 @@ public:
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
+    const bool record = argc > 2 && std::string(argv[2]) == "--record";
     TPlainMainThread mainThread;
     SetMainThread(&mainThread);
 
@@ -68,6 +71,15 @@ int main(int argc, char** argv) {
     TMiraWirelessProtocol protocol;
     protocol.SetDebugMemo(&memo);
     protocol.SetPortDef(path);
+    TWireRecorder recorder;
+    char recording[] = "/tmp/live_bench_XXXXXX";
+    if (record) {
+        const int fd = mkstemp(recording);
+        if (fd < 0) return 2;
+        close(fd);
+        recorder.Open(recording);
+        protocol.SetWireTap(&recorder);
+    }
     if (!protocol.FindDongle()) {
         std::printf("no dongle\n");
         kill(sim, SIGTERM);
@@ -101,6 +113,14 @@ int main(int argc, char** argv) {
     std::printf("measures frames: %ld in %.1f s (%.0f per second, %.0f bit/s of line)\n", received,
                 wall, received / wall, received / wall * 110);
     std::printf("trace lines: %ld\n", memo.lines);
+    if (record) {
+        protocol.SetWireTap(nullptr);
+        recorder.Close();
+        std::printf("recorded %ld bytes%s\n",
+                    static_cast<long>(std::filesystem::file_size(recording)),
+                    recorder.Error().empty() ? "" : (" - " + recorder.Error()).c_str());
+        unlink(recording);
+    }
     std::printf("CPU of this process: %.2f%% of one core (target: under 2%%)\n", 100 * cpu / wall);
     return 0;
 }

@@ -10,7 +10,7 @@ namespace wct::cli {
 
 const char* const kUsage =
     "usage: wct [--port PATH] [--trace FILE|-] [--time] [--reply-timeout MS] [--wait MS]\n"
-    "           [--simulate] COMMAND ...\n"
+    "           [--simulate] [--record FILE] COMMAND ...\n"
     "commands:\n"
     "  ports                                   serial ports, sorted, one per line\n"
     "  find                                    find the dongle and print its port\n"
@@ -33,6 +33,7 @@ const char* const kUsage =
     "                                          a rider on the first console that joins, one\n"
     "                                          line per second, resistance from the map\n"
     "  trainer identify | ride ...              the wired trainer; `wct trainer` shows how\n"
+    "  stats --seconds S [--rate HZ] [--json]  link statistics per console while measuring\n"
     "numbers are decimal or 0x-prefixed hex\n"
     "exit codes: 0 done, 1 operation failed, 2 usage error, 3 no dongle or port unusable\n";
 
@@ -82,7 +83,8 @@ private:
 
 const std::set<std::string> kCommands = {
     "ports", "find",  "register",    "consoles", "measure", "test",       "read", "read-page",
-    "write", "rolls", "reset-rolls", "remove",   "send",    "resistance", "map",  "ride"};
+    "write", "rolls", "reset-rolls", "remove",   "send",    "resistance", "map",  "ride",
+    "stats"};
 
 constexpr int kMaxMs = 24 * 3600 * 1000;
 
@@ -94,7 +96,8 @@ bool Accepts(const std::string& command, const std::string& option) {
         {"read", "--count"},          {"read-page", "--console"}, {"read-page", "--address"},
         {"write", "--console"},       {"write", "--address"},     {"rolls", "--console"},
         {"reset-rolls", "--console"}, {"remove", "--console"},    {"resistance", "--set"},
-        {"resistance", "--seconds"}};
+        {"resistance", "--seconds"},  {"stats", "--seconds"},     {"stats", "--json"},
+        {"stats", "--rate"}};
     return table.count({command, option}) != 0;
 }
 
@@ -122,6 +125,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
             o.wait = ParseNumber(args.Value(option), option, 0, kMaxMs);
         else if (option == "--simulate")
             o.simulate = true;
+        else if (option == "--record")
+            o.record = args.Value(option);
         else
             throw EUsage("unknown option " + option);
     }
@@ -159,6 +164,16 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
             o.seconds = ParseNumber(args.Value(arg), arg, 0, 24 * 3600);
         } else if (arg == "--csv") {
             o.csv = true;
+        } else if (arg == "--json") {
+            o.json = true;
+        } else if (arg == "--rate") {
+            const std::string value = args.Value(arg);
+            double rate = 0;
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), rate);
+            if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
+                !(rate >= 0.1 && rate <= 1000))
+                throw EUsage("--rate: '" + value + "' is not a rate from 0.1 to 1000 per second");
+            o.rate = rate;
         } else if (arg == "--set") {
             const std::string value = args.Value(arg);
             const size_t eq = value.find('=');
@@ -182,7 +197,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
     if (c == "write" || c == "send") o.hex = ParseHexBytes(positional[0]);
     if (c == "write" && o.hex.size() > 8) throw EUsage("write takes at most 8 bytes");
 
-    if (c == "measure" || c == "resistance") Require(o.seconds.has_value(), c, "--seconds");
+    if (c == "measure" || c == "resistance" || c == "stats")
+        Require(o.seconds.has_value(), c, "--seconds");
     if (c == "resistance" && o.levels.empty()) throw EUsage("resistance needs --set ID=LEVEL");
     if (c == "test" || c == "read" || c == "read-page" || c == "write" || c == "rolls" ||
         c == "reset-rolls" || c == "remove")

@@ -26,6 +26,8 @@ struct TCliOptions {
     std::optional<int> replyTimeout;   // --reply-timeout MS
     std::optional<int> wait;           // --wait MS
     bool simulate = false;             // --simulate: run on the built-in simulator
+    // --record FILE: the command's wire traffic, both ways
+    std::optional<std::string> record;
 
     std::string command;
     // Command arguments.
@@ -39,6 +41,9 @@ struct TCliOptions {
     std::vector<std::pair<int, int>> levels;  // resistance --set ID=LEVEL
     TMapOptions map;                          // map: its own options
     TRideOptions ride;                        // ride: its own options
+    // stats --json, and stats --rate: the measures per second consoles are known to send
+    bool json = false;
+    std::optional<double> rate;
 };
 
 // Parses argv (without the program name). Throws EUsage with a message naming what is

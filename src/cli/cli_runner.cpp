@@ -8,8 +8,10 @@
 #include <iostream>
 #include <set>
 
+#include "cli/cli_stats.h"
 #include "common/tick_count.h"
 #include "protocol/progress_bar.h"
+#include "protocol/wire_recorder.h"
 #include "protocol/wireless_protocol.h"
 #include "serial/ecomport.h"
 #include "serial/hex.h"
@@ -96,6 +98,28 @@ public:
             }
             memo_.SetTrace(trace_.get());
         }
+        if (o_.record) {
+            try {
+                recorder_.Open(*o_.record);
+            } catch (const std::exception& e) {
+                err_ << "wct: " << e.what() << '\n';
+                return exUsage;
+            }
+            protocol_.SetWireTap(&recorder_);
+        }
+        const int code = Session();
+        protocol_.SetWireTap(nullptr);
+        recorder_.Close();
+        if (!recorder_.Error().empty()) {
+            err_ << "wct: " << recorder_.Error() << '\n';
+            if (code == exDone) return exFailed;
+        }
+        return code;
+    }
+
+private:
+    // Everything after the global set-up: the simulator, the dongle, the command.
+    int Session() {
         if (o_.simulate && !StartSimulator()) return exNoDongle;
         if (isatty(STDERR_FILENO))
             SetProgressBarFactory([] { return std::make_unique<TTerminalProgressBar>(); });
@@ -122,7 +146,6 @@ public:
         return code;
     }
 
-private:
     int Ports() {
         std::vector<std::string> names;
         try {
@@ -174,6 +197,10 @@ private:
         }
         if (c == "send") return Send();
         if (c == "ride") return RunRide(o_.ride, o_.wait, protocol_, out_, err_, interrupted_);
+        if (c == "stats")
+            return RunStats(
+                protocol_, *o_.seconds, o_.rate.value_or(0), o_.json, out_,
+                [this](uint32_t ms) { Serve(ms); }, [this] { return Interrupted(); });
         return Resistance();
     }
 
@@ -379,6 +406,7 @@ private:
     std::ofstream traceFile_;
     std::unique_ptr<TDebugMemo> trace_;
     TCliMemo memo_;
+    TWireRecorder recorder_;
     std::unique_ptr<sim::TDongleSimulator> simulator_;
     TMiraWirelessProtocol protocol_;
 };

@@ -96,6 +96,7 @@ bool TMiraWirelessProtocol::WaitForStatus(uint8_t id, uint8_t TMiraConsoleInfo::
         const uint32_t elapsed = GetTickCount() - start;
         if (TimedOut(start, limit)) {
             consoles_[id].*status = 2;
+            statistics_.RequestTimedOut(code, id);
             break;
         }
         // Any hand-off (the answer, most likely) ends the wait early.

@@ -40,7 +40,11 @@ void SetAnswerStatus(TMiraConsoleInfo& entry, uint8_t command, uint8_t testValue
 }  // namespace
 
 void TMiraWirelessProtocol::PacketReceived(TComponent* /*sender*/, const std::string& packet) {
-    if (!IsValidFrame(packet)) return;
+    if (!IsValidFrame(packet)) {
+        statistics_.MalformedFrame();
+        return;
+    }
+    statistics_.FrameReceived(packet, GetTickCount());
     const auto code = static_cast<uint8_t>(packet[1]);
     const auto id = static_cast<uint8_t>(packet[2]);
     const size_t n = static_cast<uint8_t>(packet[3]);

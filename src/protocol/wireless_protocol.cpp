@@ -20,6 +20,10 @@ TMiraWirelessProtocol::TMiraWirelessProtocol(TComponent* owner) : TComponent(own
     resistanceTimer_ = new TQuilThreadTimer(this);
     resistanceTimer_->OnTimer = [this](TComponent*) { SendResistances(); };
     resistanceTimer_->SetThreadPriority(tpHighest);
+    wireLink_.RxData = [this](TComponent*, const char* buffer, int count) {
+        if (wireTap_ != nullptr) wireTap_->Read(buffer, count);
+    };
+    statistics_.Clear(GetTickCount());
     Reset();
 }
 
@@ -64,6 +68,8 @@ void TMiraWirelessProtocol::DefineProperties(TPropertyList& p) {
 void TMiraWirelessProtocol::Notification(TComponent* component, TOperation operation) {
     TComponent::Notification(component, operation);
     if (operation == TOperation::opRemove && component == port_) {
+        if (wireLinkPort_ == port_) port_->UnregisterLink(&wireLink_);
+        wireLinkPort_ = nullptr;
         port_ = nullptr;
         ownsPort_ = false;
         connected_ = false;
@@ -150,6 +156,24 @@ void TMiraWirelessProtocol::DetachPort() {
     port_->OnAfterOpen = nullptr;
     port_->OnDeviceLost = nullptr;
     if (framer_->ComPort() == port_) framer_->SetComPort(nullptr);
+    if (wireLinkPort_ == port_) {
+        port_->UnregisterLink(&wireLink_);
+        wireLinkPort_ = nullptr;
+    }
+}
+
+void TMiraWirelessProtocol::AttachWireLink() {
+    if (wireLinkPort_ == port_) return;
+    if (wireLinkPort_ != nullptr) wireLinkPort_->UnregisterLink(&wireLink_);
+    // Links are called in registration order: a chunk reaches the tap before the framer
+    // turns it into replies, and before anything those replies make us send.
+    if (framer_->ComPort() == port_) framer_->SetComPort(nullptr);
+    port_->RegisterLink(&wireLink_);
+    wireLinkPort_ = port_;
+}
+
+TMiraLinkReport TMiraWirelessProtocol::LinkReport() const {
+    return statistics_.Report(GetTickCount(), Milliseconds(replyTimeOut_));
 }
 
 void TMiraWirelessProtocol::PortOpened() {
@@ -166,6 +190,7 @@ bool TMiraWirelessProtocol::ConnectDongle() {
 
     port_->OnAfterOpen = [this](TComponent*) { PortOpened(); };
     port_->OnDeviceLost = [this](TComponent*) { PortLost(); };
+    AttachWireLink();
     framer_->SetComPort(port_);
     framer_->SetStartString(std::string(1, static_cast<char>(kFrameStart)));
     framer_->SetCaseInsensitive(true);
@@ -178,6 +203,9 @@ bool TMiraWirelessProtocol::ConnectDongle() {
     };
     framer_->OnPacket = [this](TComponent* sender, const std::string& packet) {
         PacketReceived(sender, packet);
+    };
+    framer_->OnDiscard = [this](TComponent*, const std::string& bytes) {
+        statistics_.BytesDiscarded(bytes.size());
     };
 
     try {
@@ -373,6 +401,8 @@ void TMiraWirelessProtocol::SendFrame(const std::string& frame, const std::strin
         if (port_ == nullptr) throw EComPort(ceWriteFailed);
         port_->PurgeBuffers(false, true);
         port_->WriteTextAsync(frame, asyncRecord_);
+        statistics_.FrameSent(frame, GetTickCount());
+        if (wireTap_ != nullptr) wireTap_->Written(frame);
     } catch (const std::exception&) {
         TraceFailure("Error in port writing");
         RecoverPort();

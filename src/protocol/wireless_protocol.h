@@ -19,6 +19,8 @@
 #include "common/threaded_timer.h"
 #include "protocol/console_tables.h"
 #include "protocol/debug_memo.h"
+#include "protocol/link_statistics.h"
+#include "protocol/wire_tap.h"
 #include "serial/com_data_packet.h"
 #include "serial/com_port.h"
 
@@ -83,6 +85,14 @@ public:
     const TMiraConsolesResistance& Resistances() const { return resistances_; }
     TMiraRollState RollState() const { return rollState_; }
     TQuilThreadTimer& ResistanceTimer() { return *resistanceTimer_; }
+
+    // ---- Wire recording and link statistics ----
+    // Sees every chunk read from the port and every frame written; none when null.
+    TMiraWireTap* WireTap() const { return wireTap_; }
+    void SetWireTap(TMiraWireTap* tap) { wireTap_ = tap; }
+    // Kept since construction or the last Clear, across connections.
+    TMiraLinkStatistics& LinkStatistics() { return statistics_; }
+    TMiraLinkReport LinkReport() const;
 
     // ---- Events ----
     TMiraProcedureEvent OnConnection;
@@ -160,6 +170,8 @@ private:
     bool CreateDefaultPort();
     // Takes the component's handlers and framer off the port in use.
     void DetachPort();
+    // Puts the tap's link on the port in use, ahead of the framer.
+    void AttachWireLink();
     // SetPort on the port in use; false, with the port closed, when it fails to reopen.
     bool RenamePort(const std::string& name);
     void PortOpened();
@@ -200,6 +212,10 @@ private:
     TMiraConsolesResistance resistances_;
     int numberOfConsole_ = 0;
     TMiraConsolesInformation consoles_;
+    TMiraWireTap* wireTap_ = nullptr;
+    TComLink wireLink_;
+    TCustomComPort* wireLinkPort_ = nullptr;
+    TMiraLinkStatistics statistics_;
     bool recovering_ = false;  // a write failure inside the recovery does not recover again
 };
 

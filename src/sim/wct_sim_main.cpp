@@ -20,7 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include "common/wire_recording.h"
 #include "sim/dongle_simulator.h"
+#include "sim/replay_simulator.h"
 #include "sim/wired_trainer_simulator.h"
 
 namespace {
@@ -37,6 +39,7 @@ constexpr const char* kUsage =
     "                     [--rider speed=KMH,hr=BPM,cad=RPM[,keys=BITS]]\n"
     "                     [--answer right|wrong|none] [--unknown-commands FRACTION]\n"
     "                     [--command5 FRACTION] [--garbage-f0 FRACTION] [common options]\n"
+    "       wct-sim replay FILE [--speed X] [--loop] [--log]\n"
     "common options: [--log] [--seed N] [--drop FRACTION] [--delay MS] [--split BYTES]\n"
     "                [--garbage] [--vanish-after S] [--back-after S] [--link PATH]\n"
     "Numbers are decimal or 0x-prefixed hex. S is seconds from the start; --back-after\n"
@@ -156,9 +159,57 @@ void ReadScript(TDongleSimulator* dongle) {
     }).detach();
 }
 
+// The signals that end a run, blocked before any simulator thread starts.
+sigset_t BlockStopSignals() {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    return stopSignals;
+}
+
+int Replay(int argc, char** argv) {
+    if (argc < 3) throw TUsageError("replay needs the recording to play");
+    const std::string path = argv[2];
+    TReplayOptions options;
+    TSimSettings settings;
+    for (int i = 3; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--speed") {
+            if (i + 1 >= argc) throw TUsageError(arg + " needs a value");
+            options.speed = Number(arg, argv[++i], 0.001, 1000);
+        } else if (arg == "--loop") {
+            options.loop = true;
+        } else if (arg == "--log") {
+            settings.log = [](const std::string& line) {
+                std::fprintf(stderr, "%s\n", line.c_str());
+            };
+        } else {
+            throw TUsageError("unknown option '" + arg + "' for replay");
+        }
+    }
+    std::vector<wct::TWireChunk> recording;
+    try {
+        recording = wct::ReadWireRecording(path);
+    } catch (const wct::EWireRecording& e) {
+        std::fprintf(stderr, "wct-sim: %s: %s\n", path.c_str(), e.what());
+        return 2;
+    }
+    TReplaySimulator sim(recording, options, settings);
+    const sigset_t stopSignals = BlockStopSignals();
+    sim.Start();
+    std::printf("%s\n", sim.PortPath().c_str());
+    std::fflush(stdout);
+    RunUntilStopped(stopSignals, {});
+    sim.Stop();
+    return 0;
+}
+
 int Run(int argc, char** argv) {
-    if (argc < 2) throw TUsageError("which simulator: dongle or wired?");
+    if (argc < 2) throw TUsageError("which simulator: dongle, wired or replay?");
     const std::string kind = argv[1];
+    if (kind == "replay") return Replay(argc, argv);
     if (kind != "dongle" && kind != "wired") throw TUsageError("unknown simulator '" + kind + "'");
 
     std::map<std::string, std::string> values;
@@ -298,11 +349,7 @@ int Run(int argc, char** argv) {
         throw TUsageError("--back-after needs --vanish-after");
     }
     // The simulator thread must not take the signals: block them before it starts.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const sigset_t stopSignals = BlockStopSignals();
     sim->Start();
     std::printf("%s\n", sim->PortPath().c_str());
     std::fflush(stdout);

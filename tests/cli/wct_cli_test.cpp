@@ -87,10 +87,20 @@ protected:
         ASSERT_EQ(joins(), count);
     }
 
+    // The simulator's thread may read the last frames of a wct run a moment after the
+    // process ended: waits up to two seconds for them.
     static bool SimReceived(const std::string& hex) {
-        std::lock_guard lock(logMutex);
-        return std::any_of(simLog.begin(), simLog.end(),
-                           [&](const std::string& l) { return l.find(hex) != l.npos; });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        for (;;) {
+            {
+                std::lock_guard lock(logMutex);
+                if (std::any_of(simLog.begin(), simLog.end(),
+                                [&](const std::string& l) { return l.find(hex) != l.npos; }))
+                    return true;
+            }
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
 
     static inline sim::TDongleSimulator* simulator = nullptr;

@@ -146,6 +146,25 @@ TEST(WctSimProgram, ScriptedRidersReportTheirFiguresAndKeysComeFromStandardInput
     EXPECT_EQ(program.Wait(), 0);
 }
 
+TEST(WctSimProgram, ReplaysARecordingOnThePortItPrintsFirst) {
+    char name[] = "/tmp/wct_sim_replay_XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    const std::string recording =
+        "# wct wire recording 1\n100 -> 3E0A00000021\n5100 <- 3E0A0001780021\n";
+    ASSERT_EQ(write(fd, recording.data(), recording.size()),
+              static_cast<ssize_t>(recording.size()));
+    close(fd);
+    TProgram program({"replay", name, "--speed", "2", "--loop"});
+    test::TSlavePort port(program.Line());
+    port.Write(Bytes({0x3E, 0x0A, 0x00, 0x00, 0x00, 0x21}));
+    EXPECT_EQ(port.ReadFrames(1, kReplyMs).at(0),
+              Bytes({0x3E, 0x0A, 0x00, 0x01, 0x78, 0x00, 0x21}));
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(), 0);
+    unlink(name);
+}
+
 TEST(WctSimProgram, RejectsWrongUsageWithExitCode2) {
     const std::vector<std::vector<std::string>> wrong = {
         {},
@@ -164,6 +183,11 @@ TEST(WctSimProgram, RejectsWrongUsageWithExitCode2) {
         {"wired", "--generation", "5", "--rider", "speed=fast"},
         {"wired", "--generation", "5", "--rider", "power=200"},
         {"wired", "--generation", "5", "--answer", "maybe"},
+        {"replay"},
+        {"replay", "/dev/null", "--speed", "0"},
+        {"replay", "/dev/null", "--bogus"},
+        {"replay", "/nonexistent.rec"},
+        {"replay", "/dev/null"},  // empty: no recording
     };
     for (const auto& args : wrong) {
         TProgram program(args);
