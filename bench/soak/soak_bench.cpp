@@ -62,8 +62,7 @@ double ResidentMiB() {
 
 long LinesInFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    return std::count(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>(),
-                      '\n');
+    return std::count(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>(), '\n');
 }
 
 bool ReadLine(int fd, std::string& line) {
@@ -125,8 +124,8 @@ public:
               while (!stop_) {
                   const auto posted = Clock::now();
                   main.Post([this, posted] {
-                      const auto waited = std::chrono::duration<double, std::milli>(
-                          Clock::now() - posted);
+                      const auto waited =
+                          std::chrono::duration<double, std::milli>(Clock::now() - posted);
                       worstMs = std::max(worstMs, waited.count());
                   });
                   std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -175,9 +174,8 @@ int main(int argc, char** argv) {
     TLogToFile logFile;
     logFile.SetIncSuffix(true);
     logFile.SetLogFileName(logPath);
-    TTraceLog traceLog(logFile, [](const std::string& note) {
-        std::fprintf(stderr, "log: %s\n", note.c_str());
-    });
+    TTraceLog traceLog(
+        logFile, [](const std::string& note) { std::fprintf(stderr, "log: %s\n", note.c_str()); });
     TLoggedMemo memo(traceLog);
 
     TMiraWirelessProtocol protocol;
@@ -185,9 +183,7 @@ int main(int argc, char** argv) {
     protocol.SetDebugTime(true);
     protocol.SetPortDef(path);
     long decoded = 0;
-    protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t) {
-        ++decoded;
-    };
+    protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t) { ++decoded; };
     std::printf("dongle on %s, log file %s\n", path.c_str(), logPath.c_str());
     if (!protocol.FindDongle()) {
         std::printf("no dongle\n");
@@ -215,9 +211,10 @@ int main(int argc, char** argv) {
             TMiraWirelessProtocol::WaitWithMessages(200);
             if (Clock::now() >= report || Clock::now() >= end) {
                 const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-                std::printf("%6.1f min  frames %ld  CPU %.2f%%  RSS %.1f MiB  worst delay %.1f ms\n",
-                            wall / 60, decoded - decodedStart,
-                            100 * (CpuSeconds() - cpuStart) / wall, ResidentMiB(), probe.worstMs);
+                std::printf(
+                    "%6.1f min  frames %ld  CPU %.2f%%  RSS %.1f MiB  worst delay %.1f ms\n",
+                    wall / 60, decoded - decodedStart, 100 * (CpuSeconds() - cpuStart) / wall,
+                    ResidentMiB(), probe.worstMs);
                 std::fflush(stdout);
                 report += std::chrono::minutes(1);
             }
@@ -253,8 +250,8 @@ int main(int argc, char** argv) {
     std::printf("resident memory: %.1f MiB at start, %.1f MiB at end (%+.1f %%, target: 5 %%)\n",
                 rssStart, rssEnd, memoryChange);
     std::printf("worst main-thread delay: %.1f ms\n", worstDelayMs);
-    const bool ok = sent == decoded && lineFull == 0 && logged == memo.lines &&
-                    std::abs(memoryChange) <= 5;
+    const bool ok =
+        sent == decoded && lineFull == 0 && logged == memo.lines && std::abs(memoryChange) <= 5;
     std::printf("%s\n", ok ? "PASS" : "FAIL");
     return ok ? 0 : 1;
 }
