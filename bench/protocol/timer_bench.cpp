@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     while (protocol.NumberOfConsole() < kConsoles && GetTickCount() - joinStart < 10000)
         mainThread.ProcessMessages();
     protocol.CloseRegistration();
+    const int joined = protocol.NumberOfConsole();
     long measures = 0;
     protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t) { ++measures; };
     protocol.SetMeasure(true);
@@ -82,9 +83,8 @@ int main(int argc, char** argv) {
         errorMs.push_back(std::abs(period - intervalMs));
         drift += period - intervalMs;
     }
-    std::printf("consoles %d, measures frames %ld (%.0f/s), interval %d ms, %zu periods\n",
-                protocol.NumberOfConsole(), measures, measures / static_cast<double>(seconds),
-                intervalMs, errorMs.size());
+    std::printf("consoles %d, measures frames %ld (%.0f/s), interval %d ms, %zu periods\n", joined,
+                measures, measures / static_cast<double>(seconds), intervalMs, errorMs.size());
     if (errorMs.empty()) return 1;
     std::sort(errorMs.begin(), errorMs.end());
     auto at = [&](double q) { return errorMs[static_cast<size_t>(q * (errorMs.size() - 1))]; };
