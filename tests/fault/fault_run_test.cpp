@@ -23,7 +23,6 @@
 
 #include "app/log_to_file.h"
 #include "app/trace_log.h"
-#include "common/delay_with_messages.h"
 #include "common/main_thread.h"
 #include "common/tick_count.h"
 #include "protocol/wireless_protocol.h"
@@ -175,7 +174,7 @@ protected:
 
 TEST_F(FaultRun, TheProtocolGetsItsDongleBackEveryTimeItIsUnpluggedAndPluggedInAgain) {
     TScopedVirtualClock clock{100000, 10};
-    TWatchdog watchdog(std::chrono::seconds(50), "dongle start");
+    TWatchdog watchdog(std::chrono::seconds(120), "dongle start");
     TLoggedMemo memo(logPath);
     sim::TDongleOptions options;
     for (uint8_t id = 1; id <= 3; ++id) options.consoles.push_back(sim::DefaultConsole(id));
@@ -243,7 +242,7 @@ TEST_F(FaultRun, TheProtocolGetsItsDongleBackEveryTimeItIsUnpluggedAndPluggedInA
 
 TEST_F(FaultRun, TheWiredDriverRepairsItsLinkEveryTimeTheTrainerIsUnpluggedAndPluggedInAgain) {
     TScopedVirtualClock clock{100000, 50};
-    TWatchdog watchdog(std::chrono::seconds(50), "trainer start");
+    TWatchdog watchdog(std::chrono::seconds(120), "trainer start");
     TLoggedMemo memo(logPath);
     sim::TWiredOptions options;
     options.generation = 6;
