@@ -20,13 +20,18 @@ function(wct_add_library name)
   target_link_libraries(${name} PUBLIC wct_options Threads::Threads ${ARG_DEPS})
 endfunction()
 
-# wct_add_tests(NAME LABEL label SOURCES... DEPS ...): a GoogleTest executable whose
-# cases are discovered by CTest and carry the given label (unit, integration, gui).
+# wct_add_tests(NAME LABEL label [SERIAL] SOURCES... DEPS ...): a GoogleTest executable
+# whose cases are discovered by CTest and carry the given label (unit, integration, gui);
+# SERIAL cases run while no other test does.
 function(wct_add_tests name)
-  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "SERIAL" "LABEL" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE wct_options ${ARG_DEPS} GTest::gtest GTest::gmock
                         wct_test_main)
-  gtest_discover_tests(${name} PROPERTIES LABELS ${ARG_LABEL} DISCOVERY_TIMEOUT 60)
+  set(serial "")
+  if(ARG_SERIAL)
+    set(serial RUN_SERIAL TRUE)
+  endif()
+  gtest_discover_tests(${name} PROPERTIES LABELS ${ARG_LABEL} ${serial} DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -122,7 +122,8 @@ int main(int argc, char** argv) {
             const double wall = run.elapsed() / 1000.0;
             std::printf("%ld measures frames in %.1f s (%.0f/s), trace lines shown: %lld\n", frames,
                         wall, frames / wall, static_cast<long long>(form.TraceMemo().blockCount()));
-            std::printf("CPU of this process: %.1f %% of one core\n", 100 * cpu / wall);
+            std::printf("CPU of this process: %.1f %% of one core, %.0f us per measures frame\n",
+                        100 * cpu / wall, frames > 0 ? 1e6 * cpu / frames : 0.0);
             std::printf("longest main-thread stall: %lld ms\n", static_cast<long long>(worstStall));
             std::printf(
                 "resident memory: %ld KiB at start, %ld KiB after a third, %ld KiB at most, "

@@ -24,13 +24,7 @@ int main() {
         payload[2] = static_cast<char>(60 + random() % 120);
         payload[3] = static_cast<char>(random() % 110);
         payload[4] = static_cast<char>(random() % 8 == 0 ? 1 : 0);
-        // Frames holding the stop byte are lost on the line anyway; the recording has none.
-        for (char& b : payload)
-            if (b == 0x21) b = 0x22;
-        // Console 0x21 cannot be heard at all: its ID byte is the stop byte.
-        const int id = 1 + i % kConsoles;
-        stream +=
-            BuildFrame(mcMeasures, static_cast<uint8_t>(id == 0x21 ? kConsoles + 1 : id), payload);
+        stream += BuildFrame(mcMeasures, static_cast<uint8_t>(1 + i % kConsoles), payload);
     }
 
     TMiraWirelessProtocol protocol;
@@ -39,6 +33,10 @@ int main() {
     framer.SetStopString("!");
     framer.SetIncludeStrings(true);
     framer.SetCaseInsensitive(true);
+    // As the component frames: by the length byte, so stop bytes in payloads are no matter.
+    framer.OnCustomStop = [](TComponent*, const std::string& buffered, int& position) {
+        position = FrameEnd(buffered);
+    };
     long decoded = 0;
     protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t) { ++decoded; };
     framer.OnPacket = [&](TComponent* s, const std::string& p) { protocol.PacketReceived(s, p); };

@@ -1,5 +1,6 @@
 #include "serial/com_data_packet.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "serial/com_port.h"
@@ -7,11 +8,8 @@
 namespace wct {
 namespace {
 
-std::string FoldAscii(const std::string& text) {
-    std::string folded = text;
-    for (char& c : folded)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return folded;
+char FoldAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 }  // namespace
@@ -79,8 +77,14 @@ bool TComDataPacket::HasStopCondition() const {
 
 size_t TComDataPacket::Position(const std::string& what, const std::string& where) const {
     if (what.empty()) return 0;
-    size_t found = caseInsensitive_ ? FoldAscii(where).find(FoldAscii(what)) : where.find(what);
-    return found == std::string::npos ? 0 : found + 1;
+    if (!caseInsensitive_) {
+        const size_t found = where.find(what);
+        return found == std::string::npos ? 0 : found + 1;
+    }
+    // Compared in place: folding copies of the buffer cost more than the whole decode.
+    const auto found = std::search(where.begin(), where.end(), what.begin(), what.end(),
+                                   [](char a, char b) { return FoldAscii(a) == FoldAscii(b); });
+    return found == where.end() ? 0 : static_cast<size_t>(found - where.begin()) + 1;
 }
 
 void TComDataPacket::AddData(const std::string& bytes) {

@@ -585,7 +585,13 @@ void TCustomComPort::StopEventThread() {
 }
 
 void TCustomComPort::ReapRetiredThreads() {
-    if (dispatchDepth_ > 0) return;
+    // Inside a delivery only the threads that ended can go: the others may be waiting for
+    // it. A port lost and reopened from its loss handler, again and again, meets here
+    // the threads of the earlier losses.
+    if (dispatchDepth_ > 0) {
+        std::erase_if(retiring_, [](const auto& thread) { return thread->Finished(); });
+        return;
+    }
     for (auto& thread : retiring_)
         if (thread->OnThisThread()) return;
     retiring_.clear();

@@ -77,6 +77,7 @@ void TComThread::Run() {
         lossReported_ = deviceGone_;
         Deliver(events, lost);
     }
+    finished_.store(true);
 }
 
 TComEvents TComThread::WaitForEvents() {

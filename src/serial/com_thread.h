@@ -51,6 +51,8 @@ public:
     // RequestStop, then waits for the thread to end.
     void Stop();
     bool OnThisThread() const;
+    // Any thread: the thread has left its loop, so joining it does not wait on anything.
+    bool Finished() const { return finished_.load(); }
     // The kernel id of the thread (for /proc inspection), 0 before it has started.
     pid_t ThreadId() const { return tid_.load(); }
 
@@ -66,6 +68,7 @@ private:
     const TSyncMethod syncMethod_;
     int wakeFd_ = -1;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> finished_{false};
     std::atomic<pid_t> tid_{0};
     // Posted smWindowSync deliveries run only while this holds.
     std::shared_ptr<std::atomic<bool>> delivering_;
