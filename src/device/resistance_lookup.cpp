@@ -37,7 +37,8 @@ int32_t TVeloxDeviceW::ResistanceForPower(int32_t power, std::vector<std::string
     if (resistanceMap_ == nullptr)
         throw std::logic_error(Name() + ": no ResistanceMap to look the resistance up in");
     const TResistanceMap& map = *resistanceMap_;
-    if (map.RowCount() < 2)
+    // A map whose loading failed at its header has rows but no speed columns.
+    if (map.RowCount() < 2 || map.ColumnCount() < 2)
         throw std::logic_error(Name() + ": the resistance map is not loaded (LoadMap)");
 
     const double v = UOM() == umMiles ? speed * kKmPerMile : speed;

@@ -1,6 +1,7 @@
 // The inverse lookup on the main window's map: which level gives a power at a speed.
 #include <gtest/gtest.h>
 
+#include "common/emnox.h"
 #include "device/velox_device_w.h"
 
 namespace wct {
@@ -132,6 +133,15 @@ TEST_F(ResistanceLookupTest, WithoutALoadedMapTheLookupSaysWhatIsMissing) {
         FAIL();
     } catch (const std::logic_error& e) {
         EXPECT_STREQ(e.what(), "Rider1: the resistance map is not loaded (LoadMap)");
+    }
+}
+
+TEST_F(ResistanceLookupTest, AMapWhoseHeaderFailedToLoadIsRefusedNotRead) {
+    // Loading stops at the header, leaving level rows without any speed column.
+    for (const char* text : {"\n20\t50\n40\t80\n\n", "0\n20\n40\n\n"}) {
+        map.SetText(text);
+        EXPECT_THROW(map.LoadMap(), EMNox) << text;
+        EXPECT_THROW(device.ResistanceForPower(60, nullptr, 20), std::logic_error) << text;
     }
 }
 
