@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <stdexcept>
 
 #include "device/velox_device_w.h"
@@ -12,8 +13,13 @@ namespace {
 
 constexpr double kKmPerMile = 1.609;
 
+// Saturating: a level or power beyond the int range (a broken map, an absurd speed) gives
+// the nearest one that fits, and a value that is no number gives 0.
 int32_t Nearest(double x) {
-    return static_cast<int32_t>(std::nearbyint(x));
+    if (std::isnan(x)) return 0;
+    constexpr double kLow = std::numeric_limits<int32_t>::min();
+    constexpr double kHigh = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(std::nearbyint(std::clamp(x, kLow, kHigh)));
 }
 
 // The strongest level trainers of versions 4 and 4.5 may brake at a speed (km/h), below

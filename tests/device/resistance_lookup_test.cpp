@@ -1,6 +1,8 @@
 // The inverse lookup on the main window's map: which level gives a power at a speed.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "common/emnox.h"
 #include "device/velox_device_w.h"
 
@@ -143,6 +145,15 @@ TEST_F(ResistanceLookupTest, AMapWhoseHeaderFailedToLoadIsRefusedNotRead) {
         EXPECT_THROW(map.LoadMap(), EMNox) << text;
         EXPECT_THROW(device.ResistanceForPower(60, nullptr, 20), std::logic_error) << text;
     }
+}
+
+TEST_F(ResistanceLookupTest, ALevelBeyondTheIntRangeSaturates) {
+    map.SetText("0\t10\t20\n0\t50\t100\n1e24\t80\t150\n\n");
+    map.LoadMap();
+    EXPECT_EQ(device.ResistanceForPower(2000, nullptr, 20), std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(device.PowerToShow(), 150);
+    device.SetResistanceReducer(-1);
+    EXPECT_EQ(device.ResistanceForPower(2000, nullptr, 20), -std::numeric_limits<int32_t>::max());
 }
 
 TEST_F(ResistanceLookupTest, AMapThatGoesAwayIsDropped) {
