@@ -1,8 +1,9 @@
 // The packet framer with the wired driver's framing, fed through the driver itself:
 // start and stop bytes with a fixed size for generation 4, the driver's custom start and
 // stop for the long frames of the later generations. An identification answer inside
-// the stream switches the framing while packets are being cut. Every packet is a frame
-// of its generation's size from a start byte, and no byte is lost or made up.
+// the stream switches the framing while packets are being cut. Every packet runs from a
+// start byte to its generation's size (or, short frames, to an earlier stop byte), and no
+// byte is lost or made up.
 #include <string>
 
 #include "fuzz_check.h"
@@ -28,10 +29,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t delivered = 0;
     size_t discarded = 0;
     device.OnComDataPacketPacket = [&](TComponent*, const std::string& packet) {
-        FUZZ_CHECK(packet.size() == kShortFrameSize || packet.size() == kLongFrameSize);
-        FUZZ_CHECK(static_cast<uint8_t>(packet.front()) == kFrameStart);
+        // Generation 4 sets both a size and a stop byte: a stop byte before the sixth
+        // byte ends a shorter packet.
+        FUZZ_CHECK(!packet.empty() && static_cast<uint8_t>(packet.front()) == kFrameStart);
         if (packet.size() == kLongFrameSize)
             FUZZ_CHECK(static_cast<uint8_t>(packet.back()) == kFrameStop);
+        else
+            FUZZ_CHECK(packet.size() == kShortFrameSize ||
+                       (packet.size() < kShortFrameSize &&
+                        static_cast<uint8_t>(packet.back()) == kFrameStop));
         delivered += packet.size();
     };
     device.OnComDataPacketDiscard = [&](TComponent*, const std::string& bytes) {
