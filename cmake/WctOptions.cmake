@@ -11,6 +11,15 @@ if(WCT_SANITIZE)
                          -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   target_link_options(wct_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(WCT_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "WCT_FUZZ needs clang: configure with -DCMAKE_CXX_COMPILER=clang++")
+  endif()
+  # Every library carries the coverage the fuzzer steers by; only fuzz/ links its main.
+  target_compile_options(wct_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                         -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(wct_options INTERFACE -fsanitize=address,undefined)
+endif()
 
 # wct_add_library(NAME SOURCES... [DEPS ...]): one core library per source folder.
 function(wct_add_library name)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds the optimised tree and the
-# sanitizer tree (AddressSanitizer + UndefinedBehaviorSanitizer), and runs every test in
-# both. Extra arguments go to ctest (e.g. -L unit, -R Framer).
+# sanitizer tree (AddressSanitizer + UndefinedBehaviorSanitizer), runs every test in both,
+# then gives each fuzz target a few seconds. Extra arguments go to ctest (e.g. -L unit,
+# -R Framer).
 #
 # Operators are not root, and a port that only root can reopen passes every test run as
 # root: so when run as root, the optimised tree's tests run as the unprivileged user
@@ -37,3 +38,5 @@ echo "== optimised build${as_user:+, as nobody} =="
 "${as_user[@]}" env HOME=/tmp ctest --test-dir build --output-on-failure -j "${WCT_JOBS:-2}" "$@"
 echo "== sanitizer build =="
 ctest --test-dir build-asan --output-on-failure -j "${WCT_JOBS:-2}" "$@"
+echo "== fuzzing, a short pass =="
+scripts/fuzz.sh 8

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <stdexcept>
 
 #include "device/velox_device_w.h"
@@ -12,8 +13,13 @@ namespace {
 
 constexpr double kKmPerMile = 1.609;
 
+// Saturating: a level or power beyond the int range (a broken map, an absurd speed) gives
+// the nearest one that fits, and a value that is no number gives 0.
 int32_t Nearest(double x) {
-    return static_cast<int32_t>(std::nearbyint(x));
+    if (std::isnan(x)) return 0;
+    constexpr double kLow = std::numeric_limits<int32_t>::min();
+    constexpr double kHigh = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(std::nearbyint(std::clamp(x, kLow, kHigh)));
 }
 
 // The strongest level trainers of versions 4 and 4.5 may brake at a speed (km/h), below
@@ -37,7 +43,8 @@ int32_t TVeloxDeviceW::ResistanceForPower(int32_t power, std::vector<std::string
     if (resistanceMap_ == nullptr)
         throw std::logic_error(Name() + ": no ResistanceMap to look the resistance up in");
     const TResistanceMap& map = *resistanceMap_;
-    if (map.RowCount() < 2)
+    // A map whose loading failed at its header has rows but no speed columns.
+    if (map.RowCount() < 2 || map.ColumnCount() < 2)
         throw std::logic_error(Name() + ": the resistance map is not loaded (LoadMap)");
 
     const double v = UOM() == umMiles ? speed * kKmPerMile : speed;

@@ -1,6 +1,9 @@
 // The inverse lookup on the main window's map: which level gives a power at a speed.
 #include <gtest/gtest.h>
 
+#include <limits>
+
+#include "common/emnox.h"
 #include "device/velox_device_w.h"
 
 namespace wct {
@@ -133,6 +136,24 @@ TEST_F(ResistanceLookupTest, WithoutALoadedMapTheLookupSaysWhatIsMissing) {
     } catch (const std::logic_error& e) {
         EXPECT_STREQ(e.what(), "Rider1: the resistance map is not loaded (LoadMap)");
     }
+}
+
+TEST_F(ResistanceLookupTest, AMapWhoseHeaderFailedToLoadIsRefusedNotRead) {
+    // Loading stops at the header, leaving level rows without any speed column.
+    for (const char* text : {"\n20\t50\n40\t80\n\n", "0\n20\n40\n\n"}) {
+        map.SetText(text);
+        EXPECT_THROW(map.LoadMap(), EMNox) << text;
+        EXPECT_THROW(device.ResistanceForPower(60, nullptr, 20), std::logic_error) << text;
+    }
+}
+
+TEST_F(ResistanceLookupTest, ALevelBeyondTheIntRangeSaturates) {
+    map.SetText("0\t10\t20\n0\t50\t100\n1e24\t80\t150\n\n");
+    map.LoadMap();
+    EXPECT_EQ(device.ResistanceForPower(2000, nullptr, 20), std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(device.PowerToShow(), 150);
+    device.SetResistanceReducer(-1);
+    EXPECT_EQ(device.ResistanceForPower(2000, nullptr, 20), -std::numeric_limits<int32_t>::max());
 }
 
 TEST_F(ResistanceLookupTest, AMapThatGoesAwayIsDropped) {
