@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, only those that are missing.
+# Installs the Debian packages the build needs, only those that are missing; further
+# packages named as arguments join them (the fuzzing build adds its compiler).
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   # The window; offscreen rendering draws text only with a font installed.
-  qt6-base-dev fonts-dejavu-core)
+  qt6-base-dev fonts-dejavu-core "$@")
 
 missing=()
 for p in "${packages[@]}"; do
