@@ -146,20 +146,11 @@ TForm2::~TForm2() {
 }
 
 QPushButton* TForm2::Button(const QString& caption, void (TForm2::*handler)()) {
-    auto* button = new QPushButton(caption);
-    button->setObjectName(caption);
-    connect(button, &QPushButton::clicked, this, [this, button, handler] { Run(button, handler); });
-    return button;
+    return clicks_.Button(this, caption, handler);
 }
 
 void TForm2::Run(QPushButton* button, void (TForm2::*handler)()) {
-    if (!running_.insert(button).second) return;
-    try {
-        (this->*handler)();
-    } catch (const std::exception& e) {
-        UserMessages().ShowException(e);
-    }
-    running_.erase(button);
+    clicks_.Run(button, [this, handler] { (this->*handler)(); });
 }
 
 void TForm2::BuildWindow() {

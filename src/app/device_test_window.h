@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/click_guard.h"
 #include "device/velox_device_w.h"
 
 class QLabel;
@@ -74,7 +75,7 @@ private:
     TComponent& mainComponents_;
     std::unique_ptr<TDeviceWatch> watch_;
     std::vector<TVeloxDeviceW*> devices_;
-    std::set<QPushButton*> running_;
+    TClickGuard clicks_;
     QPoint mousePos_;
     int editCol_ = -1;
     int editRow_ = -1;

@@ -179,20 +179,11 @@ void TForm1::CreateComponents() {
 }
 
 QPushButton* TForm1::Button(const QString& caption, void (TForm1::*handler)()) {
-    auto* button = new QPushButton(caption);
-    button->setObjectName(caption);
-    connect(button, &QPushButton::clicked, this, [this, button, handler] { Run(button, handler); });
-    return button;
+    return clicks_.Button(this, caption, handler);
 }
 
 void TForm1::Run(QPushButton* button, void (TForm1::*handler)()) {
-    if (!running_.insert(button).second) return;
-    try {
-        (this->*handler)();
-    } catch (const std::exception& e) {
-        UserMessages().ShowException(e);
-    }
-    running_.erase(button);
+    clicks_.Run(button, [this, handler] { (this->*handler)(); });
 }
 
 void TForm1::BuildWindow() {

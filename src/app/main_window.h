@@ -23,6 +23,7 @@
 #include <memory>
 #include <set>
 
+#include "app/click_guard.h"
 #include "common/component.h"
 #include "device/resistance_map.h"
 #include "device/velox_device_w.h"
@@ -164,7 +165,7 @@ private:
     int saveCounter_ = 0;
     TComPort* currentPort_ = nullptr;
     QWidget* deviceTestWindow_ = nullptr;
-    std::set<QPushButton*> running_;
+    TClickGuard clicks_;
     bool closing_ = false;
 
     // ---- Controls, by the names the bench has always used ----

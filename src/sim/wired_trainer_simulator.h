@@ -14,7 +14,7 @@
 //
 // From power-on the trainer streams what its rider does: a measures frame every 100 ms
 // and a roll total every second (frame generations), or one flags byte every 10 ms (byte
-// protocol), with heart beats, pedal revolutions and keys. The rider is the seeded ride
+// protocol), with heart beats, pedal revolutions and keys. The rider is a seeded ride
 // profile (TRideProfile, slowed by brake and slope) unless a fixed rider is set. Measures
 // follow the clock: a trainer that was held up (silent, stopped, or its thread late by
 // more than kMaxLateMs) resumes on the current clock and never sends what it owes. A

@@ -20,55 +20,13 @@
 #include "common/main_thread.h"
 #include "serial/com_port.h"
 #include "serial/com_thread.h"
+#include "serial/pty_pair.h"
 
 namespace wct {
 namespace {
 
-struct Pty {
-    Pty() {
-        int slave = -1;
-        char name[128] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty");
-        ::close(slave);
-        path = name;
-    }
-    ~Pty() { CloseMaster(); }
-    void CloseMaster() {
-        if (master >= 0) ::close(master);
-        master = -1;
-    }
-    void Send(const std::string& bytes) const {
-        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    // Reads until `count` bytes came or two seconds passed with nothing new.
-    std::string Receive(size_t count) const {
-        std::string got;
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        char chunk[65536];
-        while (got.size() < count && std::chrono::steady_clock::now() < until) {
-            pollfd pfd{master, POLLIN, 0};
-            if (poll(&pfd, 1, 10) <= 0) continue;
-            ssize_t n = ::read(master, chunk, sizeof chunk);
-            if (n > 0) {
-                got.append(chunk, static_cast<size_t>(n));
-                until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-            }
-        }
-        return got;
-    }
-    int master = -1;
-    std::string path;
-};
-
-bool PumpUntil(const std::function<bool()>& done, int ms = 2000) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        MainThread().ProcessMessages();
-    }
-    return true;
-}
+using test::Pty;
+using test::PumpUntil;
 
 void Pump(int ms) {
     PumpUntil([] { return false; }, ms);

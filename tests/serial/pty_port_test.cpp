@@ -20,54 +20,14 @@
 #include "serial/com_data_packet.h"
 #include "serial/com_port.h"
 #include "serial/com_thread.h"
+#include "serial/pty_pair.h"
 #include "support/recording_messages.h"
 
 namespace wct {
 namespace {
 
-struct Pty {
-    Pty() {
-        int slave = -1;
-        char name[128] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty");
-        ::close(slave);  // the port opens the slave by name
-        path = name;
-    }
-    ~Pty() { CloseMaster(); }
-    void CloseMaster() {
-        if (master >= 0) ::close(master);
-        master = -1;
-    }
-    void Send(const std::string& bytes) const {
-        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    // Reads until `count` bytes came or two seconds passed.
-    std::string Receive(size_t count) const {
-        std::string got;
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        char chunk[4096];
-        while (got.size() < count && std::chrono::steady_clock::now() < until) {
-            pollfd pfd{master, POLLIN, 0};
-            if (poll(&pfd, 1, 10) <= 0) continue;
-            ssize_t n = ::read(master, chunk, sizeof chunk);
-            if (n > 0) got.append(chunk, static_cast<size_t>(n));
-        }
-        return got;
-    }
-    int master = -1;
-    std::string path;
-};
-
-// Runs the main thread's pending work until `done` holds (at most two seconds).
-bool PumpUntil(const std::function<bool()>& done) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        MainThread().ProcessMessages();
-    }
-    return true;
-}
+using test::Pty;
+using test::PumpUntil;
 
 size_t CountEntries(const char* dir) {
     size_t n = 0;

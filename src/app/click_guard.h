@@ -1,0 +1,33 @@
+// TClickGuard: how the windows run their buttons' click handlers. A handler may wait
+// with the event loop running, so a second click of the same button arrives inside the
+// first: it is ignored until the first returns. A handler's failure is shown to the user
+// rather than thrown through Qt.
+#pragma once
+
+#include <QPushButton>
+#include <QString>
+#include <functional>
+#include <set>
+
+namespace wct {
+
+class TClickGuard {
+public:
+    void Run(QPushButton* button, const std::function<void()>& handler);
+
+    // A new button named `caption` whose clicks run `handler` on `form` through Run.
+    template <typename Form>
+    QPushButton* Button(Form* form, const QString& caption, void (Form::*handler)()) {
+        auto* button = new QPushButton(caption);
+        button->setObjectName(caption);
+        QObject::connect(button, &QPushButton::clicked, form, [this, form, button, handler] {
+            Run(button, [form, handler] { (form->*handler)(); });
+        });
+        return button;
+    }
+
+private:
+    std::set<QPushButton*> running_;
+};
+
+}  // namespace wct
