@@ -20,31 +20,17 @@
 #include <fstream>
 #include <string>
 
+#include "support/process_usage.h"
 #include "app/application.h"
 #include "app/log_to_file.h"
 #include "app/memo_hex.h"
 #include "app/qt_main_thread.h"
 
 using namespace wct;
+using bench::CpuSeconds;
+using bench::ResidentKiB;
 
 namespace {
-
-double CpuSeconds() {
-    double total = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream file(task.path() / "schedstat");
-        unsigned long long ns = 0;
-        if (file >> ns) total += ns / 1e9;
-    }
-    return total;
-}
-
-long ResidentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * sysconf(_SC_PAGESIZE) / 1024;
-}
 
 void Click(TForm1& form, const char* name) {
     form.findChild<QPushButton*>(name)->click();

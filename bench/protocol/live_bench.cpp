@@ -12,26 +12,16 @@
 #include <fstream>
 #include <string>
 
+#include "support/process_usage.h"
 #include "common/main_thread.h"
 #include "common/tick_count.h"
 #include "protocol/wire_recorder.h"
 #include "protocol/wireless_protocol.h"
 
 using namespace wct;
+using bench::CpuSeconds;
 
 namespace {
-
-// CPU time of every thread of this process, from the scheduler's own accounting (finer
-// than getrusage, which may count whole ticks).
-double CpuSeconds() {
-    double total = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream file(task.path() / "schedstat");
-        unsigned long long ns = 0;
-        if (file >> ns) total += ns / 1e9;
-    }
-    return total;
-}
 
 // Counts the trace lines instead of keeping them, so memory does not grow for the run.
 class TCountingMemo : public TDebugMemo {

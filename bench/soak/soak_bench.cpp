@@ -25,6 +25,7 @@
 #include <string>
 #include <thread>
 
+#include "support/process_usage.h"
 #include "app/log_to_file.h"
 #include "app/trace_log.h"
 #include "common/main_thread.h"
@@ -33,6 +34,7 @@
 #include "sim/dongle_simulator.h"
 
 using namespace wct;
+using bench::CpuSeconds;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -43,16 +45,6 @@ constexpr int kConsoles = 32;
 // the line is never what holds the stream back.
 constexpr double kRatePerConsole = 36;
 constexpr double kBitsPerFrame = 110;
-
-double CpuSeconds() {
-    double total = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream file(task.path() / "schedstat");
-        unsigned long long ns = 0;
-        if (file >> ns) total += ns / 1e9;
-    }
-    return total;
-}
 
 double ResidentMiB() {
     std::ifstream statm("/proc/self/statm");

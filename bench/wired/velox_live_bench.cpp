@@ -10,23 +10,15 @@
 #include <fstream>
 #include <string>
 
+#include "support/process_usage.h"
 #include "common/delay_with_messages.h"
 #include "common/main_thread.h"
 #include "wired/velox_device.h"
 
 using namespace wct;
+using bench::CpuSeconds;
 
 namespace {
-
-double CpuSeconds() {
-    double total = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream file(task.path() / "schedstat");
-        unsigned long long ns = 0;
-        if (file >> ns) total += ns / 1e9;
-    }
-    return total;
-}
 
 double WallSeconds() {
     timespec now{};
