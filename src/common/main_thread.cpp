@@ -62,9 +62,11 @@ void TPlainMainThread::ProcessMessagesFor(uint32_t ms) {
     {
         // One wait: on real ticks all of `ms`, on a virtual clock a short slice after
         // which Idle moves the clock; the caller loops either way.
+        // A zero slice is not waited for: the kernel would still switch threads for it.
+        const auto slice = TickSource().WaitSlice(ms);
         std::unique_lock lock(mutex_);
-        arrived_.wait_for(lock, TickSource().WaitSlice(ms),
-                          [this] { return !queue_.empty() || woken_; });
+        if (slice.count() > 0)
+            arrived_.wait_for(lock, slice, [this] { return !queue_.empty() || woken_; });
         woken_ = false;
     }
     if (!RunOne()) TickSource().Idle();
