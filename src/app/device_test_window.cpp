@@ -52,24 +52,6 @@ std::optional<double> NumberOf(const QString& typed) {
     return value;
 }
 
-const char* StateText(TCompetitorState state) {
-    switch (state) {
-        case csUnknown:
-            return "csUnknown";
-        case csConnected:
-            return "csConnected";
-        case csReadyToStart:
-            return "csReadyToStart";
-        case csStarted:
-            return "csStarted";
-        case csPaused:
-            return "csPaused";
-        case csStopped:
-            return "csStopped";
-    }
-    return nullptr;  // ordinal 1: the cell keeps what it shows
-}
-
 const char* KeyText(TConsoleKey key) {
     switch (key) {
         case ckPlus:
@@ -365,7 +347,8 @@ void TForm2::StatsHandler(TVeloxDeviceW& device) {
     set(11, FloatText(device.AverageHeartRate()));
     set(5, FloatText(device.Distance()));
     set(6, device.UOM() == umKm ? "umKm" : "umMiles");
-    if (const char* state = StateText(device.CompetitorState())) set(8, state);
+    // Ordinal 1 has no name: the cell keeps what it shows.
+    if (const char* state = CompetitorStateName(device.CompetitorState())) set(8, state);
     set(9, device.Connected() ? "True" : "False");
     integer(10, device.Calories());
     integer(14, device.VeloxResistance());

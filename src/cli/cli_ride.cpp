@@ -15,23 +15,6 @@
 namespace wct::cli {
 namespace {
 
-const char* StateName(TCompetitorState state) {
-    switch (state) {
-        case csConnected:
-            return "csConnected";
-        case csReadyToStart:
-            return "csReadyToStart";
-        case csStarted:
-            return "csStarted";
-        case csPaused:
-            return "csPaused";
-        case csStopped:
-            return "csStopped";
-        default:
-            return "csUnknown";
-    }
-}
-
 // The rider device as the main window sets its own up.
 void ConfigureAsTheMainWindow(TVeloxDeviceW& device, TMiraWirelessProtocol& protocol,
                               TResistanceMap& map) {
@@ -125,10 +108,11 @@ int RunRide(const TRideOptions& o, std::optional<int> waitMs, TMiraWirelessProto
         char figures[64];
         std::snprintf(figures, sizeof figures, "%.2f%c%.3f", device.Speed(), sep,
                       device.Distance());
+        const char* state = CompetitorStateName(device.CompetitorState());
         out << GetTickCount() - start << sep << int(device.IDConsole()) << sep << figures << sep
             << device.Cadence() << sep << device.HeartRate() << sep << device.Power() << sep
             << device.Calories() << sep << device.VeloxResistance() << sep
-            << StateName(device.CompetitorState()) << std::endl;
+            << (state != nullptr ? state : "csUnknown") << std::endl;
     };
     bool ending = false;
     bool lost = false;

@@ -3,6 +3,24 @@
 #include <array>
 
 namespace wct {
+
+const char* CompetitorStateName(TCompetitorState state) {
+    switch (state) {
+        case csUnknown:
+            return "csUnknown";
+        case csConnected:
+            return "csConnected";
+        case csReadyToStart:
+            return "csReadyToStart";
+        case csStarted:
+            return "csStarted";
+        case csPaused:
+            return "csPaused";
+        case csStopped:
+            return "csStopped";
+    }
+    return nullptr;
+}
 namespace {
 
 constexpr std::array<const char*, 2> kUnitNames = {"umKm", "umMiles"};

@@ -29,6 +29,8 @@ enum TCompetitorState : uint8_t {
     csPaused = 5,
     csStopped = 6,
 };
+// The value's name ("csStarted"), or nullptr for the unused ordinal 1 or any other value.
+const char* CompetitorStateName(TCompetitorState state);
 
 enum TConsoleKey : uint8_t { ckPlus = 0, ckMinus = 1, ckE = 2, ckT = 3 };
 

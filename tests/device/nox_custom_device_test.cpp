@@ -230,5 +230,16 @@ TEST(VeloxDeviceStoredForm, ValuesDifferentFromTheirDeclaredDefaultsAreWritten) 
     EXPECT_TRUE(loaded->DeviceActive());
 }
 
+TEST(NoxCustomDeviceStateName, EveryStateHasItsNameAndTheUnusedOrdinalNone) {
+    EXPECT_STREQ(CompetitorStateName(csUnknown), "csUnknown");
+    EXPECT_STREQ(CompetitorStateName(csConnected), "csConnected");
+    EXPECT_STREQ(CompetitorStateName(csReadyToStart), "csReadyToStart");
+    EXPECT_STREQ(CompetitorStateName(csStarted), "csStarted");
+    EXPECT_STREQ(CompetitorStateName(csPaused), "csPaused");
+    EXPECT_STREQ(CompetitorStateName(csStopped), "csStopped");
+    EXPECT_EQ(CompetitorStateName(static_cast<TCompetitorState>(1)), nullptr);
+    EXPECT_EQ(CompetitorStateName(static_cast<TCompetitorState>(7)), nullptr);
+}
+
 }  // namespace
 }  // namespace wct
