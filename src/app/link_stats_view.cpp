@@ -25,6 +25,7 @@ TLinkStatsView::TLinkStatsView(TMiraWirelessProtocol& protocol, QWidget* parent)
     grid_->setHorizontalHeaderLabels(captions);
     grid_->horizontalHeaderItem(0)->setToolTip("0 is the dongle");
     grid_->verticalHeader()->hide();
+    grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 8);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid_->horizontalHeader()->setStretchLastSection(true);
@@ -66,7 +67,10 @@ void TLinkStatsView::Refresh() {
                                            : Qt::AlignLeft | Qt::AlignVCenter);
                 grid_->setItem(r, c, item);
             }
-            item->setText(QString::fromStdString(row[static_cast<size_t>(c)]));
+            QString text = QString::fromStdString(row[static_cast<size_t>(c)]);
+            // The commands' latencies, spaced for reading.
+            if (c + 1 == grid_->columnCount()) text.replace(",", ", ");
+            item->setText(text);
         }
     }
     QStringList totals;

@@ -495,9 +495,11 @@ void TForm1::ShowRecordingState() {
     const bool recording = tmp_->WireTap() == &recorder_;
     record_->setEnabled(!recording);
     stopRecording_->setEnabled(recording);
+    // Shown anew, so that the menu bar makes room for the file's name.
     recordingLabel_->setText(recording ? "Recording to " + QFileInfo(recordingPath_).fileName()
                                        : QString());
-    recordingLabel_->setToolTip(recording ? recordingPath_ : QString());
+    recordingLabel_->setToolTip(recordingPath_);
+    recordingLabel_->setVisible(recording);
 }
 
 void TForm1::LinkStatisticsClick() {

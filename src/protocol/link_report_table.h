@@ -27,7 +27,7 @@ inline constexpr std::array<TLinkReportColumn, 10> kLinkReportColumns{{
     {"longest_silence_ms", "Longest silence ms"},
     {"nacks", "NACKs"},
     {"unanswered", "Unanswered"},
-    {"latency_ms", "Latency ms: cmd median/p99/replies"},
+    {"latency_ms", "Latency ms (cmd:median/p99/replies)"},
 }};
 
 // One cell per column: latency is "0A:12.3/15.0/4" per command, comma separated ("-" for

@@ -80,7 +80,12 @@ TEST_F(LinkMenuTest, RecordWritesBothDirectionsUntilStopRecording) {
     EXPECT_TRUE(dialog.suggested[0].endsWith(".rec"));
     EXPECT_FALSE(Action("Record").isEnabled());
     EXPECT_TRUE(Action("StopRecording").isEnabled());
-    EXPECT_EQ(Control<QLabel>("RecordingLabel").text(), "Recording to session.rec");
+    QLabel& label = Control<QLabel>("RecordingLabel");
+    EXPECT_EQ(label.text(), "Recording to session.rec");
+    // Whole, at the right end of the menu bar.
+    EXPECT_TRUE(label.isVisible());
+    EXPECT_GE(label.width(), label.sizeHint().width());
+    EXPECT_LE(label.mapTo(&Form(), QPoint(label.width(), 0)).x(), Form().width());
 
     Connect();
     Click("Num Console");
@@ -95,7 +100,7 @@ TEST_F(LinkMenuTest, RecordWritesBothDirectionsUntilStopRecording) {
     EXPECT_FALSE(Form().Recorder().IsOpen());
     EXPECT_TRUE(Action("Record").isEnabled());
     EXPECT_FALSE(Action("StopRecording").isEnabled());
-    EXPECT_TRUE(Control<QLabel>("RecordingLabel").text().isEmpty());
+    EXPECT_FALSE(Control<QLabel>("RecordingLabel").isVisible());
     EXPECT_TRUE(messages.shown.empty());
 
     // Traffic after the stop stays out of the file.
@@ -117,7 +122,7 @@ TEST_F(LinkMenuTest, AnUnwritableFileIsNamedInAMessageAndNothingRecords) {
     EXPECT_EQ(messages.shown[0].type, TMsgDlgType::mtError);
     EXPECT_TRUE(Action("Record").isEnabled());
     EXPECT_FALSE(Action("StopRecording").isEnabled());
-    EXPECT_TRUE(Control<QLabel>("RecordingLabel").text().isEmpty());
+    EXPECT_FALSE(Control<QLabel>("RecordingLabel").isVisible());
 
     // A cancelled dialog starts nothing and says nothing.
     Record("");
@@ -142,7 +147,7 @@ TEST_F(LinkMenuTest, AWriteFailureStopsTheRecordingAndIsShown) {
     EXPECT_FALSE(Recording());
     EXPECT_TRUE(Action("Record").isEnabled());
     EXPECT_FALSE(Action("StopRecording").isEnabled());
-    EXPECT_TRUE(Control<QLabel>("RecordingLabel").text().isEmpty());
+    EXPECT_FALSE(Control<QLabel>("RecordingLabel").isVisible());
     // The link itself goes on.
     EXPECT_TRUE(Form().tmp().Connected());
 }
