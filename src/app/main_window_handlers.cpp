@@ -463,7 +463,7 @@ void TForm1::RecordClick() {
         recordingPath_.isEmpty() ? QDir::homePath() : QFileInfo(recordingPath_).absolutePath();
     const QString suggested = QDir(folder).filePath(
         "wct-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss") + ".rec");
-    const QString path = FileDialog().SaveFileName(this, "Record", suggested,
+    const QString path = FileDialog().SaveFileName(this, "Record the Wire Traffic", suggested,
                                                    "Wire recordings (*.rec);;All files (*)");
     if (path.isEmpty()) return;
     try {
