@@ -243,7 +243,8 @@ void TForm1::BuildMenu() {
         link->addAction("Link S&tatistics", this, guarded(&TForm1::LinkStatisticsClick));
     statistics->setObjectName("LinkStatistics");
 
-    // Said where the menu bar has room, so that the controls below keep their place.
+    // The file being recorded is named in the menu bar's free corner, so that the controls
+    // below keep their place.
     recordingLabel_ = Label("", "RecordingLabel");
     recordingLabel_->setStyleSheet("color: #b00000; padding-right: 6px;");
     menuBar()->setCornerWidget(recordingLabel_);
