@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -19,6 +20,7 @@
 #include <climits>
 
 #include "app/com_led.h"
+#include "app/link_stats_view.h"
 #include "app/log_to_file.h"
 #include "app/memo_hex.h"
 #include "app/string_grid.h"
@@ -135,11 +137,13 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     setObjectName("Form1");
     CreateComponents();
     BuildWindow();
+    BuildMenu();
     FormCreate();
 }
 
 TForm1::~TForm1() {
-    // The protocol's trace and events point into this window.
+    // The protocol's trace, wire tap and events point into this window.
+    tmp_->SetWireTap(nullptr);
     tmp_->SetDebugMemo(nullptr);
     tmp_->OnMeasuresReceived = nullptr;
     tmp_->OnBeforeSendResistance = nullptr;
@@ -216,6 +220,41 @@ void TForm1::BuildWindow() {
     setCentralWidget(central);
     // Fits a 1366 x 768 screen with its title bar and a panel.
     resize(1350, 690);
+}
+
+void TForm1::BuildMenu() {
+    // A failure is shown rather than thrown through Qt.
+    const auto guarded = [this](void (TForm1::*handler)()) {
+        return [this, handler] {
+            try {
+                (this->*handler)();
+            } catch (const std::exception& e) {
+                UserMessages().ShowException(e);
+            }
+        };
+    };
+    QMenu* link = menuBar()->addMenu("&Link");
+    record_ = link->addAction("&Record...", this, guarded(&TForm1::RecordClick));
+    record_->setObjectName("Record");
+    stopRecording_ = link->addAction("&Stop Recording", this, guarded(&TForm1::StopRecordingClick));
+    stopRecording_->setObjectName("StopRecording");
+    link->addSeparator();
+    QAction* statistics =
+        link->addAction("Link S&tatistics", this, guarded(&TForm1::LinkStatisticsClick));
+    statistics->setObjectName("LinkStatistics");
+
+    // The file being recorded is named in the menu bar's free corner, so that the controls
+    // below keep their place.
+    recordingLabel_ = Label("", "RecordingLabel");
+    recordingLabel_->setStyleSheet("color: #b00000; padding-right: 6px;");
+    menuBar()->setCornerWidget(recordingLabel_);
+
+    recordingCheck_.setInterval(500);
+    connect(&recordingCheck_, &QTimer::timeout, this, [this] {
+        if (!recorder_.IsOpen()) StopRecording();
+    });
+    linkStatsView_ = std::make_unique<TLinkStatsView>(*tmp_);
+    ShowRecordingState();
 }
 
 QWidget* TForm1::BuildLinkBar() {
@@ -553,6 +592,8 @@ void TForm1::SelectPort(const std::string& port) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    linkStatsView_->close();
+    if (tmp_->WireTap() == &recorder_) StopRecording();
     closing_ = true;
     if (currentPort_ != nullptr && currentPort_->Connected()) currentPort_->Close();
     event->accept();

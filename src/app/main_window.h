@@ -11,6 +11,9 @@
 // Their design values are a stored form loaded before the creation step, as the bench's
 // components always were.
 //
+// The "Link" menu records the session's wire traffic to a file and opens the link
+// statistics view.
+//
 // Handlers that wait (console tests, reads, writes) keep the event loop running, so the
 // rest of the window stays live meanwhile; a button whose handler is still running
 // ignores further clicks.
@@ -28,10 +31,12 @@
 #include "device/resistance_map.h"
 #include "device/velox_device_w.h"
 #include "protocol/mira_average.h"
+#include "protocol/wire_recorder.h"
 #include "protocol/wireless_protocol.h"
 #include "serial/com_data_packet.h"
 #include "serial/com_port.h"
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -44,6 +49,7 @@ class QSpinBox;
 namespace wct {
 
 class TComLed;
+class TLinkStatsView;
 class TLogToFile;
 class TMemoHEX;
 class TStringGrid;
@@ -73,6 +79,9 @@ public:
     TLogToFile& LogFile() { return *logFile_; }
     QTimer& Timer1() { return timer1_; }
     int SaveCounter() const { return saveCounter_; }
+    // The wire traffic recording of the "Link" menu; open while it records.
+    const TWireRecorder& Recorder() const { return recorder_; }
+    TLinkStatsView& LinkStatsView() { return *linkStatsView_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -81,6 +90,7 @@ private:
     // ---- Building (main_window.cpp) ----
     void CreateComponents();
     void BuildWindow();
+    void BuildMenu();
     QWidget* BuildLinkBar();
     QWidget* BuildConsolePanel();
     QWidget* BuildDataPanel();
@@ -134,6 +144,12 @@ private:
     void WriteDataClick();
     void HiddenStartClick();
     void Timer1Timer();
+    void RecordClick();
+    void StopRecordingClick();
+    void LinkStatisticsClick();
+    // Ends the recording; says so when it did not keep everything.
+    void StopRecording();
+    void ShowRecordingState();
 
     void MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t idConsole);
     void BeforeSendResistance();
@@ -167,8 +183,16 @@ private:
     QWidget* deviceTestWindow_ = nullptr;
     TClickGuard clicks_;
     bool closing_ = false;
+    TWireRecorder recorder_;
+    QString recordingPath_;  // the last recording's file
+    // Notices a recording that stopped on a write error.
+    QTimer recordingCheck_;
+    std::unique_ptr<TLinkStatsView> linkStatsView_;
 
     // ---- Controls, by the names the bench has always used ----
+    QAction* record_ = nullptr;
+    QAction* stopRecording_ = nullptr;
+    QLabel* recordingLabel_ = nullptr;
     QComboBox* ComboBox1 = nullptr;
     TComLed* ComLed1_ = nullptr;
     TMemoHEX* Memo2 = nullptr;

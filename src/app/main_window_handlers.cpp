@@ -1,7 +1,10 @@
 // What the main window's controls do, and its handlers of the protocol's events.
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -16,6 +19,8 @@
 
 #include "app/com_led.h"
 #include "app/com_setup.h"
+#include "app/file_dialog.h"
+#include "app/link_stats_view.h"
 #include "app/main_window.h"
 #include "app/memo_hex.h"
 #include "app/string_grid.h"
@@ -78,6 +83,13 @@ std::optional<uint8_t> ByteCountOf(const QLineEdit& edit) {
     UserMessages().MessageDlg("Bytes: " + std::to_string(*count) + " is not a byte count",
                               TMsgDlgType::mtError, mbOK);
     return std::nullopt;
+}
+
+// The recorder's own texts begin in lower case, to follow a program's name.
+std::string Sentence(std::string text) {
+    if (!text.empty())
+        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    return text;
 }
 
 void ShowSamples(QPlainTextEdit& memo, const TMiraAverage& average) {
@@ -440,6 +452,60 @@ void TForm1::WriteDataClick() {
     }
     const auto console = static_cast<uint8_t>(dataConsoleID->value() & 0xFF);
     tmp_->WriteValue(console, static_cast<uint16_t>(*address), *count, bytes);
+}
+
+// ---- Link menu -----------------------------------------------------------------------
+
+void TForm1::RecordClick() {
+    if (tmp_->WireTap() == &recorder_) return;
+    // Next to the last recording, or else in the home folder.
+    const QString folder =
+        recordingPath_.isEmpty() ? QDir::homePath() : QFileInfo(recordingPath_).absolutePath();
+    const QString suggested = QDir(folder).filePath(
+        "wct-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss") + ".rec");
+    const QString path = FileDialog().SaveFileName(this, "Record the Wire Traffic", suggested,
+                                                   "Wire recordings (*.rec);;All files (*)");
+    if (path.isEmpty()) return;
+    try {
+        recorder_.Open(path.toStdString());
+    } catch (const std::runtime_error& e) {
+        UserMessages().MessageDlg(Sentence(e.what()), TMsgDlgType::mtError, mbOK);
+        return;
+    }
+    recordingPath_ = path;
+    tmp_->SetWireTap(&recorder_);
+    recordingCheck_.start();
+    ShowRecordingState();
+}
+
+void TForm1::StopRecordingClick() {
+    if (tmp_->WireTap() == &recorder_) StopRecording();
+}
+
+void TForm1::StopRecording() {
+    recordingCheck_.stop();
+    tmp_->SetWireTap(nullptr);
+    recorder_.Close();
+    ShowRecordingState();
+    if (!recorder_.Error().empty())
+        UserMessages().MessageDlg(Sentence(recorder_.Error()), TMsgDlgType::mtError, mbOK);
+}
+
+void TForm1::ShowRecordingState() {
+    const bool recording = tmp_->WireTap() == &recorder_;
+    record_->setEnabled(!recording);
+    stopRecording_->setEnabled(recording);
+    // Shown anew, so that the menu bar makes room for the file's name.
+    recordingLabel_->setText(recording ? "Recording to " + QFileInfo(recordingPath_).fileName()
+                                       : QString());
+    recordingLabel_->setToolTip(recordingPath_);
+    recordingLabel_->setVisible(recording);
+}
+
+void TForm1::LinkStatisticsClick() {
+    linkStatsView_->show();
+    linkStatsView_->raise();
+    linkStatsView_->activateWindow();
 }
 
 }  // namespace wct

@@ -1,69 +1,45 @@
 #include "cli/cli_stats.h"
 
-#include <cstdio>
 #include <ostream>
 #include <set>
 #include <string>
 
 #include "common/tick_count.h"
-#include "serial/hex.h"
+#include "protocol/link_report_table.h"
 
 namespace wct::cli {
 namespace {
 
-std::string Fixed(double value, int decimals = 1) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-std::string Hex2(uint8_t value) {
-    return BytesToHex(std::string(1, static_cast<char>(value)));
-}
-
-// "0A:12.3/15.0/4" per command: median ms / 99th percentile ms / replies; "-" for none.
-std::string LatencyCell(const TMiraConsoleLinkStats& c) {
-    if (c.latencies.empty()) return "-";
-    std::string cell;
-    for (const TMiraCommandLatency& l : c.latencies) {
-        if (!cell.empty()) cell += ',';
-        cell += Hex2(l.command) + ':' + Fixed(l.medianMs) + '/' + Fixed(l.p99Ms) + '/' +
-                std::to_string(l.replies);
-    }
-    return cell;
-}
-
 void PrintTable(const TMiraLinkReport& report, std::ostream& out) {
-    out << "console frames fps expected_fps lost lost_pct longest_silence_ms nacks unanswered "
-           "latency_ms\n";
+    for (size_t i = 0; i < kLinkReportColumns.size(); ++i)
+        out << (i ? " " : "") << kLinkReportColumns[i].key;
+    out << '\n';
     for (const TMiraConsoleLinkStats& c : report.consoles) {
-        out << int(c.console) << ' ' << c.frames << ' ' << Fixed(c.framesPerSecond) << ' '
-            << Fixed(c.expectedRate) << ' ' << c.lost << ' ' << Fixed(c.lostShare * 100) << ' '
-            << Fixed(c.longestSilenceMs) << ' ' << c.nacks << ' ' << c.unanswered << ' '
-            << LatencyCell(c) << '\n';
+        const TLinkReportRow row = LinkReportRow(c);
+        for (size_t i = 0; i < row.size(); ++i) out << (i ? " " : "") << row[i];
+        out << '\n';
     }
-    out << "malformed_frames " << report.malformedFrames << '\n'
-        << "discarded_bytes " << report.discardedBytes << '\n'
-        << "seconds " << Fixed(report.seconds, 3) << '\n';
+    for (const TLinkReportTotal& total : LinkReportTotals(report))
+        out << total.name.key << ' ' << total.value << '\n';
 }
 
 void PrintJson(const TMiraLinkReport& report, std::ostream& out) {
-    out << "{\"seconds\":" << Fixed(report.seconds, 3)
+    out << "{\"seconds\":" << FixedText(report.seconds, 3)
         << ",\"malformed_frames\":" << report.malformedFrames
         << ",\"discarded_bytes\":" << report.discardedBytes << ",\"consoles\":[";
     for (size_t i = 0; i < report.consoles.size(); ++i) {
         const TMiraConsoleLinkStats& c = report.consoles[i];
         out << (i ? "," : "") << "{\"console\":" << int(c.console) << ",\"frames\":" << c.frames
-            << ",\"frames_per_second\":" << Fixed(c.framesPerSecond, 3)
-            << ",\"expected_rate\":" << Fixed(c.expectedRate, 3) << ",\"lost\":" << c.lost
-            << ",\"lost_share\":" << Fixed(c.lostShare, 4)
-            << ",\"longest_silence_ms\":" << Fixed(c.longestSilenceMs, 3)
+            << ",\"frames_per_second\":" << FixedText(c.framesPerSecond, 3)
+            << ",\"expected_rate\":" << FixedText(c.expectedRate, 3) << ",\"lost\":" << c.lost
+            << ",\"lost_share\":" << FixedText(c.lostShare, 4)
+            << ",\"longest_silence_ms\":" << FixedText(c.longestSilenceMs, 3)
             << ",\"nacks\":" << c.nacks << ",\"unanswered\":" << c.unanswered << ",\"latency\":[";
         for (size_t k = 0; k < c.latencies.size(); ++k) {
             const TMiraCommandLatency& l = c.latencies[k];
-            out << (k ? "," : "") << "{\"command\":\"" << Hex2(l.command)
-                << "\",\"replies\":" << l.replies << ",\"median_ms\":" << Fixed(l.medianMs, 3)
-                << ",\"p99_ms\":" << Fixed(l.p99Ms, 3) << '}';
+            out << (k ? "," : "") << "{\"command\":\"" << CommandText(l.command)
+                << "\",\"replies\":" << l.replies << ",\"median_ms\":" << FixedText(l.medianMs, 3)
+                << ",\"p99_ms\":" << FixedText(l.p99Ms, 3) << '}';
         }
         out << "]}";
     }
