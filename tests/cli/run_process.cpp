@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
 #include <stdexcept>
 
 namespace wct::test {
@@ -64,6 +65,13 @@ TProcessResult RunProcess(const std::string& program, const std::vector<std::str
                                             .count());
     if (!killed && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
 }
 
 }  // namespace wct::test

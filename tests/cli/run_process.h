@@ -16,4 +16,7 @@ struct TProcessResult {
 TProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                           int timeoutMs);
 
+// What a program printed, a line each, without the line ends.
+std::vector<std::string> Lines(const std::string& text);
+
 }  // namespace wct::test

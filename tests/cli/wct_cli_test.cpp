@@ -17,15 +17,9 @@
 namespace wct {
 namespace {
 
+using test::Lines;
 using test::RunProcess;
 using test::TProcessResult;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 // One simulator for the whole suite, its consoles registered once: the dongle keeps its
 // state between the wct processes, as a real one would between runs.

@@ -16,15 +16,9 @@
 namespace wct {
 namespace {
 
+using test::Lines;
 using test::RunProcess;
 using test::TProcessResult;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 std::vector<std::string> Fields(const std::string& line, char separator) {
     std::vector<std::string> fields;
