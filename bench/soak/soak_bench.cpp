@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -35,6 +36,7 @@
 
 using namespace wct;
 using bench::CpuSeconds;
+using bench::ResidentKiB;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -45,14 +47,6 @@ constexpr int kConsoles = 32;
 // the line is never what holds the stream back.
 constexpr double kRatePerConsole = 36;
 constexpr double kBitsPerFrame = 110;
-
-double ResidentMiB() {
-    std::ifstream statm("/proc/self/statm");
-    long size = 0;
-    long resident = 0;
-    statm >> size >> resident;
-    return resident * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024 * 1024);
-}
 
 long LinesInFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -193,31 +187,31 @@ int main(int argc, char** argv) {
     protocol.SetMeasure(true);
     TMiraWirelessProtocol::WaitWithMessages(2000);  // let the stream and the heap settle
 
-    const double rssStart = ResidentMiB();
+    // The probe is the benchmark's, not the component's: its thread's stack and heap are
+    // in place before the start reading, so that they do not count as growth.
+    auto probe = std::make_unique<TDelayProbe>(mainThread);
+    TMiraWirelessProtocol::WaitWithMessages(500);
+    const long rssStart = ResidentKiB();
     const double cpuStart = CpuSeconds();
     const long decodedStart = decoded;
     const auto start = Clock::now();
     const auto end = start + std::chrono::duration<double, std::ratio<60>>(minutes);
-    double worstDelayMs = 0;
-    {
-        TDelayProbe probe(mainThread);
-        for (auto report = start + std::chrono::minutes(1); Clock::now() < end;) {
-            TMiraWirelessProtocol::WaitWithMessages(200);
-            if (Clock::now() >= report || Clock::now() >= end) {
-                const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-                std::printf(
-                    "%6.1f min  frames %ld  CPU %.2f%%  RSS %.1f MiB  worst delay %.1f ms\n",
-                    wall / 60, decoded - decodedStart, 100 * (CpuSeconds() - cpuStart) / wall,
-                    ResidentMiB(), probe.worstMs);
-                std::fflush(stdout);
-                report += std::chrono::minutes(1);
-            }
+    for (auto report = start + std::chrono::minutes(1); Clock::now() < end;) {
+        TMiraWirelessProtocol::WaitWithMessages(200);
+        if (Clock::now() >= report || Clock::now() >= end) {
+            const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+            std::printf("%6.1f min  frames %ld  CPU %.2f%%  RSS %ld KiB  worst delay %.1f ms\n",
+                        wall / 60, decoded - decodedStart,
+                        100 * (CpuSeconds() - cpuStart) / wall, ResidentKiB(), probe->worstMs);
+            std::fflush(stdout);
+            report += std::chrono::minutes(1);
         }
-        worstDelayMs = probe.worstMs;
     }
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpu = CpuSeconds() - cpuStart;
-    const double rssEnd = ResidentMiB();
+    const long rssEnd = ResidentKiB();
+    const double worstDelayMs = probe->worstMs;
+    probe.reset();
     const long streamed = decoded - decodedStart;
 
     protocol.SetMeasure(false);
@@ -232,7 +226,7 @@ int main(int argc, char** argv) {
     protocol.Disconnect();
     const long logged = LinesInFile(logPath);
 
-    const double memoryChange = 100 * (rssEnd - rssStart) / rssStart;
+    const double memoryChange = 100.0 * static_cast<double>(rssEnd - rssStart) / rssStart;
     std::printf("run: %.1f min, %d consoles at %.0f measures/s each\n", wall / 60, kConsoles,
                 kRatePerConsole);
     std::printf("line: %.0f frames/s streamed, %.0f bit/s (%.0f %% of 115200)\n", streamed / wall,
@@ -241,7 +235,7 @@ int main(int argc, char** argv) {
                 decoded, sent - decoded, lineFull);
     std::printf("trace lines: %ld, log file lines: %ld\n", memo.lines, logged);
     std::printf("CPU: %.2f %% of one core (target: 2 %%)\n", 100 * cpu / wall);
-    std::printf("resident memory: %.1f MiB at start, %.1f MiB at end (%+.1f %%, target: 5 %%)\n",
+    std::printf("resident memory: %ld KiB at start, %ld KiB at end (%+.1f %%, target: 5 %%)\n",
                 rssStart, rssEnd, memoryChange);
     std::printf("worst main-thread delay: %.1f ms\n", worstDelayMs);
     const bool ok =
