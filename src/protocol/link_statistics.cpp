@@ -1,6 +1,7 @@
 #include "protocol/link_statistics.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "protocol/wireless_frame.h"
@@ -29,25 +30,40 @@ bool HasAnswer(uint8_t code) {
     }
 }
 
-// The q-quantile (0 to 1) of the samples counted in `histogram`, nearest rank.
-uint32_t Quantile(const std::map<uint32_t, uint64_t>& histogram, uint64_t samples, double q) {
+}  // namespace
+
+size_t TMiraLinkStatistics::THistogram::Bucket(uint32_t ms) {
+    if (ms < kExact) return ms;
+    const int top = std::bit_width(ms) - 1;  // 6 to 31
+    const uint32_t sub = (ms >> (top - 4)) & (kPerDoubling - 1);
+    return kExact + static_cast<size_t>(top - 6) * kPerDoubling + sub;
+}
+
+void TMiraLinkStatistics::THistogram::Add(uint32_t ms) {
+    const size_t bucket = Bucket(ms);
+    ++counts_[bucket];
+    sums_[bucket] += ms;
+    ++samples_;
+    max_ = std::max(max_, ms);
+}
+
+uint64_t TMiraLinkStatistics::THistogram::Samples(bool skipZero) const {
+    return skipZero ? samples_ - counts_[0] : samples_;
+}
+
+double TMiraLinkStatistics::THistogram::Quantile(double q, bool skipZero) const {
+    const uint64_t samples = Samples(skipZero);
+    if (samples == 0) return 0;
     const auto rank =
         std::max<uint64_t>(1, static_cast<uint64_t>(std::ceil(q * static_cast<double>(samples))));
     uint64_t seen = 0;
-    for (const auto& [value, count] : histogram) {
-        seen += count;
-        if (seen >= rank) return value;
+    size_t bucket = skipZero ? 1 : 0;
+    for (; bucket + 1 < kBuckets; ++bucket) {
+        seen += counts_[bucket];
+        if (seen >= rank) break;
     }
-    return histogram.empty() ? 0 : histogram.rbegin()->first;
+    return static_cast<double>(sums_[bucket]) / static_cast<double>(counts_[bucket]);
 }
-
-uint64_t Samples(const std::map<uint32_t, uint64_t>& histogram) {
-    uint64_t samples = 0;
-    for (const auto& entry : histogram) samples += entry.second;
-    return samples;
-}
-
-}  // namespace
 
 void TMiraLinkStatistics::Clear(uint32_t nowTick) {
     const double expectedRate = expectedRate_;
@@ -71,7 +87,7 @@ void TMiraLinkStatistics::FrameSent(std::string_view frame, uint32_t nowTick) {
 void TMiraLinkStatistics::Answered(TRequest request, uint32_t nowTick) {
     const auto found = pending_.find(request);
     if (found == pending_.end()) return;
-    ++Console(request.second).latencies[request.first][nowTick - found->second];
+    Console(request.second).latencies[request.first].Add(nowTick - found->second);
     pending_.erase(found);
 }
 
@@ -90,7 +106,7 @@ void TMiraLinkStatistics::FrameReceived(std::string_view frame, uint32_t nowTick
             if (console.frames == 0)
                 console.first = nowTick;
             else
-                ++console.gaps[nowTick - console.last];
+                console.gaps.Add(nowTick - console.last);
             console.last = nowTick;
             ++console.frames;
             return;
@@ -130,19 +146,13 @@ TMiraLinkReport TMiraLinkStatistics::Report(uint32_t nowTick, uint32_t replyTime
         s.unanswered = c.unanswered;
         for (const auto& [request, sent] : pending_)
             if (request.second == id && nowTick - sent > replyTimeOutMs) ++s.unanswered;
-        if (c.frames > 0) {
-            uint32_t silence = nowTick - c.last;
-            if (!c.gaps.empty()) silence = std::max(silence, c.gaps.rbegin()->first);
-            s.longestSilenceMs = silence;
-        }
-        if (!c.gaps.empty()) {
+        if (c.frames > 0) s.longestSilenceMs = std::max(nowTick - c.last, c.gaps.Max());
+        if (c.gaps.Samples() > 0) {
             const double span = static_cast<double>(c.last - c.first);
             if (span > 0) s.framesPerSecond = static_cast<double>(c.frames - 1) * 1e3 / span;
             // Frames that came in one read share their tick: those gaps say nothing of
             // the rate.
-            THistogram gaps = c.gaps;
-            gaps.erase(0);
-            const uint32_t median = gaps.empty() ? 0 : Quantile(gaps, Samples(gaps), 0.5);
+            const double median = c.gaps.Quantile(0.5, true);
             const double period = expectedRate_ > 0 ? 1e3 / expectedRate_ : median;
             if (period > 0) {
                 s.expectedRate = 1e3 / period;
@@ -152,10 +162,8 @@ TMiraLinkReport TMiraLinkStatistics::Report(uint32_t nowTick, uint32_t replyTime
             }
         }
         for (const auto& [command, histogram] : c.latencies) {
-            const uint64_t answers = Samples(histogram);
-            s.latencies.push_back({command, answers,
-                                   static_cast<double>(Quantile(histogram, answers, 0.5)),
-                                   static_cast<double>(Quantile(histogram, answers, 0.99))});
+            s.latencies.push_back({command, histogram.Samples(), histogram.Quantile(0.5),
+                                   histogram.Quantile(0.99)});
         }
         report.consoles.push_back(std::move(s));
     }

@@ -108,6 +108,30 @@ TEST_F(LinkStatisticsTest, LatencyIsTimedFromRequestToItsOwnAnswer) {
     EXPECT_EQ(Find(stats.Report(kStart + 100000, 15000), 4), nullptr);
 }
 
+TEST_F(LinkStatisticsTest, ASlowSteadyConsoleKeepsItsExactRate) {
+    // One frame a second for an hour: a period read 1 % short would count 36 lost.
+    uint32_t t = kStart;
+    for (int i = 0; i < 3600; ++i, t += 1000) stats.FrameReceived(Measures(5), t);
+    const TMiraConsoleLinkStats c = Console(stats.Report(t, 15000), 5);
+    EXPECT_DOUBLE_EQ(c.expectedRate, 1.0);
+    EXPECT_EQ(c.lost, 0u);
+    EXPECT_EQ(c.longestSilenceMs, 1000);
+}
+
+TEST_F(LinkStatisticsTest, LongLatenciesThatVaryAreGivenWithinASixteenth) {
+    // Answers after 1000 to 1999 ms, evenly: median 1500, p99 1990.
+    for (uint32_t i = 0; i < 1000; ++i) {
+        const uint32_t sent = kStart + 5000 * i;
+        stats.FrameSent(BuildFrame(mcSerialNumber, 1), sent);
+        stats.FrameReceived(Answer(mcSerialNumber, 1, 0), sent + 1000 + (i * 7) % 1000);
+    }
+    const TMiraConsoleLinkStats c = Console(stats.Report(kStart + 5000 * 1000, 15000), 1);
+    ASSERT_EQ(c.latencies.size(), 1u);
+    EXPECT_EQ(c.latencies[0].replies, 1000u);
+    EXPECT_NEAR(c.latencies[0].medianMs, 1500, 1500 / 16.0);
+    EXPECT_NEAR(c.latencies[0].p99Ms, 1990, 1990 / 16.0);
+}
+
 TEST_F(LinkStatisticsTest, NacksAreCountedPerConsoleAndEndTheirRequest) {
     stats.FrameSent(BuildFrame(mcTestCardio, 2), kStart);
     stats.FrameReceived(Answer(mcNAck, 2, mcTestCardio), kStart + 30);
