@@ -88,6 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::fprintf(stderr, "written form does not read back: %s\n%s", e.what(), written.c_str());
         FUZZ_CHECK(false);
     }
-    FUZZ_CHECK(WriteComponent(again) == written);
+    const std::string rewritten = WriteComponent(again);
+    if (rewritten != written)
+        std::fprintf(stderr, "written form reads back otherwise:\n%s---\n%s", written.c_str(),
+                     rewritten.c_str());
+    FUZZ_CHECK(rewritten == written);
     return 0;
 }

@@ -98,7 +98,9 @@ void TResistanceMap::SetText(std::string_view text) {
     while (!text.empty()) {
         const size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // Every CR before the line end goes, not only a CRLF's: a line kept ending in CR
+        // would lose it when Text, which ends lines with LF, is read back.
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         lines.emplace_back(line);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     }

@@ -33,8 +33,8 @@ public:
     // The lines as one text, each followed by a line break (so a map's closing empty line
     // shows as a blank line at the end).
     std::string Text() const;
-    // Cuts `text` into lines at LF or CR LF; a text that ends with a line break has no
-    // extra line after it.
+    // Cuts `text` into lines at LF, dropping any CRs just before it (CR LF files); a text
+    // that ends with a line break has no extra line after it.
     void SetText(std::string_view text);
     void Assign(const TResistanceMap& source) { SetStrings(source.Strings()); }
     void AssignTo(std::vector<std::string>& lines) const { lines = lines_; }

@@ -223,6 +223,14 @@ TEST_F(ResistanceMapTest, TheLinesAreStoredAsStrDataAndReadBackInOrder) {
     EXPECT_EQ(WriteComponent(form).find("StrData"), std::string::npos) << "no lines, not stored";
 }
 
+TEST_F(ResistanceMapTest, CarriageReturnsBeforeALineEndGoSoThatTheTextReadsBackTheSame) {
+    map.SetText("0\t5\r\r\n1\t7\r\n2\r9\r\r\r");
+    EXPECT_EQ(map.Strings(), (std::vector<std::string>{"0\t5", "1\t7", "2\r9"}));
+    const std::string text = map.Text();
+    map.SetText(text);
+    EXPECT_EQ(map.Text(), text);
+}
+
 TEST_F(ResistanceMapTest, LoadedAnnouncementGoesOutWhenAsked) {
     int loaded = 0;
     map.OnResistanceMapLoaded = [&](TComponent* sender) {
