@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   # The window; offscreen rendering draws text only with a font installed.
-  qt6-base-dev fonts-dejavu-core "$@")
+  qt6-base-dev qt6-charts-dev fonts-dejavu-core "$@")
 
 missing=()
 for p in "${packages[@]}"; do

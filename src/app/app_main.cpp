@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     int result;
     try {
         wct::TBenchApp bench(options);
-        bench.Form1().show();
+        bench.Show();
         result = QApplication::exec();
     } catch (const std::exception& e) {
         std::cerr << "wirelessconsoletest: " << e.what() << '\n';

@@ -11,13 +11,15 @@ TAppOptions ParseAppOptions(const std::vector<std::string>& args) {
     for (const std::string& arg : args) {
         if (arg == "--simulate")
             options.simulate = true;
+        else if (arg == "--charts")
+            options.charts = true;
         else
             throw std::invalid_argument("unknown argument " + arg);
     }
     return options;
 }
 
-TBenchApp::TBenchApp(const TAppOptions& options) {
+TBenchApp::TBenchApp(const TAppOptions& options) : options_(options) {
     if (options.simulate) {
         sim::TSimSettings settings;
         settings.registerPort = true;
@@ -31,6 +33,11 @@ TBenchApp::TBenchApp(const TAppOptions& options) {
     if (simulator_) form1_->SelectPort(simulator_->PortPath());
     SetProgressBarFactory(
         [form1 = form1_.get()] { return std::make_unique<TMiraProgressWindow>(form1); });
+}
+
+void TBenchApp::Show() {
+    form1_->show();
+    if (options_.charts) form1_->ShowLiveCharts();
 }
 
 TBenchApp::~TBenchApp() {

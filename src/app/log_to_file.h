@@ -1,17 +1,21 @@
-// TLogToFile: appends text lines to a plain-text file, opening and closing the file for
-// every line, so that other programs can read it while the bench runs and nothing is
-// lost if the bench dies.
+// TLogToFile: appends text lines to a plain-text file. The file stays open between lines
+// (opening and closing it for each line cost the bench more than the rest of its trace),
+// but every line goes to the system with its own write(2), unbuffered, so other programs
+// read it at once and a crash loses at most the line being written. Before each line the
+// file is looked up by name again: when it was moved or deleted (log rotation), the
+// line goes to a new file of that name.
 //
 // A relative LogFileName is made absolute at the first open, from the executable's
-// directory (see SetExecutableDirectory); a name starting with '/' is kept. The
-// component holds no file between writes.
+// directory (see SetExecutableDirectory); a name starting with '/' is kept. Setting
+// LogFileName closes the file; the next line opens the new one.
 //
 // Failures: OpenLog swallows its failure and answers false; the writes and the close
 // that follow raise EInOutError, which names the file and the system's reason.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
-#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -40,7 +44,7 @@ public:
     void Loaded() override;
 
     const std::string& LogFileName() const { return logFileName_; }
-    void SetLogFileName(const std::string& value) { logFileName_ = value; }
+    void SetLogFileName(const std::string& value);
     bool OverwriteExistingFile() const { return overwriteExistingFile_; }
     void SetOverwriteExistingFile(bool value) { overwriteExistingFile_ = value; }
     bool ClearonCreate() const { return clearOnCreate_; }
@@ -68,10 +72,15 @@ public:
     // Closes the file; raises EInOutError when it is not open or the close fails.
     void CloseLog();
     // Writes `text` as one line (with the head and suffix the flags ask for), framed by
-    // the given numbers of empty lines. Lines end with CR LF.
+    // the given numbers of empty lines, opening the file first when it is not open, was
+    // moved or deleted, or OverwriteExistingFile asks for a fresh one. Lines end with
+    // CR LF. Raises EInOutError when the line cannot be written; the file is then closed
+    // and the next line tries to open it again.
     void WriteLog(const std::string& text, int blankBefore, int blankAfter);
 
 private:
+    // The open file is no longer the one its name leads to.
+    bool Moved() const;
     void Write(const std::string& line);
     [[noreturn]] void Fail(int error) const;
 
@@ -86,8 +95,10 @@ private:
     std::string separator_;
     std::string suffix_;
     std::string dateTimeFormatStr_ = "c";
-    std::FILE* file_ = nullptr;  // open only inside an open-write-close cycle
-    int openError_ = 0;          // errno of the last failed open, for the write's message
+    int fd_ = -1;
+    dev_t device_ = 0;  // identity of the open file, to notice a rotation
+    ino_t inode_ = 0;
+    int openError_ = 0;  // errno of the last failed open, for the write's message
 };
 
 // The directory relative log names are made absolute from, with its trailing '/': the

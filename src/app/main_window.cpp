@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QVBoxLayout>
@@ -21,6 +22,7 @@
 
 #include "app/com_led.h"
 #include "app/link_stats_view.h"
+#include "app/live_charts_window.h"
 #include "app/log_to_file.h"
 #include "app/memo_hex.h"
 #include "app/string_grid.h"
@@ -172,6 +174,11 @@ void TForm1::CreateComponents() {
         MeasuresReceived(val, id);
     };
     tmp_->OnBeforeSendResistance = [this] { BeforeSendResistance(); };
+    measuresTimer_.setSingleShot(true);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double hz = screen != nullptr && screen->refreshRate() > 1 ? screen->refreshRate() : 60;
+    measuresTimer_.setInterval(static_cast<int>(1000 / hz));
+    connect(&measuresTimer_, &QTimer::timeout, this, [this] { ShowMeasures(); });
     timer1_.setInterval(1800000);
     connect(&timer1_, &QTimer::timeout, this, [this] {
         try {
@@ -255,6 +262,17 @@ void TForm1::BuildMenu() {
     });
     linkStatsView_ = std::make_unique<TLinkStatsView>(*tmp_);
     ShowRecordingState();
+
+    QMenu* view = menuBar()->addMenu("&View");
+    view->addAction("Live &Charts", this, [this] { ShowLiveCharts(); })
+        ->setObjectName("LiveCharts");
+    liveCharts_ = std::make_unique<TLiveChartsWindow>(*veloxDeviceW1_);
+}
+
+void TForm1::ShowLiveCharts() {
+    liveCharts_->show();
+    liveCharts_->raise();
+    liveCharts_->activateWindow();
 }
 
 QWidget* TForm1::BuildLinkBar() {
@@ -593,6 +611,7 @@ void TForm1::SelectPort(const std::string& port) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     linkStatsView_->close();
+    liveCharts_->close();
     if (tmp_->WireTap() == &recorder_) StopRecording();
     closing_ = true;
     if (currentPort_ != nullptr && currentPort_->Connected()) currentPort_->Close();

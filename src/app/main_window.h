@@ -12,7 +12,7 @@
 // components always were.
 //
 // The "Link" menu records the session's wire traffic to a file and opens the link
-// statistics view.
+// statistics view; the "View" menu opens the live charts.
 //
 // Handlers that wait (console tests, reads, writes) keep the event loop running, so the
 // rest of the window stays live meanwhile; a button whose handler is still running
@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <vector>
 
 #include "app/click_guard.h"
 #include "common/component.h"
@@ -50,6 +51,7 @@ namespace wct {
 
 class TComLed;
 class TLinkStatsView;
+class TLiveChartsWindow;
 class TLogToFile;
 class TMemoHEX;
 class TStringGrid;
@@ -82,6 +84,9 @@ public:
     // The wire traffic recording of the "Link" menu; open while it records.
     const TWireRecorder& Recorder() const { return recorder_; }
     TLinkStatsView& LinkStatsView() { return *linkStatsView_; }
+    TLiveChartsWindow& LiveCharts() { return *liveCharts_; }
+    // Shows the live charts window in front.
+    void ShowLiveCharts();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -152,6 +157,8 @@ private:
     void ShowRecordingState();
 
     void MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t idConsole);
+    // The measures that came since the last call, into the grid and the averages.
+    void ShowMeasures();
     void BeforeSendResistance();
     void TraceChanged();
     void ShowMessage(const std::string& text);
@@ -188,6 +195,12 @@ private:
     // Notices a recording that stopped on a write error.
     QTimer recordingCheck_;
     std::unique_ptr<TLinkStatsView> linkStatsView_;
+    std::unique_ptr<TLiveChartsWindow> liveCharts_;
+    // Measures are drawn at the screen's rate: the live table, and the consoles with
+    // measures not drawn yet.
+    QTimer measuresTimer_;
+    TMiraWirelessConsoleMeasures measuresShown_;
+    std::vector<bool> rowsToShow_;
 
     // ---- Controls, by the names the bench has always used ----
     QAction* record_ = nullptr;

@@ -21,6 +21,7 @@
 #include "app/com_setup.h"
 #include "app/file_dialog.h"
 #include "app/link_stats_view.h"
+#include "app/live_charts_window.h"
 #include "app/main_window.h"
 #include "app/memo_hex.h"
 #include "app/string_grid.h"
@@ -90,6 +91,11 @@ std::string Sentence(std::string text) {
     if (!text.empty())
         text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     return text;
+}
+
+// km/h on a roll of 45 mm.
+double Kmh(uint16_t rpm) {
+    return rpm * 2700 * 3.14 / 1000000;
 }
 
 void ShowSamples(QPlainTextEdit& memo, const TMiraAverage& average) {
@@ -283,12 +289,22 @@ void TForm1::BeforeSendResistance() {
 void TForm1::MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t idConsole) {
     const TMiraConsoleMeasure& m = (*val)[idConsole];
     const TMiraConsoleMeasure& first = (*val)[0];
-    const double speed = m.Rpm * 2700 * 3.14 / 1000000;  // km/h on a roll of 45 mm
-    if (idConsole == 0) speedAverage_.Add(speed);
-    ShowSamples(*Memo3, speedAverage_);
+    if (idConsole == 0) speedAverage_.Add(Kmh(m.Rpm));
     hrAverage_.Add(first.HeartRate);
-    ShowSamples(*Memo4, hrAverage_);
+    liveCharts_->Add(idConsole, Kmh(m.Rpm), m.HeartRate, m.Cadence);
+    if (m.Keys > 0) Trace("Buttons :" + std::to_string(m.Keys));
 
+    // Drawn at the screen's rate: at the line's rate most frames' texts would never be seen.
+    measuresShown_ = val;
+    if (rowsToShow_.size() <= idConsole) rowsToShow_.resize(idConsole + 1u);
+    rowsToShow_[idConsole] = true;
+    if (!measuresTimer_.isActive()) measuresTimer_.start();
+}
+
+void TForm1::ShowMeasures() {
+    const TMiraConsoleMeasure& first = (*measuresShown_)[0];
+    ShowSamples(*Memo3, speedAverage_);
+    ShowSamples(*Memo4, hrAverage_);
     speedLabel_->setNum(first.Rpm);
     hrLabel_->setNum(first.HeartRate);
     hrAverageLabel_->setText(
@@ -298,14 +314,18 @@ void TForm1::MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t i
     kmhLabel_->setText(
         QString::fromStdString(Format("%3.1f", static_cast<double>(speedAverage_.Value()))));
 
-    // Consoles past the designed rows get rows of their own rather than vanish.
-    const int row = idConsole + 1;
-    GridDati->SetCell(1, row, QString::number(m.Rpm));
-    GridDati->SetCell(2, row, QString::fromStdString(Format("%3.1f", speed)));
-    GridDati->SetCell(3, row, QString::number(m.HeartRate));
-    GridDati->SetCell(5, row, QString::number(m.Cadence));
-    GridDati->SetCell(6, row, QString::number(m.Keys));
-    if (m.Keys > 0) Trace("Buttons :" + std::to_string(m.Keys));
+    for (size_t id = 0; id < rowsToShow_.size(); ++id) {
+        if (!rowsToShow_[id]) continue;
+        rowsToShow_[id] = false;
+        const TMiraConsoleMeasure& m = (*measuresShown_)[id];
+        // Consoles past the designed rows get rows of their own rather than vanish.
+        const int row = static_cast<int>(id) + 1;
+        GridDati->SetCell(1, row, QString::number(m.Rpm));
+        GridDati->SetCell(2, row, QString::fromStdString(Format("%3.1f", Kmh(m.Rpm))));
+        GridDati->SetCell(3, row, QString::number(m.HeartRate));
+        GridDati->SetCell(5, row, QString::number(m.Cadence));
+        GridDati->SetCell(6, row, QString::number(m.Keys));
+    }
 }
 
 void TForm1::UpdateClick() {

@@ -1,6 +1,7 @@
-// Start-up as a whole: the log file across runs and when it cannot be written where it
-// belongs, and --simulate driving the bench without hardware.
+// Start-up as a whole: the log file across runs, when it cannot be written where it
+// belongs and when it is moved away, and --simulate driving the bench without hardware.
 #include <QComboBox>
+#include <QFile>
 #include <QSpinBox>
 #include <cstdlib>
 
@@ -52,6 +53,24 @@ TEST_F(AppStartTest, ALogThatCannotBeWrittenBesideTheProgramMovesToTheStateDirec
         setenv("XDG_STATE_HOME", saved.c_str(), 1);
     else
         unsetenv("XDG_STATE_HOME");
+}
+
+TEST_F(AppStartTest, ALogFileMovedOrDeletedWhileTheBenchRunsIsMadeAgainForTheNextLines) {
+    StartBench();
+    const QString log = logDir.filePath("VxWireless.log");
+    ASSERT_TRUE(QFile::rename(log, log + ".1"));  // as log rotation does
+    Connect();
+    const std::string connected = "Connection done " + simulator->PortPath();
+    ASSERT_TRUE(Traced(connected));
+    EXPECT_EQ(ReadFile((log + ".1").toStdString()).find(connected), std::string::npos);
+    EXPECT_NE(LogText().find(connected), std::string::npos);
+
+    ASSERT_TRUE(QFile::remove(log));
+    Click("Num Console");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() > 0; }, 3000));
+    const std::string lines = LogText();
+    EXPECT_EQ(lines.find(connected), std::string::npos);
+    EXPECT_NE(lines.find(Form().TraceMemo().LastLine()), std::string::npos);
 }
 
 TEST_F(AppStartTest, SimulateListsTheSimulatorsPortAndTheBenchWorksOnIt) {
