@@ -142,8 +142,9 @@ TFigures RunWindow(const std::string& run, int seconds, TQtMainThread& mainThrea
         QObject::connect(&probe, &QTimer::timeout,
                          [&] { f.worstStall = std::max(f.worstStall, sinceTick.restart() - 10); });
         probe.start(10);
+        // Memory once a second: reading it costs this process too.
         while (clock.elapsed() < seconds * 1000LL) {
-            mainThread.ProcessMessagesFor(100);
+            mainThread.ProcessMessagesFor(1000);
             f.rssMax = std::max(f.rssMax, ResidentKiB());
         }
         f.cpu = CpuSeconds() - cpuStart;

@@ -5,9 +5,11 @@
 #include <QComboBox>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QLineSeries>
 #include <QListWidget>
+#include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -35,6 +37,17 @@ constexpr const char* kNames[kChartQuantities] = {"SpeedChart", "HeartRateChart"
 QString ConsoleName(uint8_t console) {
     // As the measures grid labels its rows.
     return "Console " + QString("%1").arg(console, 2, 16, QChar('0')).toUpper();
+}
+
+// Far apart on the colour wheel for neighbouring consoles.
+QColor ConsoleColour(uint8_t console) {
+    return QColor::fromHsv((console * 97) % 360, 220, 200);
+}
+
+QIcon Swatch(uint8_t console) {
+    QPixmap swatch(12, 12);
+    swatch.fill(ConsoleColour(console));
+    return QIcon(swatch);
 }
 
 QValueAxis* AxisOf(QChart& chart, Qt::Orientation orientation) {
@@ -102,13 +115,13 @@ TLiveChartsWindow::TLiveChartsWindow(const TVeloxDeviceW& rider, QWidget* parent
         auto* chart = new QChart;
         chart->setTitle(kTitles[q]);
         chart->setMargins(QMargins(4, 2, 4, 2));
-        chart->legend()->setVisible(q == 0);
-        chart->legend()->setAlignment(Qt::AlignRight);
+        // The console list is the legend, so the four plots line up.
+        chart->legend()->hide();
         auto* x = new QValueAxis;
         x->setTitleText(q == kChartQuantities - 1 ? "seconds" : "");
         x->setLabelFormat("%.0f");
         auto* y = new QValueAxis;
-        y->setLabelFormat("%.0f");
+        y->setLabelFormat("%g");
         chart->addAxis(x, Qt::AlignBottom);
         chart->addAxis(y, Qt::AlignLeft);
         connect(x, &QValueAxis::rangeChanged, this, [this](qreal from, qreal to) {
@@ -170,7 +183,7 @@ void TLiveChartsWindow::ListNewConsoles() {
         for (int row = 0; row < consoles_->count() && !listed; ++row)
             listed = consoles_->item(row)->data(Qt::UserRole).toInt() == console;
         if (listed) continue;
-        auto* item = new QListWidgetItem(ConsoleName(console));
+        auto* item = new QListWidgetItem(Swatch(console), ConsoleName(console));
         item->setData(Qt::UserRole, console);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         // The first console to show up is shown, so the charts are never blank at first.
@@ -199,8 +212,7 @@ void TLiveChartsWindow::ShowConsole(uint8_t console, bool shown) {
     }
     if (found != series_.end()) return;
     auto& lines = series_[console];
-    // Far apart on the colour wheel for neighbouring consoles.
-    const QColor colour = QColor::fromHsv((console * 97) % 360, 220, 200);
+    const QColor colour = ConsoleColour(console);
     for (int q = 0; q < kChartQuantities; ++q) {
         QChart& chart = *views_[q]->chart();
         lines[q] = new QLineSeries;

@@ -1,7 +1,7 @@
 // TLiveChartsWindow, "Live Charts": speed, heart rate, cadence and, where the rider device
 // is connected to the console, power, over the last minutes, for the consoles ticked in
 // the window. Every measures frame is kept (Add) whether or not the window is shown; the
-// charts are redrawn twice a second while it is shown, each series cut down to two points
+// charts are redrawn once a second while it is shown, each series cut down to two points
 // a pixel column, so an open window costs little at the full line rate.
 //
 // "Pause" freezes what is shown (measures keep being kept); dragging across a chart zooms
@@ -33,7 +33,7 @@ class TVeloxDeviceW;
 
 class TLiveChartsWindow : public QWidget {
 public:
-    static constexpr int kRefreshMs = 500;
+    static constexpr int kRefreshMs = 1000;
     static constexpr int kDefaultMinutes = 5;
 
     explicit TLiveChartsWindow(const TVeloxDeviceW& rider, QWidget* parent = nullptr);

@@ -13,7 +13,6 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QVBoxLayout>
@@ -174,10 +173,10 @@ void TForm1::CreateComponents() {
         MeasuresReceived(val, id);
     };
     tmp_->OnBeforeSendResistance = [this] { BeforeSendResistance(); };
+    // Ten times a second: faster than anyone reads a number, and each drawing of the grid
+    // costs more than all the frames it shows.
     measuresTimer_.setSingleShot(true);
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const double hz = screen != nullptr && screen->refreshRate() > 1 ? screen->refreshRate() : 60;
-    measuresTimer_.setInterval(static_cast<int>(1000 / hz));
+    measuresTimer_.setInterval(100);
     connect(&measuresTimer_, &QTimer::timeout, this, [this] { ShowMeasures(); });
     timer1_.setInterval(1800000);
     connect(&timer1_, &QTimer::timeout, this, [this] {

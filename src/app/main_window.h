@@ -196,7 +196,7 @@ private:
     QTimer recordingCheck_;
     std::unique_ptr<TLinkStatsView> linkStatsView_;
     std::unique_ptr<TLiveChartsWindow> liveCharts_;
-    // Measures are drawn at the screen's rate: the live table, and the consoles with
+    // Measures are drawn ten times a second: the live table, and the consoles with
     // measures not drawn yet.
     QTimer measuresTimer_;
     TMiraWirelessConsoleMeasures measuresShown_;

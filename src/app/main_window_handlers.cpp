@@ -294,7 +294,7 @@ void TForm1::MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t i
     liveCharts_->Add(idConsole, Kmh(m.Rpm), m.HeartRate, m.Cadence);
     if (m.Keys > 0) Trace("Buttons :" + std::to_string(m.Keys));
 
-    // Drawn at the screen's rate: at the line's rate most frames' texts would never be seen.
+    // Drawn ten times a second: at the line's rate most frames' texts would never be seen.
     measuresShown_ = val;
     if (rowsToShow_.size() <= idConsole) rowsToShow_.resize(idConsole + 1u);
     rowsToShow_[idConsole] = true;

@@ -3,7 +3,7 @@
 //
 // Every added line raises OnChange at once, in order, so the log file gets each line as
 // it comes. The lines are kept in a ring of the newest kMaxLinesShown; the view learns of
-// new ones in batches a few times a second and paints only the rows in sight, so a trace
+// new ones in batches five times a second and paints only the rows in sight, so a trace
 // at the full line rate costs the window little and its memory stays bounded. LastLine
 // and Lines see every line added, those not yet drawn included. Selected rows are copied
 // with the usual copy key.
@@ -27,7 +27,7 @@ class TMemoHEX : public QListView, public TDebugMemo {
 
 public:
     static constexpr int kMaxLinesShown = 20000;
-    static constexpr int kBatchMs = 40;
+    static constexpr int kBatchMs = 200;
 
     explicit TMemoHEX(QWidget* parent = nullptr);
     ~TMemoHEX() override;

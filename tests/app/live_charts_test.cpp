@@ -2,6 +2,7 @@
 // start-up, plots that move while measures stream, pause, and the two exports.
 #include <QAction>
 #include <QChartView>
+#include <QComboBox>
 #include <QImage>
 #include <QLineSeries>
 #include <QListWidget>
@@ -53,6 +54,7 @@ TEST_F(LiveChartsTest, OpenFromTheViewMenuAndPlotWhatStreamsUntilPaused) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return consoles.count() == 3; }, 3000));
     consoles.item(1)->setCheckState(Qt::Checked);
     EXPECT_EQ(Charts().findChild<QChartView*>("SpeedChart")->chart()->series().size(), 2);
+    Charts().findChild<QComboBox*>("Minutes")->setCurrentText("1");
     SaveScreenshot(Charts(), "live_charts");
 
     ChartButton("Pause").click();

@@ -78,6 +78,17 @@ TEST_F(LogToFileTest, AnExistingFileIsAppendedToUnlessOverwriteExistingFile) {
     EXPECT_EQ(Read(dir / "a.log"), "three\r\n");
 }
 
+TEST_F(LogToFileTest, AFileMovedOrDeletedBetweenLinesIsMadeAgainUnderItsName) {
+    log.SetLogFileName("a.log");
+    log.WriteLog("one", 0, 0);
+    fs::rename(dir / "a.log", dir / "a.log.1");  // as log rotation does
+    log.WriteLog("two", 0, 0);
+    fs::remove(dir / "a.log");
+    log.WriteLog("three", 0, 0);
+    EXPECT_EQ(Read(dir / "a.log.1"), "one\r\n");
+    EXPECT_EQ(Read(dir / "a.log"), "three\r\n");
+}
+
 TEST_F(LogToFileTest, PrefixSeparatorAndSuffixFrameTheTextWhenTheirFlagsAreSet) {
     log.SetLogFileName("a.log");
     log.SetPrefix("P");
