@@ -50,6 +50,16 @@ QIcon Swatch(uint8_t console) {
     return QIcon(swatch);
 }
 
+// The top of a value axis from 0 that shows `high` and splits into 4 round steps: 1, 2, 4,
+// 6 or 8 times a power of ten.
+double NiceTop(double high) {
+    if (high <= 0) return 1;
+    const double power = std::pow(10.0, std::floor(std::log10(high)));
+    for (double step : {1.0, 2.0, 4.0, 6.0, 8.0})
+        if (step * power >= high) return step * power;
+    return 10 * power;
+}
+
 QValueAxis* AxisOf(QChart& chart, Qt::Orientation orientation) {
     return qobject_cast<QValueAxis*>(chart.axes(orientation).value(0));
 }
@@ -250,9 +260,10 @@ void TLiveChartsWindow::Refresh() {
         AxisOf(chart, Qt::Horizontal)
             ->setRange(static_cast<double>(range.from - end) / 1000,
                        static_cast<double>(range.to - end) / 1000);
+        // Set only when it changes: each change lays the axis out anew.
         QValueAxis* y = AxisOf(chart, Qt::Vertical);
-        y->setRange(0, high > 0 ? high * 1.1 : 1);
-        y->applyNiceNumbers();
+        const double top = NiceTop(high * 1.05);  // a little room above the highest
+        if (y->max() != top) y->setRange(0, top);
     }
     drawing_ = false;
 }

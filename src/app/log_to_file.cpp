@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "common/locale_info.h"
+#include "common/tick_count.h"
 
 namespace wct {
 namespace {
@@ -184,6 +185,7 @@ bool TLogToFile::OpenLog() {
     const int mode = overwriteExistingFile_ ? O_TRUNC : O_APPEND;
     fd_ = open(logFileName_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0666);
     openError_ = fd_ < 0 ? errno : 0;
+    checked_ = GetTickCount();
     struct stat opened {};
     if (fd_ >= 0 && fstat(fd_, &opened) == 0) {
         device_ = opened.st_dev;
@@ -192,7 +194,10 @@ bool TLogToFile::OpenLog() {
     return fd_ >= 0;
 }
 
-bool TLogToFile::Moved() const {
+bool TLogToFile::Moved() {
+    const uint32_t now = GetTickCount();
+    if (now - checked_ < kMovedCheckMs) return false;
+    checked_ = now;
     struct stat named {};
     return stat(logFileName_.c_str(), &named) != 0 || named.st_dev != device_ ||
            named.st_ino != inode_;

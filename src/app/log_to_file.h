@@ -1,9 +1,10 @@
 // TLogToFile: appends text lines to a plain-text file. The file stays open between lines
 // (opening and closing it for each line cost the bench more than the rest of its trace),
 // but every line goes to the system with its own write(2), unbuffered, so other programs
-// read it at once and a crash loses at most the line being written. Before each line the
-// file is looked up by name again: when it was moved or deleted (log rotation), the
-// line goes to a new file of that name.
+// read it at once and a crash loses at most the line being written. Every kMovedCheckMs
+// (on the tick counter) the file is looked up by name again: when it was moved or deleted
+// (log rotation), the next line goes to a new file of that name; the lines written in
+// between are in the moved file, in order.
 //
 // A relative LogFileName is made absolute at the first open, from the executable's
 // directory (see SetExecutableDirectory); a name starting with '/' is kept. Setting
@@ -16,6 +17,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -36,6 +38,8 @@ private:
 
 class TLogToFile : public TComponent {
 public:
+    static constexpr uint32_t kMovedCheckMs = 100;
+
     explicit TLogToFile(TComponent* owner = nullptr);
     ~TLogToFile() override;
     std::string ClassName() const override { return "TLogToFile"; }
@@ -73,14 +77,15 @@ public:
     void CloseLog();
     // Writes `text` as one line (with the head and suffix the flags ask for), framed by
     // the given numbers of empty lines, opening the file first when it is not open, was
-    // moved or deleted, or OverwriteExistingFile asks for a fresh one. Lines end with
+    // found moved or deleted, or OverwriteExistingFile asks for a fresh one. Lines end with
     // CR LF. Raises EInOutError when the line cannot be written; the file is then closed
     // and the next line tries to open it again.
     void WriteLog(const std::string& text, int blankBefore, int blankAfter);
 
 private:
-    // The open file is no longer the one its name leads to.
-    bool Moved() const;
+    // The open file is no longer the one its name leads to; looked at once a
+    // kMovedCheckMs, as a look costs as much as the write.
+    bool Moved();
     void Write(const std::string& line);
     [[noreturn]] void Fail(int error) const;
 
@@ -98,7 +103,8 @@ private:
     int fd_ = -1;
     dev_t device_ = 0;  // identity of the open file, to notice a rotation
     ino_t inode_ = 0;
-    int openError_ = 0;  // errno of the last failed open, for the write's message
+    uint32_t checked_ = 0;  // tick of the last look
+    int openError_ = 0;     // errno of the last failed open, for the write's message
 };
 
 // The directory relative log names are made absolute from, with its trailing '/': the
