@@ -1,7 +1,8 @@
 // TClickGuard: how the windows run their buttons' click handlers. A handler may wait
 // with the event loop running, so a second click of the same button arrives inside the
-// first: it is ignored until the first returns. A handler's failure is shown to the user
-// rather than thrown through Qt.
+// first: it is ignored until the first returns, and meanwhile the button looks busy
+// (amber, with a busy cursor; its "busy" property is true). A handler's failure is shown
+// to the user rather than thrown through Qt.
 #pragma once
 
 #include <QPushButton>
@@ -14,6 +15,8 @@ namespace wct {
 class TClickGuard {
 public:
     void Run(QPushButton* button, const std::function<void()>& handler);
+    // A handler is running (waiting, when this is asked from inside it).
+    bool Running() const { return !running_.empty(); }
 
     // A new button named `caption` whose clicks run `handler` on `form` through Run.
     template <typename Form>

@@ -10,12 +10,14 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <optional>
 
+#include "app/bench_texts.h"
 #include "app/string_grid.h"
 #include "common/locale_info.h"
 #include "common/user_messages.h"
@@ -25,6 +27,7 @@ namespace {
 
 constexpr int kSlopeCol = 12;
 constexpr int kKeyCol = 7;
+constexpr int kFilledColumns = 24;
 
 // The shortest general form of a number, with the locale's decimal separator.
 QString FloatText(double value) {
@@ -39,6 +42,13 @@ QString FloatText(double value) {
     }
     std::replace(s.begin(), s.end(), '.', LocaleInfo().DecimalSeparator());
     return QString::fromStdString(s);
+}
+
+// One decimal, as the main window shows speeds, with the locale's decimal separator.
+QString Text(const std::string& number) {
+    QString text = QString::fromStdString(number).trimmed();
+    text.replace('.', LocaleInfo().DecimalSeparator());
+    return text;
 }
 
 // A number typed with the locale's decimal separator; nothing for any other text.
@@ -97,22 +107,26 @@ TForm2::TForm2(TComponent& mainComponents, QWidget* parent)
                              "Calories", "AvgHr",          "Slope",     "Power",     "Resis.",
                              "AvgCad",   "AvgSpeed",       "Time",      "PowToShow", "Max Pow",
                              "Max Hr",   "Max Cad",        "Max Speed", "Virtual Sp"};
-    for (int c = 0; c < 24; ++c) grid_->SetCell(c, 0, headers[c]);
+    for (int c = 0; c < kFilledColumns; ++c) grid_->SetCell(c, 0, headers[c]);
     // The small "update" button sits on the left of the corner cell, its caption right.
     grid_->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     FitColumns();
     UpdateClick();
 }
 
-// Columns 0 and 5 are at least 85 pixels wide and the others 52, as the bench has always
-// had them; wider where this platform's font needs the room for a header or a value.
+// Each filled column as wide as its header or its widest value needs on this platform's
+// font, so that all 24 fit the window; the six columns that nothing fills stay narrow.
 void TForm2::FitColumns() {
     const QFontMetrics metrics(grid_->font());
-    const auto fit = [&](const QString& text) { return metrics.horizontalAdvance(text) + 12; };
-    for (int c = 0; c < 24; ++c) {
-        int width = std::max(c == 0 || c == 5 ? 85 : 52, fit(grid_->Cell(c, 0)));
-        if (c == 2 || c == 5 || c == 16 || c == 22 || c == 23)
-            width = std::max(width, fit("000.00000000"));
+    const auto fit = [&](const QString& text) { return metrics.horizontalAdvance(text) + 10; };
+    for (int c = 0; c < grid_->columnCount(); ++c) {
+        if (c >= kFilledColumns) {
+            grid_->setColumnWidth(c, 16);
+            continue;
+        }
+        int width = std::max(fit(grid_->Cell(c, 0)), fit("0000"));
+        if (c == 2 || c == 16 || c == 22 || c == 23) width = std::max(width, fit("000.0"));
+        if (c == 5) width = std::max(width, fit("0000.0"));
         if (c == 8) width = std::max(width, fit("csReadyToStart"));
         if (c == 0) {
             width = std::max(width, update_->width() + fit("TObject") + 4);
@@ -219,6 +233,9 @@ void TForm2::BuildWindow() {
     layout->setContentsMargins(2, 2, 2, 2);
     layout->addLayout(upper, 1);
     layout->addWidget(bottom);
+    // Esc gives up the console search of a "Connect" (or any wait of a button).
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] { EndWaits(); });
     // Wide enough for the 24 filled columns; short enough for a 1366 x 768 screen.
     resize(1278, 700);
 }
@@ -234,6 +251,13 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void TForm2::EndWaits() {
+    if (!clicks_.Running()) return;
+    Write("Wait ended by the operator");
+    for (TVeloxDeviceW* device : devices_)
+        if (device->WirelessUSB() != nullptr) device->WirelessUSB()->EndWaits();
 }
 
 void TForm2::Write(const std::string& line) {
@@ -288,6 +312,7 @@ int TForm2::RowOf(const TVeloxDeviceW& device) const {
 void TForm2::ConnectClick() {
     for (TVeloxDeviceW* device : std::vector(devices_))
         Write(device->Name() + (device->Connect() ? " connected" : " NOT connected"));
+    ShowRows();
 }
 
 void TForm2::DisconnectClick() {
@@ -295,6 +320,7 @@ void TForm2::DisconnectClick() {
         device->Disconnect();
         Write(device->Name() + " Disconnected");
     }
+    ShowRows();
 }
 
 void TForm2::StartClick() {
@@ -303,6 +329,7 @@ void TForm2::StartClick() {
         device->Start();
         Write(device->Name() + " Start");
     }
+    ShowRows();
 }
 
 void TForm2::PauseClick() {
@@ -310,6 +337,7 @@ void TForm2::PauseClick() {
         device->Pause();
         Write(device->Name() + " Pause");
     }
+    ShowRows();
 }
 
 void TForm2::StopClick() {
@@ -317,12 +345,14 @@ void TForm2::StopClick() {
         device->Stop();
         Write(device->Name() + " Stop");
     }
+    ShowRows();
 }
 
 void TForm2::VirtualClick() {
     const bool on = virtual_->text() == "Virtual ON";
     virtual_->setText(on ? "Virtual OFF" : "Virtual ON");
     for (TVeloxDeviceW* device : devices_) device->SetVirtualSpeedEnabled(on);
+    ShowRows();
 }
 
 void TForm2::GridUpdateClick() {
@@ -334,18 +364,25 @@ void TForm2::GridUpdateClick() {
 void TForm2::StatsHandler(TVeloxDeviceW& device) {
     Write("Stats id: " + std::to_string(device.IDConsole()));
     device.SetVeloxResistance(device.ResistanceForPower(device.Power(), nullptr, device.Speed()));
+    ShowRow(device);
+}
 
+void TForm2::ShowRows() {
+    for (TVeloxDeviceW* device : std::vector(devices_)) ShowRow(*device);
+}
+
+void TForm2::ShowRow(TVeloxDeviceW& device) {
     const int row = RowOf(device);
     const auto set = [&](int col, const QString& text) { grid_->SetCell(col, row, text); };
     const auto integer = [&](int col, long long value) { set(col, QString::number(value)); };
     set(0, QString::fromStdString(device.Name()));
     integer(1, device.IDConsole());
-    set(2, FloatText(device.Speed()));
+    set(2, Text(OneDecimal(device.Speed())));
     set(3, FloatText(device.Cadence()));
     integer(15, device.AverageCadence());
     set(4, FloatText(device.HeartRate()));
     set(11, FloatText(device.AverageHeartRate()));
-    set(5, FloatText(device.Distance()));
+    set(5, Text(OneDecimal(device.Distance())));
     set(6, device.UOM() == umKm ? "umKm" : "umMiles");
     // Ordinal 1 has no name: the cell keeps what it shows.
     if (const char* state = CompetitorStateName(device.CompetitorState())) set(8, state);
@@ -353,7 +390,7 @@ void TForm2::StatsHandler(TVeloxDeviceW& device) {
     integer(10, device.Calories());
     integer(14, device.VeloxResistance());
     integer(13, device.Power());
-    set(16, FloatText(device.AverageSpeed()));
+    set(16, Text(OneDecimal(device.AverageSpeed())));
     integer(17, device.TimeElapsed());
 
     // A slope that is not a number keeps the slope in force and is reported; the cells
@@ -371,8 +408,8 @@ void TForm2::StatsHandler(TVeloxDeviceW& device) {
     integer(19, device.MaxPower());
     integer(20, device.MaxHeartRate());
     integer(21, device.MaxCadence());
-    set(22, FloatText(device.MaxSpeed()));
-    set(23, FloatText(device.VirtualSpeed()));
+    set(22, Text(OneDecimal(device.MaxSpeed())));
+    set(23, Text(OneDecimal(device.VirtualSpeed())));
 }
 
 void TForm2::DisconnectionHandler(TVeloxDeviceW& device) {

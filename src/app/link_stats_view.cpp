@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -79,6 +80,17 @@ void TLinkStatsView::Refresh() {
         totals << QString("%1: %2").arg(total.name.caption, QString::fromStdString(total.value));
     totals_->setText(totals.join("    "));
     grid_->resizeColumnsToContents();
+    FitWidth();
+}
+
+// The latency lists grow with every command timed: the window grows with them, as far as
+// the screen allows, rather than clip them.
+void TLinkStatsView::FitWidth() {
+    const int missing = grid_->horizontalHeader()->length() - grid_->viewport()->width();
+    if (missing <= 0 || !isVisible()) return;
+    int limit = QWIDGETSIZE_MAX;
+    if (const QScreen* shown = screen()) limit = shown->availableGeometry().width();
+    resize(std::min(width() + missing, limit), height());
 }
 
 void TLinkStatsView::ClearClick() {

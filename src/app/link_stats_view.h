@@ -31,6 +31,7 @@ protected:
 
 private:
     void ClearClick();
+    void FitWidth();
 
     TMiraWirelessProtocol& protocol_;
     QTableWidget* grid_ = nullptr;

@@ -92,5 +92,22 @@ TEST_F(AppStartTest, SimulateListsTheSimulatorsPortAndTheBenchWorksOnIt) {
     Click("Stop Measure");
 }
 
+TEST_F(AppStartTest, PortSelectsAPortNoListHoldsAndTheBenchConnectsThroughIt) {
+    EXPECT_EQ(ParseAppOptions({"--port", "/dev/ttyUSB3", "--simulate"}).port, "/dev/ttyUSB3");
+    EXPECT_THROW(ParseAppOptions({"--port"}), std::invalid_argument);
+    sim::TSimSettings settings;  // its port is not among the listed ones
+    simulator = std::make_unique<sim::TDongleSimulator>(sim::TDongleOptions{}, settings);
+    simulator->Start();
+    const std::string port = simulator->PortPath();
+    ASSERT_EQ(ListPortsSorted(), std::vector<std::string>{});
+
+    app = std::make_unique<TBenchApp>(TAppOptions{false, port});
+    EXPECT_EQ(Control<QComboBox>("ComboBox1").currentText().toStdString(), port);
+    EXPECT_EQ(Form().ComPort1().Port(), port);
+    Form().show();
+    Connect();
+    EXPECT_TRUE(Traced("Connection done " + port));
+}
+
 }  // namespace
 }  // namespace wct::test

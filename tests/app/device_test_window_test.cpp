@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 
 #include "gui_support.h"
 
@@ -138,6 +139,14 @@ TEST_F(DeviceTestWindowTest, ARideFillsTheRowClosesTheResistanceLoopAndFollowsTh
     const int steps = StatsSteps();
     ASSERT_TRUE(WaitFor([&] { return StatsSteps() >= steps + 8; }));
     EXPECT_GE(Cell(10).toInt() - calories, 4);
+    // Speeds and the distance with one decimal, as the main grid shows speeds; every
+    // filled column in view without scrolling.
+    for (int col : {2, 5, 16, 22, 23})
+        EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d$").match(Cell(col)).hasMatch())
+            << col << ": " << Cell(col).toStdString();
+    int filled = 0;
+    for (int col = 0; col < 24; ++col) filled += Grid().columnWidth(col);
+    EXPECT_LE(filled, Grid().viewport()->width());
     SaveScreenshot(Form2(), "device_test_window");
 
     // Console keys, each with its line. A key is held until a statistics step sees it:
@@ -151,17 +160,18 @@ TEST_F(DeviceTestWindowTest, ARideFillsTheRowClosesTheResistanceLoopAndFollowsTh
         EXPECT_TRUE(Written(QString(text) + " Key Event -> VeloxDeviceW1"));
     }
 
+    // Each button refreshes the row at once, with no statistics step between.
+    Device().SetTimerStatsEnabled(false);
     Click2("Pause");
     EXPECT_TRUE(Written("VeloxDeviceW1 Pause"));
-    QTest::mouseClick(&Form2Button("update"), Qt::LeftButton);
     EXPECT_EQ(Cell(8), "csPaused");
     Click2("Stop");
     EXPECT_TRUE(Written("VeloxDeviceW1 Stop"));
-    QTest::mouseClick(&Form2Button("update"), Qt::LeftButton);
     EXPECT_EQ(Cell(8), "csStopped");
     Click2("Disconnect");
     EXPECT_TRUE(Written("VeloxDeviceW1 Disconnected"));
     EXPECT_FALSE(Device().Connected());
+    EXPECT_EQ(Cell(9), "False");
 }
 
 TEST_F(DeviceTestWindowTest, VirtualOnAlternatesItsCaptionAndTheDevicesVirtualSpeed) {
@@ -187,7 +197,7 @@ TEST_F(DeviceTestWindowTest, WithItsTimerOffADeviceRowChangesOnlyThroughUpdate) 
     EXPECT_EQ(Cell(0), "VeloxDeviceW1");
     EXPECT_EQ(Cell(8), "csStopped");
     EXPECT_EQ(Cell(9), "False");
-    EXPECT_EQ(Cell(2), "0");
+    EXPECT_EQ(Cell(2), "0.0");
     EXPECT_TRUE(Written("Stats id: 0"));
 }
 
@@ -200,7 +210,7 @@ TEST_F(DeviceTestWindowTest, ASlopeThatIsNotANumberKeepsTheSlopeAndTheRowStillFi
     Grid().SetCell(23, 1, "stale");
     QTest::mouseClick(&Form2Button("update"), Qt::LeftButton);
     EXPECT_DOUBLE_EQ(Device().CurrentSlope(), 2);
-    EXPECT_EQ(Cell(23), "0");
+    EXPECT_EQ(Cell(23), "0.0");
     EXPECT_EQ(Cell(12), "abc");
     EXPECT_TRUE(Written("Slope 'abc' is not a number: VeloxDeviceW1 keeps 2 %"));
     EXPECT_TRUE(messages.exceptions.empty());

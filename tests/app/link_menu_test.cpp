@@ -97,7 +97,7 @@ TEST_F(LinkMenuTest, RecordWritesBothDirectionsUntilStopRecording) {
 
     Action("StopRecording").trigger();
     EXPECT_FALSE(Recording());
-    EXPECT_FALSE(Form().Recorder().IsOpen());
+    EXPECT_FALSE(Form().Recording().Recording());
     EXPECT_TRUE(Action("Record").isEnabled());
     EXPECT_FALSE(Action("StopRecording").isEnabled());
     EXPECT_FALSE(Control<QLabel>("RecordingLabel").isVisible());
@@ -110,12 +110,28 @@ TEST_F(LinkMenuTest, RecordWritesBothDirectionsUntilStopRecording) {
     EXPECT_EQ(ReadFile(recording.toStdString()), stopped);
 }
 
+TEST_F(LinkMenuTest, FramesSentByHandAreRecordedBesideTheirReplies) {
+    StartBench();
+    Connect();
+    Record(recording);
+    SetText("hexSt", "3E0400000021");
+    Click("Send Single Command HEX");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Holds(Recorded(), TWireDirection::wdFromDevice,
+                         Frame(mcNumberOfConsoles, 0, {3}));
+        },
+        3000));
+    EXPECT_TRUE(Holds(Recorded(), TWireDirection::wdToDevice, HexToBytes("3E0400000021")));
+    Action("StopRecording").trigger();
+}
+
 TEST_F(LinkMenuTest, AnUnwritableFileIsNamedInAMessageAndNothingRecords) {
     StartBench();
     const QString path = folder.filePath("no-such-folder/session.rec");
     Record(path);
     EXPECT_FALSE(Recording());
-    EXPECT_FALSE(Form().Recorder().IsOpen());
+    EXPECT_FALSE(Form().Recording().Recording());
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].text,
               "Cannot write the recording " + path.toStdString() + ": No such file or directory");
@@ -161,7 +177,7 @@ TEST_F(LinkMenuTest, ClosingTheWindowEndsTheRecordingWithWholeLines) {
     SaveScreenshot(Form(), "main_window_recording");
     Form().close();
     EXPECT_FALSE(Recording());
-    EXPECT_FALSE(Form().Recorder().IsOpen());
+    EXPECT_FALSE(Form().Recording().Recording());
     const std::string text = ReadFile(recording.toStdString());
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.back(), '\n');
@@ -203,7 +219,9 @@ TEST_F(LinkStatsViewTest, ShowsEveryMeasuringConsoleRefreshedWhileOpenAndClearEm
     EXPECT_EQ(view.Grid().horizontalHeaderItem(1)->text(), "Frames");
 
     Connect();
-    Click("Version Number");  // a request with a reply to time
+    // Requests with replies to time: the latency list grows one entry for each.
+    for (const char* request : {"Version Number", "Serial Request", "FW Ver", "Num Console"})
+        Click(request);
     Click("Start Measure");
     // Only the timer refreshes the view here.
     ASSERT_TRUE(QTest::qWaitFor(
@@ -226,6 +244,14 @@ TEST_F(LinkStatsViewTest, ShowsEveryMeasuringConsoleRefreshedWhileOpenAndClearEm
     EXPECT_TRUE(StatsCell(RowOf(0), 9).contains("0A:")) << StatsCell(RowOf(0), 9).toStdString();
     EXPECT_TRUE(view.Totals().text().startsWith("Malformed frames: 0    Discarded bytes: 0"))
         << view.Totals().text().toStdString();
+    // Every column whole, the latency list too.
+    view.Refresh();
+    QTableWidget& grid = view.Grid();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return grid.horizontalHeader()->length() <= grid.viewport()->width(); }, 2000))
+        << grid.horizontalHeader()->length() << " > " << grid.viewport()->width();
+    for (int c = 0; c < grid.columnCount(); ++c)
+        EXPECT_GE(grid.columnWidth(c), grid.sizeHintForColumn(c)) << "column " << c;
     SaveScreenshot(view, "link_statistics");
 
     QTest::mouseClick(view.findChild<QPushButton*>("Clear"), Qt::LeftButton);
