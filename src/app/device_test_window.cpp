@@ -101,7 +101,7 @@ TForm2::TForm2(TComponent& mainComponents, QWidget* parent)
     setObjectName("Form2");
     setWindowTitle("VxDeviceW Test");
     BuildWindow();
-    // Creation: the header row, the column widths, then "Update".
+    // Creation: the header row, then "Update", which fits the column widths.
     const char* headers[] = {"TObject",  "Console Id",     "Speed",     "Cadence",   "Hr",
                              "Distance", "Unit of Misure", "Buttons",   "Status",    "Connection",
                              "Calories", "AvgHr",          "Slope",     "Power",     "Resis.",
@@ -110,26 +110,35 @@ TForm2::TForm2(TComponent& mainComponents, QWidget* parent)
     for (int c = 0; c < kFilledColumns; ++c) grid_->SetCell(c, 0, headers[c]);
     // The small "update" button sits on the left of the corner cell, its caption right.
     grid_->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    FitColumns();
-    UpdateClick();
+    UpdateClick();  // fits the columns too
+    // Wide enough for the 24 filled columns, at least as wide as the bench always was;
+    // short enough for a 1366 x 768 screen.
+    int filled = 0;
+    for (int c = 0; c < kFilledColumns; ++c) filled += grid_->columnWidth(c);
+    const int chrome = 134 + 2 * grid_->frameWidth() + 16;  // the left panel, frame, spacing
+    resize(std::max(1278, chrome + filled), 700);
 }
 
-// Each filled column as wide as its header or its widest value needs on this platform's
-// font, so that all 24 fit the window; the six columns that nothing fills stay narrow.
+// Each filled column as wide as the longest word of its header or its widest value needs
+// on this platform's font, so that all 24 fit the window; the six columns that nothing
+// fills stay narrow.
 void TForm2::FitColumns() {
+    // The widest value each column shows in a ride of an hour or so.
+    static const char* const kWidest[kFilledColumns] = {
+        "",      "000",   "000.0", "000",   "000",   "0000.0", "umMiles", "+ ",    "csReadyToStart",
+        "False", "00000", "000",   "-00.0", "0000",  "000",    "000",     "000.0", "0000000",
+        "0000",  "0000",  "000",   "000",   "000.0", "000.0"};
     const QFontMetrics metrics(grid_->font());
-    const auto fit = [&](const QString& text) { return metrics.horizontalAdvance(text) + 10; };
+    const auto fit = [&](const QString& text) { return metrics.horizontalAdvance(text) + 8; };
     for (int c = 0; c < grid_->columnCount(); ++c) {
         if (c >= kFilledColumns) {
             grid_->setColumnWidth(c, 16);
             continue;
         }
-        int width = std::max(fit(grid_->Cell(c, 0)), fit("0000"));
-        if (c == 2 || c == 16 || c == 22 || c == 23) width = std::max(width, fit("000.0"));
-        if (c == 5) width = std::max(width, fit("0000.0"));
-        if (c == 8) width = std::max(width, fit("csReadyToStart"));
+        int width = fit(kWidest[c]);
+        for (const QString& word : grid_->Cell(c, 0).split(' ')) width = std::max(width, fit(word));
         if (c == 0) {
-            width = std::max(width, update_->width() + fit("TObject") + 4);
+            width = std::max(width, update_->width() + fit("TObject"));
             for (TVeloxDeviceW* device : devices_)
                 width = std::max(width, fit(QString::fromStdString(device->Name())));
         }
@@ -174,7 +183,10 @@ void TForm2::BuildWindow() {
     // Client: the data grid with its small "update" button and the slope edit.
     grid_ = new TStringGrid(30, 20);
     grid_->setObjectName("DataGrid");
-    QFont font("Tahoma");
+    // Tahoma where it is installed; else a narrow face of about its width, so that the
+    // 24 columns fit as they did.
+    QFont font;
+    font.setFamilies({"Tahoma", "DejaVu Sans Condensed"});
     font.setPointSize(8);
     grid_->setFont(font);
     grid_->horizontalHeader()->setFont(font);
@@ -193,9 +205,15 @@ void TForm2::BuildWindow() {
     update_ = new QPushButton("update", grid_);
     update_->setObjectName("update");
     update_->setFont(font);
-    const int headerHeight = grid_->horizontalHeader()->sizeHint().height();
-    update_->setGeometry(grid_->frameWidth() + 1, grid_->frameWidth() + 1,
-                         QFontMetrics(font).horizontalAdvance("update") + 14, headerHeight - 2);
+    // Two-word captions take two lines, so that 24 columns fit the window's width.
+    const QFontMetrics metrics(font);
+    grid_->horizontalHeader()->setDefaultAlignment(
+        Qt::Alignment::fromInt(Qt::AlignCenter | Qt::TextWordWrap));
+    grid_->horizontalHeader()->setFixedHeight(2 * metrics.lineSpacing() + 6);
+    update_->setGeometry(
+        grid_->frameWidth() + 1,
+        grid_->frameWidth() + 1 + (2 * metrics.lineSpacing() - metrics.height()) / 2,
+        metrics.horizontalAdvance("update") + 12, metrics.height() + 6);
     connect(update_, &QPushButton::clicked, this,
             [this] { Run(update_, &TForm2::GridUpdateClick); });
 
@@ -236,8 +254,6 @@ void TForm2::BuildWindow() {
     // Esc gives up the console search of a "Connect" (or any wait of a button).
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] { EndWaits(); });
-    // Wide enough for the 24 filled columns; short enough for a 1366 x 768 screen.
-    resize(1278, 700);
 }
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {

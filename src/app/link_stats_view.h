@@ -31,7 +31,6 @@ protected:
 
 private:
     void ClearClick();
-    void FitWidth();
 
     TMiraWirelessProtocol& protocol_;
     QTableWidget* grid_ = nullptr;

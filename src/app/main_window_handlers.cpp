@@ -10,7 +10,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QStatusBar>
 #include <algorithm>
 #include <chrono>
 #include <fstream>

@@ -9,6 +9,13 @@
 namespace wct::test {
 namespace {
 
+TAppOptions Options(bool simulate, const std::string& port) {
+    TAppOptions options;
+    options.simulate = simulate;
+    options.port = port;
+    return options;
+}
+
 class AppStartTest : public BenchTest {};
 
 TEST_F(AppStartTest, EveryTraceLineReachesTheLogFileAppendedAcrossRuns) {
@@ -55,7 +62,7 @@ TEST_F(AppStartTest, ALogThatCannotBeWrittenBesideTheProgramMovesToTheStateDirec
 }
 
 TEST_F(AppStartTest, SimulateListsTheSimulatorsPortAndTheBenchWorksOnIt) {
-    app = std::make_unique<TBenchApp>(TAppOptions{true});
+    app = std::make_unique<TBenchApp>(Options(true, ""));
     ASSERT_NE(app->Simulator(), nullptr);
     const std::string port = app->Simulator()->PortPath();
     EXPECT_EQ(Control<QComboBox>("ComboBox1").currentText().toStdString(), port);
@@ -101,7 +108,7 @@ TEST_F(AppStartTest, PortSelectsAPortNoListHoldsAndTheBenchConnectsThroughIt) {
     const std::string port = simulator->PortPath();
     ASSERT_EQ(ListPortsSorted(), std::vector<std::string>{});
 
-    app = std::make_unique<TBenchApp>(TAppOptions{false, port});
+    app = std::make_unique<TBenchApp>(Options(false, port));
     EXPECT_EQ(Control<QComboBox>("ComboBox1").currentText().toStdString(), port);
     EXPECT_EQ(Form().ComPort1().Port(), port);
     Form().show();

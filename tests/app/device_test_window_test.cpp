@@ -89,8 +89,6 @@ TEST_F(DeviceTestWindowTest, TheMainWindowsDeviceIsListedWithItsDesignValues) {
     EXPECT_EQ(Grid().Cell(0, 0), "TObject");
     EXPECT_EQ(Grid().Cell(12, 0), "Slope");
     EXPECT_EQ(Grid().Cell(23, 0), "Virtual Sp");
-    EXPECT_GE(Grid().columnWidth(5), 85);
-    EXPECT_GE(Grid().columnWidth(1), 52);
     // The device name fits its cell.
     EXPECT_GT(Grid().columnWidth(0), Grid().fontMetrics().horizontalAdvance("VeloxDeviceW1"));
 }
@@ -113,7 +111,6 @@ TEST_F(DeviceTestWindowTest, ARideFillsTheRowClosesTheResistanceLoopAndFollowsTh
     EXPECT_EQ(Cell(8), "csStarted");
     EXPECT_EQ(Cell(9), "True");
     EXPECT_TRUE(Written("Stats id: 1"));
-    EXPECT_GT(Cell(5).toDouble(), 0);
 
     // The level looked up at the ride model's power reaches the console.
     ASSERT_TRUE(WaitFor([&] {
