@@ -86,6 +86,7 @@ TEST_F(OperatorTest, AWaitingConsoleTestLooksBusySaysWhatItWaitsForAndEscEndsIt)
     QTimer::singleShot(50, [&] {
         busy = button.property("busy").toBool();
         waiting = WaitState();
+        SaveScreenshot(Form(), "main_window_waiting");
         escapedAt = GetTickCount();
         QTest::keyClick(&Form(), Qt::Key_Escape);
     });
