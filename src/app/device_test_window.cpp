@@ -10,7 +10,6 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <charconv>
@@ -97,7 +96,8 @@ private:
 TForm2::TForm2(TComponent& mainComponents, QWidget* parent)
     : QWidget(parent, Qt::Window),
       mainComponents_(mainComponents),
-      watch_(std::make_unique<TDeviceWatch>(*this)) {
+      watch_(std::make_unique<TDeviceWatch>(*this)),
+      clicks_([this] { return EndWaits(); }) {
     setObjectName("Form2");
     setWindowTitle("VxDeviceW Test");
     BuildWindow();
@@ -251,9 +251,6 @@ void TForm2::BuildWindow() {
     layout->setContentsMargins(2, 2, 2, 2);
     layout->addLayout(upper, 1);
     layout->addWidget(bottom);
-    // Esc gives up the console search of a "Connect" (or any wait of a button).
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, [this] { EndWaits(); });
 }
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {
@@ -269,11 +266,12 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TForm2::EndWaits() {
-    if (!clicks_.Running()) return;
+// Gives up the console search of a "Connect", or any other wait of a button.
+bool TForm2::EndWaits() {
     Write("Wait ended by the operator");
     for (TVeloxDeviceW* device : devices_)
         if (device->WirelessUSB() != nullptr) device->WirelessUSB()->EndWaits();
+    return true;
 }
 
 void TForm2::Write(const std::string& line) {

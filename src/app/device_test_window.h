@@ -73,8 +73,8 @@ private:
     void DisconnectionHandler(TVeloxDeviceW& device);
 
     void Write(const std::string& line);
-    // Esc: the waits of the devices' protocol end.
-    void EndWaits();
+    // Esc while a button's handler runs: the waits of the devices' protocol end.
+    bool EndWaits();
     // The device's grid row: its place in the list plus one; row 10 for a stranger.
     int RowOf(const TVeloxDeviceW& device) const;
     void Unbind();

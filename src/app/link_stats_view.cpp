@@ -31,8 +31,7 @@ TLinkStatsView::TLinkStatsView(TMiraWirelessProtocol& protocol, QWidget* parent)
     // The figures as wide as they need; the latency list takes the rest of the width and
     // wraps between commands, so that it grows down rather than past the window's edge.
     grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    grid_->horizontalHeader()->setSectionResizeMode(grid_->columnCount() - 1,
-                                                    QHeaderView::Stretch);
+    grid_->horizontalHeader()->setSectionResizeMode(grid_->columnCount() - 1, QHeaderView::Stretch);
     grid_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     grid_->setWordWrap(true);
     grid_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -14,7 +14,6 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
@@ -139,7 +138,7 @@ QLabel* Label(const QString& text, const char* name = "") {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent), clicks_([this] { return EndWaits(); }) {
     setWindowTitle("Wireless Console Test");
     setObjectName("Form1");
     CreateComponents();
@@ -233,9 +232,6 @@ void TForm1::BuildWindow() {
     logState_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(waitState_, 1);
     statusBar()->addPermanentWidget(logState_);
-    // Ends a wait wherever the focus is in this window.
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, [this] { EndWaits(); });
     // Fits a 1366 x 768 screen with its title bar and a panel.
     resize(1350, 690);
 }

@@ -175,8 +175,8 @@ private:
     // Ends the recording; says so when it did not keep everything.
     void StopRecording();
     void ShowRecordingState();
-    // Esc: ends what the window waits for.
-    void EndWaits();
+    // Esc: ends what the window waits for; false when nothing waits.
+    bool EndWaits();
     void ShowWaits();
     void ShowLogState();
 

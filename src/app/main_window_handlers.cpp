@@ -79,10 +79,11 @@ void TForm1::ShowWaits() {
     waitState_->setText(WaitText());
 }
 
-void TForm1::EndWaits() {
-    if (waits_.empty()) return;
+bool TForm1::EndWaits() {
+    if (waits_.empty()) return false;
     Trace("Wait ended by the operator: " + waits_.back());
     tmp_->EndWaits();
+    return true;
 }
 
 void TForm1::ShowLogState() {

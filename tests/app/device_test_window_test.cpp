@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include "gui_support.h"
 
@@ -194,6 +195,26 @@ TEST_F(DeviceTestWindowTest, AHeartAboveTheMaximumKeepsTheBrakeOffAndANewRideSta
     ASSERT_TRUE(WaitFor([&] { return StatsSteps() >= restart + 1; }));
     EXPECT_EQ(Cell(10), "0") << "no calories of the last ride";
     EXPECT_LT(Cell(5).toDouble(), 0.05);
+}
+
+TEST_F(DeviceTestWindowTest, ConnectLooksBusyWhileItSearchesAndEscGivesUpTheSearch) {
+    StartBench(sim::TDongleOptions{});  // no console will join
+    Connect();
+    Click("VxDevicePanel");
+    bool busy = false;
+    uint32_t escapedAt = 0;
+    QTimer::singleShot(100, [&] {
+        busy = Form2Button("Connect").property("busy").toBool();
+        escapedAt = GetTickCount();
+        QTest::keyClick(&Form2(), Qt::Key_Escape);
+    });
+    Click2("Connect");
+    EXPECT_TRUE(busy);
+    // Given up at the Esc, not after the 20 s a console has to join.
+    EXPECT_LT(GetTickCount() - escapedAt, 2000u);
+    EXPECT_TRUE(Written("Wait ended by the operator"));
+    EXPECT_TRUE(Written("VeloxDeviceW1 NOT connected"));
+    EXPECT_FALSE(Form2Button("Connect").property("busy").toBool());
 }
 
 TEST_F(DeviceTestWindowTest, VirtualOnAlternatesItsCaptionAndTheDevicesVirtualSpeed) {

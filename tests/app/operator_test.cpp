@@ -77,8 +77,6 @@ TEST_F(OperatorTest, AWaitingConsoleTestLooksBusySaysWhatItWaitsForAndEscEndsIt)
     Connect();
     Control<QSpinBox>("txtIdTotalRolls").setValue(9);  // not in reach
     Form().tmp().SetReplyTimeOut(20000);
-    Form().activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&Form()));
     QPushButton& button = Button("TestKeys");
     bool busy = false;
     QString waiting;
