@@ -4,9 +4,10 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  # The window; offscreen rendering draws text only with a font installed. Qt's charts
-  # need the OpenGL module's CMake files, which Debian's charts package does not pull in.
-  qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core "$@")
+  # The window; offscreen rendering draws text only with a font installed, and the
+  # device window's grid needs a narrow one. Qt's charts need the OpenGL module's CMake
+  # files, which Debian's charts package does not pull in.
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core fonts-dejavu-extra "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 // Start-up of the bench: the three windows in their order, the progress windows centred
 // on the main one, and with --simulate the built-in dongle simulator, whose port the
-// main window lists and selects so that the bench works without hardware; with --charts
-// the live charts open beside the main window.
+// main window lists and selects so that the bench works without hardware. --port PATH
+// selects PATH instead (a relayed port, or a simulator's link), listed or not. With
+// --charts the live charts open beside the main window.
 //
 // The Qt main-thread dispatcher and message boxes are installed by the caller first
 // (see app_main.cpp); tests install their own messages instead.
@@ -20,13 +21,15 @@ namespace wct {
 
 struct TAppOptions {
     bool simulate = false;
+    std::string port;     // empty: the last port listed, or the simulator's
     bool charts = false;  // the live charts open at start
 };
 
 // The command line after Qt took its own options; throws std::invalid_argument naming
 // what is not understood.
 TAppOptions ParseAppOptions(const std::vector<std::string>& args);
-inline constexpr const char* kAppUsage = "usage: wirelessconsoletest [--simulate] [--charts]\n";
+inline constexpr const char* kAppUsage =
+    "usage: wirelessconsoletest [--simulate] [--port PATH] [--charts]\n";
 
 class TBenchApp {
 public:
