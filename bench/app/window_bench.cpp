@@ -142,10 +142,18 @@ TFigures RunWindow(const std::string& run, int seconds, TQtMainThread& mainThrea
         QObject::connect(&probe, &QTimer::timeout,
                          [&] { f.worstStall = std::max(f.worstStall, sinceTick.restart() - 10); });
         probe.start(10);
-        // Memory once a second: reading it costs this process too.
+        // Memory once a second (reading it costs this process too), told once a minute.
+        std::vector<long> minutes;
         while (clock.elapsed() < seconds * 1000LL) {
             mainThread.ProcessMessagesFor(1000);
             f.rssMax = std::max(f.rssMax, ResidentKiB());
+            if (clock.elapsed() >= static_cast<qint64>(minutes.size() + 1) * 60000)
+                minutes.push_back(ResidentKiB());
+        }
+        if (!minutes.empty()) {
+            std::printf("%s: KiB resident after each minute:", run.c_str());
+            for (long kib : minutes) std::printf(" %ld", kib);
+            std::printf("\n");
         }
         f.cpu = CpuSeconds() - cpuStart;
         f.wall = clock.elapsed() / 1000.0;

@@ -27,6 +27,14 @@ public:
     }
 
     void Publish() {
+        if (shownCount_ == TMemoHEX::kMaxLinesShown &&
+            lines_.size() == static_cast<size_t>(TMemoHEX::kMaxLinesShown)) {
+            // Full: the rows stay and show the newest lines, so the view lays out nothing
+            // again and its scroll bar stays as it is; it repaints the rows in sight.
+            shownFirst_ = dropped_;
+            emit dataChanged(index(0), index(shownCount_ - 1), {Qt::DisplayRole});
+            return;
+        }
         // Rows the view holds whose lines the ring has dropped meanwhile.
         const long long gone = std::min<long long>(dropped_ - shownFirst_, shownCount_);
         if (gone > 0) {

@@ -4,7 +4,8 @@
 // Every added line raises OnChange at once, in order, so the log file gets each line as
 // it comes. The lines are kept in a ring of the newest kMaxLinesShown; the view learns of
 // new ones in batches five times a second and paints only the rows in sight, so a trace
-// at the full line rate costs the window little and its memory stays bounded. LastLine
+// at the full line rate costs the window little and its memory stays bounded. Once the
+// ring is full the rows keep their places and show ever newer lines. LastLine
 // and Lines see every line added, those not yet drawn included. Selected rows are copied
 // with the usual copy key.
 #pragma once
