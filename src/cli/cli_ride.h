@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.h"
+
 namespace wct {
 class TMiraWirelessProtocol;
 }
@@ -20,8 +22,8 @@ struct TRideOptions {
     bool csv = false;
 };
 
-// Parses the arguments after "ride". Throws EUsage.
-TRideOptions ParseRideOptions(const std::vector<std::string>& args);
+// What `ride` takes, its values going to `o`.
+void DeclareRideOptions(TCommand& ride, TRideOptions& o);
 
 // Rides on `protocol`, which is connected to the dongle: one line per statistics step
 // (time ms, console, speed, distance, cadence, heart rate, power, calories, resistance
