@@ -24,7 +24,7 @@ struct TAppOptions {
 // The command line after Qt took its own options; throws std::invalid_argument naming
 // what is not understood.
 TAppOptions ParseAppOptions(const std::vector<std::string>& args);
-inline constexpr const char* kAppUsage = "usage: wirelessconsoletest [--simulate]\n";
+inline constexpr const char* kAppUsage = "wirelessconsoletest [--simulate]";
 
 class TBenchApp {
 public:

@@ -61,11 +61,9 @@ void DeclareGlobalOptions(TCommand& wct, TCliOptions& o) {
         .Flag("--time", o.time, "trace lines start with the time of day")
         .Option("--reply-timeout", "MS", "how long a reply is waited for",
                 Number(o.replyTimeout, 0, kMaxMs))
-        .Option("--wait", "MS", "how long consoles are waited for",
-                Number(o.wait, 0, kMaxMs))
+        .Option("--wait", "MS", "how long consoles are waited for", Number(o.wait, 0, kMaxMs))
         .Flag("--simulate", o.simulate, "run on the built-in simulator")
-        .Option("--record", "FILE", "write the command's wire traffic to FILE",
-                Text(o.record))
+        .Option("--record", "FILE", "write the command's wire traffic to FILE", Text(o.record))
         .Check([&o, wct] {
             o.command = wct.Chosen();
             if (o.command.empty()) throw EUsage("no command given");
@@ -94,19 +92,20 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
     wct.Command("consoles", "consoles present (joining, or sending measures, within --wait ms)");
     {
         TCommand measure = wct.Command(
-            "measure", "one line per measures frame: time ms, console, rpm, km/h, hr, cadence, keys");
+            "measure",
+            "one line per measures frame: time ms, console, rpm, km/h, hr, cadence, keys");
         seconds(measure).Flag("--csv", o.csv, "comma-separated, with a header line");
     }
     {
         TCommand test = wct.Command("test", "a console's self-test; exit 1 when refused");
-        test.Argument("TEST", "keys, cardio, signals or clock",
-                      [&o](const std::string&, const std::string& value) {
-                          if (value != "keys" && value != "cardio" && value != "signals" &&
-                              value != "clock")
-                              throw EUsage("unknown test '" + value +
-                                           "' (keys, cardio, signals, clock)");
-                          o.test = value;
-                      })
+        test.Argument(
+                "TEST", "keys, cardio, signals or clock",
+                [&o](const std::string&, const std::string& value) {
+                    if (value != "keys" && value != "cardio" && value != "signals" &&
+                        value != "clock")
+                        throw EUsage("unknown test '" + value + "' (keys, cardio, signals, clock)");
+                    o.test = value;
+                })
             .Require("TEST", "test needs a test name");
         console(test);
     }
@@ -147,10 +146,9 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
                 })
         .Require("--console");
     wct.Command("send", "one hand-typed frame, then the replies for --wait ms")
-        .Argument("HEX", "the frame, as hex",
-                  [&o](const std::string&, const std::string& value) {
-                      o.hex = ParseHexBytes(value);
-                  })
+        .Argument(
+            "HEX", "the frame, as hex",
+            [&o](const std::string&, const std::string& value) { o.hex = ParseHexBytes(value); })
         .Require("HEX", "send needs hex bytes");
     {
         TCommand resistance = wct.Command("resistance", "send brake levels every second");
@@ -203,8 +201,9 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
 }  // namespace
 
 std::unique_ptr<TCommandLine> WctCommandLine(TCliOptions& o) {
-    auto line = std::make_unique<TCommandLine>("wct", "wct: the wireless console bench from a terminal",
-                                               "wct [OPTIONS] COMMAND ...", WCT_VERSION);
+    auto line =
+        std::make_unique<TCommandLine>("wct", "wct: the wireless console bench from a terminal",
+                                       "wct [OPTIONS] COMMAND ...", WCT_VERSION);
     DeclareGlobalOptions(line->Program(), o);
     DeclareCommands(line->Program(), o);
     // Set last: commands would take it over.

@@ -195,9 +195,12 @@ private:
             out_ << name;
             if (o_.usb) {
                 const std::optional<TUsbIdentity> usb = UsbIdentity(name);
-                const auto field = [](const std::string& text) { return text.empty() ? "-" : text; };
-                out_ << ' ' << (usb ? usb->vendor + ' ' + usb->product + ' ' + field(usb->serial)
-                                    : std::string("- - -"));
+                const auto field = [](const std::string& text) {
+                    return text.empty() ? "-" : text;
+                };
+                out_ << ' '
+                     << (usb ? usb->vendor + ' ' + usb->product + ' ' + field(usb->serial)
+                             : std::string("- - -"));
             }
             out_ << '\n';
         }

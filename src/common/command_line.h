@@ -23,7 +23,6 @@ namespace CLI {
 class App;
 }
 
-
 namespace wct {
 
 // A command line that cannot be run; exit code 2.
@@ -46,8 +45,8 @@ public:
     TCommand Command(const std::string& name, const std::string& description);
     // An option with a value shown as `valueName` in the help; given again, each value is
     // read in turn.
-    TCommand& Option(const std::string& name, const std::string& valueName,
-                     const std::string& help, TValueReader read);
+    TCommand& Option(const std::string& name, const std::string& valueName, const std::string& help,
+                     TValueReader read);
     TCommand& Flag(const std::string& name, bool& target, const std::string& help);
     // The next positional argument.
     TCommand& Argument(const std::string& name, const std::string& help, TValueReader read);

@@ -79,8 +79,7 @@ std::unique_ptr<wct::TCommandLine> SimCommandLine(TSimLine& l) {
     dongle.Option("--consoles", "N", "consoles in reach (1)", value)
         .Option("--registered", "N", "of them registered at the start (0)", value)
         .Option("--rate", "HZ", "measures frames per second of each console (4)", value)
-        .Option("--join-delay", "MS", "a console joins this long after registration opens",
-                value)
+        .Option("--join-delay", "MS", "a console joins this long after registration opens", value)
         .Option("--version", "BYTE", "the dongle's version byte (0x78)", value);
     flag(dongle, "--no-version", "the dongle never tells its version");
     dongle.Option("--corrupt-length", "FRACTION", "frames with a wrong length", value)
@@ -112,8 +111,9 @@ std::unique_ptr<wct::TCommandLine> SimCommandLine(TSimLine& l) {
     common(wired);
 
     TCommand replay = program.Command("replay", "the dongle's side of a wire recording");
-    replay.Argument("FILE", "the wire recording",
-                    [&l](const std::string&, const std::string& text) { l.recording = text; })
+    replay
+        .Argument("FILE", "the wire recording",
+                  [&l](const std::string&, const std::string& text) { l.recording = text; })
         .Require("FILE", "replay needs the recording to play")
         .Option("--speed", "X", "the recorded delays divided by X (1)", value)
         .Flag("--loop", l.flags["--loop"], "an answer that has played out starts over");

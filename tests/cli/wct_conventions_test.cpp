@@ -62,8 +62,8 @@ TEST(WctConventions, HelpOfEachProgramAndEveryCommandExitsZero) {
 
 TEST(WctConventions, VersionNamesTheProgramAndItsVersion) {
     for (const std::string program : {"wct", "wct-sim"}) {
-        const TProcessResult r = RunProcess(program == "wct" ? WCT_BINARY : WCT_SIM_PROGRAM,
-                                            {"--version"}, kTimeoutMs);
+        const TProcessResult r =
+            RunProcess(program == "wct" ? WCT_BINARY : WCT_SIM_PROGRAM, {"--version"}, kTimeoutMs);
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_TRUE(std::regex_match(r.out, std::regex(program + " [0-9]+\\.[0-9]+\n"))) << r.out;
     }
