@@ -20,6 +20,7 @@ struct TRideOptions {
     double slope = 0;  // percent
     int weight = 0;    // kg
     bool csv = false;
+    int maxHeartRate = 220;  // bpm above which the brake is off
 };
 
 // What `ride` takes, its values going to `o`.
