@@ -46,6 +46,8 @@ TCommand TCommand::Command(const std::string& name, const std::string& descripti
     auto child = std::make_unique<TCommandState>();
     child->app = state_->app->add_subcommand(name, description);
     child->app->group("commands");
+    // Made with the command, before the group of its options could be set.
+    child->app->get_help_ptr()->group("options");
     state_->children.push_back(std::move(child));
     return TCommand(*state_->children.back());
 }

@@ -9,7 +9,8 @@
 // without its value as "--X needs a value"; a missing required one as "COMMAND needs --X".
 //
 // Order of the checks: missing values, then the readers (in declaration order), then per
-// command (innermost first) what it does not take, its required options, its checks.
+// command (outermost first) what it does not take; then per command (outermost first)
+// its required options and its checks.
 #pragma once
 
 #include <functional>
