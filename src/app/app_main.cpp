@@ -14,10 +14,11 @@ namespace {
 
 constexpr const char* kHelp =
     "wirelessconsoletest: the test bench for wireless training consoles\n"
-    "usage: wirelessconsoletest [--simulate] [Qt options]\n"
-    "  --simulate   run on the built-in dongle simulator\n"
-    "  -h, --help   print this help and exit\n"
-    "  --version    print the version and exit\n";
+    "usage: wirelessconsoletest [--simulate] [--port PATH] [Qt options]\n"
+    "  --simulate    run on the built-in dongle simulator\n"
+    "  --port PATH   the port chosen at the start, beside the machine's own\n"
+    "  -h, --help    print this help and exit\n"
+    "  --version     print the version and exit\n";
 
 }  // namespace
 
