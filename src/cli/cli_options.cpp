@@ -34,6 +34,10 @@ const char* const kUsage =
     "                                          line per second, resistance from the map\n"
     "  trainer identify | ride ...              the wired trainer; `wct trainer` shows how\n"
     "  stats --seconds S [--rate HZ] [--json]  link statistics per console while measuring\n"
+    "  publish --broker URL [--bench NAME] [--seconds S] [--rate HZ] [--tls-ca FILE]\n"
+    "          [--username U --password-file FILE]\n"
+    "                                          measures, published to an MQTT broker\n"
+    "                                          (mqtt://host:port or mqtts://host:port)\n"
     "numbers are decimal or 0x-prefixed hex\n"
     "exit codes: 0 done, 1 operation failed, 2 usage error, 3 no dongle or port unusable\n";
 
@@ -84,7 +88,7 @@ private:
 const std::set<std::string> kCommands = {
     "ports", "find",  "register",    "consoles", "measure", "test",       "read", "read-page",
     "write", "rolls", "reset-rolls", "remove",   "send",    "resistance", "map",  "ride",
-    "stats"};
+    "stats", "publish"};
 
 constexpr int kMaxMs = 24 * 3600 * 1000;
 
@@ -133,13 +137,15 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
     if (!args.More()) throw EUsage("no command given");
     o.command = args.Next();
     if (kCommands.count(o.command) == 0) throw EUsage("unknown command '" + o.command + "'");
-    if (o.command == "map" || o.command == "ride") {
+    if (o.command == "map" || o.command == "ride" || o.command == "publish") {
         std::vector<std::string> rest;
         while (args.More()) rest.push_back(args.Next());
         if (o.command == "map")
             o.map = ParseMapOptions(rest);
-        else
+        else if (o.command == "ride")
             o.ride = ParseRideOptions(rest);
+        else
+            o.publish = ParsePublishOptions(rest);
         return o;
     }
 

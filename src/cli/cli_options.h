@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/cli_map.h"
+#include "cli/cli_publish.h"
 #include "cli/cli_ride.h"
 
 namespace wct::cli {
@@ -41,6 +42,7 @@ struct TCliOptions {
     std::vector<std::pair<int, int>> levels;  // resistance --set ID=LEVEL
     TMapOptions map;                          // map: its own options
     TRideOptions ride;                        // ride: its own options
+    TPublishOptions publish;                  // publish: its own options
     // stats --json, and stats --rate: the measures per second consoles are known to send
     bool json = false;
     std::optional<double> rate;

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <set>
 
+#include "cli/cli_publish.h"
 #include "cli/cli_stats.h"
 #include "common/tick_count.h"
 #include "protocol/progress_bar.h"
@@ -197,6 +198,10 @@ private:
         }
         if (c == "send") return Send();
         if (c == "ride") return RunRide(o_.ride, o_.wait, protocol_, out_, err_, interrupted_);
+        if (c == "publish")
+            return RunPublish(
+                o_.publish, protocol_, out_, err_, [this](uint32_t ms) { Serve(ms); },
+                [this] { return Interrupted(); });
         if (c == "stats")
             return RunStats(
                 protocol_, *o_.seconds, o_.rate.value_or(0), o_.json, out_,
@@ -279,10 +284,8 @@ private:
         if (o_.csv) out_ << "time_ms,console,rpm,kmh,heart_rate,cadence,keys\n";
         protocol_.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures& val, uint8_t id) {
             const TMiraConsoleMeasure& m = (*val)[id];
-            // A roll of 45 mm diameter: 60 x 45 = 2700.
-            const double kmh = m.Rpm * 2700 * 3.14 / 1000000;
             char speed[32];
-            std::snprintf(speed, sizeof speed, "%.2f", kmh);
+            std::snprintf(speed, sizeof speed, "%.2f", RollSpeedKmh(m.Rpm));
             out_ << GetTickCount() - start << sep << int(id) << sep << m.Rpm << sep << speed << sep
                  << int(m.HeartRate) << sep << int(m.Cadence) << sep << int(m.Keys) << std::endl;
         };

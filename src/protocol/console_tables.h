@@ -69,6 +69,10 @@ struct TMiraWirelessConsoleMeasures {
     std::vector<TMiraConsoleMeasure>* operator->() const { return Measures.get(); }
 };
 
+// km/h of the bench's roll (45 mm) turning at `rpm`, with pi taken as 3.14 as the rider
+// devices take it.
+double RollSpeedKmh(uint16_t rpm);
+
 enum TMiraRollState : uint8_t { rsStopped = 1, rsPaused = 2, rsStarted = 3 };
 
 // Decodes a valid measures frame with at least five payload bytes into its console's
