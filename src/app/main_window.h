@@ -11,8 +11,8 @@
 // Their design values are a stored form loaded before the creation step, as the bench's
 // components always were.
 //
-// The "Link" menu records the session's wire traffic to a file and opens the link
-// statistics view.
+// The "Link" menu records the session's wire traffic to a file, opens the link
+// statistics view and publishes the bench to an MQTT broker.
 //
 // Handlers that wait (console tests, reads, writes) keep the event loop running, so the
 // rest of the window stays live meanwhile; a button whose handler is still running
@@ -48,6 +48,7 @@ class QSpinBox;
 
 namespace wct {
 
+class TBrokerLink;
 class TComLed;
 class TLinkStatsView;
 class TLogToFile;
@@ -82,6 +83,7 @@ public:
     // The wire traffic recording of the "Link" menu; open while it records.
     const TWireRecorder& Recorder() const { return recorder_; }
     TLinkStatsView& LinkStatsView() { return *linkStatsView_; }
+    TBrokerLink& BrokerLink() { return *brokerLink_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -188,6 +190,7 @@ private:
     // Notices a recording that stopped on a write error.
     QTimer recordingCheck_;
     std::unique_ptr<TLinkStatsView> linkStatsView_;
+    std::unique_ptr<TBrokerLink> brokerLink_;
 
     // ---- Controls, by the names the bench has always used ----
     QAction* record_ = nullptr;

@@ -75,7 +75,7 @@ int RunPublish(const TPublishOptions& options, TMiraWirelessProtocol& protocol, 
                const std::function<bool()>& interrupted) {
     std::mutex errLock;  // notices come from the publisher's thread
     publish::TMqttPublisher publisher(options.settings);
-    publisher.OnNotice = [&](const std::string& text) {
+    publisher.OnNotice = [&](const std::string& text, bool) {
         std::lock_guard lock(errLock);
         err << "wct: " << text << std::endl;
     };

@@ -142,7 +142,7 @@ private:
             p_.outboxChanged_ = true;
         }
         SetState(TBrokerState::Connected);
-        Notice("connected to the broker " + s_.broker.Text());
+        Notice("connected to the broker " + s_.broker.Text(), false);
     }
 
     // The socket is closed (a failed attempt, or a connection that ended): tell it once
@@ -151,10 +151,11 @@ private:
         connected_ = false;
         if (finishing_) return;
         if (wasConnected) {
-            Notice("lost the broker " + s_.broker.Text() + " (" + why + "); reconnecting");
+            Notice("lost the broker " + s_.broker.Text() + " (" + why + "); reconnecting", true);
             reported_ = why;
         } else if (why != reported_) {
-            Notice("broker " + s_.broker.Text() + ": " + why + "; trying again in the background");
+            Notice("broker " + s_.broker.Text() + ": " + why + "; trying again in the background",
+                   true);
             reported_ = why;
         }
         SetState(everConnected_ ? TBrokerState::Reconnecting : TBrokerState::Connecting);
@@ -275,7 +276,8 @@ private:
             if (!p_.outbox_.Read(name, entry)) {
                 unreadable_.insert(name);
                 Notice("outbox record " + p_.outbox_.Dir() + "/" + name +
-                       " cannot be read; it is left there");
+                           " cannot be read; it is left there",
+                       true);
                 continue;
             }
             const int mid = Publish(entry.topic, entry.payload, 1, false);
@@ -319,8 +321,8 @@ private:
     void SetState(TBrokerState state) {
         if (p_.state_.exchange(state) != state && p_.OnStateChange) p_.OnStateChange(state);
     }
-    void Notice(const std::string& text) {
-        if (p_.OnNotice) p_.OnNotice(text);
+    void Notice(const std::string& text, bool trouble) {
+        if (p_.OnNotice) p_.OnNotice(text, trouble);
     }
 
     TMqttPublisher& p_;
@@ -382,7 +384,7 @@ void TMqttPublisher::Run() {
         TSession(*this).Run();
     } catch (const std::exception& e) {
         state_ = TBrokerState::Off;
-        if (OnNotice) OnNotice(std::string("publishing stopped: ") + e.what());
+        if (OnNotice) OnNotice(std::string("publishing stopped: ") + e.what(), true);
     }
 }
 

@@ -53,7 +53,8 @@ struct TPublisherCounters {
 
 class TMqttPublisher {
 public:
-    using TNoticeEvent = std::function<void(const std::string& text)>;
+    // `trouble`: the broker cannot be reached or was lost (else: news, as a connection).
+    using TNoticeEvent = std::function<void(const std::string& text, bool trouble)>;
     using TStateEvent = std::function<void(TBrokerState state)>;
 
     // Throws EBrokerSettings for settings that cannot be used, std::runtime_error when the

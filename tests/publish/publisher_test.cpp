@@ -28,7 +28,7 @@ using test::TTestSubscriber;
 class TNotices {
 public:
     void Attach(TMqttPublisher& publisher) {
-        publisher.OnNotice = [this](const std::string& text) {
+        publisher.OnNotice = [this](const std::string& text, bool) {
             std::lock_guard lock(mutex_);
             texts_.push_back(text);
             told_.notify_all();
