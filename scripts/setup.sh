@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   # The window; offscreen rendering draws text only with a font installed.
-  qt6-base-dev fonts-dejavu-core "$@")
+  qt6-base-dev fonts-dejavu-core
+  # Publishing to an MQTT broker; the tests start their own broker and make a certificate.
+  libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl "$@")
 
 missing=()
 for p in "${packages[@]}"; do
