@@ -123,7 +123,7 @@ bool TBrokerLink::Publish() {
     feed_->AddRider(rider_);
     publisher_->Start();
     poll_.start();
-    stop_->setEnabled(true);
+    ShowState(publisher_->State());
     return true;
 }
 

@@ -364,7 +364,6 @@ void TMqttPublisher::Start() {
         stopping_ = false;
     }
     state_ = TBrokerState::Connecting;
-    if (OnStateChange) OnStateChange(TBrokerState::Connecting);
     thread_ = std::thread([this] { Run(); });
 }
 

@@ -67,6 +67,7 @@ public:
     TNoticeEvent OnNotice;
     TStateEvent OnStateChange;
 
+    // The state is Connecting from here on; OnStateChange tells the changes after it.
     void Start();
     // Publishes "offline" when connected and waits up to `grace` for the broker to take
     // it and the records in flight, then disconnects. Records not acknowledged stay in
