@@ -130,6 +130,7 @@ private:
         connected_ = true;
         everConnected_ = true;
         reported_.clear();
+        toldLoss_ = false;
         retry_ = s_.firstRetry;
         inFlight_.clear();
         handed_.clear();
@@ -153,7 +154,8 @@ private:
         if (wasConnected) {
             Notice("lost the broker " + s_.broker.Text() + " (" + why + "); reconnecting", true);
             reported_ = why;
-        } else if (why != reported_) {
+            toldLoss_ = true;
+        } else if (!toldLoss_ && why != reported_) {
             Notice("broker " + s_.broker.Text() + ": " + why + "; trying again in the background",
                    true);
             reported_ = why;
@@ -335,6 +337,7 @@ private:
     Clock::time_point nextAttempt_;
     milliseconds retry_;
     std::string reported_;                 // the failure told since the last connection
+    bool toldLoss_ = false;                // the loss was told: the attempts that follow stay quiet
     std::string refusal_;                  // why the broker refused the last attempt
     std::string tlsError_;                 // the last TLS error the library logged
     std::map<int, std::string> inFlight_;  // message id -> outbox entry
