@@ -284,8 +284,9 @@ private:
         if (o_.csv) out_ << "time_ms,console,rpm,kmh,heart_rate,cadence,keys\n";
         protocol_.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures& val, uint8_t id) {
             const TMiraConsoleMeasure& m = (*val)[id];
+            const double kmh = RollSpeedKmh(m.Rpm);
             char speed[32];
-            std::snprintf(speed, sizeof speed, "%.2f", RollSpeedKmh(m.Rpm));
+            std::snprintf(speed, sizeof speed, "%.2f", kmh);
             out_ << GetTickCount() - start << sep << int(id) << sep << m.Rpm << sep << speed << sep
                  << int(m.HeartRate) << sep << int(m.Cadence) << sep << int(m.Keys) << std::endl;
         };

@@ -56,8 +56,4 @@ uint8_t DecodeMeasures(const TMiraWirelessConsoleMeasures& table, std::string_vi
     return id;
 }
 
-double RollSpeedKmh(uint16_t rpm) {
-    return rpm * 60 * 45 * 3.14 / 1000000;
-}
-
 }  // namespace wct
