@@ -112,9 +112,9 @@ bool TBrokerLink::Publish() {
         QMetaObject::invokeMethod(
             this,
             [this, text, trouble] {
-                auto* window = qobject_cast<QMainWindow*>(state_->window());
-                if (window != nullptr)
-                    window->statusBar()->showMessage(QString::fromStdString(text), 10000);
+                // The state keeps the last notice; showMessage would hide what the window
+                // waits for.
+                state_->setToolTip(QString::fromStdString(text));
                 if (trouble) UserMessages().MessageDlg(text, TMsgDlgType::mtWarning, mbOK);
             },
             Qt::QueuedConnection);
