@@ -29,7 +29,7 @@ struct TAppOptions {
 // what is not understood.
 TAppOptions ParseAppOptions(const std::vector<std::string>& args);
 inline constexpr const char* kAppUsage =
-    "usage: wirelessconsoletest [--simulate] [--port PATH] [--charts]\n";
+    "wirelessconsoletest [--simulate] [--port PATH] [--charts]";
 
 class TBenchApp {
 public:
