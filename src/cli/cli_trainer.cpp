@@ -1,5 +1,6 @@
 #include "cli/cli_trainer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <ostream>
@@ -18,10 +19,11 @@ namespace wct::cli {
 const char* const kTrainerUsage =
     "usage: wct [--port PATH] [--simulate] trainer [--generation G] identify\n"
     "       wct [--port PATH] [--simulate] trainer [--generation G] ride --seconds S\n"
-    "           [--load L | --slope PCT] [--interval MS] [--csv]\n"
+    "           [--load L | --slope PCT] [--interval MS] [--tries N] [--csv]\n"
     "  identify  \"version serial product-version\" of the trainer on --port\n"
-    "  ride      one line per statistics step: time ms, km/h, km, cadence, heart rate,\n"
-    "            watts, kcal, load byte, elevation byte, status\n"
+    "  ride      one line per statistics step, every MS ms (1000): time ms, km/h, km,\n"
+    "            cadence, heart rate, watts, kcal, load byte, elevation byte, status;\n"
+    "            a silent trainer is given up after N repair tries (10): exit code 1\n"
     "  --generation 1, 2 or 3 drives a byte-protocol trainer; with --simulate it picks\n"
     "  the simulated trainer's generation (5 unless given)\n";
 
@@ -136,6 +138,8 @@ private:
 
     int Ride() {
         bool lost = false;
+        const int steps = std::max(o_.seconds * 1000 / o_.intervalMs, 1);
+        int printed = 0;
         device_.OnVxdErrorInfo = [&](TComponent*, wired::TVxdErrorType, int32_t code,
                                      int32_t occurence) {
             err_ << "wct: " << device_.ErrorText(code)
@@ -144,8 +148,10 @@ private:
         device_.OnConnectionLost = [&](TComponent*) { lost = true; };
         device_.OnStats = [&](TComponent*, int32_t, int32_t, long double, long double, long double,
                               bool) {
+            if (printed == steps) return;
             ApplyLoad();
             PrintStep();
+            ++printed;
         };
         // The heart rate is shown, never acted on: no alarm limits.
         device_.SetHeartEnabled(true);
@@ -153,14 +159,15 @@ private:
         device_.SetAlarmHeartLowLimit(0);
         device_.SetAlarmHeartAbsoluteLimit(1000);
         device_.SetStatsInterval(o_.intervalMs);
+        device_.SetDisconMaxTry(o_.tries);
         if (o_.csv) out_ << "time_ms,kmh,km,cadence,heart_rate,watts,kcal,load,elevation,status\n";
         device_.Start();
         ApplyLoad();
-        const uint32_t start = GetTickCount();
-        const auto duration = static_cast<uint32_t>(o_.seconds) * 1000;
-        while (!lost && GetTickCount() - start < duration && !(interrupted_ && *interrupted_))
-            DelayWithMessages(std::min<uint32_t>(50, duration - (GetTickCount() - start)));
-        if (lost) {
+        // The ride ends with its last step, not with a clock that races it.
+        while (!lost && printed < steps && device_.Status() == wired::vdsRunning &&
+               !(interrupted_ && *interrupted_))
+            DelayWithMessages(20);
+        if (lost || !device_.Connected()) {
             err_ << "wct: " << device_.ErrorText(wired::vxeRepairAborted)
                  << ": the trainer is lost\n";
             return exFailed;
@@ -248,6 +255,8 @@ TTrainerOptions ParseTrainerCommandLine(const std::vector<std::string>& args) {
             o.slope = number(arg, -25, 25);
         } else if (o.command == "ride" && arg == "--interval") {
             o.intervalMs = ParseNumber(value(arg), arg, 100, 60000);
+        } else if (o.command == "ride" && arg == "--tries") {
+            o.tries = ParseNumber(value(arg), arg, 0, 1000);
         } else if (o.command == "ride" && arg == "--csv") {
             o.csv = true;
         } else {

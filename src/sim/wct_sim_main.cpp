@@ -36,18 +36,24 @@ constexpr const char* kUsage =
     "                      [--rider ID:rpm=R,hr=H,cad=C]... [common options]\n"
     "       wct-sim wired --generation G [--serial NUMBER] [--product-version BYTE]\n"
     "                     [--silent-after S] [--speak-after S] [--keep-alive MS]\n"
-    "                     [--rider speed=KMH,hr=BPM,cad=RPM[,keys=BITS]]\n"
-    "                     [--answer right|wrong|none] [--unknown-commands FRACTION]\n"
-    "                     [--command5 FRACTION] [--garbage-f0 FRACTION] [common options]\n"
+    "                     [--rider speed=KMH,hr=BPM,cad=RPM[,keys=BITS]] [--hrv MS]\n"
+    "                     [--roll-total N] [--answer right|wrong|none]\n"
+    "                     [--unknown-commands FRACTION] [--command5 FRACTION]\n"
+    "                     [--garbage-f0 FRACTION] [common options]\n"
     "       wct-sim replay FILE [--speed X] [--loop] [--log]\n"
+    "       wct-sim --help\n"
     "common options: [--log] [--seed N] [--drop FRACTION] [--delay MS] [--split BYTES]\n"
     "                [--garbage] [--vanish-after S] [--back-after S] [--link PATH]\n"
     "Numbers are decimal or 0x-prefixed hex. S is seconds from the start; --back-after\n"
     "and --speak-after count from the vanishing and the silence. --keep-alive 0 keeps\n"
     "the trainer measuring when the PC sends nothing; hr=0 is no heart signal, cad=0\n"
-    "no pedalling. --link makes PATH a symbolic link to the current port.\n"
-    "A dongle reads script lines on its standard input, one command each:\n"
-    "  keys ID BYTE | leave ID | back ID | silent ID | report ID | rider ID:rpm=R,hr=H,cad=C\n";
+    "no pedalling. --hrv varies each heartbeat's interval by up to MS either way (0: a\n"
+    "steady heart). --roll-total starts the trainer's roll total at N, as if it had\n"
+    "rolled since power-on. --link makes PATH a symbolic link to the current port.\n"
+    "Script lines on standard input, one command each:\n"
+    "  dongle: keys ID BYTE | leave ID | back ID | silent ID | report ID |\n"
+    "          rider ID:rpm=R,hr=H,cad=C\n"
+    "  wired:  rider speed=KMH,hr=BPM,cad=RPM[,keys=BITS] | silent | speak\n";
 
 struct TUsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -81,36 +87,6 @@ TIdentification Identification(const std::string& text) {
     throw TUsageError("--answer: '" + text + "' is not right, wrong or none");
 }
 
-// speed=KMH,hr=BPM,cad=RPM[,keys=BITS], in any order; what is left out is 0.
-TWiredRider Rider(const std::string& text) {
-    TWiredRider rider;
-    size_t at = 0;
-    while (at <= text.size()) {
-        const size_t comma = std::min(text.find(',', at), text.size());
-        const std::string item = text.substr(at, comma - at);
-        const size_t eq = item.find('=');
-        if (eq == std::string::npos)
-            throw TUsageError("--rider: '" + item + "' is not NAME=VALUE (speed, hr, cad, keys)");
-        const std::string name = item.substr(0, eq);
-        const std::string value = item.substr(eq + 1);
-        if (name == "speed") {
-            rider.speedKmh = Number("--rider speed", value, 0, 200);
-        } else if (name == "hr") {
-            const double bpm = Number("--rider hr", value, 0, 300);
-            rider.heartPeriodMs = bpm > 0 ? 60000 / bpm : 0;
-        } else if (name == "cad") {
-            const double rpm = Number("--rider cad", value, 0, 300);
-            rider.pedalPeriodMs = rpm > 0 ? 60000 / rpm : 0;
-        } else if (name == "keys") {
-            rider.keys = static_cast<uint8_t>(Number("--rider keys", value, 0, 15));
-        } else {
-            throw TUsageError("--rider: unknown item '" + name + "' (speed, hr, cad, keys)");
-        }
-        at = comma + 1;
-    }
-    return rider;
-}
-
 // Something the run does `at` seconds after the start.
 struct TDue {
     double at;
@@ -137,21 +113,23 @@ void RunUntilStopped(const sigset_t& stopSignals, std::vector<TDue> due) {
     }
 }
 
-std::mutex scriptMutex;  // protects scriptTarget
-TDongleSimulator* scriptTarget = nullptr;
+using TScriptRunner = std::function<void(const std::string& line)>;
 
-// Runs the script lines of standard input on `dongle` until the input ends; a line that
-// is wrong is reported and skipped. The reader stays blocked on its input at the end of
-// the run, so it is detached and told that the dongle is gone.
-void ReadScript(TDongleSimulator* dongle) {
-    scriptTarget = dongle;
+std::mutex scriptMutex;  // protects scriptTarget
+TScriptRunner scriptTarget;
+
+// Runs the script lines of standard input through `run` until the input ends; a line
+// that is wrong is reported and skipped. The reader stays blocked on its input at the
+// end of the run, so it is detached and told that the simulator is gone.
+void ReadScript(TScriptRunner run) {
+    scriptTarget = std::move(run);
     std::thread([] {
         for (std::string line; std::getline(std::cin, line);) {
             if (line.empty()) continue;
             std::lock_guard lock(scriptMutex);
-            if (scriptTarget == nullptr) return;
+            if (!scriptTarget) return;
             try {
-                scriptTarget->RunScriptLine(line);
+                scriptTarget(line);
             } catch (const std::invalid_argument& e) {
                 std::fprintf(stderr, "wct-sim: %s\n", e.what());
             }
@@ -166,6 +144,9 @@ sigset_t BlockStopSignals() {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Run in the background of a terminal, the script reader gets an error instead of
+    // stopping the whole simulator.
+    signal(SIGTTIN, SIG_IGN);
     return stopSignals;
 }
 
@@ -209,6 +190,10 @@ int Replay(int argc, char** argv) {
 int Run(int argc, char** argv) {
     if (argc < 2) throw TUsageError("which simulator: dongle, wired or replay?");
     const std::string kind = argv[1];
+    if (kind == "--help" || kind == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (kind == "replay") return Replay(argc, argv);
     if (kind != "dongle" && kind != "wired") throw TUsageError("unknown simulator '" + kind + "'");
 
@@ -219,10 +204,19 @@ int Run(int argc, char** argv) {
             ? std::vector<std::string>{"--consoles",     "--registered", "--rate",
                                        "--join-delay",   "--version",    "--corrupt-length",
                                        "--unknown-codes"}
-            : std::vector<std::string>{"--generation",   "--serial",      "--product-version",
-                                       "--silent-after", "--speak-after", "--keep-alive",
-                                       "--rider",        "--answer",      "--unknown-commands",
-                                       "--command5",     "--garbage-f0"};
+            : std::vector<std::string>{"--generation",
+                                       "--serial",
+                                       "--product-version",
+                                       "--silent-after",
+                                       "--speak-after",
+                                       "--keep-alive",
+                                       "--rider",
+                                       "--hrv",
+                                       "--roll-total",
+                                       "--answer",
+                                       "--unknown-commands",
+                                       "--command5",
+                                       "--garbage-f0"};
     const std::vector<std::string> flagOptions =
         kind == "dongle" ? std::vector<std::string>{"--no-version", "--measures-0x21"}
                          : std::vector<std::string>{};
@@ -264,7 +258,7 @@ int Run(int argc, char** argv) {
     link.garbage = flags["--garbage"];
 
     std::unique_ptr<TPtySimulator> sim;
-    TDongleSimulator* scripted = nullptr;
+    TScriptRunner script;
     std::vector<TDue> due;
     if (kind == "dongle") {
         TDongleOptions options;
@@ -296,7 +290,7 @@ int Run(int argc, char** argv) {
         } catch (const std::invalid_argument& e) {
             throw TUsageError(e.what());
         }
-        scripted = dongle.get();
+        script = [target = dongle.get()](const std::string& line) { target->RunScriptLine(line); };
         sim = std::move(dongle);
     } else {
         if (!values.count("--generation")) throw TUsageError("wired needs --generation");
@@ -307,6 +301,8 @@ int Run(int argc, char** argv) {
             static_cast<uint8_t>(number("--product-version", options.productVersion, 0, 255));
         options.keepAliveMs =
             static_cast<uint32_t>(number("--keep-alive", options.keepAliveMs, 0, 3600000));
+        options.rollTotal = static_cast<uint32_t>(number("--roll-total", 0, 0, 0xFFFFFF));
+        options.heartVariationMs = static_cast<uint32_t>(number("--hrv", 0, 0, 1000));
         if (values.count("--answer")) options.identification = Identification(values["--answer"]);
         TWiredFaults faults;
         faults.unknownCommandFraction = number("--unknown-commands", 0, 0, 1);
@@ -320,7 +316,13 @@ int Run(int argc, char** argv) {
         }
         TWiredTrainerSimulator* trainer = wired.get();
         trainer->SetFaults(faults);
-        if (values.count("--rider")) trainer->SetRider(Rider(values["--rider"]));
+        if (values.count("--rider")) {
+            try {
+                trainer->SetRider(ParseWiredRider(values["--rider"]));
+            } catch (const std::invalid_argument& e) {
+                throw TUsageError(std::string("--") + e.what());
+            }
+        }
         if (values.count("--silent-after")) {
             const double silentAt = number("--silent-after", 0, 0, 1e6);
             due.push_back({silentAt, [trainer] { trainer->SetSilent(true); }});
@@ -331,6 +333,7 @@ int Run(int argc, char** argv) {
         } else if (values.count("--speak-after")) {
             throw TUsageError("--speak-after needs --silent-after");
         }
+        script = [trainer](const std::string& line) { trainer->RunScriptLine(line); };
         sim = std::move(wired);
     }
     sim->SetLinkFaults(link);
@@ -353,7 +356,7 @@ int Run(int argc, char** argv) {
     sim->Start();
     std::printf("%s\n", sim->PortPath().c_str());
     std::fflush(stdout);
-    if (scripted != nullptr) ReadScript(scripted);
+    ReadScript(std::move(script));
     RunUntilStopped(stopSignals, std::move(due));
     {
         std::lock_guard lock(scriptMutex);
