@@ -21,6 +21,8 @@ uint32_t lastKeyFireTick = 0;
 
 constexpr std::array<const char*, 2> kUnitNames = {"umKm", "umMiles"};
 constexpr int32_t kMaxReceivedMessages = 2147483;
+// Long-frame trainers stop measuring after a few seconds without a word from the PC.
+constexpr int32_t kKeepAliveMs = 1000;
 
 const std::string kStartString(1, static_cast<char>(kFrameStart));
 const std::string kStopString(1, static_cast<char>(kFrameStop));
@@ -62,6 +64,7 @@ TVeloxDevice::TVeloxDevice(TComponent* owner) : TComponent(owner) {
     statsTimer_->ResetTimes();
     statsTimer_->SetInterval(1000);
     keepAliveTimer_ = new TQuilThreadTimer(this);
+    keepAliveTimer_->SetInterval(static_cast<uint32_t>(kKeepAliveMs));
 
     port_->SetBaudRate(br9600);
     port_->SetDataBits(dbEight);
@@ -722,15 +725,15 @@ void TVeloxDevice::KeepAlive() {
 }
 
 void TVeloxDevice::SwitchKeepAlive() {
-    // Long-frame trainers hear from the statistics tick while riding, from here otherwise.
-    const bool wanted = version_ > 4 && status_ != vdsDisconnected && status_ != vdsRunning;
-    if (wanted == keepAliveTimer_->Enabled()) return;
-    if (wanted) keepAliveTimer_->SetInterval(static_cast<uint32_t>(std::max(statsInterval_, 1)));
-    keepAliveTimer_->SetEnabled(wanted);
+    const bool wanted = version_ > 4 && status_ != vdsDisconnected;
+    if (wanted != keepAliveTimer_->Enabled()) keepAliveTimer_->SetEnabled(wanted);
 }
 
 void TVeloxDevice::KeepAliveTick() {
-    if (Dying() || !connected_ || !maintainsConsoleActive_ || status_ == vdsRunning) return;
+    // Long-frame trainers hear from the statistics tick while riding, unless its interval
+    // is longer than the trainer waits; from here otherwise.
+    if (Dying() || !connected_ || !maintainsConsoleActive_) return;
+    if (status_ == vdsRunning && statsInterval_ <= kKeepAliveMs) return;
     try {
         KeepAlive();
     } catch (const std::exception&) {

@@ -301,6 +301,9 @@ TEST_F(VeloxDevice, KeepsAConnectedLongFrameTrainerAliveUnloadedOutsideARide) {
     EXPECT_EQ(loads(2050), 2) << "paused";
     device.Stop();
     EXPECT_EQ(loads(1050), 1) << "stopped";
+    device.SetStatsInterval(5000);
+    device.Start();
+    EXPECT_EQ(loads(2050), 2) << "riding with statistics steps further apart than it waits";
     device.Disconnect();
     EXPECT_EQ(loads(2050), 0);
 }
