@@ -4,8 +4,13 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  # The window; offscreen rendering draws text only with a font installed.
-  qt6-base-dev fonts-dejavu-core "$@")
+  # Command lines and JSON.
+  libcli11-dev nlohmann-json3-dev
+  # The window; offscreen rendering draws text only with a font installed, and the
+  # device window's grid needs a narrow one.
+  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
+  # The install test checks the desktop entry; cpack reads the package's dependencies.
+  desktop-file-utils dpkg-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do
