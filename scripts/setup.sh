@@ -10,7 +10,9 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
   # device window's grid needs a narrow one.
   qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
   # The install test checks the desktop entry; cpack reads the package's dependencies.
-  desktop-file-utils dpkg-dev "$@")
+  desktop-file-utils dpkg-dev
+  # Publishing to an MQTT broker; the tests start their own broker and make a certificate.
+  libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -184,6 +184,10 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
         DeclareTrainerOptions(trainer, o.trainer);
     }
     {
+        TCommand publish = wct.Command("publish", "measures, published to an MQTT broker");
+        DeclarePublishOptions(publish, o.publish);
+    }
+    {
         TCommand stats = wct.Command("stats", "link statistics per console while measuring");
         seconds(stats)
             .Option("--rate", "HZ", "the measures per second the consoles are known to send",

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/cli_map.h"
+#include "cli/cli_publish.h"
 #include "cli/cli_ride.h"
 #include "cli/cli_trainer.h"
 #include "common/command_line.h"
@@ -45,6 +46,7 @@ struct TCliOptions {
     TMapOptions map;                          // map: its own options
     TRideOptions ride;                        // ride: its own options
     TTrainerOptions trainer;                  // trainer: its own options
+    TPublishOptions publish;                  // publish: its own options
     // stats --json, and stats --rate: the measures per second consoles are known to send
     bool json = false;
     std::optional<double> rate;

@@ -10,6 +10,7 @@
 #include <set>
 #include <system_error>
 
+#include "cli/cli_publish.h"
 #include "cli/cli_stats.h"
 #include "common/tick_count.h"
 #include "protocol/progress_bar.h"
@@ -246,6 +247,10 @@ private:
         }
         if (c == "send") return Send();
         if (c == "ride") return RunRide(o_.ride, o_.wait, protocol_, out_, err_, interrupted_);
+        if (c == "publish")
+            return RunPublish(
+                o_.publish, protocol_, out_, err_, [this](uint32_t ms) { Serve(ms); },
+                [this] { return Interrupted(); });
         if (c == "stats")
             return RunStats(
                 protocol_, *o_.seconds, o_.rate.value_or(0), o_.json, out_,
