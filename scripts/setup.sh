@@ -4,6 +4,10 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  # Production checks: the history, the reports, the plan files.
+  libsqlite3-dev nlohmann-json3-dev libtomlplusplus-dev
+  # The tests read the JUnit reports back.
+  libxml2-dev
   # The window; offscreen rendering draws text only with a font installed.
   qt6-base-dev fonts-dejavu-core "$@")
 

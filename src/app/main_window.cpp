@@ -23,6 +23,7 @@
 #include "app/link_stats_view.h"
 #include "app/log_to_file.h"
 #include "app/memo_hex.h"
+#include "app/production_check_window.h"
 #include "app/string_grid.h"
 #include "app/trace_log.h"
 #include "common/locale_info.h"
@@ -242,6 +243,9 @@ void TForm1::BuildMenu() {
     QAction* statistics =
         link->addAction("Link S&tatistics", this, guarded(&TForm1::LinkStatisticsClick));
     statistics->setObjectName("LinkStatistics");
+    menuBar()->addMenu("&Check")->addAction("&Production Check...", this, [this] {
+        ShowProductionCheckWindow(*tmp_, this);
+    })->setObjectName("ProductionCheck");
 
     // The file being recorded is named in the menu bar's free corner, so that the controls
     // below keep their place.

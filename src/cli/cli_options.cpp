@@ -34,6 +34,12 @@ const char* const kUsage =
     "                                          line per second, resistance from the map\n"
     "  trainer identify | ride ...              the wired trainer; `wct trainer` shows how\n"
     "  stats --seconds S [--rate HZ] [--json]  link statistics per console while measuring\n"
+    "  check --console N|--all [--plan FILE] [--report FILE.json] [--junit FILE.xml]\n"
+    "        [--db FILE] [--operator NAME] [--station NAME]\n"
+    "                                          the production check, one line per step:\n"
+    "                                          console serial step outcome value limits ms\n"
+    "  history [--db FILE] [--serial S] [--since DATE] [--outcome PASS|FAIL|ERROR]\n"
+    "          [--csv|--json]                  check records, newest first; no dongle\n"
     "numbers are decimal or 0x-prefixed hex\n"
     "exit codes: 0 done, 1 operation failed, 2 usage error, 3 no dongle or port unusable\n";
 
@@ -84,7 +90,7 @@ private:
 const std::set<std::string> kCommands = {
     "ports", "find",  "register",    "consoles", "measure", "test",       "read", "read-page",
     "write", "rolls", "reset-rolls", "remove",   "send",    "resistance", "map",  "ride",
-    "stats"};
+    "stats", "check", "history"};
 
 constexpr int kMaxMs = 24 * 3600 * 1000;
 
@@ -133,13 +139,18 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
     if (!args.More()) throw EUsage("no command given");
     o.command = args.Next();
     if (kCommands.count(o.command) == 0) throw EUsage("unknown command '" + o.command + "'");
-    if (o.command == "map" || o.command == "ride") {
+    if (o.command == "map" || o.command == "ride" || o.command == "check" ||
+        o.command == "history") {
         std::vector<std::string> rest;
         while (args.More()) rest.push_back(args.Next());
         if (o.command == "map")
             o.map = ParseMapOptions(rest);
-        else
+        else if (o.command == "ride")
             o.ride = ParseRideOptions(rest);
+        else if (o.command == "check")
+            o.check = ParseCheckOptions(rest);
+        else
+            o.history = ParseHistoryOptions(rest);
         return o;
     }
 

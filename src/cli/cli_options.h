@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "cli/cli_check.h"
+#include "cli/cli_history.h"
 #include "cli/cli_map.h"
 #include "cli/cli_ride.h"
 
@@ -41,6 +43,8 @@ struct TCliOptions {
     std::vector<std::pair<int, int>> levels;  // resistance --set ID=LEVEL
     TMapOptions map;                          // map: its own options
     TRideOptions ride;                        // ride: its own options
+    TCheckOptions check;                      // check: its own options
+    THistoryOptions history;                  // history: its own options
     // stats --json, and stats --rate: the measures per second consoles are known to send
     bool json = false;
     std::optional<double> rate;

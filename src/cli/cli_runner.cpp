@@ -85,6 +85,7 @@ public:
     int Run() {
         if (o_.command == "ports") return Ports();
         if (o_.command == "map") return RunMap(o_.map, std::cin, out_, err_);
+        if (o_.command == "history") return RunHistory(o_.history, out_, err_);
         if (o_.trace) {
             if (*o_.trace == "-") {
                 trace_ = std::make_unique<TStreamMemo>(out_);
@@ -197,6 +198,8 @@ private:
         }
         if (c == "send") return Send();
         if (c == "ride") return RunRide(o_.ride, o_.wait, protocol_, out_, err_, interrupted_);
+        if (c == "check")
+            return RunCheck(o_.check, o_.wait, protocol_, out_, err_, [this] { return Interrupted(); });
         if (c == "stats")
             return RunStats(
                 protocol_, *o_.seconds, o_.rate.value_or(0), o_.json, out_,

@@ -33,6 +33,8 @@ constexpr const char* kUsage =
     "usage: wct-sim dongle [--consoles N] [--registered N] [--rate HZ] [--join-delay MS]\n"
     "                      [--version BYTE] [--no-version] [--corrupt-length FRACTION]\n"
     "                      [--unknown-codes FRACTION] [--measures-0x21]\n"
+    "                      [--nack CODE[,CODE]] [--silent-tests CODE[,CODE]]\n"
+    "                      [--lost-writes ID[,ID]]\n"
     "                      [--rider ID:rpm=R,hr=H,cad=C]... [common options]\n"
     "       wct-sim wired --generation G [--serial NUMBER] [--product-version BYTE]\n"
     "                     [--silent-after S] [--speak-after S] [--keep-alive MS]\n"
@@ -46,6 +48,9 @@ constexpr const char* kUsage =
     "and --speak-after count from the vanishing and the silence. --keep-alive 0 keeps\n"
     "the trainer measuring when the PC sends nothing; hr=0 is no heart signal, cad=0\n"
     "no pedalling. --link makes PATH a symbolic link to the current port.\n"
+    "--nack: every console refuses those commands; --silent-tests: no console answers\n"
+    "those tests (0x16 to 0x19); --lost-writes: those consoles acknowledge memory writes\n"
+    "but keep what their memory held.\n"
     "A dongle reads script lines on its standard input, one command each:\n"
     "  keys ID BYTE | leave ID | back ID | silent ID | report ID | rider ID:rpm=R,hr=H,cad=C\n";
 
@@ -109,6 +114,18 @@ TWiredRider Rider(const std::string& text) {
         at = comma + 1;
     }
     return rider;
+}
+
+// "A,B,...": numbers from `low` to `high`.
+std::vector<uint8_t> ByteList(const std::string& option, const std::string& text, double low,
+                              double high) {
+    std::vector<uint8_t> list;
+    for (size_t at = 0; at <= text.size();) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        list.push_back(static_cast<uint8_t>(Number(option, text.substr(at, comma - at), low, high)));
+        at = comma + 1;
+    }
+    return list;
 }
 
 // Something the run does `at` seconds after the start.
@@ -218,7 +235,8 @@ int Run(int argc, char** argv) {
         kind == "dongle"
             ? std::vector<std::string>{"--consoles",     "--registered", "--rate",
                                        "--join-delay",   "--version",    "--corrupt-length",
-                                       "--unknown-codes"}
+                                       "--unknown-codes", "--nack",      "--silent-tests",
+                                       "--lost-writes"}
             : std::vector<std::string>{"--generation",   "--serial",      "--product-version",
                                        "--silent-after", "--speak-after", "--keep-alive",
                                        "--rider",        "--answer",      "--unknown-commands",
@@ -270,9 +288,20 @@ int Run(int argc, char** argv) {
         TDongleOptions options;
         const int consoles = static_cast<int>(number("--consoles", 1, 0, 254));
         const int registered = static_cast<int>(number("--registered", 0, 0, consoles));
+        const auto list = [&](const char* option, double low, double high) {
+            return values.count(option) ? ByteList(option, values[option], low, high)
+                                        : std::vector<uint8_t>{};
+        };
+        const std::vector<uint8_t> refused = list("--nack", 0, 255);
+        const std::vector<uint8_t> silent = list("--silent-tests", 0x16, 0x19);
+        const std::vector<uint8_t> lostWrites = list("--lost-writes", 1, consoles);
         for (int id = 1; id <= consoles; ++id) {
-            options.consoles.push_back(DefaultConsole(static_cast<uint8_t>(id)));
-            options.consoles.back().joinedAtStart = id <= registered;
+            TConsoleConfig console = DefaultConsole(static_cast<uint8_t>(id));
+            console.joinedAtStart = id <= registered;
+            console.refused.insert(refused.begin(), refused.end());
+            for (uint8_t code : silent) console.testAnswers[code] = TTestAnswer::None;
+            console.writesLost = std::count(lostWrites.begin(), lostWrites.end(), id) != 0;
+            options.consoles.push_back(std::move(console));
         }
         options.measureRate = number("--rate", 4, 0.1, 1000);
         options.joinDelayMs = static_cast<uint32_t>(number("--join-delay", 300, 0, 600000));
