@@ -129,6 +129,8 @@ TCheckRecord TCheckRunner::CheckConsole(uint8_t id, const std::string& runId) {
         } else {
             nacks_.clear();
             result = RunStep(step, id, record);
+            // A wait cut short by the interruption is no silence of the console's.
+            if (Stopped() && result.outcome == TOutcome::Error) result.message = "interrupted";
         }
         result.name = step.name;
         result.ms = GetTickCount() - start;

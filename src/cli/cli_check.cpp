@@ -1,5 +1,6 @@
 #include "cli/cli_check.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -22,8 +23,9 @@ std::string HostName() {
 }
 
 std::string UserName() {
-    const char* user = std::getenv("USER");
-    return user != nullptr ? user : "";
+    if (const char* user = std::getenv("USER"); user != nullptr && *user != '\0') return user;
+    const passwd* entry = getpwuid(getuid());
+    return entry != nullptr ? entry->pw_name : "";
 }
 
 }  // namespace

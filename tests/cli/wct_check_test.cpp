@@ -1,6 +1,7 @@
 // `wct check` and `wct history` as separate processes against the dongle simulator: three
 // registered consoles, the second refusing its keys test, the third losing its writes.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
 #include <poll.h>
@@ -180,6 +181,7 @@ TEST_F(WctCheckTest, CtrlCKeepsTheCurrentConsolesRecordAsInterrupted) {
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], STDOUT_FILENO);
+        dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
         close(out[0]);
         std::vector<char*> argv{const_cast<char*>(WCT_BINARY)};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
