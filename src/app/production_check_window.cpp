@@ -42,6 +42,8 @@ QTableWidget* Table(const char* name, const QStringList& captions) {
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Steps and records are few and short: every cell is read whole.
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->horizontalHeader()->setStretchLastSection(true);
     return table;
 }
@@ -128,6 +130,7 @@ TProductionCheckWindow::TProductionCheckWindow(TMiraWirelessProtocol& protocol, 
     split->addWidget(results_);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 1);
+    split->setSizes({760, 340});
 
     serialSearch_ = new QLineEdit;
     serialSearch_->setObjectName("SerialSearch");

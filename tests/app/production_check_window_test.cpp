@@ -1,6 +1,8 @@
 // The "Production Check" window against the simulator: a run fills the steps in colour,
 // keeps its record in the history and leaves its reports; what refuses a run does so
 // before the first console; closing the window mid-run keeps the record as interrupted.
+#include "app/production_check_window.h"
+
 #include <QAction>
 #include <QDir>
 #include <QSettings>
@@ -11,7 +13,6 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "app/production_check_window.h"
 #include "check/check_history.h"
 #include "gui_support.h"
 
