@@ -90,9 +90,9 @@ private:
 };
 
 const std::set<std::string> kCommands = {
-    "ports", "find",  "register",    "consoles", "measure", "test",       "read", "read-page",
-    "write", "rolls", "reset-rolls", "remove",   "send",    "resistance", "map",  "ride",
-    "stats", "check", "history"};
+    "ports",     "find",  "register", "consoles",    "measure", "test", "read",
+    "read-page", "write", "rolls",    "reset-rolls", "remove",  "send", "resistance",
+    "map",       "ride",  "stats",    "check",       "history"};
 
 constexpr int kMaxMs = 24 * 3600 * 1000;
 

@@ -199,7 +199,8 @@ private:
         if (c == "send") return Send();
         if (c == "ride") return RunRide(o_.ride, o_.wait, protocol_, out_, err_, interrupted_);
         if (c == "check")
-            return RunCheck(o_.check, o_.wait, protocol_, out_, err_, [this] { return Interrupted(); });
+            return RunCheck(o_.check, o_.wait, protocol_, out_, err_,
+                            [this] { return Interrupted(); });
         if (c == "stats")
             return RunStats(
                 protocol_, *o_.seconds, o_.rate.value_or(0), o_.json, out_,

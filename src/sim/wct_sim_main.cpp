@@ -122,7 +122,8 @@ std::vector<uint8_t> ByteList(const std::string& option, const std::string& text
     std::vector<uint8_t> list;
     for (size_t at = 0; at <= text.size();) {
         const size_t comma = std::min(text.find(',', at), text.size());
-        list.push_back(static_cast<uint8_t>(Number(option, text.substr(at, comma - at), low, high)));
+        list.push_back(
+            static_cast<uint8_t>(Number(option, text.substr(at, comma - at), low, high)));
         at = comma + 1;
     }
     return list;
@@ -233,9 +234,9 @@ int Run(int argc, char** argv) {
     std::map<std::string, bool> flags;
     const std::vector<std::string> valueOptions =
         kind == "dongle"
-            ? std::vector<std::string>{"--consoles",     "--registered", "--rate",
-                                       "--join-delay",   "--version",    "--corrupt-length",
-                                       "--unknown-codes", "--nack",      "--silent-tests",
+            ? std::vector<std::string>{"--consoles",      "--registered", "--rate",
+                                       "--join-delay",    "--version",    "--corrupt-length",
+                                       "--unknown-codes", "--nack",       "--silent-tests",
                                        "--lost-writes"}
             : std::vector<std::string>{"--generation",   "--serial",      "--product-version",
                                        "--silent-after", "--speak-after", "--keep-alive",
