@@ -8,8 +8,9 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
   libsqlite3-dev nlohmann-json3-dev libtomlplusplus-dev
   # The tests read the JUnit reports back.
   libxml2-dev
-  # The window; offscreen rendering draws text only with a font installed.
-  qt6-base-dev fonts-dejavu-core "$@")
+  # The window; offscreen rendering draws text only with a font installed, and the
+  # device window's grid needs a narrow one.
+  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra "$@")
 
 missing=()
 for p in "${packages[@]}"; do

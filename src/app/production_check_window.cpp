@@ -184,6 +184,12 @@ void TProductionCheckWindow::StopClick() {
     interrupt_ = true;
 }
 
+bool TProductionCheckWindow::Escape() {
+    if (!running_) return false;
+    interrupt_ = true;
+    return true;
+}
+
 void TProductionCheckWindow::ShowRunning(bool running) {
     running_ = running;
     runSelected_->setEnabled(!running);

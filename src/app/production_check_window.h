@@ -5,7 +5,8 @@
 // file) as its console is done; the history below is searched by serial. When a reports
 // folder has been picked (it is remembered), every run leaves its JSON and JUnit reports
 // there. Closing the window during a run interrupts it: the current console's record is
-// kept as ERROR "interrupted" and the window closes when the run has ended.
+// kept as ERROR "interrupted" and the window closes when the run has ended. Stop, or Esc,
+// interrupts a run the same way.
 //
 // Main thread only; the protocol must outlive the window.
 #pragma once
@@ -49,6 +50,8 @@ private:
     void RunSelectedClick();
     void RunAllClick();
     void StopClick();
+    // Esc during a run stops it, as Stop does.
+    bool Escape();
     void ChooseFolderClick();
     void Run(bool all);
     void AddStepRow(const check::TCheckRecord& record, const check::TStepResult& step);
@@ -56,7 +59,7 @@ private:
     void ShowRunning(bool running);
 
     TMiraWirelessProtocol& protocol_;
-    TClickGuard guard_;
+    TClickGuard guard_{[this] { return Escape(); }};
     QLineEdit* operator_ = nullptr;
     QLineEdit* station_ = nullptr;
     QSpinBox* console_ = nullptr;

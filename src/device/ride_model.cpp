@@ -125,8 +125,7 @@ void TVeloxDeviceW::StoreResistance(int32_t value) {
     if (value != veloxResistance_) {
         value = ClampLevel(value);
         if (securityActive_ && Speed() == 0) value = 0;
-        veloxResistance_ =
-            static_cast<int32_t>(std::nearbyint(value * highPowerReduceCoefficient_));
+        veloxResistance_ = RoundHalfEven(value * highPowerReduceCoefficient_);
     }
     if (wirelessUSB_ != nullptr && idConsole_ != 0) {
         wirelessUSB_->SetConsoleResistance(idConsole_,

@@ -1,6 +1,5 @@
 // The statistics step: the console's latest measures become the rider's statistics.
 #include <algorithm>
-#include <cmath>
 
 #include "common/delay_with_messages.h"
 #include "common/main_thread.h"
@@ -15,10 +14,6 @@ constexpr double kPi = 3.14;
 constexpr double kMmPerKm = 1000000;
 constexpr double kMmPerMile = 1609343.98;
 constexpr int32_t kHeartSignalFloor = 35;
-
-int32_t Nearest(long double x) {
-    return static_cast<int32_t>(std::nearbyint(x));
-}
 
 // Clears the shared guard however the step ends.
 class TStepGuard {
@@ -52,8 +47,8 @@ void TVeloxDeviceW::StatsTick() {
     if (virtualSpeedEnabled_) VirtualSpeedStep();
     // A rider whose console is away burns nothing we could know of.
     if (!away_) caloriesAccumulator_ += CalorieIncrement(previousSpeed);
-    SetCalories(Nearest(caloriesAccumulator_));
-    SetPower(Nearest(PowerAtSpeed(Speed(), currentSlope_)));
+    SetCalories(RoundHalfEven(caloriesAccumulator_));
+    SetPower(RoundHalfEven(PowerAtSpeed(Speed(), currentSlope_)));
     UpdateHighPowerReduction();
     SetMaxPower(std::max(MaxPower(), Power()));
     if (DistanceToPerform() > 0 && Distance() >= DistanceToPerform()) {
@@ -82,7 +77,7 @@ void TVeloxDeviceW::ReadMeasures(const TMiraConsoleMeasure& measure) {
     cadenceAverage_.Add(measure.Cadence);
     SetMaxCadence(std::max(MaxCadence(), AverageCadence()));
     cadenceSum_ += Cadence();
-    SetAverageCadence(Nearest(static_cast<long double>(cadenceSum_) / sampleCount_));
+    SetAverageCadence(RoundHalfEven(static_cast<long double>(cadenceSum_) / sampleCount_));
     heartAverage_.Add(measure.HeartRate);
     SetHeartRate(static_cast<int32_t>(heartAverage_.SampleMean()));
 }
@@ -149,8 +144,8 @@ void TVeloxDeviceW::HeartAlarm() {
         // A limit of 0 or less gives no percentage to compute.
         int percent = 0;
         if (low > 0) {
-            percent = isHigher ? Nearest((hr - high) / static_cast<long double>(high) * 100)
-                               : Nearest((low - hr) / static_cast<long double>(low) * 100);
+            percent = isHigher ? RoundHalfEven((hr - high) / static_cast<long double>(high) * 100)
+                               : RoundHalfEven((low - hr) / static_cast<long double>(low) * 100);
         }
         DoAlarmHeart(percent, isHigher, false, doStop);
     }
@@ -158,7 +153,7 @@ void TVeloxDeviceW::HeartAlarm() {
     ++heartSampleCount_;
     heartSum_ += hr;
     if (heartSampleCount_ >= 1 && heartSum_ >= 1)
-        SetAverageHeartRate(Nearest(static_cast<long double>(heartSum_) / heartSampleCount_));
+        SetAverageHeartRate(RoundHalfEven(static_cast<long double>(heartSum_) / heartSampleCount_));
 }
 
 void TVeloxDeviceW::WatchConnection() {
