@@ -4,13 +4,19 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  # Production checks: the history, the reports, the plan files.
-  libsqlite3-dev nlohmann-json3-dev libtomlplusplus-dev
+  # Command lines and JSON.
+  libcli11-dev nlohmann-json3-dev
+  # Production checks: the history and the plan files.
+  libsqlite3-dev libtomlplusplus-dev
   # The tests read the JUnit reports back.
   libxml2-dev
   # The window; offscreen rendering draws text only with a font installed, and the
   # device window's grid needs a narrow one.
-  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra "$@")
+  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
+  # The install test checks the desktop entry; cpack reads the package's dependencies.
+  desktop-file-utils dpkg-dev
+  # Publishing to an MQTT broker; the tests start their own broker and make a certificate.
+  libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl "$@")
 
 missing=()
 for p in "${packages[@]}"; do

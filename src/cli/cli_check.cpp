@@ -30,43 +30,31 @@ std::string UserName() {
 
 }  // namespace
 
-TCheckOptions ParseCheckOptions(const std::vector<std::string>& args) {
-    TCheckOptions o;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) throw EUsage(arg + " needs a value");
-            return args[++i];
-        };
-        if (arg == "--console") {
-            o.console = ParseNumber(value(), arg, 1, 254);
-        } else if (arg == "--all") {
-            o.all = true;
-        } else if (arg == "--plan") {
-            try {
-                o.plan = check::ReadPlan(value());
-            } catch (const check::ECheckPlan& e) {
-                throw EUsage(std::string("plan ") + e.what());
-            }
-        } else if (arg == "--report") {
-            o.report = value();
-        } else if (arg == "--junit") {
-            o.junit = value();
-        } else if (arg == "--db") {
-            o.db = value();
-        } else if (arg == "--operator") {
-            o.operatorName = value();
-        } else if (arg == "--station") {
-            o.station = value();
-        } else {
-            throw EUsage("check: unknown argument '" + arg + "'");
-        }
-    }
-    if (o.all == o.console.has_value()) throw EUsage("check needs either --console N or --all");
-    if (o.db.empty()) o.db = check::TCheckHistory::DefaultPath();
-    if (o.operatorName.empty()) o.operatorName = UserName();
-    if (o.station.empty()) o.station = HostName();
-    return o;
+void DeclareCheckOptions(TCommand& check, TCheckOptions& o) {
+    check.Option("--console", "N", "the console to check", Number(o.console, 1, 254))
+        .Flag("--all", o.all, "every console present (joining or measuring within --wait)")
+        .Option("--plan", "FILE", "the check plan, a TOML file (the built-in one otherwise)",
+                [&o](const std::string&, const std::string& value) {
+                    try {
+                        o.plan = check::ReadPlan(value);
+                    } catch (const check::ECheckPlan& e) {
+                        throw EUsage(std::string("plan ") + e.what());
+                    }
+                })
+        .Option("--report", "FILE.json", "the run and its records as JSON", Text(o.report))
+        .Option("--junit", "FILE.xml", "one testsuite per console, one testcase per step",
+                Text(o.junit))
+        .Option("--db", "FILE", "the history (" + check::TCheckHistory::DefaultPath() + ")",
+                Text(o.db))
+        .Option("--operator", "NAME", "who checks (the user)", Text(o.operatorName))
+        .Option("--station", "NAME", "where (the host name)", Text(o.station))
+        .Check([&o] {
+            if (o.all == o.console.has_value())
+                throw EUsage("check needs either --console N or --all");
+            if (o.db.empty()) o.db = check::TCheckHistory::DefaultPath();
+            if (o.operatorName.empty()) o.operatorName = UserName();
+            if (o.station.empty()) o.station = HostName();
+        });
 }
 
 int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, TMiraWirelessProtocol& protocol,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check/check_plan.h"
+#include "common/command_line.h"
 
 namespace wct {
 class TMiraWirelessProtocol;
@@ -28,9 +29,9 @@ struct TCheckOptions {
     std::string station;                // --station, else the host name
 };
 
-// Parses the arguments after "check" and reads the plan file. Throws EUsage (a plan with
-// an error names its line and key).
-TCheckOptions ParseCheckOptions(const std::vector<std::string>& args);
+// What "check" takes, read into `o`; the plan file is read with the line, and a plan with
+// an error is refused (EUsage) naming its line and key.
+void DeclareCheckOptions(TCommand& check, TCheckOptions& o);
 
 // Runs on `protocol`, connected to the dongle. The history and the report files are
 // opened before the first console is checked; one that cannot be is exit code 2 and

@@ -30,39 +30,31 @@ std::string Serial(const check::TCheckRecord& r) {
 
 }  // namespace
 
-THistoryOptions ParseHistoryOptions(const std::vector<std::string>& args) {
-    THistoryOptions o;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) throw EUsage(arg + " needs a value");
-            return args[++i];
-        };
-        if (arg == "--db") {
-            o.db = value();
-        } else if (arg == "--serial") {
-            o.filter.serial = ParseNumber(value(), arg, 0, 0xFFFFFF);
-        } else if (arg == "--since") {
-            try {
-                o.filter.since = check::ParseSince(value());
-            } catch (const check::ECheckHistory& e) {
-                throw EUsage("--since: " + std::string(e.what()));
-            }
-        } else if (arg == "--outcome") {
-            o.filter.outcome = check::ParseOutcome(value());
-            if (!o.filter.outcome)
-                throw EUsage("--outcome: '" + args[i] + "' is not PASS, FAIL or ERROR");
-        } else if (arg == "--csv") {
-            o.csv = true;
-        } else if (arg == "--json") {
-            o.json = true;
-        } else {
-            throw EUsage("history: unknown argument '" + arg + "'");
-        }
-    }
-    if (o.csv && o.json) throw EUsage("history: --csv or --json, not both");
-    if (o.db.empty()) o.db = check::TCheckHistory::DefaultPath();
-    return o;
+void DeclareHistoryOptions(TCommand& history, THistoryOptions& o) {
+    history
+        .Option("--db", "FILE", "the history (" + check::TCheckHistory::DefaultPath() + ")",
+                Text(o.db))
+        .Option("--serial", "S", "one console's records", Number(o.filter.serial, 0, 0xFFFFFF))
+        .Option("--since", "DATE", "records started at or after, UTC: YYYY-MM-DD[THH:MM[:SS]]",
+                [&o](const std::string& name, const std::string& value) {
+                    try {
+                        o.filter.since = check::ParseSince(value);
+                    } catch (const check::ECheckHistory& e) {
+                        throw EUsage(name + ": " + e.what());
+                    }
+                })
+        .Option("--outcome", "PASS|FAIL|ERROR", "records of that outcome",
+                [&o](const std::string& name, const std::string& value) {
+                    o.filter.outcome = check::ParseOutcome(value);
+                    if (!o.filter.outcome)
+                        throw EUsage(name + ": '" + value + "' is not PASS, FAIL or ERROR");
+                })
+        .Flag("--csv", o.csv, "comma-separated, every field but the steps")
+        .Flag("--json", o.json, "the records as JSON")
+        .Check([&o] {
+            if (o.csv && o.json) throw EUsage("history: --csv or --json, not both");
+            if (o.db.empty()) o.db = check::TCheckHistory::DefaultPath();
+        });
 }
 
 int RunHistory(const THistoryOptions& o, std::ostream& out, std::ostream& err) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "check/check_history.h"
+#include "common/command_line.h"
 
 namespace wct::cli {
 
@@ -17,8 +18,8 @@ struct THistoryOptions {
     bool json = false;
 };
 
-// Parses the arguments after "history". Throws EUsage.
-THistoryOptions ParseHistoryOptions(const std::vector<std::string>& args);
+// What "history" takes, read into `o`.
+void DeclareHistoryOptions(TCommand& history, THistoryOptions& o);
 
 // 0, or 1 with the reason on `err` when the history cannot be read.
 int RunHistory(const THistoryOptions& options, std::ostream& out, std::ostream& err);

@@ -1,6 +1,6 @@
 // `wct trainer`: the wired trainer driver from a terminal.
 //
-//   wct [--port PATH] [--simulate] trainer [--port PATH] [--simulate] [--generation G]
+//   wct [--port PATH] [--simulate] trainer [--generation G]
 //       identify | ride --seconds S [--load L | --slope PCT] [--interval MS] [--csv]
 //
 // identify prints "version serial product-version"; ride connects, starts a ride and
@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "common/command_line.h"
 
 namespace wct::cli {
 
@@ -30,13 +32,10 @@ struct TTrainerOptions {
     bool csv = false;
 };
 
-// Whether the command line (without the program name) is a trainer command.
-bool IsTrainerCommand(const std::vector<std::string>& args);
-// Throws EUsage.
-TTrainerOptions ParseTrainerCommandLine(const std::vector<std::string>& args);
+// What `trainer` and its commands take, their values going to `o`; port and simulate
+// are the global options', set by the caller.
+void DeclareTrainerOptions(TCommand& trainer, TTrainerOptions& o);
 int RunTrainer(const TTrainerOptions& options, std::ostream& out, std::ostream& err,
                const volatile bool* interrupted = nullptr);
-
-extern const char* const kTrainerUsage;
 
 }  // namespace wct::cli
