@@ -1,5 +1,6 @@
 #include "cli/cli_trainer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <ostream>
@@ -126,6 +127,8 @@ private:
 
     int Ride() {
         bool lost = false;
+        const int steps = std::max(o_.seconds * 1000 / o_.intervalMs, 1);
+        int printed = 0;
         device_.OnVxdErrorInfo = [&](TComponent*, wired::TVxdErrorType, int32_t code,
                                      int32_t occurence) {
             err_ << "wct: " << device_.ErrorText(code)
@@ -134,8 +137,10 @@ private:
         device_.OnConnectionLost = [&](TComponent*) { lost = true; };
         device_.OnStats = [&](TComponent*, int32_t, int32_t, long double, long double, long double,
                               bool) {
+            if (printed == steps) return;
             ApplyLoad();
             PrintStep();
+            ++printed;
         };
         // The heart rate is shown, never acted on: no alarm limits.
         device_.SetHeartEnabled(true);
@@ -143,14 +148,15 @@ private:
         device_.SetAlarmHeartLowLimit(0);
         device_.SetAlarmHeartAbsoluteLimit(1000);
         device_.SetStatsInterval(o_.intervalMs);
+        device_.SetDisconMaxTry(o_.tries);
         if (o_.csv) out_ << "time_ms,kmh,km,cadence,heart_rate,watts,kcal,load,elevation,status\n";
         device_.Start();
         ApplyLoad();
-        const uint32_t start = GetTickCount();
-        const auto duration = static_cast<uint32_t>(o_.seconds) * 1000;
-        while (!lost && GetTickCount() - start < duration && !(interrupted_ && *interrupted_))
-            DelayWithMessages(std::min<uint32_t>(50, duration - (GetTickCount() - start)));
-        if (lost) {
+        // The ride ends with its last step, not with a clock that races it.
+        while (!lost && printed < steps && device_.Status() == wired::vdsRunning &&
+               !(interrupted_ && *interrupted_))
+            DelayWithMessages(20);
+        if (lost || !device_.Connected()) {
             err_ << "wct: " << device_.ErrorText(wired::vxeRepairAborted)
                  << ": the trainer is lost\n";
             return exFailed;
@@ -216,13 +222,16 @@ void DeclareTrainerOptions(TCommand& trainer, TTrainerOptions& o) {
     trainer.Command("identify", "\"version serial product-version\" of the trainer");
     trainer
         .Command("ride",
-                 "one line per statistics step: time ms, km/h, km, cadence, heart rate, watts, "
-                 "kcal, load byte, elevation byte, status")
+                 "one line per statistics step, S * 1000 / MS in all: time ms, km/h, km, "
+                 "cadence, heart rate, watts, kcal, load byte, elevation byte, status")
         .Option("--seconds", "S", "how long", Number(o.seconds, 1, kMaxSeconds))
         .Require("--seconds")
         .Option("--load", "L", "the load byte", Number(o.load, 0, 255))
         .Option("--slope", "PCT", "the slope ridden, in percent", Within(o.slope, -25, 25))
         .Option("--interval", "MS", "statistics step (1000)", Number(o.intervalMs, 100, 60000))
+        .Option("--tries", "N",
+                "repair tries before a silent trainer is given up, with exit code 1 (10)",
+                Number(o.tries, 0, 1000))
         .Flag("--csv", o.csv, "comma-separated, with a header line")
         .Check([&o] {
             if (o.load && o.slope) throw EUsage("ride takes --load or --slope, not both");

@@ -1,12 +1,13 @@
 // `wct trainer`: the wired trainer driver from a terminal.
 //
 //   wct [--port PATH] [--simulate] trainer [--generation G]
-//       identify | ride --seconds S [--load L | --slope PCT] [--interval MS] [--csv]
+//       identify | ride --seconds S [--load L | --slope PCT] [--interval MS] [--tries N]
+//       [--csv]
 //
 // identify prints "version serial product-version"; ride connects, starts a ride and
-// prints one line per statistics step. Exit codes as for every wct command: 0 done,
-// 1 wrong identification answer or a link that could not be repaired, 2 usage, 3 no
-// answer or the port cannot be opened.
+// prints one line per statistics step, S × 1000 / MS of them. Exit codes as for every
+// wct command: 0 done, 1 wrong identification answer or a trainer given up after N
+// repair tries, 2 usage, 3 no answer or the port cannot be opened.
 #pragma once
 
 #include <iosfwd>
@@ -29,6 +30,7 @@ struct TTrainerOptions {
     std::optional<int> load;
     std::optional<double> slope;
     int intervalMs = 1000;
+    int tries = 10;  // repair tries before the trainer is given up
     bool csv = false;
 };
 

@@ -109,11 +109,18 @@ std::unique_ptr<wct::TCommandLine> SimCommandLine(TSimLine& l) {
                 "it stops measuring when the PC sent nothing this long (5000; 0 never)", value)
         .Option("--rider", "speed=KMH,hr=BPM,cad=RPM[,keys=BITS]",
                 "a fixed rider; hr=0 is no heart signal, cad=0 no pedalling", value)
+        .Option("--hrv", "MS", "each heartbeat's interval varies by up to MS (0: steady)", value)
+        .Option("--roll-total", "N", "its roll total at the start, as if it had rolled before",
+                value)
         .Option("--answer", "right|wrong|none", "how it answers identification", value)
         .Option("--unknown-commands", "FRACTION", "frames with unknown commands", value)
         .Option("--command5", "FRACTION", "frames of command 5", value)
         .Option("--garbage-f0", "FRACTION", "garbage holding 0xF0", value);
     common(wired);
+    wired.Footer(
+        "Numbers are decimal or 0x-prefixed hex; S is seconds. A fraction is a chance from 0\n"
+        "to 1. Script lines on standard input, one command each:\n"
+        "  rider speed=KMH,hr=BPM,cad=RPM[,keys=BITS] | silent | speak");
 
     TCommand replay = program.Command("replay", "the dongle's side of a wire recording");
     replay
@@ -167,36 +174,6 @@ TIdentification Identification(const std::string& text) {
     throw wct::EUsage("--answer: '" + text + "' is not right, wrong or none");
 }
 
-// speed=KMH,hr=BPM,cad=RPM[,keys=BITS], in any order; what is left out is 0.
-TWiredRider Rider(const std::string& text) {
-    TWiredRider rider;
-    size_t at = 0;
-    while (at <= text.size()) {
-        const size_t comma = std::min(text.find(',', at), text.size());
-        const std::string item = text.substr(at, comma - at);
-        const size_t eq = item.find('=');
-        if (eq == std::string::npos)
-            throw wct::EUsage("--rider: '" + item + "' is not NAME=VALUE (speed, hr, cad, keys)");
-        const std::string name = item.substr(0, eq);
-        const std::string value = item.substr(eq + 1);
-        if (name == "speed") {
-            rider.speedKmh = Number("--rider speed", value, 0, 200);
-        } else if (name == "hr") {
-            const double bpm = Number("--rider hr", value, 0, 300);
-            rider.heartPeriodMs = bpm > 0 ? 60000 / bpm : 0;
-        } else if (name == "cad") {
-            const double rpm = Number("--rider cad", value, 0, 300);
-            rider.pedalPeriodMs = rpm > 0 ? 60000 / rpm : 0;
-        } else if (name == "keys") {
-            rider.keys = static_cast<uint8_t>(Number("--rider keys", value, 0, 15));
-        } else {
-            throw wct::EUsage("--rider: unknown item '" + name + "' (speed, hr, cad, keys)");
-        }
-        at = comma + 1;
-    }
-    return rider;
-}
-
 // Something the run does `at` seconds after the start.
 struct TDue {
     double at;
@@ -223,21 +200,23 @@ void RunUntilStopped(const sigset_t& stopSignals, std::vector<TDue> due) {
     }
 }
 
-std::mutex scriptMutex;  // protects scriptTarget
-TDongleSimulator* scriptTarget = nullptr;
+using TScriptRunner = std::function<void(const std::string& line)>;
 
-// Runs the script lines of standard input on `dongle` until the input ends; a line that
-// is wrong is reported and skipped. The reader stays blocked on its input at the end of
-// the run, so it is detached and told that the dongle is gone.
-void ReadScript(TDongleSimulator* dongle) {
-    scriptTarget = dongle;
+std::mutex scriptMutex;  // protects scriptTarget
+TScriptRunner scriptTarget;
+
+// Runs the script lines of standard input through `run` until the input ends; a line
+// that is wrong is reported and skipped. The reader stays blocked on its input at the
+// end of the run, so it is detached and told that the simulator is gone.
+void ReadScript(TScriptRunner run) {
+    scriptTarget = std::move(run);
     std::thread([] {
         for (std::string line; std::getline(std::cin, line);) {
             if (line.empty()) continue;
             std::lock_guard lock(scriptMutex);
-            if (scriptTarget == nullptr) return;
+            if (!scriptTarget) return;
             try {
-                scriptTarget->RunScriptLine(line);
+                scriptTarget(line);
             } catch (const std::invalid_argument& e) {
                 std::fprintf(stderr, "wct-sim: %s\n", e.what());
             }
@@ -252,6 +231,9 @@ sigset_t BlockStopSignals() {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Run in the background of a terminal, the script reader gets an error instead of
+    // stopping the whole simulator.
+    signal(SIGTTIN, SIG_IGN);
     return stopSignals;
 }
 
@@ -306,7 +288,7 @@ int Run(TSimLine& l) {
     link.garbage = flags["--garbage"];
 
     std::unique_ptr<TPtySimulator> sim;
-    TDongleSimulator* scripted = nullptr;
+    TScriptRunner script;
     std::vector<TDue> due;
     if (kind == "dongle") {
         TDongleOptions options;
@@ -349,7 +331,7 @@ int Run(TSimLine& l) {
         } catch (const std::invalid_argument& e) {
             throw wct::EUsage(e.what());
         }
-        scripted = dongle.get();
+        script = [target = dongle.get()](const std::string& line) { target->RunScriptLine(line); };
         sim = std::move(dongle);
     } else {
         TWiredOptions options;
@@ -359,6 +341,8 @@ int Run(TSimLine& l) {
             static_cast<uint8_t>(number("--product-version", options.productVersion, 0, 255));
         options.keepAliveMs =
             static_cast<uint32_t>(number("--keep-alive", options.keepAliveMs, 0, 3600000));
+        options.rollTotal = static_cast<uint32_t>(number("--roll-total", 0, 0, 0xFFFFFF));
+        options.heartVariationMs = static_cast<uint32_t>(number("--hrv", 0, 0, 1000));
         if (values.count("--answer")) options.identification = Identification(values["--answer"]);
         TWiredFaults faults;
         faults.unknownCommandFraction = number("--unknown-commands", 0, 0, 1);
@@ -372,7 +356,13 @@ int Run(TSimLine& l) {
         }
         TWiredTrainerSimulator* trainer = wired.get();
         trainer->SetFaults(faults);
-        if (values.count("--rider")) trainer->SetRider(Rider(values["--rider"]));
+        if (values.count("--rider")) {
+            try {
+                trainer->SetRider(ParseWiredRider(values["--rider"]));
+            } catch (const std::invalid_argument& e) {
+                throw wct::EUsage(std::string("--") + e.what());
+            }
+        }
         if (values.count("--silent-after")) {
             const double silentAt = number("--silent-after", 0, 0, 1e6);
             due.push_back({silentAt, [trainer] { trainer->SetSilent(true); }});
@@ -383,6 +373,7 @@ int Run(TSimLine& l) {
         } else if (values.count("--speak-after")) {
             throw wct::EUsage("--speak-after needs --silent-after");
         }
+        script = [trainer](const std::string& line) { trainer->RunScriptLine(line); };
         sim = std::move(wired);
     }
     sim->SetLinkFaults(link);
@@ -405,7 +396,7 @@ int Run(TSimLine& l) {
     sim->Start();
     std::printf("%s\n", sim->PortPath().c_str());
     std::fflush(stdout);
-    if (scripted != nullptr) ReadScript(scripted);
+    ReadScript(std::move(script));
     RunUntilStopped(stopSignals, std::move(due));
     {
         std::lock_guard lock(scriptMutex);
