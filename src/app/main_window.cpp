@@ -27,6 +27,7 @@
 #include "app/live_charts_window.h"
 #include "app/log_to_file.h"
 #include "app/memo_hex.h"
+#include "app/production_check_window.h"
 #include "app/recording_control.h"
 #include "app/string_grid.h"
 #include "app/trace_log.h"
@@ -266,6 +267,9 @@ void TForm1::BuildMenu() {
     link->addSeparator();
     brokerLink_ = std::make_unique<TBrokerLink>(*this, *tmp_, *veloxDeviceW1_);
     brokerLink_->AddTo(*link);
+    menuBar()->addMenu("&Check")->addAction("&Production Check...", this, [this] {
+        ShowProductionCheckWindow(*tmp_, this);
+    })->setObjectName("ProductionCheck");
 
     // The file being recorded is named in the menu bar's free corner, so that the controls
     // below keep their place.

@@ -188,6 +188,14 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
         DeclarePublishOptions(publish, o.publish);
     }
     {
+        TCommand check = wct.Command("check", "the production check, one line per step");
+        DeclareCheckOptions(check, o.check);
+    }
+    {
+        TCommand history = wct.Command("history", "check records, newest first; no dongle");
+        DeclareHistoryOptions(history, o.history);
+    }
+    {
         TCommand stats = wct.Command("stats", "link statistics per console while measuring");
         seconds(stats)
             .Option("--rate", "HZ", "the measures per second the consoles are known to send",

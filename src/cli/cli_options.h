@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "cli/cli_check.h"
+#include "cli/cli_history.h"
 #include "cli/cli_map.h"
 #include "cli/cli_publish.h"
 #include "cli/cli_ride.h"
@@ -47,6 +49,8 @@ struct TCliOptions {
     TRideOptions ride;                        // ride: its own options
     TTrainerOptions trainer;                  // trainer: its own options
     TPublishOptions publish;                  // publish: its own options
+    TCheckOptions check;                      // check: its own options
+    THistoryOptions history;                  // history: its own options
     // stats --json, and stats --rate: the measures per second consoles are known to send
     bool json = false;
     std::optional<double> rate;

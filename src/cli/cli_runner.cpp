@@ -103,6 +103,7 @@ public:
     int Run() {
         if (o_.command == "ports") return Ports();
         if (o_.command == "map") return RunMap(o_.map, std::cin, out_, err_);
+        if (o_.command == "history") return RunHistory(o_.history, out_, err_);
         if (o_.trace) {
             if (*o_.trace == "-") {
                 trace_ = std::make_unique<TStreamMemo>(out_);
@@ -247,6 +248,9 @@ private:
         }
         if (c == "send") return Send();
         if (c == "ride") return RunRide(o_.ride, o_.wait, protocol_, out_, err_, interrupted_);
+        if (c == "check")
+            return RunCheck(o_.check, o_.wait, protocol_, out_, err_,
+                            [this] { return Interrupted(); });
         if (c == "publish")
             return RunPublish(
                 o_.publish, protocol_, out_, err_, [this](uint32_t ms) { Serve(ms); },

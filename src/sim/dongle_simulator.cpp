@@ -349,6 +349,10 @@ void TDongleSimulator::HandleConsoleCommand(TConsole& console, uint8_t code,
                                             std::string_view payload) {
     const TConsoleConfig& config = console.config;
     const uint8_t id = config.id;
+    if (config.refused.count(code) != 0) {
+        Reply(kNack, id, Bytes({code}));
+        return;
+    }
     switch (code) {
         case kSelect:
         case kDeselect:
@@ -398,8 +402,10 @@ void TDongleSimulator::HandleConsoleCommand(TConsole& console, uint8_t code,
                 Reply(kNack, id, Bytes({kWriteValue}));
                 return;
             }
-            std::copy(payload.begin() + 3, payload.end(),
-                      console.config.memory.begin() + static_cast<std::ptrdiff_t>(address));
+            if (!config.writesLost) {
+                std::copy(payload.begin() + 3, payload.end(),
+                          console.config.memory.begin() + static_cast<std::ptrdiff_t>(address));
+            }
             Reply(kAck, id, Bytes({kWriteValue}));
             return;
         }

@@ -23,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,6 +45,10 @@ struct TConsoleConfig {
     uint32_t totalRolls = 0;  // roll revolutions counted at power-on
     std::vector<uint8_t> memory = std::vector<uint8_t>(256);  // from address 0
     bool memoryReadOnly = false;
+    // Writes are acknowledged but the memory keeps what it held.
+    bool writesLost = false;
+    // Commands the console refuses with a NACK naming them, whatever they are.
+    std::set<uint8_t> refused;
     // Registered in an earlier session: the console answers from power-on, without
     // joining again when registration opens.
     bool joinedAtStart = false;

@@ -85,6 +85,11 @@ std::unique_ptr<wct::TCommandLine> SimCommandLine(TSimLine& l) {
     dongle.Option("--corrupt-length", "FRACTION", "frames with a wrong length", value)
         .Option("--unknown-codes", "FRACTION", "frames with an unknown command code", value);
     flag(dongle, "--measures-0x21", "measures whose payload holds the stop byte");
+    dongle.Option("--nack", "CODE[,CODE]", "every console refuses these commands", value)
+        .Option("--silent-tests", "CODE[,CODE]", "no console answers these tests (0x16 to 0x19)",
+                value)
+        .Option("--lost-writes", "ID[,ID]",
+                "these consoles acknowledge memory writes but keep what they held", value);
     dongle.Option("--rider", "ID:rpm=R,hr=H,cad=C", "what console ID reports; repeatable",
                   [&l](const std::string&, const std::string& text) { l.riders.push_back(text); });
     common(dongle);
@@ -147,6 +152,19 @@ double Number(const std::string& option, const std::string& text, double low, do
                           " to " + std::to_string(high));
     }
     return value;
+}
+
+// "A,B,...": numbers from `low` to `high`.
+std::vector<uint8_t> ByteList(const std::string& option, const std::string& text, double low,
+                              double high) {
+    std::vector<uint8_t> list;
+    for (size_t at = 0; at <= text.size();) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        list.push_back(
+            static_cast<uint8_t>(Number(option, text.substr(at, comma - at), low, high)));
+        at = comma + 1;
+    }
+    return list;
 }
 
 TIdentification Identification(const std::string& text) {
@@ -276,9 +294,20 @@ int Run(TSimLine& l) {
         TDongleOptions options;
         const int consoles = static_cast<int>(number("--consoles", 1, 0, 254));
         const int registered = static_cast<int>(number("--registered", 0, 0, consoles));
+        const auto list = [&](const char* option, double low, double high) {
+            return values.count(option) ? ByteList(option, values[option], low, high)
+                                        : std::vector<uint8_t>{};
+        };
+        const std::vector<uint8_t> refused = list("--nack", 0, 255);
+        const std::vector<uint8_t> silent = list("--silent-tests", 0x16, 0x19);
+        const std::vector<uint8_t> lostWrites = list("--lost-writes", 1, consoles);
         for (int id = 1; id <= consoles; ++id) {
-            options.consoles.push_back(DefaultConsole(static_cast<uint8_t>(id)));
-            options.consoles.back().joinedAtStart = id <= registered;
+            TConsoleConfig console = DefaultConsole(static_cast<uint8_t>(id));
+            console.joinedAtStart = id <= registered;
+            console.refused.insert(refused.begin(), refused.end());
+            for (uint8_t code : silent) console.testAnswers[code] = TTestAnswer::None;
+            console.writesLost = std::count(lostWrites.begin(), lostWrites.end(), id) != 0;
+            options.consoles.push_back(std::move(console));
         }
         options.measureRate = number("--rate", 4, 0.1, 1000);
         options.joinDelayMs = static_cast<uint32_t>(number("--join-delay", 300, 0, 600000));

@@ -92,6 +92,23 @@ TEST(WctSimProgram, PrintsTheDonglePortFirstAnswersThereAndEndsOnSigterm) {
     EXPECT_EQ(program.Wait(), 0);
 }
 
+TEST(WctSimProgram, RefusesSilencesAndForgetsWhatTheCheckFaultsName) {
+    TProgram program({"dongle", "--consoles", "2", "--registered", "2", "--nack", "0x18",
+                      "--silent-tests", "0x17", "--lost-writes", "2"});
+    test::TSlavePort port(program.Line());
+    port.Write(Bytes({0x3E, 0x18, 0x01, 0x00, 0x00, 0x21}));
+    EXPECT_EQ(port.ReadFrames(1, kReplyMs).at(0),
+              Bytes({0x3E, 0xFE, 0x01, 0x01, 0x18, 0x00, 0x21}));
+    // The signals test goes unanswered: the write's ACK is the next frame back.
+    port.Write(Bytes({0x3E, 0x17, 0x01, 0x00, 0x00, 0x21}));
+    port.Write(Bytes({0x3E, 0x0E, 0x02, 0x04, 0x00, 0x10, 0x01, 0xAA, 0x00, 0x21}));
+    EXPECT_EQ(port.ReadFrames(1, kReplyMs).at(0),
+              Bytes({0x3E, 0xFF, 0x02, 0x01, 0x0E, 0x00, 0x21}));
+    port.Write(Bytes({0x3E, 0x0F, 0x02, 0x03, 0x00, 0x10, 0x01, 0x00, 0x21}));
+    EXPECT_EQ(port.ReadFrames(1, kReplyMs).at(0),
+              Bytes({0x3E, 0x0F, 0x02, 0x02, 0x01, 0x00, 0x00, 0x21}));
+}
+
 TEST(WctSimProgram, RunsAWiredTrainerOfTheChosenGenerationUntilSigint) {
     TProgram program({"wired", "--generation", "4.5"});
     test::TSlavePort port(program.Line());

@@ -1,0 +1,348 @@
+#include "app/production_check_window.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSettings>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QSysInfo>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "check/check_history.h"
+#include "check/check_report.h"
+#include "check/check_runner.h"
+#include "common/user_messages.h"
+#include "protocol/wireless_protocol.h"
+
+namespace wct {
+namespace {
+
+constexpr const char* kFolderKey = "ReportsFolder";
+
+// ~/.config/WirelessConsoleTest/ProductionCheck.conf
+QSettings Settings() {
+    return QSettings("WirelessConsoleTest", "ProductionCheck");
+}
+
+QTableWidget* Table(const char* name, const QStringList& captions) {
+    auto* table = new QTableWidget(0, static_cast<int>(captions.size()));
+    table->setObjectName(name);
+    table->setHorizontalHeaderLabels(captions);
+    table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Steps and records are few and short: every cell is read whole.
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->horizontalHeader()->setStretchLastSection(true);
+    return table;
+}
+
+QColor OutcomeColour(check::TOutcome outcome) {
+    switch (outcome) {
+        case check::TOutcome::Pass:
+            return QColor(0xc8, 0xf0, 0xc8);
+        case check::TOutcome::Fail:
+            return QColor(0xf4, 0xb8, 0xb8);
+        case check::TOutcome::Error:
+            break;
+    }
+    return QColor(0xf8, 0xdc, 0xa0);
+}
+
+// Appends a row of `cells`; the cell at `outcomeColumn` is coloured by `outcome`.
+void AddRow(QTableWidget& table, const QStringList& cells, int outcomeColumn,
+            check::TOutcome outcome) {
+    const int row = table.rowCount();
+    table.insertRow(row);
+    for (int c = 0; c < cells.size(); ++c) {
+        auto* item = new QTableWidgetItem(cells[c]);
+        if (c == outcomeColumn) item->setBackground(OutcomeColour(outcome));
+        table.setItem(row, c, item);
+    }
+}
+
+QString Serial(const check::TCheckRecord& r) {
+    return r.serial ? QString::number(*r.serial) : QString("-");
+}
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+TProductionCheckWindow::TProductionCheckWindow(TMiraWirelessProtocol& protocol, QWidget* parent)
+    : QWidget(parent, Qt::Window), protocol_(protocol) {
+    setObjectName("ProductionCheckWindow");
+    setWindowTitle("Production Check");
+
+    operator_ = new QLineEdit;
+    operator_->setObjectName("Operator");
+    station_ = new QLineEdit(QSysInfo::machineHostName());
+    station_->setObjectName("Station");
+    console_ = new QSpinBox;
+    console_->setObjectName("Console");
+    console_->setRange(1, 254);
+    runSelected_ = guard_.Button(this, "Run Selected", &TProductionCheckWindow::RunSelectedClick);
+    runAll_ = guard_.Button(this, "Run All", &TProductionCheckWindow::RunAllClick);
+    stop_ = guard_.Button(this, "Stop", &TProductionCheckWindow::StopClick);
+    auto* top = new QHBoxLayout;
+    top->addWidget(new QLabel("Operator"));
+    top->addWidget(operator_, 1);
+    top->addWidget(new QLabel("Station"));
+    top->addWidget(station_, 1);
+    top->addWidget(new QLabel("Console"));
+    top->addWidget(console_);
+    top->addWidget(runSelected_);
+    top->addWidget(runAll_);
+    top->addWidget(stop_);
+
+    folder_ = new QLineEdit(Settings().value(kFolderKey).toString());
+    folder_->setObjectName("ReportsFolder");
+    folder_->setReadOnly(true);
+    folder_->setPlaceholderText("no reports: pick a folder");
+    auto* choose =
+        guard_.Button(this, "Reports Folder...", &TProductionCheckWindow::ChooseFolderClick);
+    status_ = new QLabel;
+    status_->setObjectName("Status");
+    auto* reports = new QHBoxLayout;
+    reports->addWidget(new QLabel("Reports"));
+    reports->addWidget(folder_, 1);
+    reports->addWidget(choose);
+    reports->addWidget(status_, 1);
+
+    steps_ = Table("Steps",
+                   {"Console", "Serial", "Step", "Outcome", "Value", "Limits", "ms", "Message"});
+    results_ = Table("Results", {"Console", "Serial", "Outcome", "Message"});
+    auto* split = new QSplitter;
+    split->addWidget(steps_);
+    split->addWidget(results_);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 1);
+    split->setSizes({760, 340});
+
+    serialSearch_ = new QLineEdit;
+    serialSearch_->setObjectName("SerialSearch");
+    serialSearch_->setPlaceholderText("serial number, empty for all");
+    connect(serialSearch_, &QLineEdit::returnPressed, this, [this] { RefreshHistory(); });
+    auto* search = guard_.Button(this, "Search", &TProductionCheckWindow::RefreshHistory);
+    history_ = Table("History", {"Started (UTC)", "Serial", "Console", "Outcome", "Not passed",
+                                 "Station", "Operator"});
+    auto* historyBox = new QGroupBox("History");
+    auto* historyLayout = new QVBoxLayout(historyBox);
+    auto* searchRow = new QHBoxLayout;
+    searchRow->addWidget(new QLabel("Serial"));
+    searchRow->addWidget(serialSearch_, 1);
+    searchRow->addWidget(search);
+    historyLayout->addLayout(searchRow);
+    historyLayout->addWidget(history_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(reports);
+    layout->addWidget(split, 3);
+    layout->addWidget(historyBox, 2);
+    ShowRunning(false);
+    resize(1100, 700);
+}
+
+void TProductionCheckWindow::SetReportsFolder(const QString& folder) {
+    folder_->setText(folder);
+    Settings().setValue(kFolderKey, folder);
+}
+
+QString TProductionCheckWindow::ReportsFolder() const {
+    return folder_->text();
+}
+
+void TProductionCheckWindow::ChooseFolderClick() {
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, "Reports Folder", ReportsFolder());
+    if (!folder.isEmpty()) SetReportsFolder(folder);
+}
+
+void TProductionCheckWindow::RunSelectedClick() {
+    Run(false);
+}
+
+void TProductionCheckWindow::RunAllClick() {
+    Run(true);
+}
+
+void TProductionCheckWindow::StopClick() {
+    interrupt_ = true;
+}
+
+bool TProductionCheckWindow::Escape() {
+    if (!running_) return false;
+    interrupt_ = true;
+    return true;
+}
+
+void TProductionCheckWindow::ShowRunning(bool running) {
+    running_ = running;
+    runSelected_->setEnabled(!running);
+    runAll_->setEnabled(!running);
+    stop_->setEnabled(running);
+}
+
+void TProductionCheckWindow::Run(bool all) {
+    if (running_) return;
+    const auto refuse = [](const std::string& text) {
+        UserMessages().MessageDlg(text, TMsgDlgType::mtWarning, mbOK);
+    };
+    if (!protocol_.Connected()) return refuse("Connect to the dongle first.");
+    const std::string operatorName = operator_->text().trimmed().toStdString();
+    if (operatorName.empty()) return refuse("Enter the operator's name first.");
+
+    // Everything that can refuse the run does so before the first console.
+    std::unique_ptr<check::TCheckHistory> history;
+    std::unique_ptr<check::TReportFile> json, junit;
+    const QString stamp = QString::fromStdString(check::UtcNow()).remove(':').remove('-').left(15);
+    try {
+        history = std::make_unique<check::TCheckHistory>(check::TCheckHistory::DefaultPath(),
+                                                         check::TCheckHistory::TAccess::Write);
+        if (!ReportsFolder().isEmpty()) {
+            const QDir dir(ReportsFolder());
+            json = std::make_unique<check::TReportFile>(
+                dir.filePath("check-" + stamp + ".json").toStdString());
+            junit = std::make_unique<check::TReportFile>(
+                dir.filePath("check-" + stamp + ".xml").toStdString());
+        }
+    } catch (const std::exception& e) {
+        return refuse(std::string(e.what()) + "\nNothing was checked.");
+    }
+
+    ShowRunning(true);
+    interrupt_ = false;
+    steps_->setRowCount(0);
+    results_->setRowCount(0);
+    status_->setText("Looking for consoles...");
+    std::vector<uint8_t> consoles;
+    if (all)
+        consoles = check::FindPresentConsoles(protocol_, 1500);
+    else
+        consoles.push_back(static_cast<uint8_t>(console_->value()));
+
+    std::string failures;
+    check::TCheckRunner runner(protocol_, check::DefaultPlan(),
+                               {station_->text().trimmed().toStdString(), operatorName});
+    runner.Interrupted = [this] { return interrupt_; };
+    runner.OnStep = [this](const check::TCheckRecord& r, const check::TStepResult& s) {
+        status_->setText(QString("Checking console %1: %2").arg(r.console).arg(Q(s.name)));
+        AddStepRow(r, s);
+    };
+    runner.OnRecord = [&](const check::TCheckRecord& r) {
+        AddResultRow(r);
+        try {
+            history->Add(r);
+        } catch (const std::exception& e) {
+            failures += std::string(e.what()) + "\n";
+        }
+    };
+    const check::TCheckRun run = runner.Run(consoles);
+    try {
+        if (json) json->Commit(check::RunToJson(run).dump(2) + "\n");
+        if (junit) junit->Commit(check::JUnitText(run));
+    } catch (const std::exception& e) {
+        failures += std::string(e.what()) + "\n";
+    }
+    int passed = 0;
+    for (const check::TCheckRecord& r : run.records) passed += r.outcome == check::TOutcome::Pass;
+    status_->setText(QString("%1 of %2 consoles passed%3")
+                         .arg(passed)
+                         .arg(run.records.size())
+                         .arg(run.interrupted ? " (interrupted)" : ""));
+    ShowRunning(false);
+    RefreshHistory();
+    if (consoles.empty()) refuse("No console is present.");
+    if (!failures.empty())
+        UserMessages().MessageDlg("Not everything was kept:\n" + failures, TMsgDlgType::mtError,
+                                  mbOK);
+    if (closeAfterRun_) {
+        closeAfterRun_ = false;
+        close();
+    }
+}
+
+void TProductionCheckWindow::AddStepRow(const check::TCheckRecord& r, const check::TStepResult& s) {
+    AddRow(*steps_,
+           {QString::number(r.console), Serial(r), Q(s.name), check::OutcomeText(s.outcome),
+            Q(s.value), Q(s.limits), QString::number(s.ms), Q(s.message)},
+           3, s.outcome);
+    steps_->scrollToBottom();
+}
+
+void TProductionCheckWindow::AddResultRow(const check::TCheckRecord& r) {
+    AddRow(*results_,
+           {QString::number(r.console), Serial(r), check::OutcomeText(r.outcome), Q(r.message)}, 2,
+           r.outcome);
+}
+
+void TProductionCheckWindow::RefreshHistory() {
+    history_->setRowCount(0);
+    check::THistoryFilter filter;
+    const QString serial = serialSearch_->text().trimmed();
+    if (!serial.isEmpty()) {
+        bool ok = false;
+        filter.serial = serial.toInt(&ok);
+        if (!ok) {
+            status_->setText("'" + serial + "' is no serial number");
+            return;
+        }
+    }
+    std::vector<check::TCheckRecord> records;
+    try {
+        const check::TCheckHistory history(check::TCheckHistory::DefaultPath(),
+                                           check::TCheckHistory::TAccess::Read);
+        records = history.Find(filter);
+    } catch (const check::ECheckHistory&) {
+        return;  // no history yet
+    }
+    // The newest screenful is what an operator looks for; the rest stays in the file.
+    constexpr size_t kShown = 500;
+    for (size_t i = 0; i < std::min(records.size(), kShown); ++i) {
+        const check::TCheckRecord& r = records[i];
+        QStringList notPassed;
+        for (const check::TStepResult& s : r.steps)
+            if (s.outcome != check::TOutcome::Pass) notPassed << Q(s.name);
+        AddRow(*history_,
+               {Q(r.started), Serial(r), QString::number(r.console), check::OutcomeText(r.outcome),
+                notPassed.join(", "), Q(r.station), Q(r.operatorName)},
+               3, r.outcome);
+    }
+}
+
+void TProductionCheckWindow::showEvent(QShowEvent* event) {
+    RefreshHistory();
+    QWidget::showEvent(event);
+}
+
+void TProductionCheckWindow::closeEvent(QCloseEvent* event) {
+    if (!running_) return QWidget::closeEvent(event);
+    // The run is on the stack below: it ends at its next step and closes the window then.
+    interrupt_ = true;
+    closeAfterRun_ = true;
+    event->ignore();
+}
+
+void ShowProductionCheckWindow(TMiraWirelessProtocol& protocol, QWidget* parent) {
+    auto* window = parent->findChild<TProductionCheckWindow*>("ProductionCheckWindow");
+    if (window == nullptr) window = new TProductionCheckWindow(protocol, parent);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+}  // namespace wct

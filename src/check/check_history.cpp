@@ -1,0 +1,286 @@
+#include "check/check_history.h"
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+namespace wct::check {
+namespace {
+
+// Each entry takes the schema from the version before it to its own (index + 1).
+const char* const kMigrations[] = {
+    R"(CREATE TABLE checks(
+         seq INTEGER PRIMARY KEY,
+         id TEXT NOT NULL UNIQUE,
+         run_id TEXT NOT NULL,
+         console INTEGER NOT NULL,
+         serial INTEGER,
+         version INTEGER,
+         firmware TEXT NOT NULL,
+         plan TEXT NOT NULL,
+         station TEXT NOT NULL,
+         operator TEXT NOT NULL,
+         started TEXT NOT NULL,
+         ended TEXT NOT NULL,
+         outcome TEXT NOT NULL CHECK (outcome IN ('PASS', 'FAIL', 'ERROR')),
+         message TEXT NOT NULL);
+       CREATE INDEX checks_by_serial ON checks(serial, started);
+       CREATE INDEX checks_by_start ON checks(started);
+       CREATE TABLE steps(
+         check_seq INTEGER NOT NULL REFERENCES checks(seq) ON DELETE CASCADE,
+         position INTEGER NOT NULL,
+         name TEXT NOT NULL,
+         outcome TEXT NOT NULL,
+         value TEXT NOT NULL,
+         limits TEXT NOT NULL,
+         ms INTEGER NOT NULL,
+         message TEXT NOT NULL,
+         PRIMARY KEY (check_seq, position)) WITHOUT ROWID;)",
+};
+static_assert(std::size(kMigrations) == TCheckHistory::kSchemaVersion);
+
+constexpr int kBusyTimeoutMs = 10000;
+
+// One prepared statement, finalized with its scope.
+class TStatement {
+public:
+    TStatement(sqlite3* db, const std::string& sql) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+    }
+    ~TStatement() { sqlite3_finalize(stmt_); }
+    TStatement(const TStatement&) = delete;
+    TStatement& operator=(const TStatement&) = delete;
+    bool Ok() const { return stmt_ != nullptr; }
+    sqlite3_stmt* operator*() const { return stmt_; }
+
+    void Bind(int i, const std::string& text) {
+        sqlite3_bind_text(stmt_, i, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    void Bind(int i, int64_t value) { sqlite3_bind_int64(stmt_, i, value); }
+    template <typename T>
+    void Bind(int i, const std::optional<T>& value) {
+        if (value)
+            Bind(i, static_cast<int64_t>(*value));
+        else
+            sqlite3_bind_null(stmt_, i);
+    }
+    std::string Text(int column) const {
+        const auto* text = sqlite3_column_text(stmt_, column);
+        return text ? reinterpret_cast<const char*>(text) : "";
+    }
+    int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+    bool Null(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+TOutcome OutcomeOf(const std::string& text) {
+    return ParseOutcome(text).value_or(TOutcome::Error);
+}
+
+}  // namespace
+
+TCheckHistory::TCheckHistory(const std::string& path, TAccess access) : path_(path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (access == TAccess::Read && !fs::exists(path, ec))
+        throw ECheckHistory("history " + path + ": no such file");
+    if (access == TAccess::Write && fs::path(path).has_parent_path())
+        fs::create_directories(fs::path(path).parent_path(), ec);
+    const int flags = access == TAccess::Write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+                                               : SQLITE_OPEN_READONLY;
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+        const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw ECheckHistory("history " + path + ": " + why);
+    }
+    try {
+        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        sqlite3_extended_result_codes(db_, 1);
+        // Reads the header: a file that is no database fails here, not halfway through a run.
+        const int64_t found = SchemaVersion();
+        if (found > kSchemaVersion)
+            Fail("written by a newer wct (schema " + std::to_string(found) + ", this one knows " +
+                 std::to_string(kSchemaVersion) + ")");
+        if (access == TAccess::Write) {
+            if (sqlite3_db_readonly(db_, "main") == 1) Fail("is read-only");
+            Exec("PRAGMA journal_mode=WAL");
+            Exec("PRAGMA foreign_keys=ON");
+            Migrate();
+            // Takes the write lock once: a file that cannot be written is refused now.
+            Exec("BEGIN IMMEDIATE");
+            Exec("ROLLBACK");
+        } else if (found < kSchemaVersion) {
+            Fail("is not a history of this wct's (schema " + std::to_string(found) + ")");
+        }
+    } catch (...) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw;
+    }
+}
+
+TCheckHistory::~TCheckHistory() {
+    sqlite3_close(db_);
+}
+
+void TCheckHistory::Fail(const std::string& what) const {
+    throw ECheckHistory("history " + path_ + ": " + what);
+}
+
+void TCheckHistory::Exec(const char* sql) const {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string why = error ? error : sqlite3_errmsg(db_);
+        sqlite3_free(error);
+        Fail(why);
+    }
+}
+
+int64_t TCheckHistory::SchemaVersion() const {
+    TStatement version(db_, "PRAGMA user_version");
+    if (!version.Ok() || sqlite3_step(*version) != SQLITE_ROW) Fail(sqlite3_errmsg(db_));
+    return version.Int(0);
+}
+
+void TCheckHistory::Migrate() {
+    Exec("BEGIN IMMEDIATE");
+    try {
+        // Read again under the lock: another bench may have migrated meanwhile.
+        for (auto v = SchemaVersion(); v < kSchemaVersion; ++v) {
+            Exec(kMigrations[v]);
+            Exec(("PRAGMA user_version=" + std::to_string(v + 1)).c_str());
+        }
+        Exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void TCheckHistory::Add(const TCheckRecord& r) {
+    Exec("BEGIN IMMEDIATE");
+    try {
+        TStatement check(db_,
+                         "INSERT INTO checks(id, run_id, console, serial, version, firmware, plan, "
+                         "station, operator, started, ended, outcome, message) "
+                         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        if (!check.Ok()) Fail(sqlite3_errmsg(db_));
+        check.Bind(1, r.id);
+        check.Bind(2, r.runId);
+        check.Bind(3, int64_t{r.console});
+        check.Bind(4, r.serial);
+        check.Bind(5, r.version);
+        check.Bind(6, r.firmware);
+        check.Bind(7, r.plan);
+        check.Bind(8, r.station);
+        check.Bind(9, r.operatorName);
+        check.Bind(10, r.started);
+        check.Bind(11, r.ended);
+        check.Bind(12, std::string(OutcomeText(r.outcome)));
+        check.Bind(13, r.message);
+        if (sqlite3_step(*check) != SQLITE_DONE) Fail(sqlite3_errmsg(db_));
+        const int64_t seq = sqlite3_last_insert_rowid(db_);
+        TStatement step(db_,
+                        "INSERT INTO steps(check_seq, position, name, outcome, value, limits, ms, "
+                        "message) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+        if (!step.Ok()) Fail(sqlite3_errmsg(db_));
+        for (size_t i = 0; i < r.steps.size(); ++i) {
+            const TStepResult& s = r.steps[i];
+            sqlite3_reset(*step);
+            step.Bind(1, seq);
+            step.Bind(2, static_cast<int64_t>(i));
+            step.Bind(3, s.name);
+            step.Bind(4, std::string(OutcomeText(s.outcome)));
+            step.Bind(5, s.value);
+            step.Bind(6, s.limits);
+            step.Bind(7, int64_t{s.ms});
+            step.Bind(8, s.message);
+            if (sqlite3_step(*step) != SQLITE_DONE) Fail(sqlite3_errmsg(db_));
+        }
+        Exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+std::vector<TCheckRecord> TCheckHistory::Find(const THistoryFilter& filter) const {
+    // Only the conditions given, so that the serial's index serves the common search.
+    std::string sql =
+        "SELECT seq, id, run_id, console, serial, version, firmware, plan, station, operator, "
+        "started, ended, outcome, message FROM checks WHERE 1";
+    if (filter.serial) sql += " AND serial = ?1";
+    if (!filter.since.empty()) sql += " AND started >= ?2";
+    if (filter.outcome) sql += " AND outcome = ?3";
+    sql += " ORDER BY started DESC, seq DESC";
+    TStatement query(db_, sql);
+    TStatement steps(db_,
+                     "SELECT name, outcome, value, limits, ms, message FROM steps "
+                     "WHERE check_seq = ? ORDER BY position");
+    if (!query.Ok() || !steps.Ok()) Fail(sqlite3_errmsg(db_));
+    if (filter.serial) query.Bind(1, int64_t{*filter.serial});
+    if (!filter.since.empty()) query.Bind(2, filter.since);
+    if (filter.outcome) query.Bind(3, std::string(OutcomeText(*filter.outcome)));
+
+    std::vector<TCheckRecord> records;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(*query)) == SQLITE_ROW) {
+        TCheckRecord r;
+        r.id = query.Text(1);
+        r.runId = query.Text(2);
+        r.console = static_cast<int>(query.Int(3));
+        if (!query.Null(4)) r.serial = static_cast<int32_t>(query.Int(4));
+        if (!query.Null(5)) r.version = static_cast<int>(query.Int(5));
+        r.firmware = query.Text(6);
+        r.plan = query.Text(7);
+        r.station = query.Text(8);
+        r.operatorName = query.Text(9);
+        r.started = query.Text(10);
+        r.ended = query.Text(11);
+        r.outcome = OutcomeOf(query.Text(12));
+        r.message = query.Text(13);
+        sqlite3_reset(*steps);
+        steps.Bind(1, query.Int(0));
+        while (sqlite3_step(*steps) == SQLITE_ROW) {
+            r.steps.push_back({steps.Text(0), OutcomeOf(steps.Text(1)), steps.Text(2),
+                               steps.Text(3), static_cast<uint32_t>(steps.Int(4)), steps.Text(5)});
+        }
+        records.push_back(std::move(r));
+    }
+    if (rc != SQLITE_DONE) Fail(sqlite3_errmsg(db_));
+    return records;
+}
+
+std::string TCheckHistory::DefaultPath() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    std::filesystem::path base;
+    if (data != nullptr && *data == '/') {
+        base = data;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::filesystem::path(home != nullptr ? home : ".") / ".local" / "share";
+    }
+    return (base / "WirelessConsoleTest" / "checks.sqlite").string();
+}
+
+std::string ParseSince(const std::string& text) {
+    static const std::regex form(
+        R"((\d{4})-(\d{2})-(\d{2})(?:[T ](\d{2}):(\d{2})(?::(\d{2})(?:\.(\d{3}))?)?)?Z?)");
+    std::smatch m;
+    const auto part = [&](size_t i, const char* fallback) {
+        return m[i].matched ? m[i].str() : std::string(fallback);
+    };
+    if (!std::regex_match(text, m, form) || std::stoi(m[2]) < 1 || std::stoi(m[2]) > 12 ||
+        std::stoi(m[3]) < 1 || std::stoi(m[3]) > 31 || std::stoi(part(4, "0")) > 23 ||
+        std::stoi(part(5, "0")) > 59 || std::stoi(part(6, "0")) > 59)
+        throw ECheckHistory("'" + text + "' is no date (YYYY-MM-DD[THH:MM[:SS]] in UTC)");
+    return m[1].str() + "-" + m[2].str() + "-" + m[3].str() + "T" + part(4, "00") + ":" +
+           part(5, "00") + ":" + part(6, "00") + "." + part(7, "000") + "Z";
+}
+
+}  // namespace wct::check

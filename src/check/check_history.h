@@ -1,0 +1,70 @@
+// The history of production checks: one SQLite file holding every console's record.
+//
+// Two benches may write one file: it runs in WAL mode with a busy time-out, so a writer
+// waits for the other's transaction rather than failing. WAL shares an index in memory
+// beside the file, so the file must sit on a disk both benches' machine mounts locally,
+// not on a network file system. Each record is written in one transaction: a crash
+// leaves whole records only. The schema carries its version (user_version) and is
+// migrated forward when the file is opened for writing.
+//
+// One object per thread; not shared.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "check/check_record.h"
+
+struct sqlite3;
+
+namespace wct::check {
+
+class ECheckHistory : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct THistoryFilter {
+    std::optional<int32_t> serial;
+    std::string since;  // UTC, ISO 8601 as records hold it; records started at or after it
+    std::optional<TOutcome> outcome;
+};
+
+class TCheckHistory {
+public:
+    enum class TAccess { Write, Read };
+    // Write: creates the file (and its folder) when missing and proves that it can be
+    // written, so that a check is refused before its first console. Read: the file must
+    // exist. Throws ECheckHistory naming the file and the cause.
+    TCheckHistory(const std::string& path, TAccess access);
+    ~TCheckHistory();
+    TCheckHistory(const TCheckHistory&) = delete;
+    TCheckHistory& operator=(const TCheckHistory&) = delete;
+
+    // In one transaction. Throws ECheckHistory; nothing of the record is then kept.
+    void Add(const TCheckRecord& record);
+    // Newest first (by start time).
+    std::vector<TCheckRecord> Find(const THistoryFilter& filter) const;
+
+    // $XDG_DATA_HOME/WirelessConsoleTest/checks.sqlite, or under ~/.local/share.
+    static std::string DefaultPath();
+    static constexpr int kSchemaVersion = 1;
+
+private:
+    void Exec(const char* sql) const;
+    [[noreturn]] void Fail(const std::string& what) const;
+    int64_t SchemaVersion() const;
+    void Migrate();
+
+    std::string path_;
+    sqlite3* db_ = nullptr;
+};
+
+// "2026-12-08", "2026-12-08T10:00", "2026-12-08T10:00:00" or with ".mmm" and/or "Z": the
+// UTC time in the records' form. Throws ECheckHistory for anything else.
+std::string ParseSince(const std::string& text);
+
+}  // namespace wct::check

@@ -1,0 +1,57 @@
+// The result of one console's production check: a plain value, so that the history, the
+// reports and any publisher can take it as it is. Its JSON form is the one the JSON
+// report holds. Every record carries an id of its own (a random UUID), so that a copy
+// that arrives twice is recognised as the same record.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wct::check {
+
+enum class TOutcome { Pass, Fail, Error };
+
+// "PASS", "FAIL", "ERROR".
+const char* OutcomeText(TOutcome outcome);
+// The outcome named by `text` (as OutcomeText writes it); none for anything else.
+std::optional<TOutcome> ParseOutcome(const std::string& text);
+// The worse of two: ERROR over FAIL over PASS.
+TOutcome Worse(TOutcome a, TOutcome b);
+
+struct TStepResult {
+    std::string name;  // identity, keys, cardio, signals, clock, memory, total_rolls, radio
+    TOutcome outcome = TOutcome::Pass;
+    std::string value;   // what was measured, as text without blanks; "-" when nothing
+    std::string limits;  // what the value was judged against; "-" when nothing
+    uint32_t ms = 0;
+    std::string message;  // why it failed or erred; empty when it passed
+};
+
+struct TCheckRecord {
+    std::string id;
+    std::string runId;
+    int console = 0;
+    std::optional<int32_t> serial;  // none until the identity step read it
+    std::optional<int> version;
+    std::string firmware;  // "major.minor"; empty until read
+    std::string plan;
+    std::string station;
+    std::string operatorName;
+    std::string started;  // UTC, ISO 8601 with milliseconds
+    std::string ended;
+    TOutcome outcome = TOutcome::Pass;
+    std::string message;  // "interrupted", "console left", or empty
+    std::vector<TStepResult> steps;
+};
+
+nlohmann::json RecordToJson(const TCheckRecord& record);
+
+// A random (version 4) UUID in its usual text form.
+std::string NewRecordId();
+// Now in UTC, "2026-12-08T12:14:28.123Z".
+std::string UtcNow();
+
+}  // namespace wct::check

@@ -1,0 +1,178 @@
+#include "check/check_report.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+namespace wct::check {
+namespace {
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                // Control characters other than tab and line ends are not allowed in XML 1.0.
+                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
+                    out += '?';
+                else
+                    out += c;
+        }
+    }
+    return out;
+}
+
+std::string Seconds(uint64_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(ms) / 1000);
+    return text;
+}
+
+std::string Attribute(const char* name, const std::string& value) {
+    return std::string(" ") + name + "=\"" + Escaped(value) + "\"";
+}
+
+// JUnit's timestamp has no zone and no fraction; records are in UTC.
+std::string JUnitTimestamp(const std::string& iso) {
+    return iso.substr(0, 19);
+}
+
+std::string Property(const char* name, const std::string& value) {
+    return std::string("      <property") + Attribute("name", name) + Attribute("value", value) +
+           "/>\n";
+}
+
+}  // namespace
+
+TOutcome RunOutcome(const TCheckRun& run) {
+    TOutcome outcome = TOutcome::Pass;
+    for (const TCheckRecord& r : run.records) outcome = Worse(outcome, r.outcome);
+    return outcome;
+}
+
+nlohmann::json RunToJson(const TCheckRun& run) {
+    nlohmann::json records = nlohmann::json::array();
+    for (const TCheckRecord& r : run.records) records.push_back(RecordToJson(r));
+    return {{"run",
+             {{"id", run.id},
+              {"plan", run.plan},
+              {"station", run.station},
+              {"operator", run.operatorName},
+              {"started", run.started},
+              {"ended", run.ended},
+              {"outcome", OutcomeText(RunOutcome(run))},
+              {"interrupted", run.interrupted},
+              {"consoles", run.records.size()}}},
+            {"records", records}};
+}
+
+std::string JUnitText(const TCheckRun& run) {
+    size_t tests = 0, failures = 0, errors = 0;
+    uint64_t totalMs = 0;
+    std::string suites;
+    for (size_t i = 0; i < run.records.size(); ++i) {
+        const TCheckRecord& r = run.records[i];
+        const std::string serial = r.serial ? std::to_string(*r.serial) : "unknown";
+        const std::string classname = "console" + std::to_string(r.console) + ".serial" + serial;
+        size_t f = 0, e = 0;
+        uint64_t ms = 0;
+        std::string cases;
+        for (const TStepResult& s : r.steps) {
+            ms += s.ms;
+            cases += "    <testcase" + Attribute("name", s.name) +
+                     Attribute("classname", classname) + Attribute("time", Seconds(s.ms));
+            if (s.outcome == TOutcome::Pass) {
+                cases += "/>\n";
+                continue;
+            }
+            const bool failed = s.outcome == TOutcome::Fail;
+            (failed ? f : e) += 1;
+            const std::string message = s.message.empty() ? s.value : s.message;
+            cases += ">\n      <" + std::string(failed ? "failure" : "error") +
+                     Attribute("message", message) + Attribute("type", OutcomeText(s.outcome)) +
+                     ">" + Escaped("value " + s.value + ", limits " + s.limits) + "</" +
+                     (failed ? "failure" : "error") + ">\n    </testcase>\n";
+        }
+        tests += r.steps.size();
+        failures += f;
+        errors += e;
+        totalMs += ms;
+        suites += "  <testsuite" +
+                  Attribute("name", "console " + std::to_string(r.console) + " serial " + serial) +
+                  Attribute("id", std::to_string(i)) +
+                  Attribute("tests", std::to_string(r.steps.size())) +
+                  Attribute("failures", std::to_string(f)) +
+                  Attribute("errors", std::to_string(e)) + Attribute("time", Seconds(ms)) +
+                  Attribute("timestamp", JUnitTimestamp(r.started)) +
+                  Attribute("hostname", r.station) + ">\n    <properties>\n" +
+                  Property("record_id", r.id) + Property("serial", serial) +
+                  Property("version", r.version ? std::to_string(*r.version) : "") +
+                  Property("firmware", r.firmware) + Property("operator", r.operatorName) +
+                  Property("station", r.station) + Property("plan", r.plan) +
+                  Property("outcome", OutcomeText(r.outcome)) + Property("message", r.message) +
+                  "    </properties>\n" + cases + "  </testsuite>\n";
+    }
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites" +
+           Attribute("name", "wct check " + run.plan) + Attribute("tests", std::to_string(tests)) +
+           Attribute("failures", std::to_string(failures)) +
+           Attribute("errors", std::to_string(errors)) + Attribute("time", Seconds(totalMs)) +
+           ">\n" + suites + "</testsuites>\n";
+}
+
+TReportFile::TReportFile(std::string path) : path_(std::move(path)), part_(path_ + ".part") {
+    fd_ = open(part_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd_ < 0) throw EReportFile("report " + path_ + ": " + std::strerror(errno));
+}
+
+TReportFile::~TReportFile() {
+    if (fd_ >= 0) {
+        close(fd_);
+        unlink(part_.c_str());
+    }
+}
+
+void TReportFile::Commit(const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd_, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw EReportFile("report " + path_ + ": " + std::strerror(errno));
+        done += static_cast<size_t>(n);
+    }
+    const bool synced = fsync(fd_) == 0;
+    const int syncError = errno;
+    const bool closed = close(fd_) == 0;
+    const int closeError = errno;
+    fd_ = -1;
+    if (!synced || !closed) {
+        unlink(part_.c_str());
+        throw EReportFile("report " + path_ + ": " +
+                          std::strerror(synced ? closeError : syncError));
+    }
+    if (std::rename(part_.c_str(), path_.c_str()) != 0) {
+        const int error = errno;
+        unlink(part_.c_str());
+        throw EReportFile("report " + path_ + ": " + std::strerror(error));
+    }
+}
+
+}  // namespace wct::check

@@ -1,0 +1,354 @@
+#include "check/check_runner.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "common/main_thread.h"
+#include "common/tick_count.h"
+#include "protocol/wireless_frame.h"
+#include "protocol/wireless_protocol.h"
+#include "serial/hex.h"
+
+namespace wct::check {
+namespace {
+
+TStepResult Result(TOutcome outcome, std::string value, std::string limits,
+                   std::string message = {}) {
+    TStepResult r;
+    r.outcome = outcome;
+    r.value = value.empty() ? "-" : std::move(value);
+    r.limits = limits.empty() ? "-" : std::move(limits);
+    r.message = std::move(message);
+    return r;
+}
+
+std::string Format(const char* format, double a, double b) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, a, b);
+    return text;
+}
+
+// Puts the protocol's settings and handlers back as they were when the run began.
+class TRestore {
+public:
+    explicit TRestore(TMiraWirelessProtocol& p)
+        : p_(p),
+          replyTimeOut_(p.ReplyTimeOut()),
+          expectedRate_(p.LinkStatistics().ExpectedRate()),
+          onNAck_(p.OnNAck),
+          onConsoleRemove_(p.OnConsoleRemove) {}
+    ~TRestore() {
+        p_.SetMeasure(false);
+        p_.SetReplyTimeOut(replyTimeOut_);
+        p_.LinkStatistics().SetExpectedRate(expectedRate_);
+        p_.OnNAck = onNAck_;
+        p_.OnConsoleRemove = onConsoleRemove_;
+    }
+    TRestore(const TRestore&) = delete;
+    TRestore& operator=(const TRestore&) = delete;
+    const TMiraNAck& OnNAck() const { return onNAck_; }
+    const TMiraIDProcedureEvent& OnConsoleRemove() const { return onConsoleRemove_; }
+
+private:
+    TMiraWirelessProtocol& p_;
+    int replyTimeOut_;
+    double expectedRate_;
+    TMiraNAck onNAck_;
+    TMiraIDProcedureEvent onConsoleRemove_;
+};
+
+}  // namespace
+
+TCheckRunner::TCheckRunner(TMiraWirelessProtocol& protocol, TCheckPlan plan, TCheckSession session)
+    : protocol_(protocol), plan_(std::move(plan)), session_(std::move(session)) {}
+
+template <typename Done>
+void TCheckRunner::ServeUntil(Done done, uint32_t ms) {
+    const uint32_t start = GetTickCount();
+    for (uint32_t elapsed = 0; !done() && elapsed < ms && !Stopped();
+         elapsed = GetTickCount() - start) {
+        // Short slices, so that an interruption is seen soon; any hand-off ends one early.
+        MainThread().ProcessMessagesFor(std::min<uint32_t>(ms - elapsed, 100));
+    }
+}
+
+TCheckRun TCheckRunner::Run(const std::vector<uint8_t>& consoles) {
+    TCheckRun run;
+    run.id = NewRecordId();
+    run.plan = plan_.name;
+    run.station = session_.station;
+    run.operatorName = session_.operatorName;
+    run.started = UtcNow();
+
+    TRestore restore(protocol_);
+    protocol_.OnNAck = [this, &restore](uint8_t console, uint8_t command) {
+        nacks_.insert({console, command});
+        if (restore.OnNAck()) restore.OnNAck()(console, command);
+    };
+    protocol_.OnConsoleRemove = [this, &restore](int id) {
+        left_.insert(static_cast<uint8_t>(id));
+        if (restore.OnConsoleRemove()) restore.OnConsoleRemove()(id);
+    };
+    protocol_.SetReplyTimeOut(plan_.replyTimeoutMs);
+    const auto radio = std::find_if(plan_.steps.begin(), plan_.steps.end(),
+                                    [](const TPlanStep& s) { return s.kind == TStepKind::Radio; });
+    protocol_.LinkStatistics().SetExpectedRate(radio == plan_.steps.end() ? 0 : radio->expectedFps);
+    windowStart_ = GetTickCount();
+    protocol_.LinkStatistics().Clear(windowStart_);
+    protocol_.SetMeasure(true);
+
+    for (uint8_t id : consoles) {
+        if (Stopped()) break;
+        run.records.push_back(CheckConsole(id, run.id));
+        if (OnRecord) OnRecord(run.records.back());
+    }
+    run.interrupted = Stopped();
+    run.ended = UtcNow();
+    return run;
+}
+
+TCheckRecord TCheckRunner::CheckConsole(uint8_t id, const std::string& runId) {
+    TCheckRecord record;
+    record.id = NewRecordId();
+    record.runId = runId;
+    record.console = id;
+    record.plan = plan_.name;
+    record.station = session_.station;
+    record.operatorName = session_.operatorName;
+    record.started = UtcNow();
+    left_.erase(id);
+    for (const TPlanStep& step : plan_.steps) {
+        const uint32_t start = GetTickCount();
+        TStepResult result;
+        if (Stopped()) {
+            result = Result(TOutcome::Error, "", "", "interrupted");
+            record.message = "interrupted";
+        } else if (Left(id)) {
+            result = Result(TOutcome::Error, "", "", "console left");
+            record.message = "console left";
+        } else {
+            nacks_.clear();
+            result = RunStep(step, id, record);
+            // A wait cut short by the interruption is no silence of the console's.
+            if (Stopped() && result.outcome == TOutcome::Error) result.message = "interrupted";
+        }
+        result.name = step.name;
+        result.ms = GetTickCount() - start;
+        record.outcome = Worse(record.outcome, result.outcome);
+        record.steps.push_back(result);
+        if (OnStep) OnStep(record, record.steps.back());
+    }
+    // Interrupted during the last step: the record still says so.
+    if (Stopped()) {
+        record.outcome = TOutcome::Error;
+        record.message = "interrupted";
+    }
+    record.ended = UtcNow();
+    return record;
+}
+
+TStepResult TCheckRunner::RunStep(const TPlanStep& step, uint8_t id, TCheckRecord& record) {
+    switch (step.kind) {
+        case TStepKind::Identity:
+            return Identity(step, id, record);
+        case TStepKind::Test:
+            return Test(step, id);
+        case TStepKind::Memory:
+            return Memory(step, id);
+        case TStepKind::TotalRolls:
+            return TotalRolls(step, id);
+        case TStepKind::Radio:
+            break;
+    }
+    return Radio(step, id);
+}
+
+uint64_t TCheckRunner::Answers(uint8_t id, uint8_t command) const {
+    const TMiraLinkReport report = protocol_.LinkReport();
+    for (const TMiraConsoleLinkStats& c : report.consoles) {
+        if (c.console != id) continue;
+        for (const TMiraCommandLatency& l : c.latencies)
+            if (l.command == command) return l.replies;
+    }
+    return 0;
+}
+
+TStepResult TCheckRunner::Silence(const std::string& what) const {
+    if (!protocol_.Connected()) return Result(TOutcome::Error, "", "", "dongle lost");
+    std::string message =
+        "no answer to " + what + " within " + std::to_string(protocol_.ReplyTimeOut()) + " ms";
+    return Result(TOutcome::Error, "none", "", std::move(message));
+}
+
+TStepResult TCheckRunner::Identity(const TPlanStep& step, uint8_t id, TCheckRecord& record) {
+    const uint8_t requests[] = {mcSerialNumber, mcVersion, mcFirmware};
+    uint64_t before[3];
+    for (int i = 0; i < 3; ++i) before[i] = Answers(id, requests[i]);
+    protocol_.RequestSerial(id);
+    protocol_.RequestVersion(id);
+    protocol_.RequestFirmware(id);
+    const auto answered = [&](int i) { return Answers(id, requests[i]) > before[i]; };
+    ServeUntil([&] { return Left(id) || (answered(0) && answered(1) && answered(2)); },
+               TMiraWirelessProtocol::Milliseconds(protocol_.ReplyTimeOut()));
+
+    const char* names[] = {"the serial number request", "the version request",
+                           "the firmware request"};
+    for (int i = 0; i < 3; ++i) {
+        if (Refused(id, requests[i]))
+            return Result(TOutcome::Fail, "NACK", "", std::string("refused ") + names[i]);
+        if (!answered(i)) return Silence(names[i]);
+    }
+    const TMiraConsoleInfo& c = protocol_.Consoles()[id];
+    record.serial = c.Serial;
+    record.version = c.Version;
+    record.firmware = std::to_string(c.FirmwareMajor) + "." + std::to_string(c.FirmwareMinor);
+    std::string value =
+        std::to_string(c.Version) + "/" + std::to_string(c.Serial) + "/" + record.firmware;
+    if (step.firmware.empty()) return Result(TOutcome::Pass, value, "");
+    std::string limits = "firmware=";
+    for (size_t i = 0; i < step.firmware.size(); ++i) limits += (i ? "|" : "") + step.firmware[i];
+    const bool allowed = std::find(step.firmware.begin(), step.firmware.end(), record.firmware) !=
+                         step.firmware.end();
+    if (allowed) return Result(TOutcome::Pass, value, limits);
+    return Result(TOutcome::Fail, value, limits,
+                  "firmware " + record.firmware + " is not among those allowed");
+}
+
+TStepResult TCheckRunner::Test(const TPlanStep& step, uint8_t id) {
+    bool ok = false;
+    switch (step.command) {
+        case mcTestKeys:
+            ok = protocol_.TestKeys(id);
+            break;
+        case mcTestCardio:
+            ok = protocol_.TestCardio(id);
+            break;
+        case mcTestSignals:
+            ok = protocol_.TestSignals(id);
+            break;
+        default:
+            ok = protocol_.TriggerClock(id);
+            break;
+    }
+    if (ok) return Result(TOutcome::Pass, "ACK", "ACK");
+    if (Refused(id, step.command))
+        return Result(TOutcome::Fail, "NACK", "ACK",
+                      "the console refused the " + step.name + " test");
+    TStepResult silence = Silence("the " + step.name + " test");
+    silence.limits = "ACK";
+    return silence;
+}
+
+TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
+    const auto count = static_cast<uint8_t>(step.pattern.size());
+    const std::string limits = "=" + BytesToHex(step.pattern);
+    // Reads `count` bytes into `bytes`; a failed step when it cannot.
+    const auto read = [&](std::string& bytes, const char* what) -> std::optional<TStepResult> {
+        if (protocol_.ReadValue(id, step.address, count)) {
+            const TMiraConsoleInfo& c = protocol_.Consoles()[id];
+            bytes.assign(reinterpret_cast<const char*>(c.Data.data()),
+                         static_cast<size_t>(std::clamp(c.DataCount, 0, 8)));
+            if (bytes.size() == count) return std::nullopt;
+            return Result(TOutcome::Fail, BytesToHex(bytes), limits,
+                          std::string(what) + ": " + std::to_string(bytes.size()) + " of " +
+                              std::to_string(count) + " bytes read");
+        }
+        if (Refused(id, mcReadValue))
+            return Result(TOutcome::Fail, "NACK", limits, std::string(what) + " refused");
+        const TMiraConsoleInfo& c = protocol_.Consoles()[id];
+        if (c.ReadStatus == 3)
+            return Result(TOutcome::Fail, "-", limits, std::string(what) + ": nothing read");
+        return Silence(what);
+    };
+    const auto write = [&](const std::string& bytes,
+                           const char* what) -> std::optional<TStepResult> {
+        uint8_t data[8] = {};
+        std::copy(bytes.begin(), bytes.end(), data);
+        if (protocol_.WriteValue(id, step.address, count, data)) return std::nullopt;
+        if (Refused(id, mcWriteValue))
+            return Result(TOutcome::Fail, "NACK", limits, std::string(what) + " refused");
+        return Silence(what);
+    };
+    std::string original, readBack;
+    if (auto failed = read(original, "the first read")) return *failed;
+    if (auto failed = write(step.pattern, "the pattern write")) return *failed;
+    const auto readBackFailed = read(readBack, "the read back");
+    // What was there goes back whatever the read back found.
+    const auto restoreFailed = write(original, "the restoring write");
+    if (readBackFailed) return *readBackFailed;
+    if (readBack != step.pattern)
+        return Result(TOutcome::Fail, BytesToHex(readBack), limits,
+                      "the pattern did not stick at " +
+                          BytesToHex(std::string{static_cast<char>(step.address >> 8),
+                                                 static_cast<char>(step.address)}));
+    if (restoreFailed) {
+        TStepResult r = *restoreFailed;
+        r.value = BytesToHex(readBack);
+        return r;
+    }
+    return Result(TOutcome::Pass, BytesToHex(readBack), limits);
+}
+
+TStepResult TCheckRunner::TotalRolls(const TPlanStep& step, uint8_t id) {
+    const int32_t total = protocol_.RequestTotalRolls(id);
+    std::string limits = ">=" + std::to_string(step.minRolls);
+    if (step.maxRolls)
+        limits = std::to_string(step.minRolls) + ".." + std::to_string(*step.maxRolls);
+    if (Refused(id, mcTotalRolls))
+        return Result(TOutcome::Fail, "NACK", limits, "the total rolls request was refused");
+    if (total < 0) {
+        if (!protocol_.Connected()) return Result(TOutcome::Error, "", limits, "dongle lost");
+        return Result(TOutcome::Error, "none", limits, "no answer to the total rolls request");
+    }
+    const bool within = total >= step.minRolls && (!step.maxRolls || total <= *step.maxRolls);
+    return Result(within ? TOutcome::Pass : TOutcome::Fail, std::to_string(total), limits,
+                  within ? "" : "total rolls outside the limits");
+}
+
+TStepResult TCheckRunner::Radio(const TPlanStep& step, uint8_t id) {
+    const auto window = static_cast<uint32_t>(step.seconds * 1000);
+    ServeUntil([&] { return Left(id) || GetTickCount() - windowStart_ >= window; },
+               window - std::min(window, GetTickCount() - windowStart_));
+    if (Left(id)) return Result(TOutcome::Error, "", "", "console left");
+    if (Stopped()) return Result(TOutcome::Error, "", "", "interrupted");
+    const TMiraLinkReport report = protocol_.LinkReport();
+    const auto c = std::find_if(report.consoles.begin(), report.consoles.end(),
+                                [&](const TMiraConsoleLinkStats& s) { return s.console == id; });
+    const std::string lostLimit = Format("<%.1f%%lost", step.maxLost * 100, 0);
+    if (c == report.consoles.end() || c->expectedRate <= 0) {
+        const uint64_t frames = c == report.consoles.end() ? 0 : c->frames;
+        return Result(TOutcome::Fail, std::to_string(frames) + "frames", lostLimit,
+                      "too few measures to tell a rate");
+    }
+    const double minFps = step.minRate * c->expectedRate;
+    const std::string value =
+        Format("%.2ffps,", c->framesPerSecond, 0) + Format("%.1f%%lost", c->lostShare * 100, 0);
+    const std::string limits = Format(">=%.2ffps,", minFps, 0) + lostLimit;
+    if (c->framesPerSecond < minFps)
+        return Result(TOutcome::Fail, value, limits, "frame rate below the limit");
+    if (!(c->lostShare < step.maxLost))
+        return Result(TOutcome::Fail, value, limits, "too many frames lost");
+    return Result(TOutcome::Pass, value, limits);
+}
+
+std::vector<uint8_t> FindPresentConsoles(TMiraWirelessProtocol& protocol, uint32_t waitMs) {
+    std::set<uint8_t> ids;
+    const TMiraMeasureRecievedEvent previous = protocol.OnMeasuresReceived;
+    protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures& val, uint8_t id) {
+        ids.insert(id);
+        if (previous) previous(val, id);
+    };
+    protocol.OpenRegistration();
+    protocol.SetMeasure(true);
+    TMiraWirelessProtocol::WaitWithMessages(waitMs);
+    protocol.SetMeasure(false);
+    protocol.CloseRegistration();
+    protocol.OnMeasuresReceived = previous;
+    for (size_t id = 1; id < protocol.Consoles().size(); ++id)
+        if (protocol.IsConsoleConnected(static_cast<uint8_t>(id)))
+            ids.insert(static_cast<uint8_t>(id));
+    ids.erase(0);
+    return {ids.begin(), ids.end()};
+}
+
+}  // namespace wct::check

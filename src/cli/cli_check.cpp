@@ -1,0 +1,117 @@
+#include "cli/cli_check.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "check/check_history.h"
+#include "check/check_report.h"
+#include "check/check_runner.h"
+#include "cli/cli_options.h"
+#include "cli/cli_runner.h"
+
+namespace wct::cli {
+namespace {
+
+std::string HostName() {
+    char name[256] = {};
+    return gethostname(name, sizeof name - 1) == 0 ? name : "";
+}
+
+std::string UserName() {
+    if (const char* user = std::getenv("USER"); user != nullptr && *user != '\0') return user;
+    const passwd* entry = getpwuid(getuid());
+    return entry != nullptr ? entry->pw_name : "";
+}
+
+}  // namespace
+
+void DeclareCheckOptions(TCommand& check, TCheckOptions& o) {
+    check.Option("--console", "N", "the console to check", Number(o.console, 1, 254))
+        .Flag("--all", o.all, "every console present (joining or measuring within --wait)")
+        .Option("--plan", "FILE", "the check plan, a TOML file (the built-in one otherwise)",
+                [&o](const std::string&, const std::string& value) {
+                    try {
+                        o.plan = check::ReadPlan(value);
+                    } catch (const check::ECheckPlan& e) {
+                        throw EUsage(std::string("plan ") + e.what());
+                    }
+                })
+        .Option("--report", "FILE.json", "the run and its records as JSON", Text(o.report))
+        .Option("--junit", "FILE.xml", "one testsuite per console, one testcase per step",
+                Text(o.junit))
+        .Option("--db", "FILE", "the history (" + check::TCheckHistory::DefaultPath() + ")",
+                Text(o.db))
+        .Option("--operator", "NAME", "who checks (the user)", Text(o.operatorName))
+        .Option("--station", "NAME", "where (the host name)", Text(o.station))
+        .Check([&o] {
+            if (o.all == o.console.has_value())
+                throw EUsage("check needs either --console N or --all");
+            if (o.db.empty()) o.db = check::TCheckHistory::DefaultPath();
+            if (o.operatorName.empty()) o.operatorName = UserName();
+            if (o.station.empty()) o.station = HostName();
+        });
+}
+
+int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, TMiraWirelessProtocol& protocol,
+             std::ostream& out, std::ostream& err, const std::function<bool()>& interrupted) {
+    std::unique_ptr<check::TCheckHistory> history;
+    std::unique_ptr<check::TReportFile> report, junit;
+    try {
+        history =
+            std::make_unique<check::TCheckHistory>(o.db, check::TCheckHistory::TAccess::Write);
+        if (o.report) report = std::make_unique<check::TReportFile>(*o.report);
+        if (o.junit) junit = std::make_unique<check::TReportFile>(*o.junit);
+    } catch (const std::exception& e) {
+        err << "wct: " << e.what() << "; nothing checked\n";
+        return exUsage;
+    }
+
+    std::vector<uint8_t> consoles;
+    if (o.console)
+        consoles.push_back(static_cast<uint8_t>(*o.console));
+    else
+        consoles =
+            check::FindPresentConsoles(protocol, static_cast<uint32_t>(waitMs.value_or(1500)));
+    if (consoles.empty()) {
+        err << "wct: no console present\n";
+        return exFailed;
+    }
+
+    bool kept = true;
+    check::TCheckRunner runner(protocol, o.plan, {o.station, o.operatorName});
+    runner.Interrupted = interrupted;
+    runner.OnStep = [&](const check::TCheckRecord& r, const check::TStepResult& s) {
+        out << r.console << ' ' << (r.serial ? std::to_string(*r.serial) : "-") << ' ' << s.name
+            << ' ' << check::OutcomeText(s.outcome) << ' ' << s.value << ' ' << s.limits << ' '
+            << s.ms << (s.message.empty() ? "" : " " + s.message) << std::endl;
+    };
+    runner.OnRecord = [&](const check::TCheckRecord& r) {
+        try {
+            history->Add(r);
+        } catch (const std::exception& e) {
+            err << "wct: console " << r.console << ": " << e.what() << '\n';
+            kept = false;
+        }
+    };
+    const check::TCheckRun run = runner.Run(consoles);
+
+    try {
+        if (report) report->Commit(check::RunToJson(run).dump(2) + "\n");
+        if (junit) junit->Commit(check::JUnitText(run));
+    } catch (const std::exception& e) {
+        err << "wct: " << e.what() << '\n';
+        kept = false;
+    }
+    size_t passed = 0;
+    for (const check::TCheckRecord& r : run.records) passed += r.outcome == check::TOutcome::Pass;
+    err << "wct: " << passed << " of " << run.records.size() << " consoles passed"
+        << (run.interrupted ? " (interrupted)" : "") << '\n';
+    return kept && passed == run.records.size() && !run.interrupted ? exDone : exFailed;
+}
+
+}  // namespace wct::cli

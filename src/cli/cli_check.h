@@ -1,0 +1,44 @@
+// `wct check`: runs the check plan on one console or on every console present, prints
+// one line per step, keeps one record per console in the history and writes the JSON
+// and JUnit reports.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "check/check_plan.h"
+#include "common/command_line.h"
+
+namespace wct {
+class TMiraWirelessProtocol;
+}
+
+namespace wct::cli {
+
+struct TCheckOptions {
+    std::optional<int> console;  // --console N
+    bool all = false;            // --all
+    check::TCheckPlan plan = check::DefaultPlan();
+    std::optional<std::string> report;  // --report FILE.json
+    std::optional<std::string> junit;   // --junit FILE.xml
+    std::string db;                     // --db FILE, or the default history
+    std::string operatorName;           // --operator, else $USER
+    std::string station;                // --station, else the host name
+};
+
+// What "check" takes, read into `o`; the plan file is read with the line, and a plan with
+// an error is refused (EUsage) naming its line and key.
+void DeclareCheckOptions(TCommand& check, TCheckOptions& o);
+
+// Runs on `protocol`, connected to the dongle. The history and the report files are
+// opened before the first console is checked; one that cannot be is exit code 2 and
+// nothing is checked. 0 when every step passed, 1 otherwise (or when no console is
+// present, or a record could not be kept). `waitMs`: how long --all waits for consoles.
+int RunCheck(const TCheckOptions& options, std::optional<int> waitMs,
+             TMiraWirelessProtocol& protocol, std::ostream& out, std::ostream& err,
+             const std::function<bool()>& interrupted);
+
+}  // namespace wct::cli

@@ -1,0 +1,97 @@
+#include "cli/cli_history.h"
+
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "cli/cli_options.h"
+#include "cli/cli_runner.h"
+
+namespace wct::cli {
+namespace {
+
+// The steps that did not pass, "keys,memory", or "-".
+std::string NotPassed(const check::TCheckRecord& r) {
+    std::string names;
+    for (const check::TStepResult& s : r.steps)
+        if (s.outcome != check::TOutcome::Pass) names += (names.empty() ? "" : ",") + s.name;
+    return names.empty() ? "-" : names;
+}
+
+std::string Csv(const std::string& field) {
+    if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
+    std::string quoted = "\"";
+    for (char c : field) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + '"';
+}
+
+std::string Serial(const check::TCheckRecord& r) {
+    return r.serial ? std::to_string(*r.serial) : "";
+}
+
+}  // namespace
+
+void DeclareHistoryOptions(TCommand& history, THistoryOptions& o) {
+    history
+        .Option("--db", "FILE", "the history (" + check::TCheckHistory::DefaultPath() + ")",
+                Text(o.db))
+        .Option("--serial", "S", "one console's records", Number(o.filter.serial, 0, 0xFFFFFF))
+        .Option("--since", "DATE", "records started at or after, UTC: YYYY-MM-DD[THH:MM[:SS]]",
+                [&o](const std::string& name, const std::string& value) {
+                    try {
+                        o.filter.since = check::ParseSince(value);
+                    } catch (const check::ECheckHistory& e) {
+                        throw EUsage(name + ": " + e.what());
+                    }
+                })
+        .Option("--outcome", "PASS|FAIL|ERROR", "records of that outcome",
+                [&o](const std::string& name, const std::string& value) {
+                    o.filter.outcome = check::ParseOutcome(value);
+                    if (!o.filter.outcome)
+                        throw EUsage(name + ": '" + value + "' is not PASS, FAIL or ERROR");
+                })
+        .Flag("--csv", o.csv, "comma-separated, every field but the steps")
+        .Flag("--json", o.json, "the records as JSON")
+        .Check([&o] {
+            if (o.csv && o.json) throw EUsage("history: --csv or --json, not both");
+            if (o.db.empty()) o.db = check::TCheckHistory::DefaultPath();
+        });
+}
+
+int RunHistory(const THistoryOptions& o, std::ostream& out, std::ostream& err) {
+    std::vector<check::TCheckRecord> records;
+    try {
+        const check::TCheckHistory history(o.db, check::TCheckHistory::TAccess::Read);
+        records = history.Find(o.filter);
+    } catch (const check::ECheckHistory& e) {
+        err << "wct: " << e.what() << '\n';
+        return exFailed;
+    }
+    if (o.json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const check::TCheckRecord& r : records) list.push_back(check::RecordToJson(r));
+        out << list.dump(2) << '\n';
+        return exDone;
+    }
+    if (o.csv) {
+        out << "id,started,ended,console,serial,version,firmware,station,operator,plan,outcome,"
+               "message,not_passed\n";
+        for (const check::TCheckRecord& r : records) {
+            out << r.id << ',' << r.started << ',' << r.ended << ',' << r.console << ','
+                << Serial(r) << ',' << (r.version ? std::to_string(*r.version) : "") << ','
+                << Csv(r.firmware) << ',' << Csv(r.station) << ',' << Csv(r.operatorName) << ','
+                << Csv(r.plan) << ',' << check::OutcomeText(r.outcome) << ',' << Csv(r.message)
+                << ',' << Csv(NotPassed(r)) << '\n';
+        }
+        return exDone;
+    }
+    out << "started serial console outcome not_passed station operator\n";
+    for (const check::TCheckRecord& r : records) {
+        out << r.started << ' ' << (r.serial ? Serial(r) : "-") << ' ' << r.console << ' '
+            << check::OutcomeText(r.outcome) << ' ' << NotPassed(r) << ' '
+            << (r.station.empty() ? "-" : r.station) << ' '
+            << (r.operatorName.empty() ? "-" : r.operatorName) << '\n';
+    }
+    return exDone;
+}
+
+}  // namespace wct::cli

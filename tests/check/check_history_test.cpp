@@ -1,0 +1,151 @@
+// The check history on real SQLite files in a temporary folder.
+#include "check/check_history.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+namespace wct::check {
+namespace {
+
+namespace fs = std::filesystem;
+
+TCheckRecord Record(int32_t serial, const std::string& started, TOutcome outcome) {
+    TCheckRecord r;
+    r.id = NewRecordId();
+    r.runId = "run";
+    r.console = 2;
+    r.serial = serial;
+    r.version = 16;
+    r.firmware = "2.3";
+    r.plan = "default";
+    r.station = "bench-1";
+    r.operatorName = "anna";
+    r.started = started;
+    r.ended = started;
+    r.outcome = outcome;
+    r.steps = {{"identity", TOutcome::Pass, "16/1/2.3", "-", 12, ""},
+               {"keys", outcome, outcome == TOutcome::Pass ? "ACK" : "NACK", "ACK", 3, "refused"}};
+    return r;
+}
+
+class CheckHistoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("wct-history-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        path = (dir / "sub" / "checks.sqlite").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::vector<std::string> Ids(const std::vector<TCheckRecord>& records) {
+        std::vector<std::string> ids;
+        for (const auto& r : records) ids.push_back(r.id);
+        return ids;
+    }
+
+    fs::path dir;
+    std::string path;
+};
+
+TEST_F(CheckHistoryTest, RecordsComeBackWholeNewestFirstAndFiltered) {
+    TCheckHistory history(path, TCheckHistory::TAccess::Write);
+    const TCheckRecord a = Record(100, "2026-12-01T08:00:00.000Z", TOutcome::Pass);
+    const TCheckRecord b = Record(200, "2026-12-05T08:00:00.000Z", TOutcome::Fail);
+    const TCheckRecord c = Record(100, "2026-12-07T08:00:00.000Z", TOutcome::Fail);
+    for (const auto* r : {&a, &b, &c}) history.Add(*r);
+
+    const TCheckHistory reader(path, TCheckHistory::TAccess::Read);
+    const auto all = reader.Find({});
+    EXPECT_EQ(Ids(all), (std::vector<std::string>{c.id, b.id, a.id}));
+    EXPECT_EQ(RecordToJson(all[2]), RecordToJson(a));
+    EXPECT_EQ(Ids(reader.Find({100, "", std::nullopt})), (std::vector<std::string>{c.id, a.id}));
+    EXPECT_EQ(Ids(reader.Find({std::nullopt, ParseSince("2026-12-05"), std::nullopt})),
+              (std::vector<std::string>{c.id, b.id}));
+    EXPECT_EQ(Ids(reader.Find({100, "", TOutcome::Fail})), (std::vector<std::string>{c.id}));
+    EXPECT_TRUE(reader.Find({999, "", std::nullopt}).empty());
+}
+
+TEST_F(CheckHistoryTest, ARecordIsKeptWholeOrNotAtAllAndEachOnlyOnce) {
+    TCheckHistory history(path, TCheckHistory::TAccess::Write);
+    const TCheckRecord kept = Record(1, "2026-12-01T08:00:00.000Z", TOutcome::Pass);
+    history.Add(kept);
+    EXPECT_THROW(history.Add(kept), ECheckHistory);
+    {
+        // A step that cannot be written, as a full disk would refuse it halfway.
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(
+            sqlite3_exec(db,
+                         "CREATE TRIGGER no_keys BEFORE INSERT ON steps WHEN NEW.name = 'keys' "
+                         "BEGIN SELECT RAISE(ABORT, 'disk full'); END",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        sqlite3_close(db);
+    }
+    EXPECT_THROW(history.Add(Record(2, "2026-12-02T08:00:00.000Z", TOutcome::Pass)), ECheckHistory);
+    const auto records = history.Find({});
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].steps.size(), 2u);
+}
+
+TEST_F(CheckHistoryTest, TwoBenchesWriteOneFile) {
+    TCheckHistory first(path, TCheckHistory::TAccess::Write);
+    TCheckHistory second(path, TCheckHistory::TAccess::Write);
+    first.Add(Record(1, "2026-12-01T08:00:00.000Z", TOutcome::Pass));
+    second.Add(Record(2, "2026-12-01T08:00:01.000Z", TOutcome::Pass));
+    first.Add(Record(3, "2026-12-01T08:00:02.000Z", TOutcome::Pass));
+    EXPECT_EQ(second.Find({}).size(), 3u);
+}
+
+TEST_F(CheckHistoryTest, AFileThatCannotBeOpenedOrWrittenIsRefused) {
+    fs::create_directories(dir);
+    const auto refused = [](const std::string& p, TCheckHistory::TAccess access) {
+        try {
+            TCheckHistory history(p, access);
+        } catch (const ECheckHistory& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_NE(refused(dir.string(), TCheckHistory::TAccess::Write), "accepted");
+    const std::string text = (dir / "notes.txt").string();
+    std::ofstream(text) << "this is no database, only some words that fill a page header......"
+                           "...................................................................";
+    EXPECT_NE(refused(text, TCheckHistory::TAccess::Write).find("notes.txt"), std::string::npos);
+    EXPECT_NE(refused((dir / "missing.sqlite").string(), TCheckHistory::TAccess::Read)
+                  .find("no such file"),
+              std::string::npos);
+
+    const std::string newer = (dir / "newer.sqlite").string();
+    { TCheckHistory history(newer, TCheckHistory::TAccess::Write); }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(newer.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA user_version=9", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_NE(refused(newer, TCheckHistory::TAccess::Write).find("newer"), std::string::npos);
+
+    if (geteuid() == 0) GTEST_SKIP() << "root writes read-only files";
+    const std::string readOnly = (dir / "read-only.sqlite").string();
+    { TCheckHistory history(readOnly, TCheckHistory::TAccess::Write); }
+    chmod(readOnly.c_str(), 0444);
+    EXPECT_NE(refused(readOnly, TCheckHistory::TAccess::Write), "accepted");
+}
+
+TEST(CheckHistorySinceTest, DatesAndTimesBecomeTheRecordsForm) {
+    EXPECT_EQ(ParseSince("2026-12-08"), "2026-12-08T00:00:00.000Z");
+    EXPECT_EQ(ParseSince("2026-12-08T10:05"), "2026-12-08T10:05:00.000Z");
+    EXPECT_EQ(ParseSince("2026-12-08T10:05:07.250Z"), "2026-12-08T10:05:07.250Z");
+    for (const char* bad : {"yesterday", "2026-13-01", "2026-12-08T25:00", "2026-12-8", ""})
+        EXPECT_THROW(ParseSince(bad), ECheckHistory) << bad;
+}
+
+}  // namespace
+}  // namespace wct::check

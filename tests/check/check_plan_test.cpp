@@ -1,0 +1,74 @@
+// Check plans: the built-in one, and plan files with their errors.
+#include "check/check_plan.h"
+
+#include <gtest/gtest.h>
+
+namespace wct::check {
+namespace {
+
+TEST(CheckPlanTest, TheBuiltInPlanRunsEveryStepInOrder) {
+    const TCheckPlan plan = DefaultPlan();
+    std::vector<std::string> names;
+    for (const TPlanStep& s : plan.steps) names.push_back(s.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"identity", "keys", "cardio", "signals", "clock",
+                                               "memory", "total_rolls", "radio"}));
+    EXPECT_EQ(plan.steps[1].command, 0x18);
+}
+
+TEST(CheckPlanTest, AFileGivesItsOwnStepsAndLimits) {
+    const TCheckPlan plan = ParsePlan(R"(
+name = "line 2"
+reply_timeout_ms = 1200
+[[step]]
+kind = "memory"
+address = 0x1F0
+pattern = "0102030405060708"
+[[step]]
+kind = "total_rolls"
+min = 10
+max = 20
+[[step]]
+kind = "radio"
+seconds = 2.5
+expected_fps = 36
+max_lost = 0.01
+)",
+                                      "p.toml");
+    EXPECT_EQ(plan.name, "line 2");
+    EXPECT_EQ(plan.replyTimeoutMs, 1200);
+    ASSERT_EQ(plan.steps.size(), 3u);
+    EXPECT_EQ(plan.steps[0].address, 0x1F0);
+    EXPECT_EQ(plan.steps[0].pattern, "\x01\x02\x03\x04\x05\x06\x07\x08");
+    EXPECT_EQ(plan.steps[1].maxRolls, 20);
+    EXPECT_EQ(plan.steps[2].seconds, 2.5);
+    EXPECT_EQ(plan.steps[2].expectedFps, 36);
+    EXPECT_EQ(plan.steps[2].minRate, 0.9);
+}
+
+TEST(CheckPlanTest, AnErrorNamesItsLineAndKey) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"name = \"x\"\n[[step]]\nkind = \"keys\"\ncolour = 3\n", "p.toml:4: step 1 colour: "},
+        {"[[step]]\nkind = \"identity\"\n[[step]]\nkind = \"jump\"\n", "p.toml:4: step 2 kind: "},
+        {"[[step]]\nkind = \"memory\"\n\npattern = \"ABC\"\n", "p.toml:4: step 1 pattern: "},
+        {"[[step]]\nkind = \"memory\"\naddress = 70000\n", "p.toml:3: step 1 address: "},
+        {"[[step]]\nkind = \"total_rolls\"\nmin = 5\nmax = 2\n", "p.toml:4: step 1 max: "},
+        {"[[step]]\nkind = \"identity\"\nfirmware = [\"2\"]\n", "p.toml:3: step 1 firmware: "},
+        {"reply_timeout_ms = \"long\"\n[[step]]\nkind = \"keys\"\n",
+         "p.toml:1: reply_timeout_ms: "},
+        {"[[step]]\nseconds = 3\n", "p.toml:1: step 1 kind: missing"},
+        {"name = \"x\"\n", "p.toml: the plan has no [[step]]"},
+        {"[[step]]\nkind = \"radio\"\nseconds = \n", "p.toml:3: "},
+    };
+    for (const auto& [text, message] : cases) {
+        try {
+            ParsePlan(text, "p.toml");
+            ADD_FAILURE() << "accepted: " << text;
+        } catch (const ECheckPlan& e) {
+            EXPECT_EQ(std::string(e.what()).rfind(message, 0), 0u) << e.what();
+        }
+    }
+    EXPECT_THROW(ReadPlan("/nonexistent/plan.toml"), ECheckPlan);
+}
+
+}  // namespace
+}  // namespace wct::check

@@ -1,0 +1,186 @@
+// The check runner on the protocol component against the dongle simulator, in virtual
+// time: every idle turn of the main thread moves the clock on, and the simulator follows.
+#include "check/check_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "common/main_thread.h"
+#include "common/tick_count.h"
+#include "protocol/wireless_frame.h"
+#include "protocol/wireless_protocol.h"
+#include "serial/port_inventory.h"
+#include "sim/dongle_simulator.h"
+
+namespace wct::check {
+namespace {
+
+using namespace std::string_literals;
+
+class CheckRunnerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetPortSource([] { return std::vector<std::string>{}; });
+        plan = ParsePlan(R"(
+            name = "quick"
+            reply_timeout_ms = 300
+            [[step]]
+            kind = "identity"
+            firmware = ["2.3"]
+            [[step]]
+            kind = "keys"
+            [[step]]
+            kind = "cardio"
+            [[step]]
+            kind = "signals"
+            [[step]]
+            kind = "clock"
+            [[step]]
+            kind = "memory"
+            address = 0x20
+            pattern = "A55A"
+            [[step]]
+            kind = "total_rolls"
+            [[step]]
+            kind = "radio"
+            seconds = 1
+        )",
+                         "quick.toml");
+    }
+    void TearDown() override { SetPortSource(nullptr); }
+
+    // Consoles 1 to `count`, all registered, the last one with `change` applied.
+    void Start(int count, void (*change)(sim::TConsoleConfig&) = nullptr) {
+        sim::TDongleOptions options;
+        for (int id = 1; id <= count; ++id) {
+            options.consoles.push_back(sim::DefaultConsole(static_cast<uint8_t>(id)));
+            options.consoles.back().joinedAtStart = true;
+            options.consoles.back().memory[0x20] = 0x11;
+        }
+        if (change != nullptr) change(options.consoles.back());
+        simulator = std::make_unique<sim::TDongleSimulator>(options);
+        simulator->Start();
+        protocol.SetPortDef(simulator->PortPath());
+        ASSERT_TRUE(protocol.FindDongle());
+    }
+
+    TCheckRun Run(std::vector<uint8_t> consoles) {
+        TCheckRunner runner(protocol, plan, {"bench-1", "anna"});
+        runner.OnStep = [&](const TCheckRecord& r, const TStepResult& s) {
+            if (onStep) onStep(r, s);
+        };
+        runner.Interrupted = [&] { return interrupt; };
+        return runner.Run(consoles);
+    }
+
+    // "name=OUTCOME" of every step, in order.
+    static std::vector<std::string> Outcomes(const TCheckRecord& r) {
+        std::vector<std::string> list;
+        for (const TStepResult& s : r.steps) list.push_back(s.name + "=" + OutcomeText(s.outcome));
+        return list;
+    }
+    // The console's memory at 0x20, read through the protocol.
+    std::string Memory(uint8_t id) {
+        EXPECT_TRUE(protocol.ReadValue(id, 0x20, 2));
+        const auto& data = protocol.Consoles()[id].Data;
+        return std::string{static_cast<char>(data[0]), static_cast<char>(data[1])};
+    }
+
+    TScopedVirtualClock clock{100000, 2};
+    TCheckPlan plan;
+    std::unique_ptr<sim::TDongleSimulator> simulator;
+    TMiraWirelessProtocol protocol;
+    std::function<void(const TCheckRecord&, const TStepResult&)> onStep;
+    bool interrupt = false;
+};
+
+TEST_F(CheckRunnerTest, AnAnsweringConsolePassesEveryStepAndKeepsItsMemory) {
+    Start(1);
+    const TCheckRun run = Run({1});
+    ASSERT_EQ(run.records.size(), 1u);
+    const TCheckRecord& r = run.records[0];
+    EXPECT_EQ(Outcomes(r), (std::vector<std::string>{"identity=PASS", "keys=PASS", "cardio=PASS",
+                                                     "signals=PASS", "clock=PASS", "memory=PASS",
+                                                     "total_rolls=PASS", "radio=PASS"}));
+    EXPECT_EQ(r.outcome, TOutcome::Pass);
+    EXPECT_EQ(r.serial, 0x100111);
+    EXPECT_EQ(r.firmware, "2.3");
+    EXPECT_EQ(r.steps[0].value, "16/1048849/2.3");
+    EXPECT_EQ(r.steps[5].value, "A55A");
+    EXPECT_EQ(r.operatorName, "anna");
+    EXPECT_EQ(r.runId, run.id);
+    EXPECT_EQ(Memory(1), "\x11\x00"s);
+    // The plan's reply time-out lasted as long as the run.
+    EXPECT_EQ(protocol.ReplyTimeOut(), 15000);
+}
+
+TEST_F(CheckRunnerTest, ARefusedTestFailsThatStepOnlyAndSilenceIsAnError) {
+    Start(1, [](sim::TConsoleConfig& c) {
+        c.refused = {mcTestKeys};
+        c.testAnswers[mcTestSignals] = sim::TTestAnswer::None;
+    });
+    int nacksSeenByOwner = 0;
+    protocol.OnNAck = [&](uint8_t, uint8_t) { ++nacksSeenByOwner; };
+    const TCheckRecord r = Run({1}).records.at(0);
+    EXPECT_EQ(Outcomes(r), (std::vector<std::string>{"identity=PASS", "keys=FAIL", "cardio=PASS",
+                                                     "signals=ERROR", "clock=PASS", "memory=PASS",
+                                                     "total_rolls=PASS", "radio=PASS"}));
+    EXPECT_EQ(r.steps[1].value, "NACK");
+    EXPECT_EQ(r.steps[3].message, "no answer to the signals test within 300 ms");
+    EXPECT_EQ(r.outcome, TOutcome::Error);
+    EXPECT_EQ(nacksSeenByOwner, 1);
+}
+
+TEST_F(CheckRunnerTest, AWriteThatDoesNotStickFailsMemoryAndAnOtherFirmwareFailsIdentity) {
+    Start(1, [](sim::TConsoleConfig& c) {
+        c.writesLost = true;
+        c.firmwareMinor = 4;
+    });
+    const TCheckRecord r = Run({1}).records.at(0);
+    EXPECT_EQ(r.steps[0].outcome, TOutcome::Fail);
+    EXPECT_EQ(r.steps[0].limits, "firmware=2.3");
+    EXPECT_EQ(r.steps[5].outcome, TOutcome::Fail);
+    EXPECT_EQ(r.steps[5].value, "1100");
+    EXPECT_EQ(r.steps[5].limits, "=A55A");
+    EXPECT_EQ(r.outcome, TOutcome::Fail);
+}
+
+TEST_F(CheckRunnerTest, AConsoleThatLeavesGetsErrorsOnTheStepsItMissedAndTheRunGoesOn) {
+    Start(2);
+    onStep = [&](const TCheckRecord& r, const TStepResult& s) {
+        if (r.console == 1 && s.name == "keys") simulator->Leave(1);
+    };
+    const TCheckRun run = Run({1, 2});
+    ASSERT_EQ(run.records.size(), 2u);
+    const TCheckRecord& left = run.records[0];
+    EXPECT_EQ(left.outcome, TOutcome::Error);
+    EXPECT_EQ(left.message, "console left");
+    EXPECT_EQ(left.steps[1].outcome, TOutcome::Pass);
+    // The step under way when the console left erred by silence, at worst.
+    for (size_t i = 3; i < left.steps.size(); ++i) {
+        EXPECT_EQ(left.steps[i].outcome, TOutcome::Error) << left.steps[i].name;
+        EXPECT_EQ(left.steps[i].message, "console left") << left.steps[i].name;
+    }
+    EXPECT_EQ(run.records[1].outcome, TOutcome::Pass);
+}
+
+TEST_F(CheckRunnerTest, AnInterruptionEndsTheRunWithTheCurrentRecordInError) {
+    Start(2);
+    onStep = [&](const TCheckRecord&, const TStepResult& s) {
+        if (s.name == "cardio") interrupt = true;
+    };
+    const TCheckRun run = Run({1, 2});
+    EXPECT_TRUE(run.interrupted);
+    ASSERT_EQ(run.records.size(), 1u);
+    const TCheckRecord& r = run.records[0];
+    EXPECT_EQ(r.outcome, TOutcome::Error);
+    EXPECT_EQ(r.message, "interrupted");
+    ASSERT_EQ(r.steps.size(), 8u);
+    EXPECT_EQ(r.steps[2].outcome, TOutcome::Pass);
+    EXPECT_EQ(r.steps[3].message, "interrupted");
+    EXPECT_EQ(r.steps[7].outcome, TOutcome::Error);
+}
+
+}  // namespace
+}  // namespace wct::check
