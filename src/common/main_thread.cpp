@@ -125,7 +125,8 @@ TWorkerThread::~TWorkerThread() {
 void TWorkerThread::Start(std::function<void()> body) {
     Join();
     finished_ = std::make_shared<std::atomic<bool>>(false);
-    thread_ = std::thread([body = std::move(body), finished = finished_] {
+    thread_ = std::thread([this, body = std::move(body), finished = finished_] {
+        id_.store(std::this_thread::get_id());
         body();
         finished->store(true);
         MainThread().Wake();
@@ -140,6 +141,7 @@ void TWorkerThread::Join() {
         while (!finished->load()) main.ProcessMessages();
     }
     thread_.join();
+    id_.store({});
 }
 
 }  // namespace wct
