@@ -45,6 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (loaded) {
         FUZZ_CHECK(map.ColumnCount() >= 2 && map.RowCount() >= 2);
+        // What loads has the shape the lookup interpolates on.
+        for (int c = 2; c < map.ColumnCount(); ++c) FUZZ_CHECK(map.Cell(0, c) > map.Cell(0, c - 1));
+        for (int r = 2; r < map.RowCount(); ++r) FUZZ_CHECK(map.Cell(r, 0) > map.Cell(r - 1, 0));
         if (adapt) map.ApplyAdapter();
     }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "cli/cli_options.h"
@@ -88,6 +89,19 @@ int RunMap(const TMapOptions& o, std::istream& in, std::ostream& out, std::ostre
     device.SetCalibration(o.calibration);
     device.SetResistanceReducer(o.reducer);
     device.SetUOM(o.miles ? umMiles : umKm);
+    // A roll does not turn backwards, nor does a rider give power to it.
+    const auto refused = [&](double speed, int power) -> std::optional<std::string> {
+        if (speed < 0) return "a speed below 0 has no resistance level";
+        if (power < 0) return "a power below 0 W has no resistance level";
+        return std::nullopt;
+    };
+    if (o.speed) {
+        if (const auto why = refused(*o.speed, *o.power)) {
+            err << "wct: map --speed " << *o.speed << " --power " << *o.power << ": " << *why
+                << '\n';
+            return exUsage;
+        }
+    }
     const auto answer = [&](double speed, int power) {
         device.SetPowerToShow(0);  // each answer on its own: a standing roll shows 0
         const int32_t level = device.ResistanceForPower(power, nullptr, speed);
@@ -119,6 +133,11 @@ int RunMap(const TMapOptions& o, std::istream& in, std::ostream& out, std::ostre
         if (!speed || !powerRead || (fields >> extra)) {
             err << "wct: line " << lineNo << ": '" << line
                 << "' is not \"speed power\" (km/h or mph, whole watts)\n";
+            ++failed;
+            continue;
+        }
+        if (const auto why = refused(*speed, power)) {
+            err << "wct: line " << lineNo << ": " << *why << '\n';
             ++failed;
             continue;
         }

@@ -1,6 +1,5 @@
 #include "cli/cli_ride.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -67,6 +66,8 @@ TRideOptions ParseRideOptions(const std::vector<std::string>& args) {
                 throw EUsage(arg + ": '" + text + "' is not a slope from -100 to 100 percent");
         } else if (arg == "--weight") {
             o.weight = ParseNumber(value(), arg, 0, 500);
+        } else if (arg == "--max-hr") {
+            o.maxHeartRate = ParseNumber(value(), arg, 35, 255);
         } else if (arg == "--csv") {
             o.csv = true;
         } else {
@@ -86,6 +87,7 @@ int RunRide(const TRideOptions& o, std::optional<int> waitMs, TMiraWirelessProto
     ConfigureAsTheMainWindow(device, protocol, map);
     device.SetRiderWeight(o.weight);
     device.SetCurrentSlope(o.slope);
+    device.SetAlarmHeartMaxLimit(o.maxHeartRate);
 
     if (waitMs) protocol.SetTimeToWaitAddNewConsole(*waitMs);
     protocol.OpenRegistration();
@@ -100,11 +102,26 @@ int RunRide(const TRideOptions& o, std::optional<int> waitMs, TMiraWirelessProto
     if (o.csv)
         out << "time_ms,console,speed_kmh,distance_km,cadence,heart_rate,power_w,calories,"
                "resistance,state\n";
+    bool heartCut = false;
+    int steps = 0;
+    uint32_t lastStep = 0;
     device.OnStats = [&](TComponent*) {
+        ++steps;
+        lastStep = GetTickCount();
         // The loop the device test window closes: the level that makes the ride model's
-        // power at this speed.
+        // power at this speed. During a heart cut the device keeps the brake off.
         device.SetVeloxResistance(
             device.ResistanceForPower(device.Power(), nullptr, device.Speed()));
+        if (device.HeartCut() != heartCut) {
+            heartCut = device.HeartCut();
+            if (heartCut)
+                err << "wct: heart rate " << device.HeartRate() << " is above " << o.maxHeartRate
+                    << ": the brake is off until it is back at "
+                    << o.maxHeartRate - TVeloxDeviceW::kHeartCutHysteresis << std::endl;
+            else
+                err << "wct: heart rate " << device.HeartRate()
+                    << ": the brake follows the map again" << std::endl;
+        }
         char figures[64];
         std::snprintf(figures, sizeof figures, "%.2f%c%.3f", device.Speed(), sep,
                       device.Distance());
@@ -122,10 +139,14 @@ int RunRide(const TRideOptions& o, std::optional<int> waitMs, TMiraWirelessProto
 
     device.Start();
     start = GetTickCount();
-    const uint32_t rideMs = static_cast<uint32_t>(o.seconds) * 1000;
-    for (uint32_t elapsed = 0; elapsed < rideMs && !lost && !(interrupted && *interrupted);
-         elapsed = GetTickCount() - start)
-        MainThread().ProcessMessagesFor(std::min<uint32_t>(rideMs - elapsed, 100));
+    lastStep = start;
+    // A ride of S seconds is S statistics steps, one line each; steps come a little later
+    // than every second, so the clock alone would cut the last one off. A step that does
+    // not come for several intervals ends the ride all the same.
+    const uint32_t stepWaitMs = 5 * device.TimerStatsInterval();
+    while (steps < o.seconds && !lost && !(interrupted && *interrupted) &&
+           GetTickCount() - lastStep < stepWaitMs)
+        MainThread().ProcessMessagesFor(100);
 
     ending = true;
     device.OnStats = nullptr;

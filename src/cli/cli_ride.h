@@ -18,6 +18,7 @@ struct TRideOptions {
     double slope = 0;  // percent
     int weight = 0;    // kg
     bool csv = false;
+    int maxHeartRate = 220;  // bpm above which the brake is off
 };
 
 // Parses the arguments after "ride". Throws EUsage.

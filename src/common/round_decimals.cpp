@@ -1,6 +1,8 @@
 #include "common/round_decimals.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace wct {
 namespace {
@@ -20,6 +22,13 @@ long double RoundDecimals(int n, long double x) {
     const long double shifted = x >= 0 ? x * scale + 0.5L : x * scale - 0.5L;
     const long double result = std::trunc(shifted) / scale;
     return std::fabs(result) <= 1e-8L ? 0.0L : result;
+}
+
+int32_t RoundHalfEven(long double x) {
+    if (std::isnan(x)) return 0;
+    constexpr long double kLow = std::numeric_limits<int32_t>::min();
+    constexpr long double kHigh = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(std::nearbyint(std::clamp(x, kLow, kHigh)));
 }
 
 }  // namespace wct

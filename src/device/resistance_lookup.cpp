@@ -1,26 +1,16 @@
 // The inverse lookup of the resistance map: which level makes the rider produce a power
 // at a speed.
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <limits>
 #include <stdexcept>
 
+#include "common/round_decimals.h"
 #include "device/velox_device_w.h"
 
 namespace wct {
 namespace {
 
 constexpr double kKmPerMile = 1.609;
-
-// Saturating: a level or power beyond the int range (a broken map, an absurd speed) gives
-// the nearest one that fits, and a value that is no number gives 0.
-int32_t Nearest(double x) {
-    if (std::isnan(x)) return 0;
-    constexpr double kLow = std::numeric_limits<int32_t>::min();
-    constexpr double kHigh = std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(std::nearbyint(std::clamp(x, kLow, kHigh)));
-}
 
 // The strongest level trainers of versions 4 and 4.5 may brake at a speed (km/h), below
 // 20 km/h; 0 for no limit.
@@ -76,17 +66,17 @@ int32_t TVeloxDeviceW::ResistanceForPower(int32_t power, std::vector<std::string
 
     int32_t result = 0;
     if (j == top) {
-        result = Nearest(map.Cell(top, 0));
-        powerToShow_ = Nearest(pj);
+        result = RoundHalfEven(map.Cell(top, 0));
+        powerToShow_ = RoundHalfEven(pj);
     } else if (power > pj) {
-        result = Nearest(Interpolate(power, pj, powerOf(j + 1), Nearest(map.Cell(j, 0)),
-                                     Nearest(map.Cell(j + 1, 0))));
+        result = RoundHalfEven(Interpolate(power, pj, powerOf(j + 1), RoundHalfEven(map.Cell(j, 0)),
+                                           RoundHalfEven(map.Cell(j + 1, 0))));
         powerToShow_ = power;
     } else {
         result = 0;
-        powerToShow_ = Nearest(pj);
+        powerToShow_ = RoundHalfEven(pj);
     }
-    result = Nearest(result * calibration_ * resistanceReducer_);
+    result = RoundHalfEven(result * calibration_ * resistanceReducer_);
     if (veloxVersion_ == 4 || veloxVersion_ == 4.5) {
         const int32_t cap = SpeedCap(v);
         if (cap != 0 && result > cap) result = cap;
@@ -94,7 +84,7 @@ int32_t TVeloxDeviceW::ResistanceForPower(int32_t power, std::vector<std::string
     if (trace != nullptr) {
         char line[96];
         std::snprintf(line, sizeof line, "%2.1f\t%d\t%d\t%d\t%d", v, power, result, powerToShow_,
-                      Nearest(v));
+                      RoundHalfEven(v));
         trace->emplace_back(line);
     }
     return result;

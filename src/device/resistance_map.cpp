@@ -1,5 +1,6 @@
 #include "device/resistance_map.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -16,11 +17,31 @@ namespace {
 constexpr char kTab = '\t';
 constexpr int32_t kMapError = 4;
 
+// Where a fault is, as an editor counts: lines and fields from 1.
+std::string LineName(int row) {
+    return "line " + std::to_string(row + 1);
+}
+
+std::string FieldName(int row, int column) {
+    return LineName(row) + ", field " + std::to_string(column + 1);
+}
+
+bool IsBlank(const std::string& text) {
+    return text.find_first_not_of(" \t") == std::string::npos;
+}
+
+std::string NumberText(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
 // A field as the locale reads a floating-point number: `separator` is the decimal point,
 // blanks around the number are allowed.
-double LocaleFloat(const std::string& field, char separator) {
+double LocaleFloat(const std::string& field, char separator, const std::string& where) {
     const auto invalid = [&] {
-        return std::invalid_argument("'" + field + "' is not a valid floating point value");
+        return std::invalid_argument(where + ": '" + field +
+                                     "' is not a valid floating point value");
     };
     const size_t first = field.find_first_not_of(' ');
     const size_t last = field.find_last_not_of(' ');
@@ -41,12 +62,6 @@ double LocaleFloat(const std::string& field, char separator) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size()) throw invalid();
     return value;
-}
-
-std::string SpeedText(double speed) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", speed);
-    return text;
 }
 
 }  // namespace
@@ -138,10 +153,20 @@ void TResistanceMap::LoadMap() {
 
 void TResistanceMap::Parse() {
     if (lines_.empty()) throw std::invalid_argument("The resistance map has no lines");
-    columnCount_ = FieldCount(lines_[0], kTab);
-    // The closing empty line is not part of the grid; a text without it keeps its last
-    // line rather than losing it.
-    rowCount_ = static_cast<int>(lines_.size()) - (lines_.back().empty() ? 1 : 0);
+    // Empty fields that end the header (a trailing TAB, as spreadsheets write it) name
+    // no speed.
+    const std::string& header = lines_[0];
+    columnCount_ = FieldCount(header, kTab);
+    while (columnCount_ > 1 && IsBlank(GetField(header, kTab, columnCount_ - 1))) --columnCount_;
+    // The closing empty line, and any blank ones before it, are not part of the grid; a
+    // text without it keeps its last line rather than losing it. A blank line between
+    // levels would read as a level 0 without powers and upset every lookup above it.
+    rowCount_ = static_cast<int>(lines_.size());
+    while (rowCount_ > 1 && IsBlank(lines_[static_cast<size_t>(rowCount_ - 1)])) --rowCount_;
+    for (int row = 1; row < rowCount_; ++row) {
+        if (IsBlank(lines_[static_cast<size_t>(row)]))
+            throw std::invalid_argument(LineName(row) + " is blank, between resistance levels");
+    }
     cells_.assign(static_cast<size_t>(rowCount_) * static_cast<size_t>(columnCount_), 0.0);
     const char separator = LocaleInfo().DecimalSeparator();
     for (int row = 0; row < rowCount_; ++row) {
@@ -153,22 +178,48 @@ void TResistanceMap::Parse() {
                     if (c == ',') c = separator;
             }
             cells_[static_cast<size_t>(row * columnCount_ + column)] =
-                LocaleFloat(field, separator);
+                LocaleFloat(field, separator, FieldName(row, column));
         }
     }
 }
 
-// The lookup walks up from the strongest level to the first one and needs the first
-// level to have a power at every speed.
+// The lookup interpolates between neighbouring speeds and levels, which must rise; it
+// walks up from the strongest level to the first one and needs the first level to have
+// a power at every speed.
 void TResistanceMap::CheckGrid() const {
     if (columnCount_ < 2)
         throw std::invalid_argument("The first line of the resistance map names no speed");
     if (rowCount_ < 2)
         throw std::invalid_argument("The resistance map has no resistance level line");
     for (int column = 1; column < columnCount_; ++column) {
+        if (IsBlank(GetField(lines_[0], kTab, column)))
+            throw std::invalid_argument(FieldName(0, column) + ": no speed");
+        if (column > 1 && Cell(0, column) <= Cell(0, column - 1)) {
+            throw std::invalid_argument(FieldName(0, column) + ": the speed " +
+                                        NumberText(Cell(0, column)) + " km/h does not rise above " +
+                                        NumberText(Cell(0, column - 1)) + " km/h");
+        }
+    }
+    for (int row = 1; row < rowCount_; ++row) {
+        const std::string& line = lines_[static_cast<size_t>(row)];
+        if (IsBlank(GetField(line, kTab, 0)))
+            throw std::invalid_argument(FieldName(row, 0) + ": no resistance level");
+        const double level = Cell(row, 0);
+        const double* powers = Row(row) + 1;
+        if (std::all_of(powers, powers + columnCount_ - 1, [](double p) { return p == 0; })) {
+            throw std::invalid_argument(LineName(row) + ": the resistance level " +
+                                        NumberText(level) + " has no power");
+        }
+        if (row > 1 && level <= Cell(row - 1, 0)) {
+            throw std::invalid_argument(LineName(row) + ": the resistance level " +
+                                        NumberText(level) + " does not rise above " +
+                                        NumberText(Cell(row - 1, 0)) + " of " + LineName(row - 1));
+        }
+    }
+    for (int column = 1; column < columnCount_; ++column) {
         if (Cell(1, column) == 0) {
             throw std::invalid_argument("The first resistance level (line 2) has no power at " +
-                                        SpeedText(Cell(0, column)) + " km/h");
+                                        NumberText(Cell(0, column)) + " km/h");
         }
     }
 }

@@ -59,9 +59,11 @@ public:
     // ---- Operations ----
     virtual void DoResistanceMapLoaded();
     // Parses the lines into the grid. A field that is not a number, a map without a speed
-    // column or a level line, or a first level line without a power at every speed raise
-    // EMNox code 4, "Error while reading the resistance map", naming the fault; the grid
-    // then holds what was read before it.
+    // column or a level line, speeds or levels that do not rise, a blank line between
+    // levels, a level without a power, or a first level line without a power at every
+    // speed raise EMNox code 4, "Error while reading the resistance map", naming the fault
+    // and its line (and field) as an editor counts them; the grid then holds what was read
+    // before it. Empty fields that end the header are no speed columns.
     virtual void LoadMap();
     // Scales every power cell by ResistanceMapAdapter (trainer versions 4 and up).
     virtual void ApplyAdapter();

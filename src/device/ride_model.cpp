@@ -112,16 +112,43 @@ void TVeloxDeviceW::SetHighPowerReduceCoefficient(double value) {
 }
 
 void TVeloxDeviceW::SetVeloxResistance(int32_t value) {
+    if (heartCut_) {
+        requestedResistance_ = value;
+        value = 0;
+    } else if (away_) {
+        value = veloxResistance_;
+    }
+    StoreResistance(value);
+}
+
+void TVeloxDeviceW::StoreResistance(int32_t value) {
     if (value != veloxResistance_) {
         value = ClampLevel(value);
         if (securityActive_ && Speed() == 0) value = 0;
-        veloxResistance_ =
-            static_cast<int32_t>(std::nearbyint(value * highPowerReduceCoefficient_));
+        veloxResistance_ = RoundHalfEven(value * highPowerReduceCoefficient_);
     }
     if (wirelessUSB_ != nullptr && idConsole_ != 0) {
         wirelessUSB_->SetConsoleResistance(idConsole_,
                                            static_cast<uint8_t>(veloxResistance_ & 0xFF), 0, 0);
     }
+}
+
+void TVeloxDeviceW::SetVeloxElevation(int32_t value) {
+    veloxElevation_ = heartCut_ ? 0 : value;
+}
+
+void TVeloxDeviceW::StartHeartCut() {
+    if (heartCut_) return;
+    requestedResistance_ = veloxResistance_;
+    heartCut_ = true;
+    StoreResistance(0);
+    veloxElevation_ = 0;
+}
+
+void TVeloxDeviceW::EndHeartCut() {
+    if (!heartCut_) return;
+    heartCut_ = false;
+    SetVeloxResistance(requestedResistance_);
 }
 
 void TVeloxDeviceW::SetInitialResistance(int32_t value) {

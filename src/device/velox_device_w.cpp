@@ -200,8 +200,10 @@ bool TVeloxDeviceW::Start() {
     }
     if (old == csStopped) {
         ResetStats();
+        ClearRide();
         TimerStats().ResetTimes();
     }
+    away_ = false;
     DoBeforeStart();
     SetCourseCompleted(false);
     SetArrived(false);
@@ -216,6 +218,7 @@ bool TVeloxDeviceW::Stop() {
     bool canContinue = true;
     DoBeforeStop(canContinue);
     if (!canContinue) return false;
+    away_ = false;
     SetVeloxResistance(initialResistance_);
     SetTimerStatsEnabled(false);
     const TCompetitorState old = CompetitorState();
@@ -224,6 +227,19 @@ bool TVeloxDeviceW::Stop() {
     DoCompetitorStateChanged(old, CompetitorState());
     DoAfterStop();
     return true;
+}
+
+// What ResetStats leaves to the derived device: a new ride owes nothing to the last one.
+void TVeloxDeviceW::ClearRide() {
+    caloriesAccumulator_ = 0;
+    SetCalories(0);
+    heartSampleCount_ = 0;
+    heartSum_ = 0;
+    speedAverage_.Clear();
+    cadenceAverage_.Clear();
+    heartAverage_.Clear();
+    ResetVirtualSpeed();
+    heartCut_ = false;
 }
 
 bool TVeloxDeviceW::Pause() {

@@ -92,14 +92,22 @@ public:
     // Clamps to 0..255 (240 and 247 step one down), zero while the roll stands still
     // with SecurityActive, then applies the high-power reduction; hands the result to
     // the protocol for the periodic resistance sending in every case. A request equal to
-    // the stored (already reduced) level changes nothing.
+    // the stored (already reduced) level changes nothing. During a heart cut the level is
+    // 0; while the ride's console is away the brake keeps its level.
     void SetVeloxResistance(int32_t value);
     int32_t InitialResistance() const { return initialResistance_; }
     void SetInitialResistance(int32_t value);
     bool SecurityActive() const { return securityActive_; }
     void SetSecurityActive(bool value) { securityActive_ = value; }
     int32_t VeloxElevation() const { return veloxElevation_; }
-    void SetVeloxElevation(int32_t value) { veloxElevation_ = value; }
+    // Held at 0 during a heart cut.
+    void SetVeloxElevation(int32_t value);
+    // True from the step whose heart rate is above AlarmHeartMaxLimit until one at or
+    // below the limit less kHeartCutHysteresis. Meanwhile the console's level is 0 whatever
+    // is asked (the last request is kept and applied when the cut ends), so no handler
+    // or resistance loop can load a rider whose heart is beyond the maximum.
+    bool HeartCut() const { return heartCut_; }
+    static constexpr int32_t kHeartCutHysteresis = 5;  // bpm
     int32_t CurrentElevation() const { return currentElevation_; }
     void SetCurrentElevation(int32_t value) { currentElevation_ = value; }
     double CurrentSlope() const { return currentSlope_; }  // percent
@@ -164,7 +172,8 @@ public:
     bool Connect() override;
     // Removes the console from the dongle; always false.
     bool Disconnect() override;
-    // From csStopped the statistics start afresh; from csPaused the ride resumes.
+    // From csStopped the statistics start afresh (calories, averages, maxima and the
+    // measure windows too); from csPaused the ride resumes.
     bool Start() override;
     // False, changing nothing, when an OnBeforeStop handler vetoes.
     bool Stop() override;
@@ -187,6 +196,11 @@ private:
     void UpdateHighPowerReduction();
     void WatchConnection();
     void LoseConsole();
+    void ShowConsoleAway();
+    void StartHeartCut();
+    void EndHeartCut();
+    void StoreResistance(int32_t value);
+    void ClearRide();
     // Rider and bike mass: kg with umKm, pounds with umMiles.
     double Mass() const;
 
@@ -248,6 +262,10 @@ private:
     int32_t recoverConnectionTime_ = 0;
     int32_t recoveryCountdown_ = -1;
     bool recovering_ = false;
+    // The ride's console left the dongle: its last measures are no longer true.
+    bool away_ = false;
+    bool heartCut_ = false;
+    int32_t requestedResistance_ = 0;  // asked for during a heart cut
 };
 
 }  // namespace wct

@@ -1,6 +1,5 @@
 // The statistics step: the console's latest measures become the rider's statistics.
 #include <algorithm>
-#include <cmath>
 
 #include "common/delay_with_messages.h"
 #include "common/main_thread.h"
@@ -15,10 +14,6 @@ constexpr double kPi = 3.14;
 constexpr double kMmPerKm = 1000000;
 constexpr double kMmPerMile = 1609343.98;
 constexpr int32_t kHeartSignalFloor = 35;
-
-int32_t Nearest(long double x) {
-    return static_cast<int32_t>(std::nearbyint(x));
-}
 
 // Clears the shared guard however the step ends.
 class TStepGuard {
@@ -41,15 +36,19 @@ void TVeloxDeviceW::StatsTick() {
     const double previousSpeed = Speed();
     const bool hasEntry =
         wirelessUSB_ != nullptr && idConsole_ < wirelessUSB_->LastMeasure()->size();
+    away_ = connected_ && wirelessUSB_ != nullptr && !wirelessUSB_->IsConsoleConnected(idConsole_);
     if (hasEntry && wirelessUSB_->IsConsoleConnected(idConsole_))
         ReadMeasures((*wirelessUSB_->LastMeasure())[idConsole_]);
+    else if (away_)
+        ShowConsoleAway();
     if (hasEntry) ReportKeys();
     ProcessHeartRate();
     realSpeed_ = Speed();
     if (virtualSpeedEnabled_) VirtualSpeedStep();
-    caloriesAccumulator_ += CalorieIncrement(previousSpeed);
-    SetCalories(Nearest(caloriesAccumulator_));
-    SetPower(Nearest(PowerAtSpeed(Speed(), currentSlope_)));
+    // A rider whose console is away burns nothing we could know of.
+    if (!away_) caloriesAccumulator_ += CalorieIncrement(previousSpeed);
+    SetCalories(RoundHalfEven(caloriesAccumulator_));
+    SetPower(RoundHalfEven(PowerAtSpeed(Speed(), currentSlope_)));
     UpdateHighPowerReduction();
     SetMaxPower(std::max(MaxPower(), Power()));
     if (DistanceToPerform() > 0 && Distance() >= DistanceToPerform()) {
@@ -68,7 +67,7 @@ void TVeloxDeviceW::ReadMeasures(const TMiraConsoleMeasure& measure) {
     const double instant = measure.Rpm * 60.0 * rollDiameter_ * kPi / divisor;
     SetDistance(rollDiameter_ * measure.Revolutions * kPi / divisor);
     speedAverage_.Add(instant);
-    SetSpeed(static_cast<double>(RoundDecimals(precisionSpeed_, speedAverage_.Value())));
+    SetSpeed(static_cast<double>(RoundDecimals(precisionSpeed_, speedAverage_.SampleMean())));
     const uint32_t elapsed = TimeElapsed();
     SetAverageSpeed(elapsed > 0 ? static_cast<double>(RoundDecimals(
                                       precisionSpeed_, Distance() / (elapsed / 3600000.0L)))
@@ -78,9 +77,20 @@ void TVeloxDeviceW::ReadMeasures(const TMiraConsoleMeasure& measure) {
     cadenceAverage_.Add(measure.Cadence);
     SetMaxCadence(std::max(MaxCadence(), AverageCadence()));
     cadenceSum_ += Cadence();
-    SetAverageCadence(Nearest(static_cast<long double>(cadenceSum_) / sampleCount_));
+    SetAverageCadence(RoundHalfEven(static_cast<long double>(cadenceSum_) / sampleCount_));
     heartAverage_.Add(measure.HeartRate);
-    SetHeartRate(static_cast<int32_t>(heartAverage_.Value()));
+    SetHeartRate(static_cast<int32_t>(heartAverage_.SampleMean()));
+}
+
+// The console's last measures stay in the table while it is away; they are not shown
+// as the rider's, and the windows start again when it comes back.
+void TVeloxDeviceW::ShowConsoleAway() {
+    speedAverage_.Clear();
+    cadenceAverage_.Clear();
+    heartAverage_.Clear();
+    SetSpeed(0);
+    SetCadence(0);
+    SetHeartRate(0);
 }
 
 // One key per measure, the first of +, -, E, T whose bit is set; the byte is consumed
@@ -106,6 +116,7 @@ void TVeloxDeviceW::ProcessHeartRate() {
     if (!heartEnabled_) {
         SetHeartRate(0);
         SetAverageHeartRate(0);
+        EndHeartCut();  // no heart to protect by: the operator turned the processing off
         return;
     }
     const bool active = HeartRate() >= kHeartSignalFloor;
@@ -116,25 +127,25 @@ void TVeloxDeviceW::ProcessHeartRate() {
             SetAverageHeartRate(0);
         }
     }
-    if (heartConnectionActive_) HeartAlarm();
+    if (!heartConnectionActive_) return;  // a cut holds until a real heart rate ends it
+    if (HeartRate() <= AlarmHeartMaxLimit() - kHeartCutHysteresis) EndHeartCut();
+    HeartAlarm();
 }
 
 void TVeloxDeviceW::HeartAlarm() {
     const int32_t hr = HeartRate();
     const int32_t high = AlarmHeartHighLimit();
     const int32_t low = AlarmHeartLowLimit();
+    // The load goes before the alarm, and whatever the alarm limits are.
+    if (hr > AlarmHeartMaxLimit()) StartHeartCut();
     if (hr >= high || hr <= low) {
         const bool isHigher = hr >= high;
         bool doStop = true;
         // A limit of 0 or less gives no percentage to compute.
         int percent = 0;
         if (low > 0) {
-            percent = isHigher ? Nearest((hr - high) / static_cast<long double>(high) * 100)
-                               : Nearest((low - hr) / static_cast<long double>(low) * 100);
-        }
-        if (hr > AlarmHeartMaxLimit()) {
-            SetVeloxResistance(0);
-            veloxElevation_ = 0;
+            percent = isHigher ? RoundHalfEven((hr - high) / static_cast<long double>(high) * 100)
+                               : RoundHalfEven((low - hr) / static_cast<long double>(low) * 100);
         }
         DoAlarmHeart(percent, isHigher, false, doStop);
     }
@@ -142,7 +153,7 @@ void TVeloxDeviceW::HeartAlarm() {
     ++heartSampleCount_;
     heartSum_ += hr;
     if (heartSampleCount_ >= 1 && heartSum_ >= 1)
-        SetAverageHeartRate(Nearest(static_cast<long double>(heartSum_) / heartSampleCount_));
+        SetAverageHeartRate(RoundHalfEven(static_cast<long double>(heartSum_) / heartSampleCount_));
 }
 
 void TVeloxDeviceW::WatchConnection() {
@@ -161,7 +172,7 @@ void TVeloxDeviceW::WatchConnection() {
         }
     } else if (!connected) {
         if (recoverConnection_) {
-            recoveryCountdown_ = recoverConnectionTime_;
+            recoveryCountdown_ = std::max(recoverConnectionTime_, 0);
             wirelessUSB_->OpenRegistration();
             DelayWithMessages(400);
             recovering_ = true;
@@ -172,6 +183,7 @@ void TVeloxDeviceW::WatchConnection() {
 }
 
 void TVeloxDeviceW::LoseConsole() {
+    away_ = false;
     Stop();
     connected_ = false;
     DoDisconnected();

@@ -97,6 +97,9 @@ void TMiraWirelessProtocol::PacketReceived(TComponent* /*sender*/, const std::st
             if (numberOfConsole_ >= 1) --numberOfConsole_;
             SetConsoleField(consoles_, p(0), TMiraConsoleField::Used, 0);
             SetConsoleField(consoles_, p(0), TMiraConsoleField::Connected, 0);
+            // The time away is no ride: a console that comes back integrates its roll
+            // revolutions from its first measures again, not across the gap.
+            if (p(0) < (*lastMeasure_).size()) (*lastMeasure_)[p(0)].MeasureTick = 0;
             TraceFrame("<-", packet, " Console Remove ID=" + std::to_string(p(0)));
             if (OnConsoleRemove) OnConsoleRemove(p(0));
             return;

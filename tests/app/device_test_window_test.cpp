@@ -164,6 +164,31 @@ TEST_F(DeviceTestWindowTest, ARideFillsTheRowClosesTheResistanceLoopAndFollowsTh
     EXPECT_FALSE(Device().Connected());
 }
 
+// The window's resistance loop asks for the map's level on every step; the device keeps
+// the brake off above the maximum heart rate all the same.
+TEST_F(DeviceTestWindowTest, AHeartAboveTheMaximumKeepsTheBrakeOffAndANewRideStartsAtZero) {
+    StartConnected();
+    simulator->SetRider(kConsole, {kRpm, 230, 85});
+    Click2("Connect");
+    Click2("Start");
+    const int steps = StatsSteps();
+    ASSERT_TRUE(WaitFor([&] { return StatsSteps() >= steps + 3; }));
+    EXPECT_TRUE(Device().HeartCut());
+    EXPECT_EQ(Cell(14), "0");
+    EXPECT_EQ(simulator->Brake(kConsole), 0);
+
+    simulator->SetRider(kConsole, {kRpm, 120, 85});
+    ASSERT_TRUE(WaitFor([&] { return simulator->Brake(kConsole) > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return Cell(10).toInt() >= 1; }));
+
+    Click2("Stop");
+    Click2("Start");
+    const int restart = StatsSteps();
+    ASSERT_TRUE(WaitFor([&] { return StatsSteps() >= restart + 1; }));
+    EXPECT_EQ(Cell(10), "0") << "no calories of the last ride";
+    EXPECT_LT(Cell(5).toDouble(), 0.05);
+}
+
 TEST_F(DeviceTestWindowTest, VirtualOnAlternatesItsCaptionAndTheDevicesVirtualSpeed) {
     StartBench();
     QPushButton& button = Form2Button("Virtual");

@@ -70,9 +70,15 @@ TEST(WctMap, AMapFileIsReadInItsStoredFormAndABadOneExitsTwo) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Error while reading the resistance map (Error code: 4)\r\n"
                          "Please, contact the Corvi support\r\n\r\n"
-                         "'abc' is not a valid floating point value"),
+                         "line 2, field 2: 'abc' is not a valid floating point value"),
               std::string::npos)
         << r.err;
+
+    // A blank line between levels once gave wrong levels without a word.
+    std::ofstream(bad) << "0\t10\t20\n0\t50\t100\n\n40\t80\t160\n\n";
+    r = Map("--file " + bad + " --speed 20 --power 130");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("line 3 is blank"), std::string::npos) << r.err;
 
     r = Map("--file " + std::string(dir) + "/missing.map --speed 1 --power 1");
     EXPECT_EQ(r.exitCode, 2);
@@ -80,6 +86,16 @@ TEST(WctMap, AMapFileIsReadInItsStoredFormAndABadOneExitsTwo) {
     std::remove(good.c_str());
     std::remove(bad.c_str());
     rmdir(dir);
+}
+
+TEST(WctMap, ANegativeSpeedOrPowerIsRefusedInOneLine) {
+    for (const char* args : {"--speed -5 --power 100", "--speed 20 --power -1"}) {
+        const TProcessResult r = Map(args);
+        EXPECT_EQ(r.exitCode, 2) << args;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+        EXPECT_NE(r.err.find("below 0"), std::string::npos) << r.err;
+    }
 }
 
 TEST(WctMap, WrongOptionsExitTwo) {
@@ -120,7 +136,6 @@ TEST_F(WctRide, EveryStatisticsStepPrintsOneLineAndTheLoopSetsTheBrake) {
     EXPECT_EQ(lines[0],
               "time_ms,console,speed_kmh,distance_km,cadence,heart_rate,power_w,calories,"
               "resistance,state");
-    // The speed window of 3 is full from the third step on.
     const auto third = Fields(lines[3], ',');
     ASSERT_EQ(third.size(), 10u) << lines[3];
     EXPECT_EQ(third[1], "1");
@@ -131,8 +146,24 @@ TEST_F(WctRide, EveryStatisticsStepPrintsOneLineAndTheLoopSetsTheBrake) {
     EXPECT_EQ(third[6], "58");
     const int level = std::stoi(third[8]);
     EXPECT_GT(level, 0);
-    EXPECT_LT(std::stod(Fields(lines[1], ',')[2]), 8.48) << "the window fills first";
+    EXPECT_EQ(Fields(lines[1], ',')[2], "8.48") << "no ramp from zero while the window fills";
     EXPECT_EQ(dongle->Brake(1), 0) << "the ride ends at the initial resistance";
+}
+
+TEST_F(WctRide, AHeartAboveTheMaximumGetsNoLoadAndTheRiderIsTold) {
+    dongle->SetRider(1, {3000, 225, 80});
+    const TProcessResult r = Ride({"--seconds", "3", "--slope", "4", "--csv"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 3u) << r.out;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const auto fields = Fields(lines[i], ',');
+        ASSERT_EQ(fields.size(), 10u) << lines[i];
+        EXPECT_EQ(fields[5], "225");
+        EXPECT_EQ(fields[8], "0") << lines[i];
+    }
+    EXPECT_NE(r.err.find("heart rate 225 is above 220: the brake is off"), std::string::npos)
+        << r.err;
 }
 
 TEST_F(WctRide, SigintEndsTheRideCleanly) {
@@ -161,15 +192,27 @@ TEST_F(WctRide, NoConsoleJoiningExitsOne) {
 }
 
 TEST_F(WctRide, AConsoleThatIsLostEndsTheRideWithExitOne) {
-    auto ride = std::async(std::launch::async, [&] { return Ride({"--seconds", "60"}); });
-    // Leaves once the ride is under way: after the join and the roll start.
-    std::this_thread::sleep_for(std::chrono::seconds(4));
+    const std::string out = "/tmp/wct-lost-" + std::to_string(getpid());
+    auto ride = std::async(std::launch::async, [&] {
+        return RunProcess("/bin/sh",
+                          {"-c", "'" WCT_BINARY "' --port " + dongle->PortPath() +
+                                     " --wait 3000 ride --seconds 60 > " + out},
+                          60000);
+    });
+    // Leaves once the ride is under way: its first step is out.
+    const auto rode = [&] {
+        std::ifstream file(out);
+        return file.peek() != std::ifstream::traits_type::eof();
+    };
+    for (int i = 0; i < 3000 && !rode(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(rode());
     dongle->Leave(1);
     const TProcessResult r = ride.get();
+    std::remove(out.c_str());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("console 1 was lost"), std::string::npos) << r.err;
     EXPECT_LT(r.elapsedMs, 20000);
-    EXPECT_FALSE(r.out.empty()) << "it rode before";
 }
 
 TEST(WctRideUsage, WrongOptionsExitTwo) {

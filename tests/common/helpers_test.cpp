@@ -14,6 +14,15 @@
 namespace wct {
 namespace {
 
+TEST(RoundHalfEven, HalvesGoToTheEvenNeighbourAndValuesBeyondInt32Saturate) {
+    EXPECT_EQ(RoundHalfEven(2.5L), 2);
+    EXPECT_EQ(RoundHalfEven(3.5L), 4);
+    EXPECT_EQ(RoundHalfEven(-2.5L), -2);
+    EXPECT_EQ(RoundHalfEven(1e12L), INT32_MAX);
+    EXPECT_EQ(RoundHalfEven(-1e12L), INT32_MIN);
+    EXPECT_EQ(RoundHalfEven(std::nanl("")), 0);
+}
+
 TEST(RoundDecimals, HalvesGoAwayFromZeroForBothSigns) {
     EXPECT_DOUBLE_EQ(double(RoundDecimals(0, 2.5L)), 3.0);
     EXPECT_DOUBLE_EQ(double(RoundDecimals(0, -2.5L)), -3.0);

@@ -105,7 +105,7 @@ TEST_F(ResistanceMapTest, AFieldThatIsNoNumberRaisesTheFullMapError) {
     EXPECT_EQ(LoadError("0\t5\t10\n0\tabc\t20\n\n"),
               "Error while reading the resistance map (Error code: 4)\r\n"
               "Please, contact the Corvi support\r\n\r\n"
-              "'abc' is not a valid floating point value");
+              "line 2, field 2: 'abc' is not a valid floating point value");
     EXPECT_EQ(map.Cell(0, 2), 10) << "what was read before the fault stays";
     EXPECT_EQ(map.Cell(1, 2), 0);
 }
@@ -123,9 +123,40 @@ TEST_F(ResistanceMapTest, NumbersTakeBlanksAroundThemButNoInfinityOrSecondPoint)
 }
 
 TEST_F(ResistanceMapTest, AnEmptyOrBlankFieldStaysZero) {
-    EXPECT_EQ(LoadError("0\t5\t10\n0\t3\t4\n20\t \t\n\n"), "");
+    EXPECT_EQ(LoadError("0\t5\t10\t15\n0\t3\t4\t5\n20\t \t\t6\n\n"), "");
     EXPECT_EQ(map.Cell(2, 1), 0);
     EXPECT_EQ(map.Cell(2, 2), 0);
+}
+
+// Each broken map is refused when loaded, naming the line as an editor counts it,
+// instead of answering wrong levels or raising at every lookup.
+TEST_F(ResistanceMapTest, ABrokenMapIsRefusedNamingItsLine) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"0\t5\t10\n0\t3\t6\n\n20\t4\t8\n\n", "line 3 is blank, between resistance levels"},
+        {"0\t5\t10\n0\t3\t6\n \t\n20\t4\t8\n\n", "line 3 is blank"},
+        {"0\t10\t5\n0\t3\t6\n\n", "line 1, field 3: the speed 5 km/h does not rise above 10"},
+        {"0\t5\t5\n0\t3\t6\n\n", "line 1, field 3: the speed 5 km/h does not rise"},
+        {"0\t5\t\t10\n0\t3\t6\t9\n\n", "line 1, field 3: no speed"},
+        {"0\t5\t10\n0\t3\t6\n40\t4\t8\n20\t5\t9\n\n",
+         "line 4: the resistance level 20 does not rise above 40 of line 3"},
+        {"0\t5\t10\n0\t3\t6\n20\n\n", "line 3: the resistance level 20 has no power"},
+        {"0\t5\t10\n0\t3\t6\n\t4\t8\n\n", "line 3, field 1: no resistance level"},
+        {"0\t5\t10\n0\t3\t6\n20\t4\tx\n\n", "line 3, field 3: 'x' is not a valid"},
+    };
+    for (const auto& [text, fault] : cases) {
+        const std::string error = LoadError(text);
+        EXPECT_NE(error.find("Error while reading the resistance map (Error code: 4)"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(error.find(fault), std::string::npos) << error;
+    }
+}
+
+TEST_F(ResistanceMapTest, EmptyFieldsEndingTheHeaderAndBlankLinesEndingTheTextAreIgnored) {
+    EXPECT_EQ(LoadError("0\t5\t10\t\t\n0\t3\t6\n20\t4\t8\t\n\n\n \n"), "");
+    EXPECT_EQ(map.ColumnCount(), 3);
+    EXPECT_EQ(map.RowCount(), 3);
+    EXPECT_EQ(map.Cell(2, 2), 8);
 }
 
 TEST_F(ResistanceMapTest, AnEmptyMapGivesTheMapErrorInsteadOfAFault) {

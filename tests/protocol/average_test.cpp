@@ -36,6 +36,24 @@ TEST(MiraAverage, ShrinkingKeepsTheNewestAndNonPositiveLengthsChangeNothing) {
     EXPECT_EQ(avg.Window(), (std::vector<double>{5, 4, 3, 0}));
 }
 
+TEST(MiraAverage, TheSampleMeanCountsOnlyWhatWasPushedSinceTheLastClear) {
+    TMiraAverage avg;
+    avg.SetLength(5);
+    EXPECT_EQ(avg.SampleMean(), 0.0L);
+    avg.Add(120);
+    EXPECT_EQ(avg.SampleMean(), 120.0L);
+    EXPECT_EQ(avg.Value(), 24.0L) << "the window's own mean is unchanged";
+    for (int v : {130, 140, 150, 160, 170}) avg.Add(v);
+    EXPECT_EQ(avg.SampleMean(), 150.0L);  // the last five
+    avg.SetLength(8);
+    EXPECT_EQ(avg.SampleMean(), 150.0L) << "new slots hold no samples";
+    avg.Clear();
+    EXPECT_EQ(avg.Window(), std::vector<double>(8, 0.0));
+    EXPECT_EQ(avg.SampleMean(), 0.0L);
+    avg.Add(60);
+    EXPECT_EQ(avg.SampleMean(), 60.0L);
+}
+
 TEST(MiraAverage, AnEmptyWindowStaysEmptyWithMeanZero) {
     TMiraAverage avg;
     avg.Add(7);
