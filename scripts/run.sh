@@ -2,8 +2,8 @@
 # The run command: installs what is missing, builds, and starts the bench.
 #
 # With a display it opens the window on the built-in simulator; when hardware is named
-# (`--port PATH`) it opens it on the machine's own serial ports, which the window lists
-# and "Connect" searches. Without a display it says so and runs `wct`, the bench from a
+# (`--port PATH`) it opens it with that port selected, beside the machine's own serial
+# ports, which "Connect" searches when the dongle is not on PATH. Without a display it says so and runs `wct`, the bench from a
 # terminal, whose arguments can follow (default: list the consoles present).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,10 +13,13 @@ scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
 args=("$@")
 named_port=false
-[[ " ${args[*]} " == *" --port "* ]] && named_port=true
+port=
+for ((i = 0; i < ${#args[@]}; i++)); do
+  [[ ${args[i]} == --port ]] && named_port=true && port=${args[i + 1]:-}
+done
 
 if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
-  $named_port && exec build/src/app/wirelessconsoletest
+  $named_port && exec build/src/app/wirelessconsoletest --port "$port"
   exec build/src/app/wirelessconsoletest --simulate
 fi
 

@@ -4,8 +4,9 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  # The window; offscreen rendering draws text only with a font installed.
-  qt6-base-dev fonts-dejavu-core "$@")
+  # The window; offscreen rendering draws text only with a font installed, and the
+  # device window's grid needs a narrow one.
+  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -8,11 +8,16 @@ namespace wct {
 
 TAppOptions ParseAppOptions(const std::vector<std::string>& args) {
     TAppOptions options;
-    for (const std::string& arg : args) {
-        if (arg == "--simulate")
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--simulate") {
             options.simulate = true;
-        else
-            throw std::invalid_argument("unknown argument " + arg);
+        } else if (args[i] == "--port") {
+            if (i + 1 == args.size() || args[i + 1].empty())
+                throw std::invalid_argument("--port needs a port path");
+            options.port = args[++i];
+        } else {
+            throw std::invalid_argument("unknown argument " + args[i]);
+        }
     }
     return options;
 }
@@ -28,7 +33,10 @@ TBenchApp::TBenchApp(const TAppOptions& options) {
     form2_ = std::make_unique<TForm2>(form1_->Components());
     form3_ = std::make_unique<TForm3>();
     form1_->SetDeviceTestWindow(form2_.get());
-    if (simulator_) form1_->SelectPort(simulator_->PortPath());
+    if (!options.port.empty())
+        form1_->SelectPort(options.port);
+    else if (simulator_)
+        form1_->SelectPort(simulator_->PortPath());
     SetProgressBarFactory(
         [form1 = form1_.get()] { return std::make_unique<TMiraProgressWindow>(form1); });
 }

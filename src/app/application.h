@@ -1,6 +1,7 @@
 // Start-up of the bench: the three windows in their order, the progress windows centred
 // on the main one, and with --simulate the built-in dongle simulator, whose port the
-// main window lists and selects so that the bench works without hardware.
+// main window lists and selects so that the bench works without hardware. --port PATH
+// selects PATH instead (a relayed port, or a simulator's link), listed or not.
 //
 // The Qt main-thread dispatcher and message boxes are installed by the caller first
 // (see app_main.cpp); tests install their own messages instead.
@@ -19,12 +20,13 @@ namespace wct {
 
 struct TAppOptions {
     bool simulate = false;
+    std::string port;  // empty: the last port listed, or the simulator's
 };
 
 // The command line after Qt took its own options; throws std::invalid_argument naming
 // what is not understood.
 TAppOptions ParseAppOptions(const std::vector<std::string>& args);
-inline constexpr const char* kAppUsage = "usage: wirelessconsoletest [--simulate]\n";
+inline constexpr const char* kAppUsage = "usage: wirelessconsoletest [--simulate] [--port PATH]\n";
 
 class TBenchApp {
 public:

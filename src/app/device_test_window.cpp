@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "app/bench_texts.h"
 #include "app/string_grid.h"
 #include "common/locale_info.h"
 #include "common/user_messages.h"
@@ -25,6 +26,7 @@ namespace {
 
 constexpr int kSlopeCol = 12;
 constexpr int kKeyCol = 7;
+constexpr int kFilledColumns = 24;
 
 // The shortest general form of a number, with the locale's decimal separator.
 QString FloatText(double value) {
@@ -39,6 +41,13 @@ QString FloatText(double value) {
     }
     std::replace(s.begin(), s.end(), '.', LocaleInfo().DecimalSeparator());
     return QString::fromStdString(s);
+}
+
+// One decimal, as the main window shows speeds, with the locale's decimal separator.
+QString Text(const std::string& number) {
+    QString text = QString::fromStdString(number).trimmed();
+    text.replace('.', LocaleInfo().DecimalSeparator());
+    return text;
 }
 
 // A number typed with the locale's decimal separator; nothing for any other text.
@@ -87,35 +96,49 @@ private:
 TForm2::TForm2(TComponent& mainComponents, QWidget* parent)
     : QWidget(parent, Qt::Window),
       mainComponents_(mainComponents),
-      watch_(std::make_unique<TDeviceWatch>(*this)) {
+      watch_(std::make_unique<TDeviceWatch>(*this)),
+      clicks_([this] { return EndWaits(); }) {
     setObjectName("Form2");
     setWindowTitle("VxDeviceW Test");
     BuildWindow();
-    // Creation: the header row, the column widths, then "Update".
+    // Creation: the header row, then "Update", which fits the column widths.
     const char* headers[] = {"TObject",  "Console Id",     "Speed",     "Cadence",   "Hr",
                              "Distance", "Unit of Misure", "Buttons",   "Status",    "Connection",
                              "Calories", "AvgHr",          "Slope",     "Power",     "Resis.",
                              "AvgCad",   "AvgSpeed",       "Time",      "PowToShow", "Max Pow",
                              "Max Hr",   "Max Cad",        "Max Speed", "Virtual Sp"};
-    for (int c = 0; c < 24; ++c) grid_->SetCell(c, 0, headers[c]);
+    for (int c = 0; c < kFilledColumns; ++c) grid_->SetCell(c, 0, headers[c]);
     // The small "update" button sits on the left of the corner cell, its caption right.
     grid_->horizontalHeaderItem(0)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    FitColumns();
-    UpdateClick();
+    UpdateClick();  // fits the columns too
+    // Wide enough for the 24 filled columns, at least as wide as the bench always was;
+    // short enough for a 1366 x 768 screen.
+    int filled = 0;
+    for (int c = 0; c < kFilledColumns; ++c) filled += grid_->columnWidth(c);
+    const int chrome = 134 + 2 * grid_->frameWidth() + 16;  // the left panel, frame, spacing
+    resize(std::max(1278, chrome + filled), 700);
 }
 
-// Columns 0 and 5 are at least 85 pixels wide and the others 52, as the bench has always
-// had them; wider where this platform's font needs the room for a header or a value.
+// Each filled column as wide as the longest word of its header or its widest value needs
+// on this platform's font, so that all 24 fit the window; the six columns that nothing
+// fills stay narrow.
 void TForm2::FitColumns() {
+    // The widest value each column shows in a ride of an hour or so.
+    static const char* const kWidest[kFilledColumns] = {
+        "",      "000",   "000.0", "000",   "000",   "0000.0", "umMiles", "+ ",    "csReadyToStart",
+        "False", "00000", "000",   "-00.0", "0000",  "000",    "000",     "000.0", "0000000",
+        "0000",  "0000",  "000",   "000",   "000.0", "000.0"};
     const QFontMetrics metrics(grid_->font());
-    const auto fit = [&](const QString& text) { return metrics.horizontalAdvance(text) + 12; };
-    for (int c = 0; c < 24; ++c) {
-        int width = std::max(c == 0 || c == 5 ? 85 : 52, fit(grid_->Cell(c, 0)));
-        if (c == 2 || c == 5 || c == 16 || c == 22 || c == 23)
-            width = std::max(width, fit("000.00000000"));
-        if (c == 8) width = std::max(width, fit("csReadyToStart"));
+    const auto fit = [&](const QString& text) { return metrics.horizontalAdvance(text) + 8; };
+    for (int c = 0; c < grid_->columnCount(); ++c) {
+        if (c >= kFilledColumns) {
+            grid_->setColumnWidth(c, 16);
+            continue;
+        }
+        int width = fit(kWidest[c]);
+        for (const QString& word : grid_->Cell(c, 0).split(' ')) width = std::max(width, fit(word));
         if (c == 0) {
-            width = std::max(width, update_->width() + fit("TObject") + 4);
+            width = std::max(width, update_->width() + fit("TObject"));
             for (TVeloxDeviceW* device : devices_)
                 width = std::max(width, fit(QString::fromStdString(device->Name())));
         }
@@ -160,7 +183,10 @@ void TForm2::BuildWindow() {
     // Client: the data grid with its small "update" button and the slope edit.
     grid_ = new TStringGrid(30, 20);
     grid_->setObjectName("DataGrid");
-    QFont font("Tahoma");
+    // Tahoma where it is installed; else a narrow face of about its width, so that the
+    // 24 columns fit as they did.
+    QFont font;
+    font.setFamilies({"Tahoma", "DejaVu Sans Condensed"});
     font.setPointSize(8);
     grid_->setFont(font);
     grid_->horizontalHeader()->setFont(font);
@@ -179,9 +205,15 @@ void TForm2::BuildWindow() {
     update_ = new QPushButton("update", grid_);
     update_->setObjectName("update");
     update_->setFont(font);
-    const int headerHeight = grid_->horizontalHeader()->sizeHint().height();
-    update_->setGeometry(grid_->frameWidth() + 1, grid_->frameWidth() + 1,
-                         QFontMetrics(font).horizontalAdvance("update") + 14, headerHeight - 2);
+    // Two-word captions take two lines, so that 24 columns fit the window's width.
+    const QFontMetrics metrics(font);
+    grid_->horizontalHeader()->setDefaultAlignment(
+        Qt::Alignment::fromInt(Qt::AlignCenter | Qt::TextWordWrap));
+    grid_->horizontalHeader()->setFixedHeight(2 * metrics.lineSpacing() + 6);
+    update_->setGeometry(
+        grid_->frameWidth() + 1,
+        grid_->frameWidth() + 1 + (2 * metrics.lineSpacing() - metrics.height()) / 2,
+        metrics.horizontalAdvance("update") + 12, metrics.height() + 6);
     connect(update_, &QPushButton::clicked, this,
             [this] { Run(update_, &TForm2::GridUpdateClick); });
 
@@ -219,8 +251,6 @@ void TForm2::BuildWindow() {
     layout->setContentsMargins(2, 2, 2, 2);
     layout->addLayout(upper, 1);
     layout->addWidget(bottom);
-    // Wide enough for the 24 filled columns; short enough for a 1366 x 768 screen.
-    resize(1278, 700);
 }
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {
@@ -234,6 +264,14 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// Gives up the console search of a "Connect", or any other wait of a button.
+bool TForm2::EndWaits() {
+    Write("Wait ended by the operator");
+    for (TVeloxDeviceW* device : devices_)
+        if (device->WirelessUSB() != nullptr) device->WirelessUSB()->EndWaits();
+    return true;
 }
 
 void TForm2::Write(const std::string& line) {
@@ -288,6 +326,7 @@ int TForm2::RowOf(const TVeloxDeviceW& device) const {
 void TForm2::ConnectClick() {
     for (TVeloxDeviceW* device : std::vector(devices_))
         Write(device->Name() + (device->Connect() ? " connected" : " NOT connected"));
+    ShowRows();
 }
 
 void TForm2::DisconnectClick() {
@@ -295,6 +334,7 @@ void TForm2::DisconnectClick() {
         device->Disconnect();
         Write(device->Name() + " Disconnected");
     }
+    ShowRows();
 }
 
 void TForm2::StartClick() {
@@ -303,6 +343,7 @@ void TForm2::StartClick() {
         device->Start();
         Write(device->Name() + " Start");
     }
+    ShowRows();
 }
 
 void TForm2::PauseClick() {
@@ -310,6 +351,7 @@ void TForm2::PauseClick() {
         device->Pause();
         Write(device->Name() + " Pause");
     }
+    ShowRows();
 }
 
 void TForm2::StopClick() {
@@ -317,12 +359,14 @@ void TForm2::StopClick() {
         device->Stop();
         Write(device->Name() + " Stop");
     }
+    ShowRows();
 }
 
 void TForm2::VirtualClick() {
     const bool on = virtual_->text() == "Virtual ON";
     virtual_->setText(on ? "Virtual OFF" : "Virtual ON");
     for (TVeloxDeviceW* device : devices_) device->SetVirtualSpeedEnabled(on);
+    ShowRows();
 }
 
 void TForm2::GridUpdateClick() {
@@ -334,18 +378,25 @@ void TForm2::GridUpdateClick() {
 void TForm2::StatsHandler(TVeloxDeviceW& device) {
     Write("Stats id: " + std::to_string(device.IDConsole()));
     device.SetVeloxResistance(device.ResistanceForPower(device.Power(), nullptr, device.Speed()));
+    ShowRow(device);
+}
 
+void TForm2::ShowRows() {
+    for (TVeloxDeviceW* device : std::vector(devices_)) ShowRow(*device);
+}
+
+void TForm2::ShowRow(TVeloxDeviceW& device) {
     const int row = RowOf(device);
     const auto set = [&](int col, const QString& text) { grid_->SetCell(col, row, text); };
     const auto integer = [&](int col, long long value) { set(col, QString::number(value)); };
     set(0, QString::fromStdString(device.Name()));
     integer(1, device.IDConsole());
-    set(2, FloatText(device.Speed()));
+    set(2, Text(OneDecimal(device.Speed())));
     set(3, FloatText(device.Cadence()));
     integer(15, device.AverageCadence());
     set(4, FloatText(device.HeartRate()));
     set(11, FloatText(device.AverageHeartRate()));
-    set(5, FloatText(device.Distance()));
+    set(5, Text(OneDecimal(device.Distance())));
     set(6, device.UOM() == umKm ? "umKm" : "umMiles");
     // Ordinal 1 has no name: the cell keeps what it shows.
     if (const char* state = CompetitorStateName(device.CompetitorState())) set(8, state);
@@ -353,7 +404,7 @@ void TForm2::StatsHandler(TVeloxDeviceW& device) {
     integer(10, device.Calories());
     integer(14, device.VeloxResistance());
     integer(13, device.Power());
-    set(16, FloatText(device.AverageSpeed()));
+    set(16, Text(OneDecimal(device.AverageSpeed())));
     integer(17, device.TimeElapsed());
 
     // A slope that is not a number keeps the slope in force and is reported; the cells
@@ -371,8 +422,8 @@ void TForm2::StatsHandler(TVeloxDeviceW& device) {
     integer(19, device.MaxPower());
     integer(20, device.MaxHeartRate());
     integer(21, device.MaxCadence());
-    set(22, FloatText(device.MaxSpeed()));
-    set(23, FloatText(device.VirtualSpeed()));
+    set(22, Text(OneDecimal(device.MaxSpeed())));
+    set(23, Text(OneDecimal(device.VirtualSpeed())));
 }
 
 void TForm2::DisconnectionHandler(TVeloxDeviceW& device) {

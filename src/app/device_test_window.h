@@ -5,6 +5,8 @@
 // resistance loop: on every step each device's resistance is set from the resistance
 // map at the ride model's power.
 //
+// A button that waits looks busy; Esc ends its wait.
+//
 // Devices are found among the components of the main window's root by class name
 // ("Update"); the window drops a device that is destroyed before it. Main thread only.
 #pragma once
@@ -40,6 +42,9 @@ public:
 
     // The statistics handler: closes the resistance loop and fills the device's row.
     void StatsHandler(TVeloxDeviceW& device);
+    // Fills the device's row from what it reports now (after each of this window's
+    // buttons, so that the row never shows a state the button just changed).
+    void ShowRow(TVeloxDeviceW& device);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -61,12 +66,15 @@ private:
     void StopClick();
     void VirtualClick();
     void GridUpdateClick();
+    void ShowRows();
     void GridClick();
     void SlopeEntered();
     void KeyHandler(TVeloxDeviceW& device, TConsoleKey key);
     void DisconnectionHandler(TVeloxDeviceW& device);
 
     void Write(const std::string& line);
+    // Esc while a button's handler runs: the waits of the devices' protocol end.
+    bool EndWaits();
     // The device's grid row: its place in the list plus one; row 10 for a stranger.
     int RowOf(const TVeloxDeviceW& device) const;
     void Unbind();

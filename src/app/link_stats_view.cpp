@@ -26,10 +26,15 @@ TLinkStatsView::TLinkStatsView(TMiraWirelessProtocol& protocol, QWidget* parent)
     grid_->setHorizontalHeaderLabels(captions);
     grid_->horizontalHeaderItem(0)->setToolTip("0 is the dongle");
     grid_->verticalHeader()->hide();
-    grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 8);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid_->horizontalHeader()->setStretchLastSection(true);
+    // The figures as wide as they need; the latency list takes the rest of the width and
+    // wraps between commands, so that it grows down rather than past the window's edge.
+    grid_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    grid_->horizontalHeader()->setSectionResizeMode(grid_->columnCount() - 1, QHeaderView::Stretch);
+    grid_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    grid_->setWordWrap(true);
+    grid_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     grid_->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
 
     totals_ = new QLabel;
@@ -48,9 +53,7 @@ TLinkStatsView::TLinkStatsView(TMiraWirelessProtocol& protocol, QWidget* parent)
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, [this] { Refresh(); });
     Refresh();
-    const int width = grid_->horizontalHeader()->length() + 2 * grid_->frameWidth() +
-                      layout->contentsMargins().left() + layout->contentsMargins().right();
-    resize(std::max(width, 760), 320);
+    resize(std::max(grid_->horizontalHeader()->length() + 300, 900), 320);
 }
 
 void TLinkStatsView::Refresh() {
@@ -78,7 +81,6 @@ void TLinkStatsView::Refresh() {
     for (const TLinkReportTotal& total : LinkReportTotals(report))
         totals << QString("%1: %2").arg(total.name.caption, QString::fromStdString(total.value));
     totals_->setText(totals.join("    "));
-    grid_->resizeColumnsToContents();
 }
 
 void TLinkStatsView::ClearClick() {

@@ -1,6 +1,7 @@
 // The main window's components, controls and creation step.
 #include "app/main_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QVBoxLayout>
 #include <chrono>
 #include <climits>
@@ -23,6 +25,7 @@
 #include "app/link_stats_view.h"
 #include "app/log_to_file.h"
 #include "app/memo_hex.h"
+#include "app/recording_control.h"
 #include "app/string_grid.h"
 #include "app/trace_log.h"
 #include "common/locale_info.h"
@@ -83,6 +86,9 @@ object Form1: TForm1
     RecoverConnection = True
     RecoverConnectionTime = 0
   end
+  object VeloxDevice1: TVeloxDevice
+    ComPortPort = 'COM1'
+  end
   object ResistanceMap1: TResistanceMap
     VeloxVersion = 4
     ResistanceMapAdapter = 1
@@ -132,7 +138,7 @@ QLabel* Label(const QString& text, const char* name = "") {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent), clicks_([this] { return EndWaits(); }) {
     setWindowTitle("Wireless Console Test");
     setObjectName("Form1");
     CreateComponents();
@@ -161,6 +167,8 @@ void TForm1::CreateComponents() {
     tmp_->SetName("tmp");
     veloxDeviceW1_ = new TVeloxDeviceW(&components_);
     veloxDeviceW1_->SetName("VeloxDeviceW1");
+    veloxDevice1_ = new wired::TVeloxDevice(&components_);
+    veloxDevice1_->SetName("VeloxDevice1");
     resistanceMap1_ = new TResistanceMap(&components_);
     resistanceMap1_->SetName("ResistanceMap1");
     ReadComponent(StoredForm(), components_);
@@ -218,6 +226,12 @@ void TForm1::BuildWindow() {
     layout->addWidget(splitter, 1);
     layout->addWidget(BuildHiddenControls());
     setCentralWidget(central);
+
+    waitState_ = Label("", "WaitState");
+    logState_ = Label("", "LogState");
+    logState_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statusBar()->addWidget(waitState_, 1);
+    statusBar()->addPermanentWidget(logState_);
     // Fits a 1366 x 768 screen with its title bar and a panel.
     resize(1350, 690);
 }
@@ -249,9 +263,10 @@ void TForm1::BuildMenu() {
     recordingLabel_->setStyleSheet("color: #b00000; padding-right: 6px;");
     menuBar()->setCornerWidget(recordingLabel_);
 
+    recording_ = std::make_unique<TRecordingControl>(*tmp_);
     recordingCheck_.setInterval(500);
     connect(&recordingCheck_, &QTimer::timeout, this, [this] {
-        if (!recorder_.IsOpen()) StopRecording();
+        if (recording_->Broken()) StopRecording();
     });
     linkStatsView_ = std::make_unique<TLinkStatsView>(*tmp_);
     ShowRecordingState();
@@ -543,10 +558,14 @@ void TForm1::FormCreate() {
     logFile_->SetIncSuffix(true);
     logFile_->SetLogFileName("VxWireless.log");
     logFile_->SetOverwriteExistingFile(false);
-    traceLog_ = std::make_unique<TTraceLog>(*logFile_,
-                                            [this](const std::string& note) { Memo2->Add(note); });
+    traceLog_ = std::make_unique<TTraceLog>(*logFile_, [this](const std::string& note) {
+        logNote_ = note;
+        Memo2->Add(note);
+        ShowLogState();
+    });
     if (logFile_->OpenLog()) logFile_->CloseLog();
     traceLog_->Write("Program Create");
+    ShowLogState();
 
     // 2. The start line.
     Memo2->Add("*********Program loaded:" +
@@ -591,10 +610,17 @@ void TForm1::SelectPort(const std::string& port) {
     comPort1_->SetPort(port);
 }
 
+// The program runs until this window closes: the other windows close with it (so Qt's
+// last-window rule ends the program), the waits end and nothing writes to the port.
 void TForm1::closeEvent(QCloseEvent* event) {
-    linkStatsView_->close();
-    if (tmp_->WireTap() == &recorder_) StopRecording();
     closing_ = true;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window != this && window->isVisible()) window->close();
+    if (recording_->Recording()) StopRecording();
+    tmp_->StopResistanceSending();
+    tmp_->EndWaits();
+    // Disconnected, the protocol sends nothing more: not the devices' steps either.
+    if (tmp_->Connected()) tmp_->Disconnect();
     if (currentPort_ != nullptr && currentPort_->Connected()) currentPort_->Close();
     event->accept();
 }

@@ -12,11 +12,14 @@
 // components always were.
 //
 // The "Link" menu records the session's wire traffic to a file and opens the link
-// statistics view.
+// statistics view. The status bar says what the window waits for and where the trace is
+// logged (in red when it is not).
 //
 // Handlers that wait (console tests, reads, writes) keep the event loop running, so the
-// rest of the window stays live meanwhile; a button whose handler is still running
-// ignores further clicks.
+// rest of the window stays live meanwhile; a button whose handler is still running shows
+// that it is busy and ignores further clicks. Esc or "Disconnect" ends the wait.
+//
+// Closing the window closes every other window of the bench, which ends the program.
 #pragma once
 
 #include <QMainWindow>
@@ -24,17 +27,18 @@
 #include <array>
 #include <functional>
 #include <memory>
-#include <set>
+#include <string>
+#include <vector>
 
 #include "app/click_guard.h"
 #include "common/component.h"
 #include "device/resistance_map.h"
 #include "device/velox_device_w.h"
 #include "protocol/mira_average.h"
-#include "protocol/wire_recorder.h"
 #include "protocol/wireless_protocol.h"
 #include "serial/com_data_packet.h"
 #include "serial/com_port.h"
+#include "wired/velox_device.h"
 
 class QAction;
 class QCheckBox;
@@ -50,6 +54,7 @@ namespace wct {
 
 class TComLed;
 class TLinkStatsView;
+class TRecordingControl;
 class TLogToFile;
 class TMemoHEX;
 class TStringGrid;
@@ -71,6 +76,7 @@ public:
     TMiraWirelessProtocol& tmp() { return *tmp_; }
     TVeloxDeviceW& VeloxDeviceW1() { return *veloxDeviceW1_; }
     TResistanceMap& ResistanceMap1() { return *resistanceMap1_; }
+    wired::TVeloxDevice& VeloxDevice1() { return *veloxDevice1_; }
     TComLed& ComLed1() { return *ComLed1_; }
     TComPort& ComPort1() { return *comPort1_; }
     // The port the manual sender works on: ComPort1 until "Connect", then the protocol's.
@@ -79,14 +85,30 @@ public:
     TLogToFile& LogFile() { return *logFile_; }
     QTimer& Timer1() { return timer1_; }
     int SaveCounter() const { return saveCounter_; }
-    // The wire traffic recording of the "Link" menu; open while it records.
-    const TWireRecorder& Recorder() const { return recorder_; }
+    // The wire traffic recording of the "Link" menu.
+    const TRecordingControl& Recording() const { return *recording_; }
+    // What the window waits for, with how to end it; empty while nothing waits.
+    QString WaitText() const;
+    // Where the trace is logged, or in red that it is not and why.
+    QLabel& LogState() { return *logState_; }
     TLinkStatsView& LinkStatsView() { return *linkStatsView_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Says in the status bar what a waiting handler waits for, for its lifetime.
+    class TWaitNote {
+    public:
+        TWaitNote(TForm1& form, std::string what);
+        ~TWaitNote();
+        TWaitNote(const TWaitNote&) = delete;
+        TWaitNote& operator=(const TWaitNote&) = delete;
+
+    private:
+        TForm1& form_;
+    };
+
     // ---- Building (main_window.cpp) ----
     void CreateComponents();
     void BuildWindow();
@@ -131,6 +153,9 @@ private:
     void TestSignalsClick();
     void TestKeysClick();
     void TestCardioClick();
+    // A console test on "For Console": busy while it waits, then its ok or error message.
+    void RunConsoleTest(const char* test, bool (TMiraWirelessProtocol::*run)(uint8_t),
+                        const char* ok, const char* error);
     void SendResClick();
     void UpdateClick();
     void SendSingleCommandClick();
@@ -150,6 +175,10 @@ private:
     // Ends the recording; says so when it did not keep everything.
     void StopRecording();
     void ShowRecordingState();
+    // Esc: ends what the window waits for; false when nothing waits.
+    bool EndWaits();
+    void ShowWaits();
+    void ShowLogState();
 
     void MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t idConsole);
     void BeforeSendResistance();
@@ -162,6 +191,11 @@ private:
     void Trace(const std::string& line);
     // The byte line of a successful read: time of day, then " XX" per byte.
     std::string ReadLine(uint8_t console) const;
+    uint8_t DataConsole() const;
+    // The "Bytes" count of a read or a write: decimal, at most 8.
+    uint8_t ByteCount() const;
+    // The "Address": hex, four digits at most.
+    uint16_t Address() const;
     void ApplyDebugSwitches();
 
     // ---- Components ----
@@ -171,8 +205,7 @@ private:
     TMiraWirelessProtocol* tmp_ = nullptr;
     TVeloxDeviceW* veloxDeviceW1_ = nullptr;
     TResistanceMap* resistanceMap1_ = nullptr;
-    // The wired driver VeloxDevice1 joins the components here once it is part of the
-    // build.
+    wired::TVeloxDevice* veloxDevice1_ = nullptr;
     QTimer timer1_;
     std::unique_ptr<TLogToFile> logFile_;
     std::unique_ptr<TTraceLog> traceLog_;
@@ -183,8 +216,9 @@ private:
     QWidget* deviceTestWindow_ = nullptr;
     TClickGuard clicks_;
     bool closing_ = false;
-    TWireRecorder recorder_;
-    QString recordingPath_;  // the last recording's file
+    std::unique_ptr<TRecordingControl> recording_;
+    std::vector<std::string> waits_;  // what the running handlers wait for, innermost last
+    std::string logNote_;             // why the trace left its file, if it did
     // Notices a recording that stopped on a write error.
     QTimer recordingCheck_;
     std::unique_ptr<TLinkStatsView> linkStatsView_;
@@ -193,6 +227,8 @@ private:
     QAction* record_ = nullptr;
     QAction* stopRecording_ = nullptr;
     QLabel* recordingLabel_ = nullptr;
+    QLabel* waitState_ = nullptr;
+    QLabel* logState_ = nullptr;
     QComboBox* ComboBox1 = nullptr;
     TComLed* ComLed1_ = nullptr;
     TMemoHEX* Memo2 = nullptr;

@@ -11,85 +11,32 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <algorithm>
-#include <cctype>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
-#include <optional>
 
+#include "app/bench_texts.h"
 #include "app/com_led.h"
 #include "app/com_setup.h"
+#include "app/field_checks.h"
 #include "app/file_dialog.h"
 #include "app/link_stats_view.h"
 #include "app/main_window.h"
 #include "app/memo_hex.h"
+#include "app/recording_control.h"
 #include "app/string_grid.h"
 #include "app/trace_log.h"
 #include "common/locale_info.h"
 #include "common/user_messages.h"
-#include "serial/hex.h"
 
 namespace wct {
 namespace {
-
-std::string Format(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
-QString HexDigits(long long value, int digits) {
-    return QString("%1")
-        .arg(static_cast<qulonglong>(value) & 0xFFFFFFFFull, digits, 16, QChar('0'))
-        .toUpper();
-}
-
-bool IsHexText(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-    });
-}
 
 std::string Now() {
     return LocaleInfo().DateTimeText(std::chrono::system_clock::now());
 }
 
-// The text of a decimal edit, or a message and nothing.
-std::optional<int> DecimalOf(const QLineEdit& edit) {
-    bool ok = false;
-    const int value = edit.text().trimmed().toInt(&ok, 10);
-    if (ok) return value;
-    UserMessages().MessageDlg("'" + edit.text().toStdString() + "' is not a valid integer value",
-                              TMsgDlgType::mtError, mbOK);
-    return std::nullopt;
-}
-
-// The value of a hex edit of at most `digits` digits, or a message and nothing. Text
-// that is not hex would otherwise turn silently into some other number.
-std::optional<int> HexOf(const QLineEdit& edit, size_t digits) {
-    const std::string text = edit.text().trimmed().toStdString();
-    if (IsHexText(text) && text.size() <= digits) return HexToInt(text);
-    UserMessages().MessageDlg("'" + edit.text().toStdString() + "' is not a hex value of at most " +
-                                  std::to_string(digits) + " digits",
-                              TMsgDlgType::mtError, mbOK);
-    return std::nullopt;
-}
-
-// The count of a "Bytes" edit: decimal, one byte; or a message and nothing.
-std::optional<uint8_t> ByteCountOf(const QLineEdit& edit) {
-    const std::optional<int> count = DecimalOf(edit);
-    if (!count) return std::nullopt;
-    if (*count >= 0 && *count <= 255) return static_cast<uint8_t>(*count);
-    UserMessages().MessageDlg("Bytes: " + std::to_string(*count) + " is not a byte count",
-                              TMsgDlgType::mtError, mbOK);
-    return std::nullopt;
-}
-
-// The recorder's own texts begin in lower case, to follow a program's name.
-std::string Sentence(std::string text) {
-    if (!text.empty())
-        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-    return text;
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
 }
 
 void ShowSamples(QPlainTextEdit& memo, const TMiraAverage& average) {
@@ -111,6 +58,43 @@ void TForm1::ShowMessage(const std::string& text) {
 
 void TForm1::Trace(const std::string& line) {
     Memo2->Add(line);
+}
+
+QString TForm1::WaitText() const {
+    if (waits_.empty()) return {};
+    return Text("Waiting for " + waits_.back() + "; Esc or Disconnect ends the wait");
+}
+
+TForm1::TWaitNote::TWaitNote(TForm1& form, std::string what) : form_(form) {
+    form_.waits_.push_back(std::move(what));
+    form_.ShowWaits();
+}
+
+TForm1::TWaitNote::~TWaitNote() {
+    form_.waits_.pop_back();
+    form_.ShowWaits();
+}
+
+void TForm1::ShowWaits() {
+    waitState_->setText(WaitText());
+}
+
+bool TForm1::EndWaits() {
+    if (waits_.empty()) return false;
+    Trace("Wait ended by the operator: " + waits_.back());
+    tmp_->EndWaits();
+    return true;
+}
+
+void TForm1::ShowLogState() {
+    if (traceLog_->Lost()) {
+        logState_->setText(Text(logNote_));
+        logState_->setStyleSheet("color: #c00000; font-weight: bold;");
+    } else {
+        logState_->setText(Text("Trace logged to " + logFile_->LogFileName()));
+        logState_->setStyleSheet({});
+    }
+    logState_->setToolTip(Text(logNote_));
 }
 
 void TForm1::TraceChanged() {
@@ -137,7 +121,11 @@ void TForm1::ConnectClick() {
     tmp_->SetDisplayMessage(true);
     tmp_->SetPortDef(ComboBox1->currentText().toStdString());
     tmp_->OnDisconnection = [this] { ShowMessage("Dongle disconnesso!"); };
-    if (!tmp_->Connected()) tmp_->FindDongle();
+    // A dongle lost and back leaves Connected set on a closed port: search again.
+    if (!tmp_->Connected() || tmp_->Port() == nullptr || !tmp_->Port()->Connected()) {
+        TWaitNote note(*this, "the dongle");
+        tmp_->FindDongle();
+    }
     tmp_->SetResistanceInterval(1000);
     if (tmp_->Port() == nullptr) return;
     currentPort_ = tmp_->Port();
@@ -226,6 +214,7 @@ void TForm1::ForEachConnectedConsole(const std::function<void(uint8_t id)>& requ
 }
 
 void TForm1::AskAllRollsClick() {
+    TWaitNote note(*this, "the total rolls of every console");
     ForEachConnectedConsole([this](uint8_t id) { tmp_->RequestTotalRolls(id); });
 }
 
@@ -233,20 +222,34 @@ void TForm1::StartAllRollsClick() {
     ForEachConnectedConsole([this](uint8_t id) { tmp_->StartRoll(id); });
 }
 
+void TForm1::RunConsoleTest(const char* test, bool (TMiraWirelessProtocol::*run)(uint8_t),
+                            const char* ok, const char* error) {
+    const uint8_t id = ForConsole();
+    bool passed = false;
+    {
+        TWaitNote note(*this, "console " + HexDigits(id, 2) + " to answer " + test);
+        passed = (tmp_->*run)(id);
+    }
+    ShowMessage(passed ? ok : error);
+}
+
 void TForm1::TriggerClockClick() {
-    ShowMessage(tmp_->TriggerClock(ForConsole()) ? "TriggerClock ok!" : "TriggerClock error!!");
+    RunConsoleTest("Trigger Clock", &TMiraWirelessProtocol::TriggerClock, "TriggerClock ok!",
+                   "TriggerClock error!!");
 }
 
 void TForm1::TestSignalsClick() {
-    ShowMessage(tmp_->TestSignals(ForConsole()) ? "TestSignals ok!" : "TestSignals error!!");
+    RunConsoleTest("TestSignals", &TMiraWirelessProtocol::TestSignals, "TestSignals ok!",
+                   "TestSignals error!!");
 }
 
 void TForm1::TestKeysClick() {
-    ShowMessage(tmp_->TestKeys(ForConsole()) ? "keys ok!" : "keys error!!");
+    RunConsoleTest("TestKeys", &TMiraWirelessProtocol::TestKeys, "keys ok!", "keys error!!");
 }
 
 void TForm1::TestCardioClick() {
-    ShowMessage(tmp_->TestCardio(ForConsole()) ? "cardio ok!" : "cardio error!!");
+    RunConsoleTest("TestCardio", &TMiraWirelessProtocol::TestCardio, "cardio ok!",
+                   "cardio error!!");
 }
 
 // ---- Resistances ---------------------------------------------------------------------
@@ -265,13 +268,14 @@ void TForm1::BeforeSendResistance() {
     for (int row = 1; row <= 14; ++row) {
         const std::string cell = GridResist->Cell(1, row).trimmed().toStdString();
         if (cell.empty()) continue;
-        // One byte in hex; anything else would reach the console as some other level.
-        if (!IsHexText(cell) || cell.size() > 2) {
+        // Anything but one byte in hex would reach the console as some other level.
+        const std::optional<uint8_t> level = ResistanceCell(cell);
+        if (!level) {
             GridResist->SetCell(1, row, "err");
             continue;
         }
         try {
-            tmp_->SetConsoleResistance(row, static_cast<uint8_t>(HexToInt(cell)), 0, 0);
+            tmp_->SetConsoleResistance(row, *level, 0, 0);
         } catch (const std::exception&) {
             GridResist->SetCell(1, row, "err");
         }
@@ -283,28 +287,26 @@ void TForm1::BeforeSendResistance() {
 void TForm1::MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t idConsole) {
     const TMiraConsoleMeasure& m = (*val)[idConsole];
     const TMiraConsoleMeasure& first = (*val)[0];
-    const double speed = m.Rpm * 2700 * 3.14 / 1000000;  // km/h on a roll of 45 mm
-    if (idConsole == 0) speedAverage_.Add(speed);
+    if (idConsole == 0) speedAverage_.Add(RollSpeedKmh(m.Rpm));
     ShowSamples(*Memo3, speedAverage_);
     hrAverage_.Add(first.HeartRate);
     ShowSamples(*Memo4, hrAverage_);
 
     speedLabel_->setNum(first.Rpm);
     hrLabel_->setNum(first.HeartRate);
-    hrAverageLabel_->setText(
-        QString::fromStdString(Format("%3.0f", static_cast<double>(hrAverage_.Value()))));
+    hrAverageLabel_->setText(QString::asprintf("%3.0f", static_cast<double>(hrAverage_.Value())));
     cadenceLabel_->setNum(first.Cadence);
     keysLabel_->setNum(first.Keys);
-    kmhLabel_->setText(
-        QString::fromStdString(Format("%3.1f", static_cast<double>(speedAverage_.Value()))));
+    kmhLabel_->setText(Text(OneDecimal(static_cast<double>(speedAverage_.Value()))));
 
     // Consoles past the designed rows get rows of their own rather than vanish.
     const int row = idConsole + 1;
-    GridDati->SetCell(1, row, QString::number(m.Rpm));
-    GridDati->SetCell(2, row, QString::fromStdString(Format("%3.1f", speed)));
-    GridDati->SetCell(3, row, QString::number(m.HeartRate));
-    GridDati->SetCell(5, row, QString::number(m.Cadence));
-    GridDati->SetCell(6, row, QString::number(m.Keys));
+    const TMeasureTexts texts = MeasureTexts(m);
+    GridDati->SetCell(1, row, Text(texts.rpm));
+    GridDati->SetCell(2, row, Text(texts.speed));
+    GridDati->SetCell(3, row, Text(texts.heartRate));
+    GridDati->SetCell(5, row, Text(texts.cadence));
+    GridDati->SetCell(6, row, Text(texts.keys));
     if (m.Keys > 0) Trace("Buttons :" + std::to_string(m.Keys));
 }
 
@@ -312,15 +314,14 @@ void TForm1::UpdateClick() {
     for (int row = 1; row < GridConsole->RowCount(); ++row) GridConsole->SetCell(1, row, "*");
     const TMiraConsolesInformation& table = tmp_->Consoles();
     for (size_t i = 0; i < table.size(); ++i) {
-        const TMiraConsoleInfo& c = table[i];
+        const TConsoleTexts texts = ConsoleTexts(table[i]);
         const int row = static_cast<int>(i) + 1;
-        GridConsole->SetCell(1, row, HexDigits(c.Version, 6));
-        GridConsole->SetCell(2, row, HexDigits(c.Serial, 6));
-        GridConsole->SetCell(3, row, QString::number(c.TotalRolls));
-        GridConsole->SetCell(4, row, c.Connected ? "Si" : "No");
-        GridConsole->SetCell(5, row, c.Used ? "Si" : "No");
-        GridConsole->SetCell(6, row,
-                             HexDigits(c.FirmwareMajor, 2) + " " + HexDigits(c.FirmwareMinor, 2));
+        GridConsole->SetCell(1, row, Text(texts.version));
+        GridConsole->SetCell(2, row, Text(texts.serial));
+        GridConsole->SetCell(3, row, Text(texts.rolls));
+        GridConsole->SetCell(4, row, Text(texts.connected));
+        GridConsole->SetCell(5, row, Text(texts.used));
+        GridConsole->SetCell(6, row, Text(texts.firmware));
     }
 }
 
@@ -333,15 +334,10 @@ void TForm1::SendSingleCommandClick() {
         ShowMessage("caratteri dispari");
         return;
     }
-    if (!text.empty() && !IsHexText(text)) {
-        UserMessages().MessageDlg("'" + text + "' holds characters that are not hex digits",
-                                  TMsgDlgType::mtError, mbOK);
-        return;
-    }
-    std::string bytes;
-    for (size_t i = 0; i < text.size(); i += 2)
-        bytes += static_cast<char>(HexToInt(text.substr(i, 2)) & 0xFF);
+    const std::string bytes = HexBytesField("Pacchetti da inviare", text);
     currentPort_->WriteText(bytes);
+    // Recordings hold what was sent by hand too.
+    if (currentPort_ == tmp_->Port() && tmp_->WireTap() != nullptr) tmp_->WireTap()->Written(bytes);
     Trace("-> MANUAL " + text);
 }
 
@@ -403,102 +399,119 @@ void TForm1::ViewDataClick() {
 }
 
 std::string TForm1::ReadLine(uint8_t console) const {
-    std::string line = LocaleInfo().TimeText(std::chrono::system_clock::now()) + " ";
-    if (console >= tmp_->Consoles().size()) return line;
-    const TMiraConsoleInfo& entry = tmp_->Consoles()[console];
-    const int count = std::clamp(entry.DataCount, 0, static_cast<int>(entry.Data.size()));
-    for (int i = 0; i < count; ++i) line += " " + HexDigits(entry.Data[i], 2).toStdString();
-    return line;
+    const std::string time = LocaleInfo().TimeText(std::chrono::system_clock::now());
+    if (console >= tmp_->Consoles().size()) return time + " ";
+    return wct::ReadLine(time, tmp_->Consoles()[console]);
+}
+
+uint8_t TForm1::DataConsole() const {
+    return static_cast<uint8_t>(dataConsoleID->value() & 0xFF);
+}
+
+uint8_t TForm1::ByteCount() const {
+    return static_cast<uint8_t>(DecimalField("Bytes", Edit2->text().toStdString(), 0,
+                                             TMiraWirelessProtocol::kMaxDataCount));
+}
+
+uint16_t TForm1::Address() const {
+    return static_cast<uint16_t>(HexField("Address", Edit1->text().toStdString(), 4));
 }
 
 void TForm1::ReadDataClick() {
-    const std::optional<uint8_t> count = ByteCountOf(*Edit2);
-    if (!count) return;
-    const std::optional<int> address = HexOf(*Edit1, 4);
-    if (!address) return;
-    const auto console = static_cast<uint8_t>(dataConsoleID->value() & 0xFF);
-    if (!tmp_->ReadValue(console, static_cast<uint16_t>(*address), *count)) {
+    const uint8_t count = ByteCount();
+    const uint16_t address = Address();
+    const uint8_t console = DataConsole();
+    bool read = false;
+    {
+        TWaitNote note(*this, "console " + HexDigits(console, 2) + " to answer the read");
+        read = tmp_->ReadValue(console, address, count);
+    }
+    if (!read) {
         Trace("Data NOT Readed !");
         return;
     }
-    const int read = console < tmp_->Consoles().size() ? tmp_->Consoles()[console].DataCount : 0;
-    Memo5->appendPlainText(" ## Data Readed ! Bytes: " + QString::number(read));
-    Memo5->appendPlainText(QString::fromStdString(ReadLine(console)));
+    const int bytes = console < tmp_->Consoles().size() ? tmp_->Consoles()[console].DataCount : 0;
+    Memo5->appendPlainText(" ## Data Readed ! Bytes: " + QString::number(bytes));
+    Memo5->appendPlainText(Text(ReadLine(console)));
 }
 
+// A console that does not answer one read will not answer the next 255 either: the page
+// ends there rather than after 256 time-outs.
 void TForm1::ReadPageClick() {
-    const std::optional<int> address = HexOf(*Edit1, 4);
-    if (!address) return;
-    const auto console = static_cast<uint8_t>(dataConsoleID->value() & 0xFF);
+    const uint16_t address = Address();
+    const uint8_t console = DataConsole();
     for (int i = 0; i < 256 && !closing_; ++i) {
-        const auto at = static_cast<uint16_t>(*address + 8 * i);
-        if (tmp_->ReadValue(console, at, 8))
-            Memo5->appendPlainText(QString::fromStdString(ReadLine(console)));
-        else
+        const auto at = static_cast<uint16_t>(address + 8 * i);
+        bool read = false;
+        {
+            TWaitNote note(*this, "console " + HexDigits(console, 2) + " to answer the read at " +
+                                      HexDigits(at, 4) + " (" + std::to_string(i + 1) + " of 256)");
+            read = tmp_->ReadValue(console, at, 8);
+        }
+        if (!read) {
             Trace("Data NOT Readed !");
+            Trace("Read Page ended at address " + HexDigits(at, 4) + ": " + std::to_string(i) +
+                  " of 256 reads done");
+            return;
+        }
+        Memo5->appendPlainText(Text(ReadLine(console)));
     }
 }
 
 void TForm1::WriteDataClick() {
-    const std::optional<uint8_t> count = ByteCountOf(*Edit2);
-    if (!count) return;
-    const std::optional<int> address = HexOf(*Edit1, 4);
-    if (!address) return;
+    const uint8_t count = ByteCount();
+    const uint16_t address = Address();
     uint8_t bytes[8] = {};
-    for (int i = 0; i < std::min<int>(*count, 8); ++i) {
-        const std::optional<int> value = HexOf(*dataBytes_[static_cast<size_t>(i)], 2);
-        if (!value) return;
-        bytes[i] = static_cast<uint8_t>(*value);
-    }
-    const auto console = static_cast<uint8_t>(dataConsoleID->value() & 0xFF);
-    tmp_->WriteValue(console, static_cast<uint16_t>(*address), *count, bytes);
+    for (int i = 0; i < count; ++i)
+        bytes[i] = static_cast<uint8_t>(
+            HexField("Byte " + std::to_string(i + 1),
+                     dataBytes_[static_cast<size_t>(i)]->text().toStdString(), 2));
+    const uint8_t console = DataConsole();
+    TWaitNote note(*this, "console " + HexDigits(console, 2) + " to answer the write");
+    tmp_->WriteValue(console, address, count, bytes);
 }
 
 // ---- Link menu -----------------------------------------------------------------------
 
 void TForm1::RecordClick() {
-    if (tmp_->WireTap() == &recorder_) return;
+    if (recording_->Recording()) return;
     // Next to the last recording, or else in the home folder.
-    const QString folder =
-        recordingPath_.isEmpty() ? QDir::homePath() : QFileInfo(recordingPath_).absolutePath();
+    const QString last = Text(recording_->Path());
+    const QString folder = last.isEmpty() ? QDir::homePath() : QFileInfo(last).absolutePath();
     const QString suggested = QDir(folder).filePath(
         "wct-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss") + ".rec");
     const QString path = FileDialog().SaveFileName(this, "Record the Wire Traffic", suggested,
                                                    "Wire recordings (*.rec);;All files (*)");
     if (path.isEmpty()) return;
     try {
-        recorder_.Open(path.toStdString());
+        recording_->Start(path.toStdString());
     } catch (const std::runtime_error& e) {
-        UserMessages().MessageDlg(Sentence(e.what()), TMsgDlgType::mtError, mbOK);
+        UserMessages().MessageDlg(e.what(), TMsgDlgType::mtError, mbOK);
         return;
     }
-    recordingPath_ = path;
-    tmp_->SetWireTap(&recorder_);
     recordingCheck_.start();
     ShowRecordingState();
 }
 
 void TForm1::StopRecordingClick() {
-    if (tmp_->WireTap() == &recorder_) StopRecording();
+    if (recording_->Recording()) StopRecording();
 }
 
 void TForm1::StopRecording() {
     recordingCheck_.stop();
-    tmp_->SetWireTap(nullptr);
-    recorder_.Close();
+    const std::string error = recording_->Stop();
     ShowRecordingState();
-    if (!recorder_.Error().empty())
-        UserMessages().MessageDlg(Sentence(recorder_.Error()), TMsgDlgType::mtError, mbOK);
+    if (!error.empty()) UserMessages().MessageDlg(error, TMsgDlgType::mtError, mbOK);
 }
 
 void TForm1::ShowRecordingState() {
-    const bool recording = tmp_->WireTap() == &recorder_;
+    const bool recording = recording_->Recording();
     record_->setEnabled(!recording);
     stopRecording_->setEnabled(recording);
+    const QString path = Text(recording_->Path());
     // Shown anew, so that the menu bar makes room for the file's name.
-    recordingLabel_->setText(recording ? "Recording to " + QFileInfo(recordingPath_).fileName()
-                                       : QString());
-    recordingLabel_->setToolTip(recordingPath_);
+    recordingLabel_->setText(recording ? "Recording to " + QFileInfo(path).fileName() : QString());
+    recordingLabel_->setToolTip(path);
     recordingLabel_->setVisible(recording);
 }
 

@@ -279,8 +279,7 @@ private:
         if (o_.csv) out_ << "time_ms,console,rpm,kmh,heart_rate,cadence,keys\n";
         protocol_.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures& val, uint8_t id) {
             const TMiraConsoleMeasure& m = (*val)[id];
-            // A roll of 45 mm diameter: 60 x 45 = 2700.
-            const double kmh = m.Rpm * 2700 * 3.14 / 1000000;
+            const double kmh = RollSpeedKmh(m.Rpm);
             char speed[32];
             std::snprintf(speed, sizeof speed, "%.2f", kmh);
             out_ << GetTickCount() - start << sep << int(id) << sep << m.Rpm << sep << speed << sep

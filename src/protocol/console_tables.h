@@ -50,6 +50,12 @@ enum class TMiraConsoleField {
 void SetConsoleField(TMiraConsolesInformation& table, uint8_t id, TMiraConsoleField field,
                      int32_t value);
 
+// Speed in km/h of a console's roll, 45 mm across, turning at `rpm`: 2700 = 60 x 45,
+// and 3.14 for pi, as the bench has always reckoned it.
+constexpr double RollSpeedKmh(int rpm) {
+    return rpm * 2700 * 3.14 / 1000000;
+}
+
 struct TMiraConsoleMeasure {
     uint8_t ConsoleID = 0;  // 0 in entries no console reported into
     uint16_t Rpm = 0;

@@ -89,10 +89,15 @@ bool TMiraWirelessProtocol::WaitForStatus(uint8_t id, uint8_t TMiraConsoleInfo::
     SendCommand(code, id, text, payload);
     const uint32_t start = GetTickCount();
     const uint32_t limit = Milliseconds(replyTimeOut_);
+    const unsigned ended = waitsEnded_;
     for (;;) {
         // A Disconnect run by a handler inside the wait empties the table: failed.
         if (!connected_ || id >= consoles_.size()) return false;
         if (consoles_[id].*status != waiting) break;
+        if (waitsEnded_ != ended) {
+            consoles_[id].*status = 2;
+            break;
+        }
         const uint32_t elapsed = GetTickCount() - start;
         if (TimedOut(start, limit)) {
             consoles_[id].*status = 2;

@@ -324,8 +324,10 @@ uint8_t TMiraWirelessProtocol::FindConsole(int& version, int& serial) {
     const uint32_t start = GetTickCount();
     const uint32_t limit = Milliseconds(timeToWaitAddNewConsole_);
     auto elapsed = [start] { return GetTickCount() - start; };
-    // A Disconnect run by a handler inside one of the waits ends the search as failed.
-    auto gone = [this] { return !connected_; };
+    // A Disconnect run by a handler inside one of the waits ends the search as failed,
+    // and so does EndWaits.
+    const unsigned ended = waitsEnded_;
+    auto gone = [this, ended] { return !connected_ || waitsEnded_ != ended; };
     while (!gone()) {
         // Wakes for every reply, at least once a second for the progress position, and
         // at the end of the search time.

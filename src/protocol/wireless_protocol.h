@@ -140,6 +140,9 @@ public:
     bool WriteValue(uint8_t id, uint16_t address, uint8_t count, const uint8_t data[8]);
     bool ReadValue(uint8_t id, uint16_t address, uint8_t count);
     static constexpr uint8_t kMaxDataCount = 8;
+    // Ends the requests and the console search waiting now, as unanswered (the operator
+    // gave up on them); later requests wait as usual.
+    void EndWaits() { ++waitsEnded_; }
 
     // ---- Resistances and rolls ----
     // kind 0: the value, 1: the auxiliary value, 2: both.
@@ -216,6 +219,7 @@ private:
     TComLink wireLink_;
     TCustomComPort* wireLinkPort_ = nullptr;
     TMiraLinkStatistics statistics_;
+    unsigned waitsEnded_ = 0;  // counts EndWaits; a wait ends when it changes
     bool recovering_ = false;  // a write failure inside the recovery does not recover again
 };
 

@@ -9,6 +9,13 @@
 namespace wct::test {
 namespace {
 
+TAppOptions Options(bool simulate, const std::string& port) {
+    TAppOptions options;
+    options.simulate = simulate;
+    options.port = port;
+    return options;
+}
+
 class AppStartTest : public BenchTest {};
 
 TEST_F(AppStartTest, EveryTraceLineReachesTheLogFileAppendedAcrossRuns) {
@@ -55,7 +62,7 @@ TEST_F(AppStartTest, ALogThatCannotBeWrittenBesideTheProgramMovesToTheStateDirec
 }
 
 TEST_F(AppStartTest, SimulateListsTheSimulatorsPortAndTheBenchWorksOnIt) {
-    app = std::make_unique<TBenchApp>(TAppOptions{true});
+    app = std::make_unique<TBenchApp>(Options(true, ""));
     ASSERT_NE(app->Simulator(), nullptr);
     const std::string port = app->Simulator()->PortPath();
     EXPECT_EQ(Control<QComboBox>("ComboBox1").currentText().toStdString(), port);
@@ -90,6 +97,23 @@ TEST_F(AppStartTest, SimulateListsTheSimulatorsPortAndTheBenchWorksOnIt) {
     Form().TraceMemo().Lines();
     SaveScreenshot(Form(), "main_window");
     Click("Stop Measure");
+}
+
+TEST_F(AppStartTest, PortSelectsAPortNoListHoldsAndTheBenchConnectsThroughIt) {
+    EXPECT_EQ(ParseAppOptions({"--port", "/dev/ttyUSB3", "--simulate"}).port, "/dev/ttyUSB3");
+    EXPECT_THROW(ParseAppOptions({"--port"}), std::invalid_argument);
+    sim::TSimSettings settings;  // its port is not among the listed ones
+    simulator = std::make_unique<sim::TDongleSimulator>(sim::TDongleOptions{}, settings);
+    simulator->Start();
+    const std::string port = simulator->PortPath();
+    ASSERT_EQ(ListPortsSorted(), std::vector<std::string>{});
+
+    app = std::make_unique<TBenchApp>(Options(false, port));
+    EXPECT_EQ(Control<QComboBox>("ComboBox1").currentText().toStdString(), port);
+    EXPECT_EQ(Form().ComPort1().Port(), port);
+    Form().show();
+    Connect();
+    EXPECT_TRUE(Traced("Connection done " + port));
 }
 
 }  // namespace

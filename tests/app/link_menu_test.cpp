@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTableWidget>
 
 #include "app/file_dialog.h"
+#include "app/recording_control.h"
 #include "app/link_stats_view.h"
 #include "common/wire_recording.h"
 #include "gui_support.h"
@@ -97,7 +99,7 @@ TEST_F(LinkMenuTest, RecordWritesBothDirectionsUntilStopRecording) {
 
     Action("StopRecording").trigger();
     EXPECT_FALSE(Recording());
-    EXPECT_FALSE(Form().Recorder().IsOpen());
+    EXPECT_FALSE(Form().Recording().Recording());
     EXPECT_TRUE(Action("Record").isEnabled());
     EXPECT_FALSE(Action("StopRecording").isEnabled());
     EXPECT_FALSE(Control<QLabel>("RecordingLabel").isVisible());
@@ -110,12 +112,28 @@ TEST_F(LinkMenuTest, RecordWritesBothDirectionsUntilStopRecording) {
     EXPECT_EQ(ReadFile(recording.toStdString()), stopped);
 }
 
+TEST_F(LinkMenuTest, FramesSentByHandAreRecordedBesideTheirReplies) {
+    StartBench();
+    Connect();
+    Record(recording);
+    SetText("hexSt", "3E0400000021");
+    Click("Send Single Command HEX");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Holds(Recorded(), TWireDirection::wdFromDevice,
+                         Frame(mcNumberOfConsoles, 0, {3}));
+        },
+        3000));
+    EXPECT_TRUE(Holds(Recorded(), TWireDirection::wdToDevice, HexToBytes("3E0400000021")));
+    Action("StopRecording").trigger();
+}
+
 TEST_F(LinkMenuTest, AnUnwritableFileIsNamedInAMessageAndNothingRecords) {
     StartBench();
     const QString path = folder.filePath("no-such-folder/session.rec");
     Record(path);
     EXPECT_FALSE(Recording());
-    EXPECT_FALSE(Form().Recorder().IsOpen());
+    EXPECT_FALSE(Form().Recording().Recording());
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].text,
               "Cannot write the recording " + path.toStdString() + ": No such file or directory");
@@ -161,7 +179,7 @@ TEST_F(LinkMenuTest, ClosingTheWindowEndsTheRecordingWithWholeLines) {
     SaveScreenshot(Form(), "main_window_recording");
     Form().close();
     EXPECT_FALSE(Recording());
-    EXPECT_FALSE(Form().Recorder().IsOpen());
+    EXPECT_FALSE(Form().Recording().Recording());
     const std::string text = ReadFile(recording.toStdString());
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.back(), '\n');
@@ -226,6 +244,25 @@ TEST_F(LinkStatsViewTest, ShowsEveryMeasuringConsoleRefreshedWhileOpenAndClearEm
     EXPECT_TRUE(StatsCell(RowOf(0), 9).contains("0A:")) << StatsCell(RowOf(0), 9).toStdString();
     EXPECT_TRUE(view.Totals().text().startsWith("Malformed frames: 0    Discarded bytes: 0"))
         << view.Totals().text().toStdString();
+    // Every column whole: the figures on one line, the latency list, one entry for each
+    // command timed, wrapped in its row.
+    for (const char* request : {"Serial Request", "FW Ver", "Num Console", "Req Total Rolls"})
+        Click(request);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().Consoles()[0].Serial != 0; }, 3000));
+    view.Refresh();
+    QTableWidget& grid = view.Grid();
+    const int last = grid.columnCount() - 1;
+    EXPECT_LE(grid.horizontalHeader()->length(), grid.viewport()->width());
+    for (int r = 0; r < grid.rowCount(); ++r) {
+        for (int c = 0; c < last; ++c)
+            EXPECT_LT(grid.fontMetrics().horizontalAdvance(grid.item(r, c)->text()),
+                      grid.columnWidth(c))
+                << "row " << r << " column " << c;
+        const QRect latencies = grid.fontMetrics().boundingRect(
+            QRect(0, 0, grid.columnWidth(last) - 8, 10000), Qt::TextWordWrap,
+            grid.item(r, last)->text());
+        EXPECT_LE(latencies.height(), grid.rowHeight(r)) << "row " << r;
+    }
     SaveScreenshot(view, "link_statistics");
 
     QTest::mouseClick(view.findChild<QPushButton*>("Clear"), Qt::LeftButton);

@@ -77,6 +77,13 @@ TEST_F(MainWindowTest, StartUpLogsProgramCreateTracesTheLoadedLineAndLabelsTheGr
     EXPECT_EQ(resist.Cell(0, 1), "01");
     EXPECT_EQ(resist.Cell(0, 14), "0E");
 
+    // The wired driver, with its design values and its port closed.
+    EXPECT_EQ(Form().Components().FindComponent("VeloxDevice1"), &Form().VeloxDevice1());
+    EXPECT_EQ(Form().VeloxDevice1().ComPortPort(), "COM1");
+    EXPECT_FALSE(Form().VeloxDevice1().ComPortConnected());
+    EXPECT_DOUBLE_EQ(Form().VeloxDevice1().Version(), 4);
+    EXPECT_EQ(Form().VeloxDevice1().StatsInterval(), 1000);
+
     // No serial port: nothing to choose, and ComPort1 keeps its design name.
     EXPECT_EQ(Control<QComboBox>("ComboBox1").count(), 0);
     EXPECT_EQ(Form().ComPort1().Port(), "COM4");
@@ -319,16 +326,24 @@ TEST_F(MainWindowTest, ReadDataShowsTheBytesAndWriteDataChangesTheConsolesMemory
     EXPECT_EQ(Button("View Data").text(), "View Data");
 }
 
-TEST_F(MainWindowTest, BadMemoryPanelTextIsRefusedWithAMessageAndSendsNothing) {
+TEST_F(MainWindowTest, BadMemoryPanelTextIsRefusedWithAMessageNamingItsFieldAndSendsNothing) {
     StartAndConnect();
     const std::string before = simLog.Received();
     SetText("Edit2", "abc");
     Click("Read Data");
-    EXPECT_TRUE(Shown("'abc' is not a valid integer value"));
+    SetText("Edit2", "9");  // more than a read or a write carries
+    Click("Write Data");
     SetText("Edit2", "1");
     SetText("Edit1", "zz");
+    Click("Read Data");
+    SetText("Edit1", "0010");
+    SetText("Edit5", "G1");
     Click("Write Data");
-    EXPECT_TRUE(Shown("'zz' is not a hex value of at most 4 digits"));
+    EXPECT_EQ(messages.exceptions,
+              (std::vector<std::string>{"Bytes: 'abc' is not a whole number",
+                                        "Bytes: 9 is outside 0 to 8",
+                                        "Address: 'zz' is not a hex value of at most 4 digits",
+                                        "Byte 1: 'G1' is not a hex value of at most 2 digits"}));
     EXPECT_EQ(simLog.Received(), before);
 }
 
@@ -338,6 +353,18 @@ TEST_F(MainWindowTest, ReadDataFromASilentConsoleTracesDataNotReaded) {
     Control<QSpinBox>("dataConsoleID").setValue(9);  // not in reach
     Click("Read Data");
     EXPECT_TRUE(Traced("Data NOT Readed !"));
+}
+
+TEST_F(MainWindowTest, ReadPageOnASilentConsoleEndsAtTheFirstUnansweredRead) {
+    StartAndConnect();
+    Form().tmp().SetReplyTimeOut(1000);
+    Control<QSpinBox>("dataConsoleID").setValue(9);  // not in reach
+    SetText("Edit1", "0100");
+    Click("Read Page");
+    EXPECT_EQ(simLog.Count(Frame(mcReadValue, 9, {0x01, 0x00, 8})), 1);
+    EXPECT_EQ(simLog.Count(Frame(mcReadValue, 9, {0x01, 0x08, 8})), 0);
+    EXPECT_TRUE(Traced("Data NOT Readed !"));
+    EXPECT_TRUE(Traced("Read Page ended at address 0100: 0 of 256 reads done"));
 }
 
 TEST_F(MainWindowTest, ReadPageShows256LinesOfEightBytes) {
@@ -391,7 +418,9 @@ TEST_F(MainWindowTest, TheManualSenderRefusesOddOrNonHexTextAndSendsAWholeFrame)
     EXPECT_TRUE(Shown("caratteri dispari"));
     SetText("hexSt", "3E0G00000021");
     Click("Send Single Command HEX");
-    EXPECT_TRUE(Shown("'3E0G00000021' holds characters that are not hex digits"));
+    EXPECT_EQ(messages.exceptions, std::vector<std::string>{"Pacchetti da inviare: '3E0G00000021' "
+                                                            "holds characters that are not hex "
+                                                            "digits"});
     EXPECT_EQ(simLog.Received(), before);
 
     SetText("hexSt", "3E0400000021");
