@@ -4,9 +4,15 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  # Command lines and JSON.
+  libcli11-dev nlohmann-json3-dev
   # The window; offscreen rendering draws text only with a font installed, and the
   # device window's grid needs a narrow one.
-  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra "$@")
+  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
+  # The install test checks the desktop entry; cpack reads the package's dependencies.
+  desktop-file-utils dpkg-dev
+  # Publishing to an MQTT broker; the tests start their own broker and make a certificate.
+  libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -34,7 +34,9 @@ if [[ $(id -u) -eq 0 ]]; then
     # The build tree stays root's; ctest's own records and the tests' saved files go
     # where nobody may write.
     mkdir -p build/Testing build/artifacts
-    chown -R nobody: build/Testing build/artifacts
+    # The install test's `cmake --install` writes its manifest here.
+    touch build/install_manifest.txt
+    chown -R nobody: build/Testing build/artifacts build/install_manifest.txt
     as_user=(runuser -u nobody --)
   else
     echo "note: $root is not readable by nobody; the optimised tests run as root" >&2

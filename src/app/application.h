@@ -26,7 +26,7 @@ struct TAppOptions {
 // The command line after Qt took its own options; throws std::invalid_argument naming
 // what is not understood.
 TAppOptions ParseAppOptions(const std::vector<std::string>& args);
-inline constexpr const char* kAppUsage = "usage: wirelessconsoletest [--simulate] [--port PATH]\n";
+inline constexpr const char* kAppUsage = "wirelessconsoletest [--simulate] [--port PATH]";
 
 class TBenchApp {
 public:

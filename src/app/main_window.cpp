@@ -21,6 +21,7 @@
 #include <chrono>
 #include <climits>
 
+#include "app/broker_link.h"
 #include "app/com_led.h"
 #include "app/link_stats_view.h"
 #include "app/log_to_file.h"
@@ -256,6 +257,9 @@ void TForm1::BuildMenu() {
     QAction* statistics =
         link->addAction("Link S&tatistics", this, guarded(&TForm1::LinkStatisticsClick));
     statistics->setObjectName("LinkStatistics");
+    link->addSeparator();
+    brokerLink_ = std::make_unique<TBrokerLink>(*this, *tmp_, *veloxDeviceW1_);
+    brokerLink_->AddTo(*link);
 
     // The file being recorded is named in the menu bar's free corner, so that the controls
     // below keep their place.

@@ -11,9 +11,10 @@
 // Their design values are a stored form loaded before the creation step, as the bench's
 // components always were.
 //
-// The "Link" menu records the session's wire traffic to a file and opens the link
-// statistics view. The status bar says what the window waits for and where the trace is
-// logged (in red when it is not).
+// The "Link" menu records the session's wire traffic to a file, opens the link
+// statistics view and publishes the bench to an MQTT broker. The status bar says what the
+// window waits for and where the trace is logged (in red when it is not), and the
+// broker's state while publishing.
 //
 // Handlers that wait (console tests, reads, writes) keep the event loop running, so the
 // rest of the window stays live meanwhile; a button whose handler is still running shows
@@ -52,6 +53,7 @@ class QSpinBox;
 
 namespace wct {
 
+class TBrokerLink;
 class TComLed;
 class TLinkStatsView;
 class TRecordingControl;
@@ -92,6 +94,7 @@ public:
     // Where the trace is logged, or in red that it is not and why.
     QLabel& LogState() { return *logState_; }
     TLinkStatsView& LinkStatsView() { return *linkStatsView_; }
+    TBrokerLink& BrokerLink() { return *brokerLink_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -222,6 +225,7 @@ private:
     // Notices a recording that stopped on a write error.
     QTimer recordingCheck_;
     std::unique_ptr<TLinkStatsView> linkStatsView_;
+    std::unique_ptr<TBrokerLink> brokerLink_;
 
     // ---- Controls, by the names the bench has always used ----
     QAction* record_ = nullptr;

@@ -28,6 +28,13 @@ std::string StateDirectory() {
     return {};
 }
 
+bool LogToStateDirectory() {
+    const std::string directory = StateDirectory();
+    if (directory.empty() || !MakeDirectories(directory)) return false;
+    SetExecutableDirectory(directory);
+    return true;
+}
+
 void TTraceLog::Write(const std::string& line) {
     if (lost_) return;
     std::string reason;

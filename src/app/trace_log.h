@@ -31,4 +31,9 @@ private:
 // when neither variable is set.
 std::string StateDirectory();
 
+// Makes the state directory, created when missing, the one relative log names are made
+// absolute from: an installed bench logs there from the start. False when there is none
+// or it cannot be made.
+bool LogToStateDirectory();
+
 }  // namespace wct

@@ -1,7 +1,6 @@
 #include "cli/cli_map.h"
 
 #include <charconv>
-#include <cmath>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -13,54 +12,22 @@
 #include "device/velox_device_w.h"
 
 namespace wct::cli {
-namespace {
-
-std::optional<double> ReadDouble(const std::string& text) {
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
-        !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
-double ParseDouble(const std::string& option, const std::string& text) {
-    const auto value = ReadDouble(text);
-    if (!value) throw EUsage(option + ": '" + text + "' is not a number");
-    return *value;
-}
-
-}  // namespace
-
-TMapOptions ParseMapOptions(const std::vector<std::string>& args) {
-    TMapOptions o;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) throw EUsage(arg + " needs a value");
-            return args[++i];
-        };
-        if (arg == "--file")
-            o.file = value();
-        else if (arg == "--version")
-            o.version = ParseDouble(arg, value());
-        else if (arg == "--calibration")
-            o.calibration = ParseDouble(arg, value());
-        else if (arg == "--reducer")
-            o.reducer = ParseDouble(arg, value());
-        else if (arg == "--miles")
-            o.miles = true;
-        else if (arg == "--speed")
-            o.speed = ParseDouble(arg, value());
-        else if (arg == "--power")
-            o.power = ParseNumber(value(), arg, -1000000, 1000000);
-        else
-            throw EUsage(std::string("map takes no ") +
-                         (arg.rfind("--", 0) == 0 ? "option " : "argument ") + arg);
-    }
-    if (o.speed.has_value() != o.power.has_value())
-        throw EUsage("map needs --speed and --power together (or neither, to read stdin)");
-    return o;
+void DeclareMapOptions(TCommand& map, TMapOptions& o) {
+    map.Option("--file", "MAP", "a map in its stored text form instead of the window's",
+               Text(o.file))
+        .Option("--version", "X",
+                "the trainer version a console reports; without it no low-speed cap applies",
+                Decimal(o.version))
+        .Option("--calibration", "C", "calibration factor (1)", Decimal(o.calibration))
+        .Option("--reducer", "R", "resistance reducer (1)", Decimal(o.reducer))
+        .Flag("--miles", o.miles, "speeds in mph")
+        .Option("--speed", "V", "the speed of the one point", Decimal(o.speed))
+        .Option("--power", "P", "the power of the one point, whole watts",
+                Number(o.power, -1000000, 1000000))
+        .Check([&o] {
+            if (o.speed.has_value() != o.power.has_value())
+                throw EUsage("map needs --speed and --power together (or neither, to read stdin)");
+        });
 }
 
 int RunMap(const TMapOptions& o, std::istream& in, std::ostream& out, std::ostream& err) {
@@ -124,7 +91,7 @@ int RunMap(const TMapOptions& o, std::istream& in, std::ostream& out, std::ostre
         std::string speedText, powerText, extra;
         if (!(fields >> speedText)) continue;  // blank line
         fields >> powerText;
-        const auto speed = ReadDouble(speedText);
+        const auto speed = ReadDecimal(speedText);
         int power = 0;
         const auto [end, error] =
             std::from_chars(powerText.data(), powerText.data() + powerText.size(), power);

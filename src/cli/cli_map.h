@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.h"
+
 namespace wct::cli {
 
 struct TMapOptions {
@@ -18,8 +20,8 @@ struct TMapOptions {
     std::optional<int> power;
 };
 
-// Parses the arguments after "map". Throws EUsage.
-TMapOptions ParseMapOptions(const std::vector<std::string>& args);
+// What `map` takes, its values going to `o`.
+void DeclareMapOptions(TCommand& map, TMapOptions& o);
 
 // Prints "LEVEL POWER_TO_SHOW" for the point, or for each "speed power" line of `in`.
 // A map that cannot be read: the map error on `err`, exit 2. A line of `in` that cannot

@@ -2,42 +2,11 @@
 
 #include <cctype>
 #include <charconv>
-#include <set>
+#include <cmath>
 
 #include "serial/hex.h"
 
 namespace wct::cli {
-
-const char* const kUsage =
-    "usage: wct [--port PATH] [--trace FILE|-] [--time] [--reply-timeout MS] [--wait MS]\n"
-    "           [--simulate] [--record FILE] COMMAND ...\n"
-    "commands:\n"
-    "  ports                                   serial ports, sorted, one per line\n"
-    "  find                                    find the dongle and print its port\n"
-    "  register [--count N]                    wait for N new consoles: \"id version serial\"\n"
-    "  consoles                                the consoles that answer, with their data\n"
-    "  measure --seconds S [--csv]             one line per measures frame\n"
-    "  test keys|cardio|signals|clock --console N\n"
-    "  read --console N --address A --count C  the bytes read, as hex\n"
-    "  read-page --console N --address A       256 reads of 8 bytes, \"AAAA: b0 ... b7\"\n"
-    "  write --console N --address A HEXBYTES\n"
-    "  rolls --console N                       total rolls of a console\n"
-    "  reset-rolls --console N\n"
-    "  remove --console N|all\n"
-    "  send HEX                                one frame typed by hand; replies for --wait ms\n"
-    "  resistance --set ID=LEVEL [--set ...] --seconds S\n"
-    "  map [--file MAP] [--version X] [--calibration C] [--reducer R] [--miles]\n"
-    "      [--speed V --power P]                \"LEVEL POWER_TO_SHOW\" for the point, or for\n"
-    "                                          each \"speed power\" line of stdin; no dongle;\n"
-    "                                          without --version no low-speed cap applies\n"
-    "  ride [--seconds S] [--slope PCT] [--weight KG] [--max-hr BPM] [--csv]\n"
-    "                                          a rider on the first console that joins, one\n"
-    "                                          line per second, resistance from the map; no\n"
-    "                                          load above BPM (220)\n"
-    "  trainer identify | ride ...              the wired trainer; `wct trainer` shows how\n"
-    "  stats --seconds S [--rate HZ] [--json]  link statistics per console while measuring\n"
-    "numbers are decimal or 0x-prefixed hex\n"
-    "exit codes: 0 done, 1 operation failed, 2 usage error, 3 no dongle or port unusable\n";
 
 int ParseNumber(const std::string& text, const std::string& what, int min, int max) {
     int base = 10;
@@ -65,149 +34,193 @@ std::string ParseHexBytes(const std::string& text) {
     return HexToBytes(text);
 }
 
-namespace {
-
-class TArgs {
-public:
-    explicit TArgs(const std::vector<std::string>& args) : args_(args) {}
-    bool More() const { return i_ < args_.size(); }
-    const std::string& Peek() const { return args_[i_]; }
-    std::string Next() { return args_[i_++]; }
-    std::string Value(const std::string& option) {
-        if (!More()) throw EUsage(option + " needs a value");
-        return Next();
-    }
-
-private:
-    const std::vector<std::string>& args_;
-    size_t i_ = 0;
-};
-
-const std::set<std::string> kCommands = {
-    "ports", "find",  "register",    "consoles", "measure", "test",       "read", "read-page",
-    "write", "rolls", "reset-rolls", "remove",   "send",    "resistance", "map",  "ride",
-    "stats"};
-
-constexpr int kMaxMs = 24 * 3600 * 1000;
-
-// The options each command takes (besides the global ones).
-bool Accepts(const std::string& command, const std::string& option) {
-    static const std::set<std::pair<std::string, std::string>> table = {
-        {"register", "--count"},      {"measure", "--seconds"},   {"measure", "--csv"},
-        {"test", "--console"},        {"read", "--console"},      {"read", "--address"},
-        {"read", "--count"},          {"read-page", "--console"}, {"read-page", "--address"},
-        {"write", "--console"},       {"write", "--address"},     {"rolls", "--console"},
-        {"reset-rolls", "--console"}, {"remove", "--console"},    {"resistance", "--set"},
-        {"resistance", "--seconds"},  {"stats", "--seconds"},     {"stats", "--json"},
-        {"stats", "--rate"}};
-    return table.count({command, option}) != 0;
+std::optional<double> ReadDecimal(const std::string& text) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(value))
+        return std::nullopt;
+    return value;
 }
 
-void Require(bool present, const std::string& command, const std::string& option) {
-    if (!present) throw EUsage(command + " needs " + option);
+double ParseDecimal(const std::string& text, const std::string& what) {
+    const std::optional<double> value = ReadDecimal(text);
+    if (!value) throw EUsage(what + ": '" + text + "' is not a number");
+    return *value;
+}
+
+namespace {
+
+constexpr int kMaxMs = 24 * 3600 * 1000;
+constexpr int kMaxSeconds = 24 * 3600;
+
+void DeclareGlobalOptions(TCommand& wct, TCliOptions& o) {
+    wct.Option("--port", "PATH", "the dongle's port, tried first by the search", Text(o.port))
+        .Option("--trace", "FILE|-", "append every trace line to FILE (- for stdout)",
+                Text(o.trace))
+        .Flag("--time", o.time, "trace lines start with the time of day")
+        .Option("--reply-timeout", "MS", "how long a reply is waited for",
+                Number(o.replyTimeout, 0, kMaxMs))
+        .Option("--wait", "MS", "how long consoles are waited for", Number(o.wait, 0, kMaxMs))
+        .Flag("--simulate", o.simulate, "run on the built-in simulator")
+        .Option("--record", "FILE", "write the command's wire traffic to FILE", Text(o.record))
+        .Check([&o, wct] {
+            o.command = wct.Chosen();
+            if (o.command.empty()) throw EUsage("no command given");
+        });
+}
+
+void DeclareCommands(TCommand& wct, TCliOptions& o) {
+    const auto seconds = [&o](TCommand& c) -> TCommand& {
+        return c.Option("--seconds", "S", "how long", Number(o.seconds, 0, kMaxSeconds))
+            .Require("--seconds");
+    };
+    const auto console = [&o](TCommand& c) -> TCommand& {
+        return c.Option("--console", "N", "the console", Number(o.console, 0, 255))
+            .Require("--console");
+    };
+    const auto address = [&o](TCommand& c) -> TCommand& {
+        return c.Option("--address", "A", "the memory address", Number(o.address, 0, 0xFFFF))
+            .Require("--address");
+    };
+
+    wct.Command("ports", "serial ports, sorted, one per line")
+        .Flag("--usb", o.usb, "with each port's USB vendor, product and serial number");
+    wct.Command("find", "find the dongle (--port first, then every port); print its port");
+    wct.Command("register", "open registration, wait for N new consoles: \"id version serial\"")
+        .Option("--count", "N", "how many consoles (1 unless given)", Number(o.count, 0, 254));
+    wct.Command("consoles", "consoles present (joining, or sending measures, within --wait ms)");
+    {
+        TCommand measure = wct.Command(
+            "measure",
+            "one line per measures frame: time ms, console, rpm, km/h, hr, cadence, keys");
+        seconds(measure).Flag("--csv", o.csv, "comma-separated, with a header line");
+    }
+    {
+        TCommand test = wct.Command("test", "a console's self-test; exit 1 when refused");
+        test.Argument(
+                "TEST", "keys, cardio, signals or clock",
+                [&o](const std::string&, const std::string& value) {
+                    if (value != "keys" && value != "cardio" && value != "signals" &&
+                        value != "clock")
+                        throw EUsage("unknown test '" + value + "' (keys, cardio, signals, clock)");
+                    o.test = value;
+                })
+            .Require("TEST", "test needs a test name");
+        console(test);
+    }
+    {
+        TCommand read = wct.Command("read", "the bytes read, as hex");
+        console(read);
+        address(read)
+            .Option("--count", "C", "how many bytes, 1 to 8", Number(o.count, 1, 8))
+            .Require("--count");
+    }
+    {
+        TCommand page = wct.Command("read-page", "256 reads of 8 bytes: \"AAAA: b0 b1 ... b7\"");
+        console(page);
+        address(page);
+    }
+    {
+        TCommand write = wct.Command("write", "write up to 8 bytes to a console's memory");
+        write
+            .Argument("HEXBYTES", "the bytes, as hex",
+                      [&o](const std::string&, const std::string& value) {
+                          o.hex = ParseHexBytes(value);
+                          if (o.hex.size() > 8) throw EUsage("write takes at most 8 bytes");
+                      })
+            .Require("HEXBYTES", "write needs hex bytes");
+        console(write);
+        address(write);
+    }
+    {
+        TCommand rolls = wct.Command("rolls", "a console's total rolls");
+        console(rolls);
+        TCommand reset = wct.Command("reset-rolls", "set a console's total rolls to 0");
+        console(reset);
+    }
+    wct.Command("remove", "make a console, or all, leave the network")
+        .Option("--console", "N|all", "the console, or all of them",
+                [&o](const std::string& name, const std::string& value) {
+                    o.console = value == "all" ? 255 : ParseNumber(value, name, 0, 255);
+                })
+        .Require("--console");
+    wct.Command("send", "one hand-typed frame, then the replies for --wait ms")
+        .Argument(
+            "HEX", "the frame, as hex",
+            [&o](const std::string&, const std::string& value) { o.hex = ParseHexBytes(value); })
+        .Require("HEX", "send needs hex bytes");
+    {
+        TCommand resistance = wct.Command("resistance", "send brake levels every second");
+        resistance
+            .Option("--set", "ID=LEVEL", "a console's level; repeat for more consoles",
+                    [&o](const std::string& name, const std::string& value) {
+                        const size_t eq = value.find('=');
+                        if (eq == std::string::npos)
+                            throw EUsage(name + " wants ID=LEVEL, not '" + value + "'");
+                        o.levels.emplace_back(ParseNumber(value.substr(0, eq), "console", 1, 254),
+                                              ParseNumber(value.substr(eq + 1), "level", 0, 255));
+                    })
+            .Require("--set", "resistance needs --set ID=LEVEL");
+        seconds(resistance);
+    }
+    {
+        TCommand map = wct.Command(
+            "map", "\"LEVEL POWER_TO_SHOW\" for a point, or per \"speed power\" line of stdin");
+        DeclareMapOptions(map, o.map);
+    }
+    {
+        TCommand ride = wct.Command("ride", "a rider device on the first console that joins");
+        DeclareRideOptions(ride, o.ride);
+    }
+    {
+        TCommand trainer = wct.Command("trainer", "the wired trainer on --port (or --simulate)");
+        trainer.Check([&o] {
+            if (o.trace || o.time || o.replyTimeout || o.wait || o.record)
+                throw EUsage("trainer takes --port and --simulate only");
+            o.trainer.port = o.port;
+            o.trainer.simulate = o.simulate;
+        });
+        DeclareTrainerOptions(trainer, o.trainer);
+    }
+    {
+        TCommand publish = wct.Command("publish", "measures, published to an MQTT broker");
+        DeclarePublishOptions(publish, o.publish);
+    }
+    {
+        TCommand stats = wct.Command("stats", "link statistics per console while measuring");
+        seconds(stats)
+            .Option("--rate", "HZ", "the measures per second the consoles are known to send",
+                    [&o](const std::string& name, const std::string& value) {
+                        const double rate = ParseDecimal(value, name);
+                        if (!(rate >= 0.1 && rate <= 1000))
+                            throw EUsage(name + ": '" + value +
+                                         "' is not a rate from 0.1 to 1000 per second");
+                        o.rate = rate;
+                    })
+            .Flag("--json", o.json, "one JSON object");
+    }
 }
 
 }  // namespace
 
-TCliOptions ParseCommandLine(const std::vector<std::string>& argv) {
+std::unique_ptr<TCommandLine> WctCommandLine(TCliOptions& o) {
+    auto line =
+        std::make_unique<TCommandLine>("wct", "wct: the wireless console bench from a terminal",
+                                       "wct [OPTIONS] COMMAND ...", WCT_VERSION);
+    DeclareGlobalOptions(line->Program(), o);
+    DeclareCommands(line->Program(), o);
+    // Set last: commands would take it over.
+    line->Program().Footer(
+        "numbers are decimal or 0x-prefixed hex\n"
+        "exit codes: 0 done, 1 operation failed, 2 usage error, 3 no dongle or port unusable\n"
+        "'wct COMMAND --help' shows what a command takes");
+    return line;
+}
+
+TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     TCliOptions o;
-    TArgs args(argv);
-    // Global options come before the command.
-    while (args.More() && args.Peek().rfind("--", 0) == 0) {
-        const std::string option = args.Next();
-        if (option == "--port")
-            o.port = args.Value(option);
-        else if (option == "--trace")
-            o.trace = args.Value(option);
-        else if (option == "--time")
-            o.time = true;
-        else if (option == "--reply-timeout")
-            o.replyTimeout = ParseNumber(args.Value(option), option, 0, kMaxMs);
-        else if (option == "--wait")
-            o.wait = ParseNumber(args.Value(option), option, 0, kMaxMs);
-        else if (option == "--simulate")
-            o.simulate = true;
-        else if (option == "--record")
-            o.record = args.Value(option);
-        else
-            throw EUsage("unknown option " + option);
-    }
-    if (!args.More()) throw EUsage("no command given");
-    o.command = args.Next();
-    if (kCommands.count(o.command) == 0) throw EUsage("unknown command '" + o.command + "'");
-    if (o.command == "map" || o.command == "ride") {
-        std::vector<std::string> rest;
-        while (args.More()) rest.push_back(args.Next());
-        if (o.command == "map")
-            o.map = ParseMapOptions(rest);
-        else
-            o.ride = ParseRideOptions(rest);
-        return o;
-    }
-
-    std::vector<std::string> positional;
-    while (args.More()) {
-        const std::string arg = args.Next();
-        if (arg.rfind("--", 0) != 0) {
-            positional.push_back(arg);
-            continue;
-        }
-        if (!Accepts(o.command, arg)) throw EUsage(o.command + " takes no option " + arg);
-        if (arg == "--count") {
-            o.count = ParseNumber(args.Value(arg), arg, o.command == "read" ? 1 : 0,
-                                  o.command == "read" ? 8 : 254);
-        } else if (arg == "--console") {
-            const std::string value = args.Value(arg);
-            o.console =
-                o.command == "remove" && value == "all" ? 255 : ParseNumber(value, arg, 0, 255);
-        } else if (arg == "--address") {
-            o.address = ParseNumber(args.Value(arg), arg, 0, 0xFFFF);
-        } else if (arg == "--seconds") {
-            o.seconds = ParseNumber(args.Value(arg), arg, 0, 24 * 3600);
-        } else if (arg == "--csv") {
-            o.csv = true;
-        } else if (arg == "--json") {
-            o.json = true;
-        } else if (arg == "--rate") {
-            const std::string value = args.Value(arg);
-            double rate = 0;
-            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), rate);
-            if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
-                !(rate >= 0.1 && rate <= 1000))
-                throw EUsage("--rate: '" + value + "' is not a rate from 0.1 to 1000 per second");
-            o.rate = rate;
-        } else if (arg == "--set") {
-            const std::string value = args.Value(arg);
-            const size_t eq = value.find('=');
-            if (eq == std::string::npos) throw EUsage("--set wants ID=LEVEL, not '" + value + "'");
-            o.levels.emplace_back(ParseNumber(value.substr(0, eq), "console", 1, 254),
-                                  ParseNumber(value.substr(eq + 1), "level", 0, 255));
-        }
-    }
-
-    const std::string& c = o.command;
-    const size_t wanted = c == "test" || c == "write" || c == "send" ? 1 : 0;
-    if (positional.size() > wanted)
-        throw EUsage(c + ": unexpected argument '" + positional[wanted] + "'");
-    if (positional.size() < wanted)
-        throw EUsage(c + " needs " + (c == "test" ? "a test name" : "hex bytes"));
-    if (c == "test") {
-        o.test = positional[0];
-        if (o.test != "keys" && o.test != "cardio" && o.test != "signals" && o.test != "clock")
-            throw EUsage("unknown test '" + o.test + "' (keys, cardio, signals, clock)");
-    }
-    if (c == "write" || c == "send") o.hex = ParseHexBytes(positional[0]);
-    if (c == "write" && o.hex.size() > 8) throw EUsage("write takes at most 8 bytes");
-
-    if (c == "measure" || c == "resistance" || c == "stats")
-        Require(o.seconds.has_value(), c, "--seconds");
-    if (c == "resistance" && o.levels.empty()) throw EUsage("resistance needs --set ID=LEVEL");
-    if (c == "test" || c == "read" || c == "read-page" || c == "write" || c == "rolls" ||
-        c == "reset-rolls" || c == "remove")
-        Require(o.console.has_value(), c, "--console");
-    if (c == "read" || c == "read-page" || c == "write")
-        Require(o.address.has_value(), c, "--address");
-    if (c == "read") Require(o.count.has_value(), c, "--count");
+    WctCommandLine(o)->Parse(args);
     return o;
 }
 

@@ -1,23 +1,26 @@
 // The command line of `wct`: global options, one command and its arguments.
+//
+// Every command declares what it takes in one place: the simple ones in cli_options.cpp,
+// map, ride and trainer beside their code (DeclareMapOptions, ...). A new option is one
+// line there; a new command one block in DeclareCommands.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "cli/cli_map.h"
+#include "cli/cli_publish.h"
 #include "cli/cli_ride.h"
+#include "cli/cli_trainer.h"
+#include "common/command_line.h"
 
 namespace wct::cli {
 
-// A command line that cannot be run; exit code 2.
-class EUsage : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+using wct::EUsage;
 
 struct TCliOptions {
     std::string port;                  // --port: tried first by the dongle search
@@ -31,6 +34,7 @@ struct TCliOptions {
 
     std::string command;
     // Command arguments.
+    bool usb = false;                         // ports --usb
     std::optional<int> count;                 // register --count
     std::optional<int> console;               // --console N (255 for "all")
     std::optional<int> address;               // --address A
@@ -41,13 +45,18 @@ struct TCliOptions {
     std::vector<std::pair<int, int>> levels;  // resistance --set ID=LEVEL
     TMapOptions map;                          // map: its own options
     TRideOptions ride;                        // ride: its own options
+    TTrainerOptions trainer;                  // trainer: its own options
+    TPublishOptions publish;                  // publish: its own options
     // stats --json, and stats --rate: the measures per second consoles are known to send
     bool json = false;
     std::optional<double> rate;
 };
 
+// wct's command line, its values going to `o`, which must outlive it.
+std::unique_ptr<TCommandLine> WctCommandLine(TCliOptions& o);
+
 // Parses argv (without the program name). Throws EUsage with a message naming what is
-// wrong.
+// wrong. --help and --version leave the options as they are.
 TCliOptions ParseCommandLine(const std::vector<std::string>& args);
 
 // Decimal or 0x-prefixed hex, within [min, max]; `what` names the value in the error.
@@ -57,6 +66,26 @@ int ParseNumber(const std::string& text, const std::string& what, int min, int m
 // characters with a message naming them.
 std::string ParseHexBytes(const std::string& text);
 
-extern const char* const kUsage;
+// Readers of the usual values, for TCommand::Option.
+template <class T>  // int or std::optional<int>
+TValueReader Number(T& target, int min, int max) {
+    return [&target, min, max](const std::string& name, const std::string& value) {
+        target = ParseNumber(value, name, min, max);
+    };
+}
+template <class T>  // std::string or std::optional<std::string>
+TValueReader Text(T& target) {
+    return [&target](const std::string&, const std::string& value) { target = value; };
+}
+// A finite number written as C writes it; nothing for any other text.
+std::optional<double> ReadDecimal(const std::string& text);
+// The same, refusing other text with "WHAT: 'TEXT' is not a number".
+double ParseDecimal(const std::string& text, const std::string& what);
+template <class T>  // double or std::optional<double>
+TValueReader Decimal(T& target) {
+    return [&target](const std::string& name, const std::string& value) {
+        target = ParseDecimal(value, name);
+    };
+}
 
 }  // namespace wct::cli

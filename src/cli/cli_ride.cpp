@@ -1,6 +1,5 @@
 #include "cli/cli_ride.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -47,35 +46,20 @@ void ConfigureAsTheMainWindow(TVeloxDeviceW& device, TMiraWirelessProtocol& prot
 
 }  // namespace
 
-TRideOptions ParseRideOptions(const std::vector<std::string>& args) {
-    TRideOptions o;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) throw EUsage(arg + " needs a value");
-            return args[++i];
-        };
-        if (arg == "--seconds") {
-            o.seconds = ParseNumber(value(), arg, 0, 24 * 3600);
-        } else if (arg == "--slope") {
-            const std::string& text = value();
-            const auto [end, error] =
-                std::from_chars(text.data(), text.data() + text.size(), o.slope);
-            if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
-                std::fabs(o.slope) > 100)
-                throw EUsage(arg + ": '" + text + "' is not a slope from -100 to 100 percent");
-        } else if (arg == "--weight") {
-            o.weight = ParseNumber(value(), arg, 0, 500);
-        } else if (arg == "--max-hr") {
-            o.maxHeartRate = ParseNumber(value(), arg, 35, 255);
-        } else if (arg == "--csv") {
-            o.csv = true;
-        } else {
-            throw EUsage(std::string("ride takes no ") +
-                         (arg.rfind("--", 0) == 0 ? "option " : "argument ") + arg);
-        }
-    }
-    return o;
+void DeclareRideOptions(TCommand& ride, TRideOptions& o) {
+    ride.Option("--seconds", "S", "how long (10)", Number(o.seconds, 0, 24 * 3600))
+        .Option("--slope", "PCT", "the slope ridden, in percent",
+                [&o](const std::string& name, const std::string& value) {
+                    const std::optional<double> slope = ReadDecimal(value);
+                    if (!slope || std::fabs(*slope) > 100)
+                        throw EUsage(name + ": '" + value +
+                                     "' is not a slope from -100 to 100 percent");
+                    o.slope = *slope;
+                })
+        .Option("--weight", "KG", "the rider's weight", Number(o.weight, 0, 500))
+        .Option("--max-hr", "BPM", "no load above this heart rate (220)",
+                Number(o.maxHeartRate, 35, 255))
+        .Flag("--csv", o.csv, "comma-separated, with a header line");
 }
 
 int RunRide(const TRideOptions& o, std::optional<int> waitMs, TMiraWirelessProtocol& protocol,

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.h"
+
 namespace wct {
 class TMiraWirelessProtocol;
 }
@@ -21,8 +23,8 @@ struct TRideOptions {
     int maxHeartRate = 220;  // bpm above which the brake is off
 };
 
-// Parses the arguments after "ride". Throws EUsage.
-TRideOptions ParseRideOptions(const std::vector<std::string>& args);
+// What `ride` takes, its values going to `o`.
+void DeclareRideOptions(TCommand& ride, TRideOptions& o);
 
 // Rides on `protocol`, which is connected to the dongle: one line per statistics step
 // (time ms, console, speed, distance, cadence, heart rate, power, calories, resistance

@@ -3,19 +3,24 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <set>
+#include <system_error>
 
+#include "cli/cli_publish.h"
 #include "cli/cli_stats.h"
 #include "common/tick_count.h"
 #include "protocol/progress_bar.h"
 #include "protocol/wire_recorder.h"
 #include "protocol/wireless_protocol.h"
+#include "serial/com_port.h"
 #include "serial/ecomport.h"
 #include "serial/hex.h"
 #include "serial/port_inventory.h"
+#include "serial/usb_identity.h"
 #include "sim/dongle_simulator.h"
 
 namespace wct::cli {
@@ -68,6 +73,19 @@ private:
         std::fflush(stderr);
     }
 };
+
+// Why `port` cannot be opened; empty when it opens.
+std::string OpenFailure(const std::string& port) {
+    TComPort probe;
+    try {
+        probe.SetPort(port);
+        probe.Open();
+    } catch (const EComPort& e) {
+        return OpenFailureReason(e);
+    }
+    probe.Close();
+    return {};
+}
 
 std::string HexList(const uint8_t* bytes, size_t count) {
     std::string text;
@@ -129,8 +147,7 @@ private:
         if (o_.replyTimeout) protocol_.SetReplyTimeOut(*o_.replyTimeout);
         protocol_.SetPortDef(o_.port);
         if (!protocol_.FindDongle()) {
-            err_ << "wct: no dongle found"
-                 << (o_.port.empty() ? "" : " (first tried " + o_.port + ")") << '\n';
+            ReportNoDongle();
             return exNoDongle;
         }
         // An unplugged dongle ends any command: the port's hang-up, or a failed write.
@@ -146,6 +163,26 @@ private:
         return code;
     }
 
+    // Each port the search tried that cannot be opened, with the reason, apart from those
+    // that opened and did not answer.
+    void ReportNoDongle() {
+        std::vector<std::string> ports = FindSerialPorts();
+        if (!o_.port.empty() && std::find(ports.begin(), ports.end(), o_.port) == ports.end())
+            ports.insert(ports.begin(), o_.port);
+        std::string silent;
+        for (const std::string& port : ports) {
+            const std::string failure = OpenFailure(port);
+            if (failure.empty())
+                silent += (silent.empty() ? "" : ", ") + port;
+            else
+                err_ << "wct: cannot open " << port << ": " << failure << '\n';
+        }
+        if (ports.empty())
+            err_ << "wct: no dongle found: there is no serial port\n";
+        else if (!silent.empty())
+            err_ << "wct: no dongle found: no dongle answered on " << silent << '\n';
+    }
+
     int Ports() {
         std::vector<std::string> names;
         try {
@@ -154,7 +191,20 @@ private:
             err_ << "wct: cannot list the serial ports: " << e.what() << '\n';
             return exFailed;
         }
-        for (const auto& name : names) out_ << name << '\n';
+        if (o_.usb) out_ << "port vendor product serial\n";
+        for (const auto& name : names) {
+            out_ << name;
+            if (o_.usb) {
+                const std::optional<TUsbIdentity> usb = UsbIdentity(name);
+                const auto field = [](const std::string& text) {
+                    return text.empty() ? "-" : text;
+                };
+                out_ << ' '
+                     << (usb ? usb->vendor + ' ' + usb->product + ' ' + field(usb->serial)
+                             : std::string("- - -"));
+            }
+            out_ << '\n';
+        }
         return exDone;
     }
 
@@ -197,6 +247,10 @@ private:
         }
         if (c == "send") return Send();
         if (c == "ride") return RunRide(o_.ride, o_.wait, protocol_, out_, err_, interrupted_);
+        if (c == "publish")
+            return RunPublish(
+                o_.publish, protocol_, out_, err_, [this](uint32_t ms) { Serve(ms); },
+                [this] { return Interrupted(); });
         if (c == "stats")
             return RunStats(
                 protocol_, *o_.seconds, o_.rate.value_or(0), o_.json, out_,
@@ -411,6 +465,14 @@ private:
 };
 
 }  // namespace
+
+std::string OpenFailureReason(const EComPort& failure) {
+    const int error = failure.SystemErrorCode();
+    if (error <= 0) return failure.what();
+    std::string reason = std::generic_category().message(error);
+    if (error == EACCES) reason += ": join the dialout group";
+    return reason;
+}
 
 int RunCommand(const TCliOptions& options, std::ostream& out, std::ostream& err,
                const volatile bool* interrupted) {

@@ -4,12 +4,18 @@
 
 #include <iosfwd>
 #include <memory>
+#include <string>
 
 #include "cli/cli_options.h"
+#include "serial/ecomport.h"
 
 namespace wct::cli {
 
 enum TExitCode { exDone = 0, exFailed = 1, exUsage = 2, exNoDongle = 3 };
+
+// Why a port could not be opened, in the system's words when an error number is behind
+// it; a refused permission says how operators get it.
+std::string OpenFailureReason(const EComPort& failure);
 
 // `interrupted` is polled during long waits (measure, resistance) to end them early.
 int RunCommand(const TCliOptions& options, std::ostream& out, std::ostream& err,

@@ -1,9 +1,11 @@
 #include "cli/cli_stats.h"
 
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <set>
 #include <string>
 
+#include "common/round_decimals.h"
 #include "common/tick_count.h"
 #include "protocol/link_report_table.h"
 
@@ -23,27 +25,38 @@ void PrintTable(const TMiraLinkReport& report, std::ostream& out) {
         out << total.name.key << ' ' << total.value << '\n';
 }
 
+// To the decimals the table shows.
+double Rounded(double value, int decimals) {
+    return static_cast<double>(RoundDecimals(decimals, value));
+}
+
 void PrintJson(const TMiraLinkReport& report, std::ostream& out) {
-    out << "{\"seconds\":" << FixedText(report.seconds, 3)
-        << ",\"malformed_frames\":" << report.malformedFrames
-        << ",\"discarded_bytes\":" << report.discardedBytes << ",\"consoles\":[";
-    for (size_t i = 0; i < report.consoles.size(); ++i) {
-        const TMiraConsoleLinkStats& c = report.consoles[i];
-        out << (i ? "," : "") << "{\"console\":" << int(c.console) << ",\"frames\":" << c.frames
-            << ",\"frames_per_second\":" << FixedText(c.framesPerSecond, 3)
-            << ",\"expected_rate\":" << FixedText(c.expectedRate, 3) << ",\"lost\":" << c.lost
-            << ",\"lost_share\":" << FixedText(c.lostShare, 4)
-            << ",\"longest_silence_ms\":" << FixedText(c.longestSilenceMs, 3)
-            << ",\"nacks\":" << c.nacks << ",\"unanswered\":" << c.unanswered << ",\"latency\":[";
-        for (size_t k = 0; k < c.latencies.size(); ++k) {
-            const TMiraCommandLatency& l = c.latencies[k];
-            out << (k ? "," : "") << "{\"command\":\"" << CommandText(l.command)
-                << "\",\"replies\":" << l.replies << ",\"median_ms\":" << FixedText(l.medianMs, 3)
-                << ",\"p99_ms\":" << FixedText(l.p99Ms, 3) << '}';
-        }
-        out << "]}";
+    // Ordered: the keys keep the order a reader of the table knows.
+    using Json = nlohmann::ordered_json;
+    Json consoles = Json::array();
+    for (const TMiraConsoleLinkStats& c : report.consoles) {
+        Json latency = Json::array();
+        for (const TMiraCommandLatency& l : c.latencies)
+            latency.push_back({{"command", CommandText(l.command)},
+                               {"replies", l.replies},
+                               {"median_ms", Rounded(l.medianMs, 3)},
+                               {"p99_ms", Rounded(l.p99Ms, 3)}});
+        consoles.push_back({{"console", int(c.console)},
+                            {"frames", c.frames},
+                            {"frames_per_second", Rounded(c.framesPerSecond, 3)},
+                            {"expected_rate", Rounded(c.expectedRate, 3)},
+                            {"lost", c.lost},
+                            {"lost_share", Rounded(c.lostShare, 4)},
+                            {"longest_silence_ms", Rounded(c.longestSilenceMs, 3)},
+                            {"nacks", c.nacks},
+                            {"unanswered", c.unanswered},
+                            {"latency", std::move(latency)}});
     }
-    out << "]}\n";
+    const Json json = {{"seconds", Rounded(report.seconds, 3)},
+                       {"malformed_frames", report.malformedFrames},
+                       {"discarded_bytes", report.discardedBytes},
+                       {"consoles", std::move(consoles)}};
+    out << json.dump() << '\n';
 }
 
 }  // namespace

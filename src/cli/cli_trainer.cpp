@@ -1,5 +1,6 @@
 #include "cli/cli_trainer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <ostream>
@@ -14,16 +15,6 @@
 #include "wired/velox_frame.h"
 
 namespace wct::cli {
-
-const char* const kTrainerUsage =
-    "usage: wct [--port PATH] [--simulate] trainer [--generation G] identify\n"
-    "       wct [--port PATH] [--simulate] trainer [--generation G] ride --seconds S\n"
-    "           [--load L | --slope PCT] [--interval MS] [--csv]\n"
-    "  identify  \"version serial product-version\" of the trainer on --port\n"
-    "  ride      one line per statistics step: time ms, km/h, km, cadence, heart rate,\n"
-    "            watts, kcal, load byte, elevation byte, status\n"
-    "  --generation 1, 2 or 3 drives a byte-protocol trainer; with --simulate it picks\n"
-    "  the simulated trainer's generation (5 unless given)\n";
 
 namespace {
 
@@ -96,7 +87,7 @@ private:
             device_.SetComPortPort(port);
             device_.SetComPortConnected(true);
         } catch (const EComPort& e) {
-            err_ << "wct: cannot open " << port << ": " << e.what() << '\n';
+            err_ << "wct: cannot open " << port << ": " << OpenFailureReason(e) << '\n';
             return exNoDongle;
         }
         const bool connected = device_.Connect(kAnswerWaitMs);
@@ -136,6 +127,8 @@ private:
 
     int Ride() {
         bool lost = false;
+        const int steps = std::max(o_.seconds * 1000 / o_.intervalMs, 1);
+        int printed = 0;
         device_.OnVxdErrorInfo = [&](TComponent*, wired::TVxdErrorType, int32_t code,
                                      int32_t occurence) {
             err_ << "wct: " << device_.ErrorText(code)
@@ -144,8 +137,10 @@ private:
         device_.OnConnectionLost = [&](TComponent*) { lost = true; };
         device_.OnStats = [&](TComponent*, int32_t, int32_t, long double, long double, long double,
                               bool) {
+            if (printed == steps) return;
             ApplyLoad();
             PrintStep();
+            ++printed;
         };
         // The heart rate is shown, never acted on: no alarm limits.
         device_.SetHeartEnabled(true);
@@ -153,14 +148,15 @@ private:
         device_.SetAlarmHeartLowLimit(0);
         device_.SetAlarmHeartAbsoluteLimit(1000);
         device_.SetStatsInterval(o_.intervalMs);
+        device_.SetDisconMaxTry(o_.tries);
         if (o_.csv) out_ << "time_ms,kmh,km,cadence,heart_rate,watts,kcal,load,elevation,status\n";
         device_.Start();
         ApplyLoad();
-        const uint32_t start = GetTickCount();
-        const auto duration = static_cast<uint32_t>(o_.seconds) * 1000;
-        while (!lost && GetTickCount() - start < duration && !(interrupted_ && *interrupted_))
-            DelayWithMessages(std::min<uint32_t>(50, duration - (GetTickCount() - start)));
-        if (lost) {
+        // The ride ends with its last step, not with a clock that races it.
+        while (!lost && printed < steps && device_.Status() == wired::vdsRunning &&
+               !(interrupted_ && *interrupted_))
+            DelayWithMessages(20);
+        if (lost || !device_.Connected()) {
             err_ << "wct: " << device_.ErrorText(wired::vxeRepairAborted)
                  << ": the trainer is lost\n";
             return exFailed;
@@ -189,84 +185,57 @@ private:
     TCliVelox device_;
 };
 
-bool TakesValue(const std::string& option) {
-    return option == "--port" || option == "--trace" || option == "--reply-timeout" ||
-           option == "--wait";
+// A decimal number within [low, high].
+TValueReader Within(std::optional<double>& target, double low, double high) {
+    return [&target, low, high](const std::string& name, const std::string& value) {
+        const double number = ParseDecimal(value, name);
+        if (number < low || number > high)
+            throw EUsage(name + ": " + value + " is outside " + std::to_string(low) + ".." +
+                         std::to_string(high));
+        target = number;
+    };
 }
 
 }  // namespace
 
-bool IsTrainerCommand(const std::vector<std::string>& args) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i].rfind("--", 0) != 0) return args[i] == "trainer";
-        if (TakesValue(args[i])) ++i;
-    }
-    return false;
-}
-
-TTrainerOptions ParseTrainerCommandLine(const std::vector<std::string>& args) {
-    TTrainerOptions o;
-    size_t i = 0;
-    auto value = [&](const std::string& option) {
-        if (++i >= args.size()) throw EUsage(option + " needs a value");
-        return args[i];
-    };
-    auto number = [&](const std::string& option, double low, double high) {
-        const std::string text = value(option);
-        size_t used = 0;
-        double result = 0;
-        try {
-            result = std::stod(text, &used);
-        } catch (const std::exception&) {
-            used = 0;
-        }
-        if (used == 0 || used != text.size())
-            throw EUsage(option + ": '" + text + "' is not a number");
-        if (result < low || result > high)
-            throw EUsage(option + ": " + text + " is outside " + std::to_string(low) + ".." +
-                         std::to_string(high));
-        return result;
-    };
-    bool seenTrainer = false;
-    for (; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "trainer" && !seenTrainer) {
-            seenTrainer = true;
-        } else if (arg == "--port") {
-            o.port = value(arg);
-        } else if (arg == "--simulate") {
-            o.simulate = true;
-        } else if (arg == "--generation" && seenTrainer) {
-            o.generation = number(arg, 1, 7);
-        } else if ((arg == "identify" || arg == "ride") && seenTrainer && o.command.empty()) {
-            o.command = arg;
-        } else if (o.command == "ride" && arg == "--seconds") {
-            o.seconds = ParseNumber(value(arg), arg, 1, kMaxSeconds);
-        } else if (o.command == "ride" && arg == "--load") {
-            o.load = ParseNumber(value(arg), arg, 0, 255);
-        } else if (o.command == "ride" && arg == "--slope") {
-            o.slope = number(arg, -25, 25);
-        } else if (o.command == "ride" && arg == "--interval") {
-            o.intervalMs = ParseNumber(value(arg), arg, 100, 60000);
-        } else if (o.command == "ride" && arg == "--csv") {
-            o.csv = true;
-        } else {
-            throw EUsage("trainer: unexpected '" + arg + "'");
-        }
-    }
-    if (o.command.empty()) throw EUsage("trainer needs identify or ride");
-    if (o.command == "ride" && o.seconds == 0) throw EUsage("ride needs --seconds");
-    if (o.load && o.slope) throw EUsage("ride takes --load or --slope, not both");
-    if (o.generation && !o.simulate && *o.generation >= 4)
-        throw EUsage("--generation names a byte-protocol trainer (1 to 3) unless simulating");
-    if (o.generation) {
-        try {
-            sim::IdentificationAnswer(*o.generation);
-        } catch (const std::invalid_argument&) {
-            throw EUsage("--generation: no trainer of generation " + std::to_string(*o.generation));
-        }
-    }
-    return o;
+void DeclareTrainerOptions(TCommand& trainer, TTrainerOptions& o) {
+    trainer
+        .Option("--generation", "G",
+                "1, 2 or 3 drives a byte-protocol trainer; with --simulate the simulated "
+                "trainer's generation (5 unless given)",
+                Within(o.generation, 1, 7))
+        .Check([&o, trainer] {
+            o.command = trainer.Chosen();
+            if (o.command.empty()) throw EUsage("trainer needs identify or ride");
+            if (o.generation && !o.simulate && *o.generation >= 4)
+                throw EUsage(
+                    "--generation names a byte-protocol trainer (1 to 3) unless simulating");
+            if (o.generation) {
+                try {
+                    sim::IdentificationAnswer(*o.generation);
+                } catch (const std::invalid_argument&) {
+                    throw EUsage("--generation: no trainer of generation " +
+                                 std::to_string(*o.generation));
+                }
+            }
+        });
+    trainer.Command("identify", "\"version serial product-version\" of the trainer");
+    trainer
+        .Command("ride",
+                 "one line per statistics step, S * 1000 / MS in all: time ms, km/h, km, "
+                 "cadence, heart rate, watts, kcal, load byte, elevation byte, status")
+        .Option("--seconds", "S", "how long", Number(o.seconds, 1, kMaxSeconds))
+        .Require("--seconds")
+        .Option("--load", "L", "the load byte", Number(o.load, 0, 255))
+        .Option("--slope", "PCT", "the slope ridden, in percent", Within(o.slope, -25, 25))
+        .Option("--interval", "MS", "statistics step (1000)", Number(o.intervalMs, 100, 60000))
+        .Option("--tries", "N",
+                "repair tries before a silent trainer is given up, with exit code 1 (10)",
+                Number(o.tries, 0, 1000))
+        .Flag("--csv", o.csv, "comma-separated, with a header line")
+        .Check([&o] {
+            if (o.load && o.slope) throw EUsage("ride takes --load or --slope, not both");
+        });
 }
 
 int RunTrainer(const TTrainerOptions& options, std::ostream& out, std::ostream& err,

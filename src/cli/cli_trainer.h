@@ -1,18 +1,21 @@
 // `wct trainer`: the wired trainer driver from a terminal.
 //
-//   wct [--port PATH] [--simulate] trainer [--port PATH] [--simulate] [--generation G]
-//       identify | ride --seconds S [--load L | --slope PCT] [--interval MS] [--csv]
+//   wct [--port PATH] [--simulate] trainer [--generation G]
+//       identify | ride --seconds S [--load L | --slope PCT] [--interval MS] [--tries N]
+//       [--csv]
 //
 // identify prints "version serial product-version"; ride connects, starts a ride and
-// prints one line per statistics step. Exit codes as for every wct command: 0 done,
-// 1 wrong identification answer or a link that could not be repaired, 2 usage, 3 no
-// answer or the port cannot be opened.
+// prints one line per statistics step, S × 1000 / MS of them. Exit codes as for every
+// wct command: 0 done, 1 wrong identification answer or a trainer given up after N
+// repair tries, 2 usage, 3 no answer or the port cannot be opened.
 #pragma once
 
 #include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "common/command_line.h"
 
 namespace wct::cli {
 
@@ -27,16 +30,14 @@ struct TTrainerOptions {
     std::optional<int> load;
     std::optional<double> slope;
     int intervalMs = 1000;
+    int tries = 10;  // repair tries before the trainer is given up
     bool csv = false;
 };
 
-// Whether the command line (without the program name) is a trainer command.
-bool IsTrainerCommand(const std::vector<std::string>& args);
-// Throws EUsage.
-TTrainerOptions ParseTrainerCommandLine(const std::vector<std::string>& args);
+// What `trainer` and its commands take, their values going to `o`; port and simulate
+// are the global options', set by the caller.
+void DeclareTrainerOptions(TCommand& trainer, TTrainerOptions& o);
 int RunTrainer(const TTrainerOptions& options, std::ostream& out, std::ostream& err,
                const volatile bool* interrupted = nullptr);
-
-extern const char* const kTrainerUsage;
 
 }  // namespace wct::cli

@@ -25,25 +25,19 @@ int main(int argc, char** argv) {
     // A vanished device must fail the write, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    if (IsTrainerCommand(args)) {
-        TTrainerOptions trainer;
-        try {
-            trainer = ParseTrainerCommandLine(args);
-        } catch (const EUsage& e) {
-            std::cerr << "wct: " << e.what() << '\n' << kTrainerUsage;
-            return exUsage;
-        }
-        return RunTrainer(trainer, std::cout, std::cerr, &interrupted);
-    }
-
     TCliOptions options;
+    const auto line = WctCommandLine(options);
     try {
-        options = ParseCommandLine(args);
+        if (const auto text = line->Parse({argv + 1, argv + argc})) {
+            std::cout << *text;
+            return exDone;
+        }
     } catch (const EUsage& e) {
-        std::cerr << "wct: " << e.what() << '\n' << kUsage;
+        std::cerr << line->UsageLine(e.what()) << '\n';
         return exUsage;
     }
+    if (options.command == "trainer")
+        return RunTrainer(options.trainer, std::cout, std::cerr, &interrupted);
     try {
         return RunCommand(options, std::cout, std::cerr, &interrupted);
     } catch (const std::exception& e) {

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/command_line.h"
 #include "common/wire_recording.h"
 #include "sim/dongle_simulator.h"
 #include "sim/replay_simulator.h"
@@ -29,29 +30,103 @@ namespace {
 
 using namespace wct::sim;
 
-constexpr const char* kUsage =
-    "usage: wct-sim dongle [--consoles N] [--registered N] [--rate HZ] [--join-delay MS]\n"
-    "                      [--version BYTE] [--no-version] [--corrupt-length FRACTION]\n"
-    "                      [--unknown-codes FRACTION] [--measures-0x21]\n"
-    "                      [--rider ID:rpm=R,hr=H,cad=C]... [common options]\n"
-    "       wct-sim wired --generation G [--serial NUMBER] [--product-version BYTE]\n"
-    "                     [--silent-after S] [--speak-after S] [--keep-alive MS]\n"
-    "                     [--rider speed=KMH,hr=BPM,cad=RPM[,keys=BITS]]\n"
-    "                     [--answer right|wrong|none] [--unknown-commands FRACTION]\n"
-    "                     [--command5 FRACTION] [--garbage-f0 FRACTION] [common options]\n"
-    "       wct-sim replay FILE [--speed X] [--loop] [--log]\n"
-    "common options: [--log] [--seed N] [--drop FRACTION] [--delay MS] [--split BYTES]\n"
-    "                [--garbage] [--vanish-after S] [--back-after S] [--link PATH]\n"
-    "Numbers are decimal or 0x-prefixed hex. S is seconds from the start; --back-after\n"
-    "and --speak-after count from the vanishing and the silence. --keep-alive 0 keeps\n"
-    "the trainer measuring when the PC sends nothing; hr=0 is no heart signal, cad=0\n"
-    "no pedalling. --link makes PATH a symbolic link to the current port.\n"
-    "A dongle reads script lines on its standard input, one command each:\n"
-    "  keys ID BYTE | leave ID | back ID | silent ID | report ID | rider ID:rpm=R,hr=H,cad=C\n";
-
-struct TUsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+// The simulator and the options the command line names; values are read when the
+// simulator is built.
+struct TSimLine {
+    std::string kind;  // dongle, wired or replay
+    std::map<std::string, std::string> values;
+    std::map<std::string, bool> flags;
+    std::vector<std::string> riders;  // dongle --rider, in order
+    std::string recording;            // replay FILE
 };
+
+std::unique_ptr<wct::TCommandLine> SimCommandLine(TSimLine& l) {
+    using wct::TCommand;
+    auto line = std::make_unique<wct::TCommandLine>(
+        "wct-sim", "wct-sim: the dongle, its consoles and the wired trainer, simulated",
+        "wct-sim dongle|wired|replay [OPTIONS]", WCT_VERSION);
+    TCommand& program = line->Program();
+    program
+        .Footer(
+            "Each simulator prints its pseudo-terminal on the first line and plays the device\n"
+            "until interrupted; 'wct-sim SIMULATOR --help' shows its options.")
+        .Check([&l, program] {
+            l.kind = program.Chosen();
+            if (l.kind.empty()) throw wct::EUsage("which simulator: dongle, wired or replay?");
+        });
+    const auto value = [&l](const std::string& name, const std::string& text) {
+        l.values[name] = text;
+    };
+    const auto flag = [&l](TCommand& c, const std::string& name, const std::string& help) {
+        c.Flag(name, l.flags[name], help);
+    };
+    const auto common = [&](TCommand& c) {
+        flag(c, "--log", "print every frame received and sent, in hex");
+        c.Option("--seed", "N", "seed of the faults' chances (1)", value)
+            .Option("--drop", "FRACTION", "share of the frames never sent", value)
+            .Option("--delay", "MS", "answers wait this long", value)
+            .Option("--split", "BYTES", "writes cut into chunks of at most BYTES", value);
+        flag(c, "--garbage", "noise between frames");
+        c.Option("--vanish-after", "S", "the device vanishes S seconds after the start", value)
+            .Option("--back-after", "S", "and comes back S seconds after vanishing", value)
+            .Option("--link", "PATH", "keep PATH a symbolic link to the current port", value)
+            .Footer(
+                "Numbers are decimal or 0x-prefixed hex; S is seconds. A fraction is a chance\n"
+                "from 0 to 1.");
+    };
+
+    TCommand dongle = program.Command("dongle", "the USB dongle and its consoles");
+    dongle.Option("--consoles", "N", "consoles in reach (1)", value)
+        .Option("--registered", "N", "of them registered at the start (0)", value)
+        .Option("--rate", "HZ", "measures frames per second of each console (4)", value)
+        .Option("--join-delay", "MS", "a console joins this long after registration opens", value)
+        .Option("--version", "BYTE", "the dongle's version byte (0x78)", value);
+    flag(dongle, "--no-version", "the dongle never tells its version");
+    dongle.Option("--corrupt-length", "FRACTION", "frames with a wrong length", value)
+        .Option("--unknown-codes", "FRACTION", "frames with an unknown command code", value);
+    flag(dongle, "--measures-0x21", "measures whose payload holds the stop byte");
+    dongle.Option("--rider", "ID:rpm=R,hr=H,cad=C", "what console ID reports; repeatable",
+                  [&l](const std::string&, const std::string& text) { l.riders.push_back(text); });
+    common(dongle);
+    dongle.Footer(
+        "Numbers are decimal or 0x-prefixed hex; S is seconds. A fraction is a chance from 0\n"
+        "to 1. Script lines on standard input, one command each:\n"
+        "  keys ID BYTE | leave ID | back ID | silent ID | report ID | rider ID:rpm=R,hr=H,cad=C");
+
+    TCommand wired = program.Command("wired", "the older wired trainer");
+    wired.Option("--generation", "G", "the trainer's generation, 1 to 7", value)
+        .Require("--generation")
+        .Option("--serial", "NUMBER", "its serial number", value)
+        .Option("--product-version", "BYTE", "its product version", value)
+        .Option("--silent-after", "S", "it falls silent S seconds after the start", value)
+        .Option("--speak-after", "S", "and speaks again S seconds after that", value)
+        .Option("--keep-alive", "MS",
+                "it stops measuring when the PC sent nothing this long (5000; 0 never)", value)
+        .Option("--rider", "speed=KMH,hr=BPM,cad=RPM[,keys=BITS]",
+                "a fixed rider; hr=0 is no heart signal, cad=0 no pedalling", value)
+        .Option("--hrv", "MS", "each heartbeat's interval varies by up to MS (0: steady)", value)
+        .Option("--roll-total", "N", "its roll total at the start, as if it had rolled before",
+                value)
+        .Option("--answer", "right|wrong|none", "how it answers identification", value)
+        .Option("--unknown-commands", "FRACTION", "frames with unknown commands", value)
+        .Option("--command5", "FRACTION", "frames of command 5", value)
+        .Option("--garbage-f0", "FRACTION", "garbage holding 0xF0", value);
+    common(wired);
+    wired.Footer(
+        "Numbers are decimal or 0x-prefixed hex; S is seconds. A fraction is a chance from 0\n"
+        "to 1. Script lines on standard input, one command each:\n"
+        "  rider speed=KMH,hr=BPM,cad=RPM[,keys=BITS] | silent | speak");
+
+    TCommand replay = program.Command("replay", "the dongle's side of a wire recording");
+    replay
+        .Argument("FILE", "the wire recording",
+                  [&l](const std::string&, const std::string& text) { l.recording = text; })
+        .Require("FILE", "replay needs the recording to play")
+        .Option("--speed", "X", "the recorded delays divided by X (1)", value)
+        .Flag("--loop", l.flags["--loop"], "an answer that has played out starts over");
+    flag(replay, "--log", "print every frame received and sent, in hex");
+    return line;
+}
 
 double Number(const std::string& option, const std::string& text, double low, double high) {
     double value = 0;
@@ -68,7 +143,7 @@ double Number(const std::string& option, const std::string& text, double low, do
     }
     if (text.empty() || result.ec != std::errc() || result.ptr != last || value < low ||
         value > high) {
-        throw TUsageError(option + ": '" + text + "' is not a number from " + std::to_string(low) +
+        throw wct::EUsage(option + ": '" + text + "' is not a number from " + std::to_string(low) +
                           " to " + std::to_string(high));
     }
     return value;
@@ -78,37 +153,7 @@ TIdentification Identification(const std::string& text) {
     if (text == "right") return TIdentification::Correct;
     if (text == "wrong") return TIdentification::Wrong;
     if (text == "none") return TIdentification::None;
-    throw TUsageError("--answer: '" + text + "' is not right, wrong or none");
-}
-
-// speed=KMH,hr=BPM,cad=RPM[,keys=BITS], in any order; what is left out is 0.
-TWiredRider Rider(const std::string& text) {
-    TWiredRider rider;
-    size_t at = 0;
-    while (at <= text.size()) {
-        const size_t comma = std::min(text.find(',', at), text.size());
-        const std::string item = text.substr(at, comma - at);
-        const size_t eq = item.find('=');
-        if (eq == std::string::npos)
-            throw TUsageError("--rider: '" + item + "' is not NAME=VALUE (speed, hr, cad, keys)");
-        const std::string name = item.substr(0, eq);
-        const std::string value = item.substr(eq + 1);
-        if (name == "speed") {
-            rider.speedKmh = Number("--rider speed", value, 0, 200);
-        } else if (name == "hr") {
-            const double bpm = Number("--rider hr", value, 0, 300);
-            rider.heartPeriodMs = bpm > 0 ? 60000 / bpm : 0;
-        } else if (name == "cad") {
-            const double rpm = Number("--rider cad", value, 0, 300);
-            rider.pedalPeriodMs = rpm > 0 ? 60000 / rpm : 0;
-        } else if (name == "keys") {
-            rider.keys = static_cast<uint8_t>(Number("--rider keys", value, 0, 15));
-        } else {
-            throw TUsageError("--rider: unknown item '" + name + "' (speed, hr, cad, keys)");
-        }
-        at = comma + 1;
-    }
-    return rider;
+    throw wct::EUsage("--answer: '" + text + "' is not right, wrong or none");
 }
 
 // Something the run does `at` seconds after the start.
@@ -137,21 +182,23 @@ void RunUntilStopped(const sigset_t& stopSignals, std::vector<TDue> due) {
     }
 }
 
-std::mutex scriptMutex;  // protects scriptTarget
-TDongleSimulator* scriptTarget = nullptr;
+using TScriptRunner = std::function<void(const std::string& line)>;
 
-// Runs the script lines of standard input on `dongle` until the input ends; a line that
-// is wrong is reported and skipped. The reader stays blocked on its input at the end of
-// the run, so it is detached and told that the dongle is gone.
-void ReadScript(TDongleSimulator* dongle) {
-    scriptTarget = dongle;
+std::mutex scriptMutex;  // protects scriptTarget
+TScriptRunner scriptTarget;
+
+// Runs the script lines of standard input through `run` until the input ends; a line
+// that is wrong is reported and skipped. The reader stays blocked on its input at the
+// end of the run, so it is detached and told that the simulator is gone.
+void ReadScript(TScriptRunner run) {
+    scriptTarget = std::move(run);
     std::thread([] {
         for (std::string line; std::getline(std::cin, line);) {
             if (line.empty()) continue;
             std::lock_guard lock(scriptMutex);
-            if (scriptTarget == nullptr) return;
+            if (!scriptTarget) return;
             try {
-                scriptTarget->RunScriptLine(line);
+                scriptTarget(line);
             } catch (const std::invalid_argument& e) {
                 std::fprintf(stderr, "wct-sim: %s\n", e.what());
             }
@@ -166,28 +213,21 @@ sigset_t BlockStopSignals() {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Run in the background of a terminal, the script reader gets an error instead of
+    // stopping the whole simulator.
+    signal(SIGTTIN, SIG_IGN);
     return stopSignals;
 }
 
-int Replay(int argc, char** argv) {
-    if (argc < 3) throw TUsageError("replay needs the recording to play");
-    const std::string path = argv[2];
+int Replay(const TSimLine& l) {
+    const std::string& path = l.recording;
     TReplayOptions options;
     TSimSettings settings;
-    for (int i = 3; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--speed") {
-            if (i + 1 >= argc) throw TUsageError(arg + " needs a value");
-            options.speed = Number(arg, argv[++i], 0.001, 1000);
-        } else if (arg == "--loop") {
-            options.loop = true;
-        } else if (arg == "--log") {
-            settings.log = [](const std::string& line) {
-                std::fprintf(stderr, "%s\n", line.c_str());
-            };
-        } else {
-            throw TUsageError("unknown option '" + arg + "' for replay");
-        }
+    if (const auto speed = l.values.find("--speed"); speed != l.values.end())
+        options.speed = Number(speed->first, speed->second, 0.001, 1000);
+    options.loop = l.flags.at("--loop");
+    if (l.flags.at("--log")) {
+        settings.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
     }
     std::vector<wct::TWireChunk> recording;
     try {
@@ -206,46 +246,12 @@ int Replay(int argc, char** argv) {
     return 0;
 }
 
-int Run(int argc, char** argv) {
-    if (argc < 2) throw TUsageError("which simulator: dongle, wired or replay?");
-    const std::string kind = argv[1];
-    if (kind == "replay") return Replay(argc, argv);
-    if (kind != "dongle" && kind != "wired") throw TUsageError("unknown simulator '" + kind + "'");
-
-    std::map<std::string, std::string> values;
-    std::map<std::string, bool> flags;
-    const std::vector<std::string> valueOptions =
-        kind == "dongle"
-            ? std::vector<std::string>{"--consoles",     "--registered", "--rate",
-                                       "--join-delay",   "--version",    "--corrupt-length",
-                                       "--unknown-codes"}
-            : std::vector<std::string>{"--generation",   "--serial",      "--product-version",
-                                       "--silent-after", "--speak-after", "--keep-alive",
-                                       "--rider",        "--answer",      "--unknown-commands",
-                                       "--command5",     "--garbage-f0"};
-    const std::vector<std::string> flagOptions =
-        kind == "dongle" ? std::vector<std::string>{"--no-version", "--measures-0x21"}
-                         : std::vector<std::string>{};
-    const std::vector<std::string> commonValues = {
-        "--seed", "--drop", "--delay", "--split", "--vanish-after", "--back-after", "--link"};
-    auto listed = [](const std::vector<std::string>& list, const std::string& name) {
-        return std::find(list.begin(), list.end(), name) != list.end();
-    };
-    std::vector<std::string> riders;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (kind == "dongle" && arg == "--rider") {
-            if (i + 1 >= argc) throw TUsageError(arg + " needs a value");
-            riders.push_back(argv[++i]);
-        } else if (listed(valueOptions, arg) || listed(commonValues, arg)) {
-            if (i + 1 >= argc) throw TUsageError(arg + " needs a value");
-            values[arg] = argv[++i];
-        } else if (listed(flagOptions, arg) || arg == "--log" || arg == "--garbage") {
-            flags[arg] = true;
-        } else {
-            throw TUsageError("unknown option '" + arg + "' for " + kind);
-        }
-    }
+int Run(TSimLine& l) {
+    if (l.kind == "replay") return Replay(l);
+    const std::string& kind = l.kind;
+    std::map<std::string, std::string>& values = l.values;
+    std::map<std::string, bool>& flags = l.flags;
+    const std::vector<std::string>& riders = l.riders;
     auto number = [&](const std::string& name, double fallback, double low, double high) {
         const auto found = values.find(name);
         return found == values.end() ? fallback : Number(name, found->second, low, high);
@@ -264,7 +270,7 @@ int Run(int argc, char** argv) {
     link.garbage = flags["--garbage"];
 
     std::unique_ptr<TPtySimulator> sim;
-    TDongleSimulator* scripted = nullptr;
+    TScriptRunner script;
     std::vector<TDue> due;
     if (kind == "dongle") {
         TDongleOptions options;
@@ -277,7 +283,7 @@ int Run(int argc, char** argv) {
         options.measureRate = number("--rate", 4, 0.1, 1000);
         options.joinDelayMs = static_cast<uint32_t>(number("--join-delay", 300, 0, 600000));
         if (flags["--no-version"]) {
-            if (values.count("--version")) throw TUsageError("--version and --no-version");
+            if (values.count("--version")) throw wct::EUsage("--version and --no-version");
             options.version.reset();
         } else {
             options.version = static_cast<uint8_t>(number("--version", 0x78, 0, 255));
@@ -294,12 +300,11 @@ int Run(int argc, char** argv) {
                 dongle->SetRider(id, figures);
             }
         } catch (const std::invalid_argument& e) {
-            throw TUsageError(e.what());
+            throw wct::EUsage(e.what());
         }
-        scripted = dongle.get();
+        script = [target = dongle.get()](const std::string& line) { target->RunScriptLine(line); };
         sim = std::move(dongle);
     } else {
-        if (!values.count("--generation")) throw TUsageError("wired needs --generation");
         TWiredOptions options;
         options.generation = number("--generation", 0, 1, 7);
         options.serial = static_cast<uint32_t>(number("--serial", options.serial, 0, 0xFFFFFF));
@@ -307,6 +312,8 @@ int Run(int argc, char** argv) {
             static_cast<uint8_t>(number("--product-version", options.productVersion, 0, 255));
         options.keepAliveMs =
             static_cast<uint32_t>(number("--keep-alive", options.keepAliveMs, 0, 3600000));
+        options.rollTotal = static_cast<uint32_t>(number("--roll-total", 0, 0, 0xFFFFFF));
+        options.heartVariationMs = static_cast<uint32_t>(number("--hrv", 0, 0, 1000));
         if (values.count("--answer")) options.identification = Identification(values["--answer"]);
         TWiredFaults faults;
         faults.unknownCommandFraction = number("--unknown-commands", 0, 0, 1);
@@ -316,11 +323,17 @@ int Run(int argc, char** argv) {
         try {
             wired = std::make_unique<TWiredTrainerSimulator>(options, settings);
         } catch (const std::invalid_argument& e) {
-            throw TUsageError(e.what());
+            throw wct::EUsage(e.what());
         }
         TWiredTrainerSimulator* trainer = wired.get();
         trainer->SetFaults(faults);
-        if (values.count("--rider")) trainer->SetRider(Rider(values["--rider"]));
+        if (values.count("--rider")) {
+            try {
+                trainer->SetRider(ParseWiredRider(values["--rider"]));
+            } catch (const std::invalid_argument& e) {
+                throw wct::EUsage(std::string("--") + e.what());
+            }
+        }
         if (values.count("--silent-after")) {
             const double silentAt = number("--silent-after", 0, 0, 1e6);
             due.push_back({silentAt, [trainer] { trainer->SetSilent(true); }});
@@ -329,8 +342,9 @@ int Run(int argc, char** argv) {
                                [trainer] { trainer->SetSilent(false); }});
             }
         } else if (values.count("--speak-after")) {
-            throw TUsageError("--speak-after needs --silent-after");
+            throw wct::EUsage("--speak-after needs --silent-after");
         }
+        script = [trainer](const std::string& line) { trainer->RunScriptLine(line); };
         sim = std::move(wired);
     }
     sim->SetLinkFaults(link);
@@ -346,14 +360,14 @@ int Run(int argc, char** argv) {
                            }});
         }
     } else if (values.count("--back-after")) {
-        throw TUsageError("--back-after needs --vanish-after");
+        throw wct::EUsage("--back-after needs --vanish-after");
     }
     // The simulator thread must not take the signals: block them before it starts.
     const sigset_t stopSignals = BlockStopSignals();
     sim->Start();
     std::printf("%s\n", sim->PortPath().c_str());
     std::fflush(stdout);
-    if (scripted != nullptr) ReadScript(scripted);
+    ReadScript(std::move(script));
     RunUntilStopped(stopSignals, std::move(due));
     {
         std::lock_guard lock(scriptMutex);
@@ -366,10 +380,16 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    TSimLine simLine;
+    const auto line = SimCommandLine(simLine);
     try {
-        return Run(argc, argv);
-    } catch (const TUsageError& e) {
-        std::fprintf(stderr, "wct-sim: %s\n%s", e.what(), kUsage);
+        if (const auto text = line->Parse({argv + 1, argv + argc})) {
+            std::fputs(text->c_str(), stdout);
+            return 0;
+        }
+        return Run(simLine);
+    } catch (const wct::EUsage& e) {
+        std::fprintf(stderr, "%s\n", line->UsageLine(e.what()).c_str());
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "wct-sim: %s\n", e.what());

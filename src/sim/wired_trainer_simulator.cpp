@@ -1,8 +1,10 @@
 #include "sim/wired_trainer_simulator.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <numbers>
+#include <sstream>
 #include <stdexcept>
 
 namespace wct::sim {
@@ -61,24 +63,57 @@ std::string Bytes(std::initializer_list<unsigned> values) {
     return bytes;
 }
 
+// A trainer times periods up to this long; a longer gap starts the timing afresh.
+constexpr double kLongestPeriodMs = 6000;
+
 unsigned PeriodWord(double periodMs) {
     if (periodMs <= 0) return kNoPeriod;
     return static_cast<unsigned>(std::clamp(std::lround(periodMs), 1L, 0xFFFEL));
 }
 
-// Whether `sinceMs`, grown by `elapsedMs`, completes a period; keeps the remainder.
-bool PeriodCompleted(double& sinceMs, double elapsedMs, double periodMs) {
-    if (periodMs <= 0) {
-        sinceMs = 0;
-        return false;
-    }
-    sinceMs += elapsedMs;
-    if (sinceMs < periodMs - 1e-6) return false;
-    sinceMs = std::fmod(std::max(sinceMs - periodMs, 0.0), periodMs);
-    return true;
-}
-
 }  // namespace
+
+TWiredRider ParseWiredRider(const std::string& text) {
+    TWiredRider rider;
+    auto number = [&](const std::string& name, const std::string& value, double high) {
+        double result = 0;
+        const char* last = value.data() + value.size();
+        const auto [end, error] = std::from_chars(value.data(), last, result);
+        if (value.empty() || error != std::errc() || end != last || result < 0 || result > high) {
+            throw std::invalid_argument("rider " + name + ": '" + value +
+                                        "' is not a number from 0 to " +
+                                        std::to_string(static_cast<int>(high)));
+        }
+        return result;
+    };
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        const size_t eq = item.find('=');
+        if (eq == std::string::npos)
+            throw std::invalid_argument("rider: '" + item +
+                                        "' is not NAME=VALUE (speed, hr, cad, keys)");
+        const std::string name = item.substr(0, eq);
+        const std::string value = item.substr(eq + 1);
+        if (name == "speed") {
+            rider.speedKmh = number(name, value, 200);
+        } else if (name == "hr") {
+            const double bpm = number(name, value, 300);
+            rider.heartPeriodMs = bpm > 0 ? 60000 / bpm : 0;
+        } else if (name == "cad") {
+            const double rpm = number(name, value, 300);
+            rider.pedalPeriodMs = rpm > 0 ? 60000 / rpm : 0;
+        } else if (name == "keys") {
+            rider.keys = static_cast<uint8_t>(number(name, value, 15));
+        } else {
+            throw std::invalid_argument("rider: unknown item '" + name +
+                                        "' (speed, hr, cad, keys)");
+        }
+        at = comma + 1;
+    }
+    return rider;
+}
 
 uint8_t IdentificationAnswer(double generation) {
     return Generation(generation).answer;
@@ -97,7 +132,8 @@ TWiredTrainerSimulator::TWiredTrainerSimulator(TWiredOptions options, const TSim
                                          : TFraming::Long),
       metresPerRollEvent_(MetresPerRollEvent(options.generation)),
       ride_(settings.seed),
-      reader_({kStart, kStop, &RequestLength}) {
+      reader_({kStart, kStop, &RequestLength}),
+      rollTotal_(options.rollTotal) {
     nextMeasure_ = MeasurePeriod();
 }
 
@@ -126,6 +162,23 @@ void TWiredTrainerSimulator::SetFaults(const TWiredFaults& faults) {
 
 void TWiredTrainerSimulator::SetIdentification(TIdentification identification) {
     Call([&] { options_.identification = identification; });
+}
+
+void TWiredTrainerSimulator::RunScriptLine(const std::string& line) {
+    std::istringstream words(line);
+    std::string verb, argument, extra;
+    words >> verb >> argument >> extra;
+    if (!extra.empty()) throw std::invalid_argument("'" + line + "': '" + extra + "' is too much");
+    if (verb == "rider" && !argument.empty()) {
+        SetRider(ParseWiredRider(argument));
+    } else if ((verb == "silent" || verb == "speak") && argument.empty()) {
+        SetSilent(verb == "silent");
+    } else {
+        throw std::invalid_argument(
+            "'" + line +
+            "': unknown command (rider speed=KMH,hr=BPM,cad=RPM[,keys=BITS], "
+            "silent, speak)");
+    }
 }
 
 void TWiredTrainerSimulator::Resume(int64_t now) {
@@ -271,8 +324,8 @@ void TWiredTrainerSimulator::SendMeasures(int64_t due) {
     rollTotal_ += events;
 
     uint8_t flags = keys;
-    if (PeriodCompleted(pedalMs_, elapsedMs, pedalPeriodMs)) flags |= kPedalBit;
-    if (PeriodCompleted(heartMs_, elapsedMs, heartPeriodMs)) flags |= kHeartBit;
+    if (Advance(pedal_, elapsedMs, pedalPeriodMs, 0)) flags |= kPedalBit;
+    if (Advance(heart_, elapsedMs, heartPeriodMs, options_.heartVariationMs)) flags |= kHeartBit;
     switch (framing_) {
         case TFraming::Bytes:
             // One revolution flag per byte at most: faster rolls are under-reported, as
@@ -296,8 +349,8 @@ void TWiredTrainerSimulator::SendMeasures(int64_t due) {
                     ? static_cast<unsigned>(std::clamp(
                           std::lround(metresPerRollEvent_ / speed / kRollTickSeconds), 1L, 0xFFFEL))
                     : kNoPeriod;
-            const unsigned pedal = PeriodWord(pedalPeriodMs);
-            const unsigned heart = PeriodWord(heartPeriodMs);
+            const unsigned pedal = PeriodWord(pedal_.heldMs);
+            const unsigned heart = PeriodWord(heart_.heldMs);
             SendFrame(kMeasures,
                       Bytes({flags, roll >> 8, roll, pedal >> 8, pedal, heart >> 8, heart}), false);
             break;
@@ -309,6 +362,37 @@ void TWiredTrainerSimulator::SendMeasures(int64_t due) {
         const auto total = static_cast<uint32_t>(rollTotal_) & 0xFFFFFF;
         SendFrame(kRollTotal, Bytes({total >> 16, total >> 8, total}), false);
     }
+}
+
+bool TWiredTrainerSimulator::Advance(TEventTimer& timer, double elapsedMs, double periodMs,
+                                     double variationMs) {
+    auto interval = [&] {
+        if (variationMs <= 0) return periodMs;
+        std::uniform_real_distribution<double> variation(-variationMs, variationMs);
+        return std::max(periodMs + variation(Random()), 1.0);
+    };
+    if (timer.sinceLastMs >= 0) timer.sinceLastMs += elapsedMs;
+    bool happened = false;
+    if (periodMs <= 0) {
+        timer.untilNextMs = 0;
+    } else {
+        if (timer.untilNextMs <= 0) timer.untilNextMs = interval();
+        timer.untilNextMs -= elapsedMs;
+        while (timer.untilNextMs <= 0) {
+            const double ago = -timer.untilNextMs;  // it fell this long before the frame
+            const double timed = timer.sinceLastMs - ago;
+            timer.heldMs = timer.sinceLastMs >= 0 && timed <= kLongestPeriodMs ? timed : 0;
+            timer.sinceLastMs = ago;
+            timer.untilNextMs += interval();
+            happened = true;
+        }
+    }
+    if (timer.sinceLastMs > kLongestPeriodMs ||
+        (timer.heldMs > 0 && timer.sinceLastMs > 2 * timer.heldMs)) {
+        timer.heldMs = 0;
+        timer.sinceLastMs = -1;
+    }
+    return happened;
 }
 
 void TWiredTrainerSimulator::SendFaults() {

@@ -18,7 +18,14 @@
 // profile (TRideProfile, slowed by brake and slope) unless a fixed rider is set. Measures
 // follow the clock: a trainer that was held up (silent, stopped, or its thread late by
 // more than kMaxLateMs) resumes on the current clock and never sends what it owes. A
-// roll event is one roll turn of the geometry the driver uses for the generation.
+// roll event is one roll turn of the geometry the driver uses for the generation; the
+// roll total counts them from power-on (from `rollTotal`, as if it had rolled before).
+//
+// Heart beats and pedal revolutions happen at their own times, a beat's interval varied
+// by up to `heartVariationMs` either way. A frame flags each one that fell in its period;
+// long frames carry the period between the last two, held until the next event, and
+// 0xFFFF before two events were timed or once the next is overdue by a whole period (the
+// signal is gone: timing starts afresh).
 //
 // A trainer only keeps working while the PC keeps sending: after `keepAliveMs` without a
 // byte from the PC it stops measuring (it still answers requests) until the PC sends
@@ -31,6 +38,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "sim/frame_reader.h"
 #include "sim/pty_simulator.h"
@@ -52,6 +60,8 @@ struct TWiredOptions {
     uint8_t productVersion = 0x12;
     TIdentification identification = TIdentification::Correct;
     uint32_t keepAliveMs = 5000;  // 0: measures never stop
+    uint32_t rollTotal = 0;       // roll events counted before the simulator started
+    uint32_t heartVariationMs = 0;
 };
 
 // A rider who does the same thing all the time.
@@ -69,6 +79,10 @@ struct TWiredFaults {
     double command5Fraction = 0;        // F0 05 ... F7
     double garbageF0Fraction = 0;       // 0xF0 and 1 to 3 bytes that are no frame
 };
+
+// speed=KMH,hr=BPM,cad=RPM[,keys=BITS], in any order; what is left out is 0. Throws
+// std::invalid_argument naming what is wrong.
+TWiredRider ParseWiredRider(const std::string& text);
 
 // 0x50 plus the generation's code. Throws std::invalid_argument for a generation that
 // does not exist.
@@ -92,9 +106,19 @@ public:
     void SetRider(const std::optional<TWiredRider>& rider);
     void SetFaults(const TWiredFaults& faults);
     void SetIdentification(TIdentification identification);
+    // One script line: "rider speed=KMH,hr=BPM,cad=RPM[,keys=BITS]" (a new fixed rider),
+    // "silent" or "speak". Throws std::invalid_argument for a line that is none of them.
+    void RunScriptLine(const std::string& line);
 
 private:
     enum class TFraming { Bytes, Short, Long };
+
+    // When heart beats or pedal revolutions happen, and the period the trainer holds.
+    struct TEventTimer {
+        double untilNextMs = 0;   // 0: none due (no signal)
+        double sinceLastMs = -1;  // -1: not timing
+        double heldMs = 0;        // 0: no period to report
+    };
 
     void Received(std::string_view bytes) override;
     int64_t Tick(int64_t now) override;
@@ -107,6 +131,9 @@ private:
     void SendFaults();
     void Resume(int64_t now);
     int64_t MeasurePeriod() const;
+    // Moves `timer` on by `elapsedMs` for events `periodMs` apart (0: none); true when
+    // one fell in that time.
+    bool Advance(TEventTimer& timer, double elapsedMs, double periodMs, double variationMs);
 
     TWiredOptions options_;
     TFraming framing_;
@@ -129,8 +156,8 @@ private:
     double slope_ = 0;
     double rollEvents_ = 0;  // not yet reported
     double rollTotal_ = 0;
-    double pedalMs_ = 0;  // since the last pedal flag
-    double heartMs_ = 0;  // since the last beat flag
+    TEventTimer pedal_;
+    TEventTimer heart_;
 };
 
 }  // namespace wct::sim

@@ -21,6 +21,8 @@ uint32_t lastKeyFireTick = 0;
 
 constexpr std::array<const char*, 2> kUnitNames = {"umKm", "umMiles"};
 constexpr int32_t kMaxReceivedMessages = 2147483;
+// Long-frame trainers stop measuring after a few seconds without a word from the PC.
+constexpr int32_t kKeepAliveMs = 1000;
 
 const std::string kStartString(1, static_cast<char>(kFrameStart));
 const std::string kStopString(1, static_cast<char>(kFrameStop));
@@ -61,6 +63,8 @@ TVeloxDevice::TVeloxDevice(TComponent* owner) : TComponent(owner) {
     statsTimer_ = new TQuilThreadTimer(this);
     statsTimer_->ResetTimes();
     statsTimer_->SetInterval(1000);
+    keepAliveTimer_ = new TQuilThreadTimer(this);
+    keepAliveTimer_->SetInterval(static_cast<uint32_t>(kKeepAliveMs));
 
     port_->SetBaudRate(br9600);
     port_->SetDataBits(dbEight);
@@ -82,6 +86,7 @@ TVeloxDevice::TVeloxDevice(TComponent* owner) : TComponent(owner) {
     heartTimer_->OnTimer = [this](TComponent*) { HeartSurveyTick(); };
     surveyTimer_->OnTimer = [this](TComponent*) { SurveyTick(); };
     statsTimer_->OnTimer = [this](TComponent*) { StatsTick(); };
+    keepAliveTimer_->OnTimer = [this](TComponent*) { KeepAliveTick(); };
 }
 
 TVeloxDevice::~TVeloxDevice() {
@@ -90,6 +95,7 @@ TVeloxDevice::~TVeloxDevice() {
     heartTimer_->SetEnabled(false);
     surveyTimer_->SetEnabled(false);
     statsTimer_->SetEnabled(false);
+    keepAliveTimer_->SetEnabled(false);
     Stop();
     try {
         if (port_->Connected()) port_->Close();
@@ -367,6 +373,7 @@ void TVeloxDevice::SetVersion(double value) {
     }
     UpdateMetresPerRollEvent();
     ApplySurveyInterval();
+    SwitchKeepAlive();
     DoVersionChange();
 }
 
@@ -425,7 +432,7 @@ void TVeloxDevice::CountMessage() {
 void TVeloxDevice::PacketReceived(const std::string& packet) {
     ParseMessage(packet);
     if (connected_ && version_ == 4 && maintainsConsoleActive_ && status_ != vdsDisconnected)
-        SendResistance();
+        KeepAlive();
     if (!Dying() && OnComDataPacketPacket) OnComDataPacketPacket(this, packet);
 }
 
@@ -476,11 +483,8 @@ void TVeloxDevice::SendBytes(const std::string& bytes) {
 }
 
 void TVeloxDevice::SendRequest(uint8_t command) {
-    try {
-        SendBytes(BuildFrame(command, 0, 0));
-    } catch (const std::exception&) {
-        // The answer does not come; the request is made again on the next connection.
-    }
+    // A lost request is made again on the next connection.
+    TrySend(BuildFrame(command, 0, 0));
 }
 
 void TVeloxDevice::RequestSerialNumber() {
@@ -502,6 +506,7 @@ void TVeloxDevice::SetConnected(bool value) {
         receivedMessages_ = 0;
         ResetHeart();
         tryCount_ = 0;
+        totalBaselinePending_ = true;
         heartTimer_->SetEnabled(heartEnabled_ && heartConnectionSurvey_);
         noMessage_ = false;
         surveyTimer_->SetEnabled(connectionSurvey_);
@@ -521,6 +526,7 @@ void TVeloxDevice::SetConnected(bool value) {
         Stop();
     }
     noMessage_ = true;
+    tryCount_ = 0;  // no repair goes on for a device that is not connected
     SetStatus(vdsDisconnected);
     serialNumber_ = 0;
     productVersion_ = 0;
@@ -543,13 +549,15 @@ bool TVeloxDevice::Connect(uint32_t waitMs) {
         AttachFramer();
         request = BuildFrame(vcIdentification, kIdentificationByte, 0);
     }
-    for (int attempt = 0; attempt < 3 && enabled_ && !connected_; ++attempt) {
+    // Asked at least once, also when already connected: the answer confirms the generation.
+    for (int attempt = 0; attempt < 3 && enabled_; ++attempt) {
         try {
             SendBytes(request);
         } catch (const std::exception&) {
             return connected_;
         }
         DelayWithMessages(waitMs);
+        if (connected_) break;
     }
     return connected_;
 }
@@ -558,20 +566,12 @@ void TVeloxDevice::Disconnect() {
     SetConnected(false);
 }
 
+// Outside the survey's repair, closing the port disconnects the device (before-close).
 void TVeloxDevice::ReopenPort() {
-    // Closing counts as a repair step, not as the trainer going away.
-    const bool wasRepairing = repairing_;
-    repairing_ = true;
-    try {
-        if (port_->Connected()) port_->Close();
-        DelayWithMessages(static_cast<uint32_t>(disconDelay_));
-        port_->Open();
-        DelayWithMessages(static_cast<uint32_t>(disconDelay_));
-    } catch (const std::exception&) {
-        repairing_ = wasRepairing;
-        throw;
-    }
-    repairing_ = wasRepairing;
+    if (port_->Connected()) port_->Close();
+    DelayWithMessages(static_cast<uint32_t>(disconDelay_));
+    port_->Open();
+    DelayWithMessages(static_cast<uint32_t>(disconDelay_));
 }
 
 void TVeloxDevice::QuickConnectDevice(bool reopen) {
@@ -579,14 +579,7 @@ void TVeloxDevice::QuickConnectDevice(bool reopen) {
     if (version_ > 4)
         throw std::logic_error(
             "Procedure QuickConnectDevice: the Velox version must be 4 or lower!");
-    if (reopen) {
-        try {
-            ReopenPort();
-        } catch (const std::exception&) {
-            // The reopen is abandoned; the port state tells what is left.
-        }
-        if (!port_->Connected()) DoVxdErrorInfo(etNotice, vxeCannotOpenPort, -1);
-    }
+    if (reopen && !TryReopen()) DoVxdErrorInfo(etNotice, vxeCannotOpenPort, -1);
     if (!port_->Connected()) return;
     try {
         port_->AbortAllIo();
@@ -594,38 +587,36 @@ void TVeloxDevice::QuickConnectDevice(bool reopen) {
     } catch (const std::exception&) {
         // Leftovers are dropped by the framer.
     }
-    try {
-        SendBytes(version_ == 4 ? BuildFrame(vcIdentification, kIdentificationByte, 0)
-                                : std::string(1, static_cast<char>(kIdentificationByte)));
+    // A failed send shows as silence on the survey's next tick.
+    if (TrySend(version_ == 4 ? BuildFrame(vcIdentification, kIdentificationByte, 0)
+                              : std::string(1, static_cast<char>(kIdentificationByte))))
         DoVxdErrorInfo(etNotice, vxeIdentificationSent, -1);
-    } catch (const std::exception&) {
-        // The survey tries again on its next tick.
-    }
 }
 
 void TVeloxDevice::Reidentify() {
     if (version_ < 4 || Dying()) return;
     const std::string request = BuildFrame(vcIdentification, kIdentificationByte, 0);
-    try {
-        if (port_->Connected()) {
-            try {
-                SendBytes(request);
-            } catch (const std::exception&) {
-                ReopenPort();
-                if (port_->Connected()) SendBytes(request);
-            }
-        } else {
-            try {
-                ReopenPort();
-            } catch (const std::exception&) {
-                // Reported below when the port stays closed.
-            }
-            if (port_->Connected()) SendBytes(request);
-        }
-    } catch (const std::exception&) {
-        // A silent abort; the port state below tells the survey what happened.
-    }
+    const bool sent = port_->Connected() && TrySend(request);
+    if (!sent && TryReopen()) TrySend(request);
     if (!port_->Connected()) DoVxdErrorInfo(etNotice, vxeCannotOpenPort, -1);
+}
+
+bool TVeloxDevice::TrySend(const std::string& bytes) {
+    try {
+        SendBytes(bytes);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool TVeloxDevice::TryReopen() {
+    try {
+        ReopenPort();
+    } catch (const std::exception&) {
+        // The port state tells what is left.
+    }
+    return port_->Connected();
 }
 
 void TVeloxDevice::SetConnectionSurvey(bool value) {
@@ -655,54 +646,99 @@ void TVeloxDevice::EnableSurveys(bool on) {
 void TVeloxDevice::SurveyTick() {
     if (Dying() || simulationMode_) return;
     TDetachedTick detached(*surveyTimer_);
-    try {
-        if (noMessage_) {
-            heartTimer_->SetEnabled(false);
-            repairing_ = true;
-            if (tryCount_ == 0) {
-                ++disconnectionCount_;
-                DoRepairingConnection();
-            }
-            DoVxdErrorInfo(etNotice, vxeConnectionLost, tryCount_ + 1);
-            if (tryCount_ < disconMaxTry_) {
-                ++tryCount_;
-                if (version_ <= 4) {
-                    QuickConnectDevice(disconUseCloseOpenPort_);
-                    if (port_->Connected())
-                        RepairSucceeded();
-                    else
-                        RepairFailed();
-                } else {
-                    Reidentify();
-                    if (port_->Connected())
-                        RepairSucceeded();
-                    else if (tryCount_ > 2)
-                        RepairFailed();
-                }
-            } else {
-                DoVxdErrorInfo(etNotice, vxeRepairAborted, tryCount_);
-                SetConnected(false);
-                DoConnectionLost();
-            }
+    struct TCleanup {
+        TVeloxDevice& device;
+        ~TCleanup() {
+            device.repairing_ = false;
+            device.noMessage_ = true;
         }
+    } cleanup{*this};
+    // A trainer that spoke since the last tick is there; the repair's end is reported
+    // when its first message arrives (TrainerSpeaks).
+    if (!noMessage_) return;
+    try {
+        RepairStep();
     } catch (const std::exception&) {
-        // The cleanup below runs all the same.
+        // A handler's failure; the cleanup runs all the same.
     }
-    repairing_ = false;
-    noMessage_ = true;
 }
 
-void TVeloxDevice::RepairSucceeded() {
-    tryCount_ = 0;
-    DoVxdErrorInfo(etRestored, vxeRestored, -1);
-    heartTimer_->SetEnabled(heartEnabled_ && heartConnectionSurvey_);
+void TVeloxDevice::RepairStep() {
+    heartTimer_->SetEnabled(false);
+    repairing_ = true;
+    if (tryCount_ == 0) {
+        ++disconnectionCount_;
+        TrainerFellSilent();
+        DoRepairingConnection();
+    }
+    // A try whose port opened but brought no message has failed like any other.
+    if (tryCount_ >= disconMaxTry_) {
+        GiveUp();
+        return;
+    }
+    DoVxdErrorInfo(etNotice, vxeConnectionLost, tryCount_ + 1);
+    ++tryCount_;
+    if (version_ <= 4)
+        QuickConnectDevice(disconUseCloseOpenPort_);
+    else
+        Reidentify();
+    if (!port_->Connected() && (version_ <= 4 || tryCount_ > 2)) GiveUp();
 }
 
-void TVeloxDevice::RepairFailed() {
+void TVeloxDevice::GiveUp() {
     repairing_ = false;
     DoVxdErrorInfo(etNotice, vxeRepairAborted, tryCount_);
     SetConnected(false);
     DoConnectionLost();
+}
+
+void TVeloxDevice::TrainerFellSilent() {
+    // Nothing is measured while the trainer says nothing: the last figures are not shown
+    // as if they were current, and nothing accrues on them.
+    speed_ = realSpeed_ = instantSpeed_ = 0;
+    std::fill(speeds_.begin(), speeds_.end(), 0);
+    ResetVirtualSpeed();
+    cadence_ = 0;
+    std::fill(cadences_.begin(), cadences_.end(), 0);
+    power_ = 0;
+    ResetHeart();
+    SetHeartConnectionActive(false);
+}
+
+void TVeloxDevice::TrainerSpeaks() {
+    tryCount_ = 0;
+    // What it rolled while unheard is not the ride's.
+    totalBaselinePending_ = true;
+    DoVxdErrorInfo(etRestored, vxeRestored, -1);
+    SwitchHeartTimer();
+}
+
+// ---- Keep-alive ----------------------------------------------------------------------------
+
+void TVeloxDevice::KeepAlive() {
+    if (status_ == vdsRunning) {
+        SendResistance();
+    } else if (!repairing_) {
+        // Outside a ride (paused included) the trainer is kept alive unloaded.
+        SendBytes(BuildFrame(vcLoad, 0, 0));
+    }
+}
+
+void TVeloxDevice::SwitchKeepAlive() {
+    const bool wanted = version_ > 4 && status_ != vdsDisconnected;
+    if (wanted != keepAliveTimer_->Enabled()) keepAliveTimer_->SetEnabled(wanted);
+}
+
+void TVeloxDevice::KeepAliveTick() {
+    // Long-frame trainers hear from the statistics tick while riding, unless its interval
+    // is longer than the trainer waits; from here otherwise.
+    if (Dying() || !connected_ || !maintainsConsoleActive_) return;
+    if (status_ == vdsRunning && statsInterval_ <= kKeepAliveMs) return;
+    try {
+        KeepAlive();
+    } catch (const std::exception&) {
+        // A trainer that no longer hears us shows in the survey.
+    }
 }
 
 std::string TVeloxDevice::ErrorText(int32_t code) const {
@@ -759,6 +795,7 @@ void TVeloxDevice::SetStatus(TVeloxDeviceStatus value) {
     if (value == status_) return;
     const TVeloxDeviceStatus old = status_;
     status_ = value;
+    SwitchKeepAlive();
     DoStatusChanged(old, value);
     if (value == vdsDisconnected || value == vdsStopped) {
         speed_ = realSpeed_ = instantSpeed_ = 0;
@@ -789,6 +826,8 @@ void TVeloxDevice::Start() {
         rollTotal_ = savedRollTotal_;
         rollIncrement_ = 0;
     }
+    // Rolled before the start or during the pause: not the ride's.
+    totalBaselinePending_ = true;
     ResetHeart();
     heartSum_ = heartCount_ = 0;
     if (version_ <= 4) lastPedalTick_ = GetTickCount();
@@ -802,13 +841,8 @@ void TVeloxDevice::Pause() {
     pauseTick_ = GetTickCount();
     SetStatus(vdsPaused);
     savedRollTotal_ = rollTotal_;
-    if (version_ >= 4) {
-        try {
-            SendBytes(BuildFrame(vcLoad, 0, 0));
-        } catch (const std::exception&) {
-            // The trainer keeps its last load until the survey repairs the link.
-        }
-    }
+    // A failed send leaves the last load until the survey repairs the link.
+    if (version_ >= 4) TrySend(BuildFrame(vcLoad, 0, 0));
     DoBeforePause();
 }
 

@@ -1,11 +1,19 @@
 // TVeloxDevice: the driver of one wired roll trainer.
 //
-// It owns its serial port, a packet framer and four threaded timers (key repeat, heart
-// survey, connection survey, statistics). Connect identifies the trainer and its protocol
-// generation (`Version`), which decides the framing and the roll geometry; the connection
-// survey notices a silent trainer and repairs the link; Start, Pause and Stop run a ride
-// whose statistics tick computes speed, distance, power, calories, heart rate and
-// cadence and sends the load back. Everything is published as properties and events.
+// It owns its serial port, a packet framer and five threaded timers (key repeat, heart
+// survey, connection survey, statistics, keep-alive). Connect identifies the trainer and
+// its protocol generation (`Version`), which decides the framing and the roll geometry;
+// the connection survey notices a silent trainer and repairs the link; Start, Pause and
+// Stop run a ride whose statistics tick computes speed, distance, power, calories, heart
+// rate and cadence and sends the load back. Everything is published as properties and
+// events.
+//
+// What a rider can rely on: the ride's distance counts from the trainer's roll total at
+// Start (a trainer counts from power-on); a trainer that has fallen silent reads speed,
+// cadence, power and heart rate 0 and accrues nothing; it counts as back only when it
+// speaks again, and is given up after `DisconMaxTry` repair tries; cadence falls to 0
+// when no pedal revolution came for `CadenceCalcDelay` ms; a connected trainer is kept
+// alive, unloaded, outside a ride.
 //
 // Threads: everything runs on the main thread. Port events and timer ticks are handed
 // there; Connect and the repair steps pump the main thread while they wait, so handlers
@@ -387,9 +395,16 @@ private:
     void Identified(uint8_t answer);
     void Reidentify();
     void ReopenPort();
+    bool TryReopen();
+    bool TrySend(const std::string& bytes);
     void SurveyTick();
-    void RepairFailed();
-    void RepairSucceeded();
+    void RepairStep();
+    void GiveUp();
+    void TrainerFellSilent();
+    void TrainerSpeaks();
+    void KeepAlive();
+    void KeepAliveTick();
+    void SwitchKeepAlive();
     void KeyTimerTick();
     void CountMessage();
     bool Dying() const { return destroying_ || Destroying(); }
@@ -403,6 +418,7 @@ private:
     void TakeKeys(uint8_t flags);
     // velox_device_measures.cpp
     void UpdateDistance();
+    void TakeRollTotal(uint32_t total);
     void UpdateMetresPerRollEvent();
     void StatsTick();
     void StatsStep();
@@ -412,6 +428,7 @@ private:
     void HeartStatsStep();
     void AlarmCheck();
     void CadenceFlag();
+    void ExpireCadence();
     void LongFramePeriods(unsigned pedalPeriod, unsigned heartPeriod, long double& heartBpm,
                           long double& cadenceRpm);
     void SwitchHeartTimer();
@@ -422,6 +439,7 @@ private:
     TQuilThreadTimer* heartTimer_;
     TQuilThreadTimer* surveyTimer_;
     TQuilThreadTimer* statsTimer_;
+    TQuilThreadTimer* keepAliveTimer_;
 
     // Identity and state.
     bool destroying_ = false;  // set first thing in the destructor
@@ -491,6 +509,11 @@ private:
     long double rollTotal_ = 0;
     long double rollIncrement_ = 0;
     long double lastTickRollTotal_ = 0;
+    // The trainer's roll total counts from power-on: the ride takes its increase since
+    // a baseline, taken from the first total after Start, resume or a silence.
+    bool totalBaselinePending_ = true;
+    uint32_t lastTrainerTotal_ = 0;
+    long double measuredSinceTotal_ = 0;  // roll events from measures since the last total
     long double lapRollCount_ = 0;
     long double lapDistance_ = 0;
     long double virtualDelta_ = 0;
@@ -539,10 +562,12 @@ private:
     std::vector<double> heartRates_ = std::vector<double>(25);
     TFilter2 filter2_;
     long double lastLongFrameHeart_ = 0;
+    uint32_t lastHeartSampleTick_ = 0;  // long frames: an unchanged period is sampled per period
     int32_t cadence_ = 0;
     std::vector<int32_t> cadences_ = std::vector<int32_t>(10);
     int32_t cadenceTotal_ = 0;
     uint32_t lastPedalTick_ = 0;
+    uint32_t lastCadenceSampleTick_ = 0;
     int32_t averageCadence_ = 0;
     int32_t maxCadence_ = 0;
 };

@@ -182,19 +182,31 @@ int32_t TVeloxDevice::HeartFilter2(double x) {
 void TVeloxDevice::LongFramePeriods(unsigned pedalPeriod, unsigned heartPeriod,
                                     long double& heartBpm, long double& cadenceRpm) {
     heartBpm = heartPeriod > 0 && heartPeriod < kNoPeriod ? 60000.0L / heartPeriod : 0;
-    if (heartBpm != lastLongFrameHeart_) {
-        if (heartBpm > 0) {
-            beatSeen_ = true;
-            heartRate_ = hrFilter2Active_ ? HeartFilter2(static_cast<double>(heartBpm))
-                                          : HeartFilter1(static_cast<double>(heartBpm));
-            if (OnInstantHeart) {
-                char text[32];
-                std::snprintf(text, sizeof text, "%d\t%d\t%s", static_cast<int>(60000 / heartBpm),
-                              0, "");
-                OnInstantHeart(this, text);
-            }
+    // The trainer holds the last beat-to-beat period between beats: every valid period
+    // shows a heart, and a steady one is sampled once per period that passes, as beats.
+    const uint32_t now = GetTickCount();
+    bool takeSample = false;
+    if (heartBpm > 0) {
+        beatSeen_ = true;
+        if (heartBpm != lastLongFrameHeart_) {
+            takeSample = true;
+            lastHeartSampleTick_ = now;
+        } else if (now - lastHeartSampleTick_ >= heartPeriod) {
+            takeSample = true;
+            lastHeartSampleTick_ += heartPeriod;
+            if (now - lastHeartSampleTick_ >= heartPeriod) lastHeartSampleTick_ = now;
         }
-        lastLongFrameHeart_ = heartBpm;
+    }
+    lastLongFrameHeart_ = heartBpm;
+    if (takeSample) {
+        heartRate_ = hrFilter2Active_ ? HeartFilter2(static_cast<double>(heartBpm))
+                                      : HeartFilter1(static_cast<double>(heartBpm));
+        if (OnInstantHeart) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%d\t%d\t%s", static_cast<int>(60000 / heartBpm), 0,
+                          "");
+            OnInstantHeart(this, text);
+        }
     }
     cadenceRpm =
         pedalPeriod > kMinLongPedalPeriodMs && pedalPeriod < kNoPeriod ? 60000.0L / pedalPeriod : 0;
@@ -280,8 +292,17 @@ void TVeloxDevice::CadenceFlag() {
 }
 
 void TVeloxDevice::CadenceSample(int32_t rpm) {
+    lastCadenceSampleTick_ = GetTickCount();
     Shift(cadences_, rpm);
     cadence_ = cadences_.front() != 0 ? RoundEven(Mean(cadences_)) : 0;
+}
+
+void TVeloxDevice::ExpireCadence() {
+    // Pedalling has stopped when no revolution came for the delay (no flag, or periods
+    // of 0xFFFF); the window starts afresh, as at the start of a ride.
+    if (GetTickCount() - lastCadenceSampleTick_ < static_cast<uint32_t>(cadenceCalcDelay_)) return;
+    cadence_ = 0;
+    std::fill(cadences_.begin(), cadences_.end(), 0);
 }
 
 }  // namespace wct::wired

@@ -68,7 +68,30 @@ void TVeloxDevice::SetResistanceReducer(double value) {
 void TVeloxDevice::RollIncrement(long double events) {
     rollIncrement_ = events;
     rollTotal_ += events;
+    measuredSinceTotal_ += events;
     UpdateDistance();
+}
+
+void TVeloxDevice::TakeRollTotal(uint32_t total) {
+    // The trainer counts from power-on. Its total corrects what the measures counted
+    // since its previous total, and never moves the distance back: events counted ahead
+    // of it are carried until it catches up. A total that falls (the trainer restarted)
+    // is a new baseline.
+    if (status_ != vdsRunning) return;
+    if (totalBaselinePending_ || total < lastTrainerTotal_) {
+        totalBaselinePending_ = false;
+        measuredSinceTotal_ = 0;
+    } else {
+        const long double rolled = total - lastTrainerTotal_;
+        const long double missed = rolled - measuredSinceTotal_;
+        measuredSinceTotal_ = std::max(-missed, 0.0L);
+        if (missed > 0) {
+            rollIncrement_ = missed;
+            rollTotal_ += missed;
+            UpdateDistance();
+        }
+    }
+    lastTrainerTotal_ = total;
 }
 
 void TVeloxDevice::UpdateDistance() {
@@ -151,6 +174,7 @@ void TVeloxDevice::StatsStep() {
                    (unitMeasure_ == umKm ? 1000 : 1609);
     const long double tickDistance = distance_;
     // 4. Heart rate and average cadence.
+    ExpireCadence();
     HeartStatsStep();
     // 5. Speed.
     const long double oldSpeed = speed_;
@@ -336,7 +360,10 @@ void TVeloxDevice::SimulateMeasures(int32_t heartRate, int32_t cadence, long dou
         heartSum_ += heartRate;
         ++heartCount_;
     }
-    if (cadence > 0) cadence_ = cadence;
+    if (cadence > 0) {
+        cadence_ = cadence;
+        lastCadenceSampleTick_ = GetTickCount();
+    }
 }
 
 void TVeloxDevice::ResetMeasures() {
@@ -349,7 +376,7 @@ void TVeloxDevice::ResetMeasures() {
     std::fill(speeds_.begin(), speeds_.end(), 0);
     cadenceTotal_ = 0;
     receivedMessages_ = 0;
-    rollTotal_ = rollIncrement_ = lastTickRollTotal_ = savedRollTotal_ = 0;
+    rollTotal_ = rollIncrement_ = lastTickRollTotal_ = savedRollTotal_ = measuredSinceTotal_ = 0;
     lapRollCount_ = lapDistance_ = 0;
     distance_ = 0;
     caloriesTotal_ = 0;

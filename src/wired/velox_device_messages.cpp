@@ -21,6 +21,7 @@ uint32_t Value24(const std::string& message) {
 
 bool TVeloxDevice::ParseMessage(const std::string& bytes) {
     noMessage_ = false;
+    if (tryCount_ > 0) TrainerSpeaks();
     if (version_ < 4) {
         ParseBytes(bytes);
         return true;
@@ -46,10 +47,7 @@ bool TVeloxDevice::ParseMessage(const std::string& bytes) {
                 ParseShortMeasures(bytes);
             return true;
         case vcRollTotal:
-            if (const uint32_t total = Value24(bytes); total != 0) {
-                rollTotal_ = total;
-                UpdateDistance();
-            }
+            if (const uint32_t total = Value24(bytes); total != 0) TakeRollTotal(total);
             DoVeloxMessage(mtRollCount, -1, -1, -1, bytes);
             return true;
         case vcSerialNumber:
@@ -113,6 +111,7 @@ void TVeloxDevice::ParseShortMeasures(const std::string& message) {
         if (status_ == vdsRunning) RollIncrement(r);
         if (beat) HeartBeat();
         if (pedal) CadenceFlag();
+        ExpireCadence();
     }
     DoVeloxMessage(mtMeasures, r, beat ? 1 : 0, pedal ? 1 : 0, message);
 }
@@ -126,6 +125,7 @@ void TVeloxDevice::ParseLongMeasures(const std::string& message) {
     long double heart = 0;
     long double cadence = 0;
     if (!debugMode_) LongFramePeriods(Word(message, 5), Word(message, 7), heart, cadence);
+    ExpireCadence();
     DoVeloxMessage(mtMeasures, r, heart, cadence, message);
 }
 
@@ -156,6 +156,7 @@ void TVeloxDevice::ParseBytes(const std::string& bytes) {
         const bool pedal = (flags & vfPedal) != 0;
         if (beat) HeartBeat();
         if (pedal) CadenceFlag();
+        ExpireCadence();
         DoVeloxMessage(mtMeasures, r, beat ? 1 : 0, pedal ? 1 : 0, std::string(1, c));
     }
 }

@@ -187,7 +187,7 @@ TEST_F(LinkMenuTest, ClosingTheWindowEndsTheRecordingWithWholeLines) {
     EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(LinkMenuTest, TheLinkMenuOffersRecordingAndStatistics) {
+TEST_F(LinkMenuTest, TheLinkMenuOffersRecordingStatisticsAndPublishing) {
     app = std::make_unique<TBenchApp>(TAppOptions{});
     Form().show();
     QMenu* menu = Form().menuBar()->findChild<QMenu*>();
@@ -196,7 +196,8 @@ TEST_F(LinkMenuTest, TheLinkMenuOffersRecordingAndStatistics) {
     QStringList captions;
     for (QAction* action : menu->actions())
         if (!action->isSeparator()) captions << action->text();
-    EXPECT_EQ(captions, QStringList({"&Record...", "&Stop Recording", "Link S&tatistics"}));
+    EXPECT_EQ(captions, QStringList({"&Record...", "&Stop Recording", "Link S&tatistics",
+                                     "&Publish to Broker..."}));
     // The menu bar sits above the controls, not over them.
     QWidget& connect = Button("Connect");
     EXPECT_GE(connect.mapTo(&Form(), QPoint(0, 0)).y(), Form().menuBar()->geometry().bottom());

@@ -201,6 +201,16 @@ TEST_F(TraceLogTest, AnUnwritableFileMovesToTheStateDirectoryAndSaysSoOnce) {
     EXPECT_FALSE(trace.Lost());
 }
 
+TEST_F(TraceLogTest, AnInstalledBenchLogsToTheStateDirectoryFromTheStart) {
+    ASSERT_TRUE(LogToStateDirectory());
+    log.SetLogFileName("VxWireless.log");
+    trace.Write("one");
+    EXPECT_EQ(Read(dir / "state/WirelessConsoleTest/VxWireless.log"), "one\r\n");
+    EXPECT_TRUE(notes.empty());
+    setenv("XDG_STATE_HOME", "/proc/nowhere", 1);
+    EXPECT_FALSE(LogToStateDirectory());
+}
+
 TEST_F(TraceLogTest, WithNowhereToWriteTheLossIsToldOnceAndLaterLinesAreDropped) {
     setenv("XDG_STATE_HOME", "/proc/nowhere", 1);
     log.SetLogFileName("/proc/VxWireless.log");

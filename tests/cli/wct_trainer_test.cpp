@@ -120,18 +120,20 @@ TEST(WctTrainer, RefusesWrongUsageWithExitCode2) {
     }
 }
 
-TEST(WctTrainer, RidesAGeneration5TrainerAndPrintsEachStatisticsStep) {
-    TTrainerProcess trainer({"--generation", "5", "--rider", "speed=30,hr=120,cad=90"});
+TEST(WctTrainer, RidesAGeneration5TrainerThatRolledBeforeFromZeroOneLinePerStep) {
+    TTrainerProcess trainer(
+        {"--generation", "5", "--rider", "speed=30,hr=120,cad=90", "--roll-total", "100000"});
     const TProcessResult result = Wct({"--port", trainer.Port(), "trainer", "ride", "--seconds",
                                        "4", "--load", "40", "--interval", "500", "--csv"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::vector<std::string> lines = Lines(result.out);
-    ASSERT_GE(lines.size(), 7u) << result.out;
+    ASSERT_EQ(lines.size(), 9u) << result.out;
     EXPECT_EQ(lines[0], "time_ms,kmh,km,cadence,heart_rate,watts,kcal,load,elevation,status");
+    EXPECT_LT(std::stod(Fields(lines[1]).at(2)), 0.005) << lines[1];
     const std::vector<std::string> last = Fields(lines.back());
     ASSERT_EQ(last.size(), 10u);
     EXPECT_NEAR(std::stod(last[1]), 30, 0.5) << lines.back();
-    EXPECT_NEAR(std::stod(last[2]), 30.0 * 3.5 / 3600, 0.01);
+    EXPECT_NEAR(std::stod(last[2]), 30.0 * 4 / 3600, 0.004) << lines.back();
     EXPECT_EQ(last[3], "90");
     EXPECT_EQ(last[7], "40") << "the load sent";
     EXPECT_EQ(last[8], "0");
@@ -140,14 +142,18 @@ TEST(WctTrainer, RidesAGeneration5TrainerAndPrintsEachStatisticsStep) {
 
 TEST(WctTrainer, RidesByteProtocolAndShortFrameTrainers) {
     for (const char* generation : {"2", "4", "7"}) {
-        TTrainerProcess trainer({"--generation", generation, "--rider", "speed=20"});
+        TTrainerProcess trainer(
+            {"--generation", generation, "--rider", "speed=20", "--roll-total", "0xFFFFF0"});
         std::vector<std::string> args = {"--port", trainer.Port(), "trainer"};
         if (std::string(generation) == "2") args.insert(args.end(), {"--generation", "2"});
         args.insert(args.end(), {"ride", "--seconds", "1", "--slope", "2", "--interval", "250"});
         const TProcessResult result = Wct(args);
         ASSERT_EQ(result.exitCode, 0) << generation << ": " << result.err;
         const std::vector<std::string> lines = Lines(result.out);
-        ASSERT_GE(lines.size(), 3u) << generation;
+        ASSERT_EQ(lines.size(), 4u) << generation;
+        double ms = 0, kmh = 0, km = 0;
+        std::istringstream(lines.back()) >> ms >> kmh >> km;
+        EXPECT_LT(km, 20.0 / 3600 + 0.001) << "a total that wraps is no jump: " << lines.back();
         EXPECT_NE(lines.back().find(" running"), std::string::npos) << lines.back();
         if (std::string(generation) != "2") {
             EXPECT_NE(lines.back().find(" 136 running"), std::string::npos)
@@ -164,6 +170,19 @@ TEST(WctTrainer, EndsARideWith1WhenTheTrainerIsGoneForGood) {
     const TProcessResult result = Wct({"--port", link, "trainer", "ride", "--seconds", "20"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("repairing process aborted"), std::string::npos) << result.err;
+    EXPECT_LT(result.elapsedMs, 10000);
+}
+
+TEST(WctTrainer, GivesUpASilentShortFrameTrainerAfterItsTriesShowingSpeed0Meanwhile) {
+    TTrainerProcess trainer({"--generation", "4", "--rider", "speed=30", "--silent-after", "1"});
+    const TProcessResult result = Wct({"--port", trainer.Port(), "trainer", "ride", "--seconds",
+                                       "20", "--tries", "3", "--interval", "500"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.err.find("repairing process aborted (3)"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("restablished"), std::string::npos) << result.err;
+    const std::vector<std::string> lines = Lines(result.out);
+    ASSERT_GE(lines.size(), 4u) << result.out;
+    EXPECT_NE(lines.back().find(" 0.00 "), std::string::npos) << lines.back();
     EXPECT_LT(result.elapsedMs, 10000);
 }
 

@@ -10,6 +10,7 @@
 
 #include "common/virtual_ports.h"
 #include "serial/ecomport.h"
+#include "serial/usb_identity.h"
 #include "support/recording_messages.h"
 
 namespace wct {
@@ -127,6 +128,35 @@ TEST_F(TtyClassTree, ConsolesPseudoTerminalsAndAbsentUartsAreLeftOut) {
     Tty("ttyS3", true, 0);  // registered by the 8250 driver, no UART answers
     Tty("ttyS1", true, 4);
     EXPECT_EQ(DeviceSerialPorts(root), (Names{"/dev/ttyS1"}));
+}
+
+TEST_F(TtyClassTree, AUsbPortsIdentityIsReadFromTheUsbDeviceAboveIt) {
+    namespace fs = std::filesystem;
+    const auto usb = [this](const std::string& device, const std::string& tty,
+                            std::vector<std::string> identity) {
+        fs::create_directories(root / "usb1" / device / tty);
+        const char* files[] = {"idVendor", "idProduct", "serial"};
+        for (size_t i = 0; i < identity.size(); ++i)
+            std::ofstream(root / "usb1" / device / files[i]) << identity[i] << "\n";
+    };
+    // A converter's port sits under its interface; an ACM device's tty under the interface.
+    usb("1-2", "1-2:1.0/ttyUSB0", {"10c4", "ea60", "0001"});
+    usb("1-3", "1-3:1.0", {"2341", "0043"});
+    fs::create_directories(root / "ttyUSB0");
+    fs::create_directory_symlink(root / "usb1/1-2/1-2:1.0/ttyUSB0", root / "ttyUSB0/device");
+    fs::create_directories(root / "ttyACM0");
+    fs::create_directory_symlink(root / "usb1/1-3/1-3:1.0", root / "ttyACM0/device");
+    Tty("ttyS0", true, 4);
+
+    const auto converter = UsbIdentity("/dev/ttyUSB0", root);
+    ASSERT_TRUE(converter);
+    EXPECT_EQ(converter->vendor + " " + converter->product + " " + converter->serial,
+              "10c4 ea60 0001");
+    const auto acm = UsbIdentity("/dev/ttyACM0", root);
+    ASSERT_TRUE(acm);
+    EXPECT_EQ(acm->vendor + " " + acm->product + " [" + acm->serial + "]", "2341 0043 []");
+    EXPECT_FALSE(UsbIdentity("/dev/ttyS0", root));
+    EXPECT_FALSE(UsbIdentity("/dev/ttyUSB7", root));
 }
 
 TEST_F(TtyClassTree, AMissingClassDirectoryIsAFailureWithItsErrno) {

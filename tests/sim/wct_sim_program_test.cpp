@@ -183,6 +183,8 @@ TEST(WctSimProgram, RejectsWrongUsageWithExitCode2) {
         {"wired", "--generation", "5", "--rider", "speed=fast"},
         {"wired", "--generation", "5", "--rider", "power=200"},
         {"wired", "--generation", "5", "--answer", "maybe"},
+        {"wired", "--generation", "5", "--roll-total", "0x1000000"},
+        {"wired", "--generation", "5", "--hrv", "-3"},
         {"replay"},
         {"replay", "/dev/null", "--speed", "0"},
         {"replay", "/dev/null", "--bogus"},
@@ -205,6 +207,24 @@ TEST(WctSimProgram, PlaysTheRiderGivenOnTheCommandLine) {
     EXPECT_EQ(test::Hex(frame.substr(0, 2)), "F0 01");
     EXPECT_EQ(frame[2] & 0x0F, 0x0F) << "all four keys held";
     EXPECT_EQ(frame[3], 0) << "the roll stands";
+}
+
+TEST(WctSimProgram, ChangesTheWiredRiderFromStandardInputAndAnswersHelp) {
+    TProgram program({"wired", "--generation", "4", "--rider", "speed=0"});
+    test::TSlavePort port(program.Line());
+    program.Send("rider speed=0,keys=15");
+    const std::string frames = port.ReadUntil(
+        [](const std::string& d) { return d.size() >= 6 && (d[d.size() - 4] & 0x0F) == 0x0F; },
+        kReplyMs);
+    EXPECT_EQ(frames[frames.size() - 4] & 0x0F, 0x0F) << test::Hex(frames);
+    TProgram help({"wired", "--help"});
+    std::string text;
+    for (int i = 0; i < 80; ++i) text += help.Line() + "\n";  // "" once it has ended
+    EXPECT_NE(text.find("--roll-total N"), std::string::npos) << text;
+    EXPECT_NE(text.find("rider speed=KMH,hr=BPM,cad=RPM[,keys=BITS] | silent | speak"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(help.Wait(), 0);
 }
 
 TEST(WctSimProgram, KeepsTheLinkNamedOnTheCommandLineUntilItEnds) {

@@ -242,14 +242,12 @@ TEST_F(WiredTrainer, WithLongFramesSendsMeasuresEvery100msAndTheRollTotalEverySe
         ASSERT_EQ(frames.size(), 1u) << i;
         const std::string& m = frames[0];
         EXPECT_EQ(m[1], 0x01) << Hex(m);
-        // A warm-up rider: a roll event every few hundred 26.4 µs ticks, pedalling about
-        // every 0.7 s, a heart beat about every 0.8 s.
+        // A warm-up rider: a roll event every few hundred 26.4 µs ticks; no pedal or heart
+        // period yet, which takes two revolutions or beats to time.
         EXPECT_GT(Word(m, 3), 200u);
         EXPECT_LT(Word(m, 3), 2000u);
-        EXPECT_GT(Word(m, 5), 500u);
-        EXPECT_LT(Word(m, 5), 1000u);
-        EXPECT_GT(Word(m, 7), 600u);
-        EXPECT_LT(Word(m, 7), 1000u);
+        EXPECT_EQ(Word(m, 5), 0xFFFFu);
+        EXPECT_EQ(Word(m, 7), 0xFFFFu);
     }
     const std::string last = periods[9] + Read(20 - periods[9].size());
     const std::vector<std::string> frames = Frames(last, 10);
@@ -336,17 +334,74 @@ TEST_F(WiredTrainer, KeptAliveByLoadFramesMeasuresOn) {
 
 // ---- The rider ------------------------------------------------------------------------
 
-TEST_F(WiredTrainer, WithLongFramesReportsAFixedRidersPeriods) {
+TEST_F(WiredTrainer, WithLongFramesHoldsAFixedRidersPeriodsFromTheSecondEventOn) {
     Start(7);
     sim_->SetRider(TWiredRider{.speedKmh = 36, .heartPeriodMs = 500, .pedalPeriodMs = 600});
-    const std::string m = NextMeasures(10);
+    std::vector<std::string> frames;
+    for (int i = 0; i < 14; ++i) frames.push_back(NextMeasures(10));
     // 10 m/s over a 30 mm roll: one turn every 0.0942 m, 357 ticks of 26.4 µs.
-    EXPECT_NEAR(Word(m, 3), MetresPerRollEvent(7) / 10 / 26.4e-6, 1);
-    EXPECT_EQ(Word(m, 5), 600u);
-    EXPECT_EQ(Word(m, 7), 500u);
+    EXPECT_NEAR(Word(frames[0], 3), MetresPerRollEvent(7) / 10 / 26.4e-6, 1);
+    EXPECT_EQ(Word(frames[8], 7), 0xFFFFu) << "one beat at 500 ms: nothing timed yet";
+    EXPECT_EQ(Word(frames[9], 7), 500u) << "the second beat, at 1000 ms";
+    EXPECT_EQ(Word(frames[10], 5), 0xFFFFu);
+    EXPECT_EQ(Word(frames[11], 5), 600u);
+    for (size_t i = 11; i < frames.size(); ++i) {
+        EXPECT_EQ(Word(frames[i], 5), 600u) << "held between revolutions, frame " << i;
+        EXPECT_EQ(Word(frames[i], 7), 500u) << "held between beats, frame " << i;
+    }
     sim_->SetRider(TWiredRider{.speedKmh = 0, .keys = 0x0F});
-    const std::string still = NextMeasures(10);
-    EXPECT_EQ(Hex(still.substr(2, 7)), "0F FF FF FF FF FF FF") << "no roll, pedal or heart";
+    EXPECT_EQ(Word(NextMeasures(10), 7), 500u) << "a beat is not overdue yet";
+    for (int i = 0; i < 12; ++i) NextMeasures(10);
+    EXPECT_EQ(Hex(NextMeasures(10).substr(2, 7)), "0F FF FF FF FF FF FF")
+        << "overdue by a whole period: no roll, pedal or heart";
+}
+
+TEST_F(WiredTrainer, WithLongFramesChangesTheHeartPeriodOnlyAtABeat) {
+    Start(5, {.keepAliveMs = 0, .heartVariationMs = 60});
+    sim_->SetRider(TWiredRider{.speedKmh = 20, .heartPeriodMs = 500});
+    std::vector<unsigned> periods;
+    int changes = 0;
+    for (int i = 0; i < 100; ++i) {
+        const unsigned period = Word(NextMeasures(10), 7);
+        if (period == 0xFFFF) continue;
+        EXPECT_NEAR(period, 500, 60);
+        if (!periods.empty() && period != periods.back()) ++changes;
+        periods.push_back(period);
+    }
+    // Ten seconds hold about 20 beats: the period changes at most once per beat.
+    EXPECT_GE(changes, 10);
+    EXPECT_LE(changes, 23);
+}
+
+TEST_F(WiredTrainer, CountsItsRollTotalFromTheTotalItHadAtPowerOn) {
+    Start(4, {.rollTotal = 100000});
+    sim_->SetRider(TWiredRider{.speedKmh = 36});
+    std::string total;
+    for (int i = 0; i < 20 && total.empty(); ++i) {
+        clock_.Advance(100);
+        for (const std::string& frame : Frames(Read(6), 6))
+            if (frame[1] == 0x02) total = frame;
+    }
+    ASSERT_FALSE(total.empty());
+    const unsigned value = Byte(total, 2) << 16 | Byte(total, 3) << 8 | Byte(total, 4);
+    EXPECT_GE(value, 100000u);
+    EXPECT_LE(value, 100000u + 10 / MetresPerRollEvent(4) + 1) << "a second at 10 m/s at most";
+}
+
+TEST_F(WiredTrainer, TakesScriptLinesThatChangeTheRiderOrSilenceIt) {
+    Start(4);
+    sim_->RunScriptLine("rider speed=36,hr=120,cad=60");
+    unsigned events = 0;
+    for (int i = 0; i < 10; ++i) events += Byte(NextMeasures(6), 3);
+    EXPECT_NEAR(events, 10 / MetresPerRollEvent(4), 1.5);
+    sim_->RunScriptLine("silent");
+    clock_.Advance(500);
+    EXPECT_EQ(port_->ReadFor(50), "");
+    sim_->RunScriptLine("speak");
+    EXPECT_EQ(Frames(Periods(1, 100, 6).at(0), 6).size(), 1u);
+    for (const char* wrong : {"rider speed=fast", "rider", "silent now", "jump"})
+        EXPECT_THROW(sim_->RunScriptLine(wrong), std::invalid_argument) << wrong;
+    EXPECT_THROW(ParseWiredRider("speed=20,wind=3"), std::invalid_argument);
 }
 
 TEST_F(WiredTrainer, RollGeometryFollowsTheGeneration) {

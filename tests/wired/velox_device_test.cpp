@@ -2,6 +2,8 @@
 // the ride state machine, keys and the stored form. Writes are recorded, not sent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/application_messages.h"
 #include "common/delay_with_messages.h"
 #include "common/stored_form.h"
@@ -265,6 +267,45 @@ TEST_F(VeloxDevice, StartWhileStoppedResetsTheRideAndReportsOldStatusStopped) {
     EXPECT_EQ(device.RollEventTotal(), 0);
     EXPECT_EQ(changes.back(), std::make_pair(vdsStopped, vdsRunning));
     device.OnVeloxDeviceStatusChanged = nullptr;  // the device stops once more as it goes
+}
+
+TEST_F(VeloxDevice, HoldsAPausedShortFrameTrainerUnloadedUntilTheRideResumes) {
+    device.SetConnected(true);
+    device.Start();
+    Receive(ShortMeasures(0, 10));
+    device.SetVeloxResistance(80);
+    Receive(ShortMeasures(0, 10));
+    EXPECT_EQ(device.sent.back(), BuildFrame(1, 80, 0)) << "each frame is answered with the load";
+    device.Pause();
+    for (int i = 0; i < 3; ++i) {
+        Receive(ShortMeasures(0, 10));
+        EXPECT_EQ(device.sent.back(), BuildFrame(1, 0, 0)) << i;
+    }
+    device.Start();
+    Receive(ShortMeasures(0, 10));
+    EXPECT_EQ(device.sent.back(), BuildFrame(1, 80, 0));
+}
+
+TEST_F(VeloxDevice, KeepsAConnectedLongFrameTrainerAliveUnloadedOutsideARide) {
+    device.SetVersion(5);
+    device.SetConnected(true);
+    auto loads = [this](uint32_t ms) {
+        device.sent.clear();
+        DelayWithMessages(ms);
+        return std::count(device.sent.begin(), device.sent.end(), BuildFrame(1, 0, 0));
+    };
+    EXPECT_EQ(loads(3050), 3) << "idle: once a second";
+    device.Start();
+    EXPECT_EQ(loads(2050), 2) << "riding: from the statistics tick alone";
+    device.Pause();
+    EXPECT_EQ(loads(2050), 2) << "paused";
+    device.Stop();
+    EXPECT_EQ(loads(1050), 1) << "stopped";
+    device.SetStatsInterval(5000);
+    device.Start();
+    EXPECT_EQ(loads(2050), 2) << "riding with statistics steps further apart than it waits";
+    device.Disconnect();
+    EXPECT_EQ(loads(2050), 0);
 }
 
 TEST_F(VeloxDevice, KeepsRidingWhenOnBeforeStopSaysSoButStopsAlwaysWhenDisconnected) {

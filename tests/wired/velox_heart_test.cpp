@@ -79,17 +79,20 @@ TEST_F(VeloxHeart, Filter2BelievesTheThirdJumpInARow) {
     EXPECT_EQ(device.HeartRate(), 309);
 }
 
-TEST_F(VeloxHeart, OfLongFramesFollowsThePeriodWhenItChanges) {
+TEST_F(VeloxHeart, OfLongFramesSamplesAHeldPeriodOnceForEachPeriodThatPasses) {
     device.SetVersion(5);
-    device.SetConnected(true);
-    device.SetHeartArrayLength(2);
+    for (int i = 0; i < 120; ++i) {  // 12 s of frames holding 500 ms: a sample every 5th
+        clock.Advance(100);
+        LongHeart(500);
+    }
+    EXPECT_EQ(device.HeartRate(), 0) << "24 samples of 25";
+    clock.Advance(100);
     LongHeart(500);
-    LongHeart(500);
-    EXPECT_EQ(device.HeartRate(), 0) << "one sample: the same period is not a new value";
+    EXPECT_EQ(device.HeartRate(), 120) << "a steady heart reads what it beats";
     LongHeart(600);
-    EXPECT_EQ(device.HeartRate(), 110);
+    EXPECT_EQ(device.HeartRate(), 119) << "a new period is a sample at once";
     LongHeart(0xFFFF);
-    EXPECT_EQ(device.HeartRate(), 110) << "no beat keeps the rate";
+    EXPECT_EQ(device.HeartRate(), 119) << "no beat keeps the rate";
 }
 
 TEST_F(VeloxHeart, DropsAPedalFlagCloserThan300msAndTurnsASecondInto60Rpm) {
@@ -102,6 +105,24 @@ TEST_F(VeloxHeart, DropsAPedalFlagCloserThan300msAndTurnsASecondInto60Rpm) {
     EXPECT_EQ(device.Cadence(), 60) << "timed from the flag before the ignored one";
     Flags(kPedal, 1, 500);
     EXPECT_EQ(device.Cadence(), 120);
+}
+
+TEST_F(VeloxHeart, FallsToZeroCadenceWhenNoRevolutionCameForTheDelay) {
+    device.SetCadenceArrayLength(1);
+    Flags(kPedal, 2, 1000);
+    Flags(0, 49, 100);
+    EXPECT_EQ(device.Cadence(), 60) << "4.9 s without a pedal flag";
+    Flags(0, 1, 100);
+    EXPECT_EQ(device.Cadence(), 0) << "CadenceCalcDelay, 5 s, without one";
+    device.SetVersion(5);
+    Receive(LongMeasures(0, 0xFFFF, 600, 0xFFFF));
+    EXPECT_EQ(device.Cadence(), 100);
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_EQ(device.Cadence(), 100) << i;
+        clock.Advance(100);
+        Receive(LongMeasures(0, 0xFFFF, 0xFFFF, 0xFFFF));
+    }
+    EXPECT_EQ(device.Cadence(), 0) << "5 s of frames without a pedal period";
 }
 
 TEST_F(VeloxHeart, OfLongFramesTakesPedalPeriodsAbove200ms) {

@@ -64,6 +64,39 @@ TEST_F(VeloxMeasures, AreNotTakenFromALongFrameWhileDisconnected) {
     EXPECT_EQ(device.Speed(), 0);
 }
 
+TEST_F(VeloxMeasures, CountTheRideFromTheTrainersRollTotalAtStart) {
+    auto total = [this](unsigned value) {
+        Receive(test::Bytes({0xF0, 0x02, value >> 16, value >> 8, value, 0xF7}));
+    };
+    device.SetConnected(true);
+    total(100000);
+    device.Start();
+    total(100020);
+    EXPECT_EQ(device.RollEventTotal(), 0) << "the first total of the ride is its baseline";
+    for (int i = 0; i < 3; ++i) Receive(ShortMeasures(0, 10));
+    total(100052);
+    EXPECT_EQ(device.RollEventTotal(), 32) << "the trainer counted two the frames missed";
+    Receive(ShortMeasures(0, 10));
+    total(100061);
+    EXPECT_EQ(device.RollEventTotal(), 42) << "never back: one counted ahead is carried";
+    Receive(ShortMeasures(0, 10));
+    total(100072);
+    EXPECT_EQ(device.RollEventTotal(), 52);
+    total(5);
+    EXPECT_EQ(device.RollEventTotal(), 52) << "switched off and on: a new baseline";
+    Receive(ShortMeasures(0, 10));
+    total(15);
+    EXPECT_EQ(device.RollEventTotal(), 62);
+    EXPECT_NEAR(static_cast<double>(device.Distance()), 62 * 0.1241 / 1000, 1e-9);
+    device.Pause();
+    total(500);
+    device.Start();
+    total(600);
+    EXPECT_EQ(device.RollEventTotal(), 62) << "what rolled during the pause is not the ride's";
+    total(610);
+    EXPECT_EQ(device.RollEventTotal(), 72);
+}
+
 TEST_F(VeloxMeasures, OfTheByteProtocolSampleSpeedEveryTenBytes) {
     device.SetVersion(2);
     device.ParseMessage(std::string(1, '\x50'));  // the identification answer

@@ -1,0 +1,145 @@
+#include "app/broker_link.h"
+
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include "common/user_messages.h"
+#include "device/velox_device_w.h"
+#include "protocol/wireless_protocol.h"
+
+namespace wct {
+
+using namespace publish;
+
+namespace {
+
+QLineEdit* Field(const char* name, const QString& text = {}) {
+    auto* field = new QLineEdit(text);
+    field->setObjectName(name);
+    field->setMinimumWidth(260);
+    return field;
+}
+
+}  // namespace
+
+TBrokerLink::TBrokerLink(QMainWindow& window, TMiraWirelessProtocol& protocol, TVeloxDeviceW& rider)
+    : protocol_(protocol), rider_(rider) {
+    setWindowTitle("Publish to Broker");
+    setObjectName("BrokerLink");
+    url_ = Field("BrokerUrl", "mqtt://127.0.0.1:1883");
+    bench_ = Field("BenchName", QString::fromStdString(DefaultBenchName()));
+    rate_ = new QDoubleSpinBox;
+    rate_->setObjectName("MeasuresRate");
+    rate_->setRange(0.1, 100);
+    rate_->setValue(2);
+    rate_->setSuffix(" a second");
+    tlsCa_ = Field("TlsCa");
+    username_ = Field("Username");
+    passwordFile_ = Field("PasswordFile");
+
+    auto* form = new QFormLayout(this);
+    form->addRow("Broker URL", url_);
+    form->addRow("Bench", bench_);
+    form->addRow("Measures per console", rate_);
+    form->addRow("TLS CA file", tlsCa_);
+    form->addRow("User", username_);
+    form->addRow("Password file", passwordFile_);
+    auto* buttons = new QDialogButtonBox;
+    QPushButton* publish = buttons->addButton("Publish", QDialogButtonBox::AcceptRole);
+    publish->setObjectName("Publish");
+    stop_ = buttons->addButton("Stop Publishing", QDialogButtonBox::DestructiveRole);
+    stop_->setObjectName("StopPublishing");
+    buttons->addButton(QDialogButtonBox::Close);
+    connect(publish, &QPushButton::clicked, this, [this] {
+        if (Publish()) hide();
+    });
+    connect(stop_, &QPushButton::clicked, this, [this] { StopPublishing(); });
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::hide);
+    form->addRow(buttons);
+
+    state_ = new QLabel;
+    state_->setObjectName("BrokerState");
+    window.statusBar()->addPermanentWidget(state_);
+    poll_.setInterval(50);
+    connect(&poll_, &QTimer::timeout, this, [this] { feed_->Poll(); });
+    ShowState(TBrokerState::Off);
+}
+
+TBrokerLink::~TBrokerLink() {
+    StopPublishing();
+}
+
+void TBrokerLink::AddTo(QMenu& menu) {
+    QAction* action = menu.addAction("&Publish to Broker...", this, [this] {
+        show();
+        raise();
+        activateWindow();
+    });
+    action->setObjectName("PublishToBroker");
+}
+
+bool TBrokerLink::Publish() {
+    TPublisherSettings settings;
+    try {
+        settings.broker = ParseBrokerUrl(url_->text().trimmed().toStdString());
+        settings.bench = bench_->text().trimmed().toStdString();
+        settings.rate = rate_->value();
+        settings.tlsCa = tlsCa_->text().trimmed().toStdString();
+        settings.username = username_->text().trimmed().toStdString();
+        if (!passwordFile_->text().trimmed().isEmpty())
+            settings.password = ReadPasswordFile(passwordFile_->text().trimmed().toStdString());
+        settings.outboxDir = DefaultOutboxDir(settings.bench);
+        CheckSettings(settings);
+        StopPublishing();
+        publisher_ = std::make_unique<TMqttPublisher>(settings);
+    } catch (const std::exception& e) {
+        UserMessages().MessageDlg(e.what(), TMsgDlgType::mtError, mbOK);
+        return false;
+    }
+    // The publisher's thread tells; this window shows, on its own thread.
+    publisher_->OnStateChange = [this](TBrokerState state) {
+        QMetaObject::invokeMethod(
+            this, [this, state] { ShowState(state); }, Qt::QueuedConnection);
+    };
+    publisher_->OnNotice = [this](const std::string& text, bool trouble) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, text, trouble] {
+                // The state keeps the last notice; showMessage would hide what the window
+                // waits for.
+                state_->setToolTip(QString::fromStdString(text));
+                if (trouble) UserMessages().MessageDlg(text, TMsgDlgType::mtWarning, mbOK);
+            },
+            Qt::QueuedConnection);
+    };
+    feed_ = std::make_unique<TBenchFeed>(protocol_, *publisher_);
+    feed_->AddRider(rider_);
+    publisher_->Start();
+    poll_.start();
+    ShowState(publisher_->State());
+    return true;
+}
+
+void TBrokerLink::StopPublishing() {
+    poll_.stop();
+    if (publisher_ == nullptr) return;
+    feed_->Poll();
+    publisher_->Stop();
+    feed_.reset();
+    publisher_.reset();
+    ShowState(TBrokerState::Off);
+}
+
+void TBrokerLink::ShowState(TBrokerState state) {
+    state_->setText(QString("Broker: ") + BrokerStateText(state));
+    stop_->setEnabled(publisher_ != nullptr);
+}
+
+}  // namespace wct

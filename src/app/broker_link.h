@@ -1,0 +1,67 @@
+// TBrokerLink, "Publish to Broker": the window's publishing to an MQTT broker. The Link
+// menu's "Publish to Broker..." shows it: the broker's URL, the bench's name, the measures
+// rate, TLS and credentials (a password is read from a file, never typed into the bench).
+// "Publish" starts publishing with them (afresh when already publishing), "Stop
+// Publishing" ends it with the "offline" status. The status bar shows the state: off,
+// connecting, connected, reconnecting.
+//
+// While publishing, the protocol's tables and the rider device's statistics are read
+// every 50 ms and handed to the publisher, which talks to the broker on its own thread, so
+// the trace and the grids never wait for the network. Settings that cannot be used, and
+// a broker that cannot be reached or is lost, are told once in a message box; the bench
+// goes on. Main thread only; the protocol and the device must outlive it.
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+#include <memory>
+
+#include "publish/bench_feed.h"
+#include "publish/mqtt_publisher.h"
+
+class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
+class QMainWindow;
+class QMenu;
+class QPushButton;
+
+namespace wct {
+
+class TMiraWirelessProtocol;
+class TVeloxDeviceW;
+
+class TBrokerLink : public QDialog {
+public:
+    TBrokerLink(QMainWindow& window, TMiraWirelessProtocol& protocol, TVeloxDeviceW& rider);
+    ~TBrokerLink() override;
+
+    // Adds "Publish to Broker..." to `menu`.
+    void AddTo(QMenu& menu);
+    // Starts publishing with the fields' settings; false, after saying why, when they
+    // cannot be used.
+    bool Publish();
+    void StopPublishing();
+    // Null while not publishing.
+    publish::TMqttPublisher* Publisher() { return publisher_.get(); }
+    QLabel& StateLabel() { return *state_; }
+
+private:
+    void ShowState(publish::TBrokerState state);
+
+    TMiraWirelessProtocol& protocol_;
+    TVeloxDeviceW& rider_;
+    QLineEdit* url_;
+    QLineEdit* bench_;
+    QDoubleSpinBox* rate_;
+    QLineEdit* tlsCa_;
+    QLineEdit* username_;
+    QLineEdit* passwordFile_;
+    QPushButton* stop_;
+    QLabel* state_;  // in the window's status bar
+    QTimer poll_;
+    std::unique_ptr<publish::TMqttPublisher> publisher_;
+    std::unique_ptr<publish::TBenchFeed> feed_;
+};
+
+}  // namespace wct

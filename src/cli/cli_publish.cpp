@@ -1,0 +1,99 @@
+#include "cli/cli_publish.h"
+
+#include <mutex>
+#include <ostream>
+#include <set>
+
+#include "cli/cli_options.h"
+#include "cli/cli_runner.h"
+#include "common/tick_count.h"
+#include "protocol/wireless_protocol.h"
+#include "publish/bench_feed.h"
+#include "publish/mqtt_publisher.h"
+
+namespace wct::cli {
+namespace {
+
+// How often the bench's tables are read for the publisher.
+constexpr uint32_t kPollMs = 50;
+
+}  // namespace
+
+void DeclarePublishOptions(TCommand& publish, TPublishOptions& o) {
+    publish::TPublisherSettings& s = o.settings;
+    publish.Option("--broker", "URL", "mqtt://host:port or mqtts://host:port", Text(o.broker))
+        .Option("--bench", "NAME", "the bench's name in the topics (the host name)", Text(s.bench))
+        .Option("--seconds", "S", "how long (until interrupted)", Number(o.seconds, 0, 24 * 3600))
+        .Option(
+            "--rate", "HZ", "measures messages a second per console, at most (2)",
+            [&s](const std::string& name, const std::string& value) {
+                const std::optional<double> rate = ReadDecimal(value);
+                if (!rate)
+                    throw EUsage(name + ": '" + value + "' is not a number of messages a second");
+                s.rate = *rate;
+            })
+        .Option("--tls-ca", "FILE", "the certificate authority a mqtts broker is checked with",
+                Text(s.tlsCa))
+        .Option("--username", "U", "the broker's user", Text(s.username))
+        .Option("--password-file", "FILE", "the file whose first line is the password",
+                Text(o.passwordFile))
+        .Option(
+            "--password", "P", "refused: a password never goes on the command line",
+            [](const std::string&, const std::string&) {
+                throw EUsage("a password is never given on the command line: use --password-file");
+            })
+        .Require("--broker", "publish needs --broker URL")
+        .Check([&o, &s] {
+            try {
+                s.broker = publish::ParseBrokerUrl(o.broker);
+                if (s.bench.empty()) s.bench = publish::DefaultBenchName();
+                if (o.passwordFile && s.username.empty())
+                    throw EUsage("--password-file needs --username");
+                if (o.passwordFile) s.password = publish::ReadPasswordFile(*o.passwordFile);
+                s.outboxDir = publish::DefaultOutboxDir(s.bench);
+                publish::CheckSettings(s);
+            } catch (const publish::EBrokerSettings& e) {
+                throw EUsage(e.what());
+            }
+        });
+}
+
+int RunPublish(const TPublishOptions& options, TMiraWirelessProtocol& protocol, std::ostream& out,
+               std::ostream& err, const std::function<void(uint32_t ms)>& serve,
+               const std::function<bool()>& interrupted) {
+    std::mutex errLock;  // notices come from the publisher's thread
+    publish::TMqttPublisher publisher(options.settings);
+    publisher.OnNotice = [&](const std::string& text, bool) {
+        std::lock_guard lock(errLock);
+        err << "wct: " << text << std::endl;
+    };
+    publish::TBenchFeed feed(protocol, publisher);
+    publisher.Start();
+
+    // Consoles that report are asked once for their data, so that their info is whole.
+    std::set<uint8_t> asked;
+    protocol.SetMeasure(true);
+    const uint32_t start = GetTickCount();
+    const uint64_t runMs = options.seconds ? uint64_t(*options.seconds) * 1000 : UINT64_MAX;
+    while (!interrupted() && GetTickCount() - start < runMs) {
+        serve(static_cast<uint32_t>(std::min<uint64_t>(kPollMs, runMs - (GetTickCount() - start))));
+        feed.Poll();
+        const auto& measures = *protocol.LastMeasure();
+        for (size_t id = 1; id < measures.size(); ++id) {
+            const auto console = static_cast<uint8_t>(id);
+            if (measures[id].ConsoleID == 0 || !asked.insert(console).second) continue;
+            protocol.RequestSerial(console);
+            protocol.RequestVersion(console);
+            protocol.RequestFirmware(console);
+        }
+    }
+    protocol.SetMeasure(false);
+    feed.Poll();
+    publisher.Stop();
+    const publish::TPublisherCounters counters = publisher.Counters();
+    out << "measures_sent " << counters.measuresSent << " connections " << counters.connections
+        << std::endl;
+    return exDone;
+}
+
+}  // namespace wct::cli

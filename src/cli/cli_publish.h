@@ -1,0 +1,39 @@
+// `wct publish`: measures and publishes them, with the consoles' data, to an MQTT broker
+// until the time ends or the run is interrupted, and ends with the "offline" status.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/command_line.h"
+#include "publish/broker_settings.h"
+
+namespace wct {
+class TMiraWirelessProtocol;
+}
+
+namespace wct::cli {
+
+struct TPublishOptions {
+    publish::TPublisherSettings settings;
+    std::optional<int> seconds;  // until interrupted when absent
+    // As given; the command's check turns them into the settings.
+    std::string broker;
+    std::optional<std::string> passwordFile;
+};
+
+// What "publish" takes, read into `o`.
+void DeclarePublishOptions(TCommand& publish, TPublishOptions& o);
+
+// Runs on `protocol`, connected to the dongle. `serve` waits the given milliseconds
+// while replies are handled (less when interrupted); `interrupted` says whether the run
+// was. Broker trouble is told on `err` and never ends the run.
+int RunPublish(const TPublishOptions& options, TMiraWirelessProtocol& protocol, std::ostream& out,
+               std::ostream& err, const std::function<void(uint32_t ms)>& serve,
+               const std::function<bool()>& interrupted);
+
+}  // namespace wct::cli

@@ -1,0 +1,71 @@
+#include "publish/bench_feed.h"
+
+#include "common/tick_count.h"
+#include "device/velox_device_w.h"
+#include "protocol/wireless_protocol.h"
+
+namespace wct::publish {
+namespace {
+
+// The wall-clock time of a tick in the past.
+TUtcTime UtcOfTick(uint32_t tick, uint32_t now) {
+    return std::chrono::system_clock::now() - std::chrono::milliseconds(now - tick);
+}
+
+}  // namespace
+
+TBenchFeed::TBenchFeed(TMiraWirelessProtocol& protocol, TMqttPublisher& publisher)
+    : protocol_(protocol), publisher_(publisher) {}
+
+void TBenchFeed::AddRider(TVeloxDeviceW& device) {
+    riders_.push_back({&device, device.TimeElapsed()});
+}
+
+void TBenchFeed::Poll() {
+    const uint32_t now = GetTickCount();
+    const std::vector<TMiraConsoleMeasure>& measures = *protocol_.LastMeasure();
+    const TMiraConsolesInformation& consoles = protocol_.Consoles();
+    if (measureTicks_.size() < measures.size()) measureTicks_.resize(measures.size(), 0);
+
+    for (size_t id = 1; id < measures.size() && id < 256; ++id) {
+        const TMiraConsoleMeasure& m = measures[id];
+        if (m.ConsoleID == 0 || m.MeasureTick == measureTicks_[id]) continue;
+        measureTicks_[id] = m.MeasureTick;
+        publisher_.PublishMeasures({static_cast<uint8_t>(id), UtcOfTick(m.MeasureTick, now), m.Rpm,
+                                    RollSpeedKmh(m.Rpm), m.HeartRate, m.Cadence, m.Keys});
+    }
+
+    const size_t known = std::max(measures.size(), consoles.size());
+    for (size_t id = 1; id < known && id < 256; ++id) {
+        const bool reported = id < measures.size() && measures[id].ConsoleID != 0;
+        const bool recent = reported && now - measures[id].MeasureTick < kConnectedMs;
+        TConsoleInfoMessage info{static_cast<uint8_t>(id)};
+        if (id < consoles.size()) {
+            const TMiraConsoleInfo& c = consoles[id];
+            if (!reported && c.ID == 0 && !c.Connected && c.Serial == 0) continue;
+            info.version = c.Version;
+            info.serial = c.Serial;
+            info.firmwareMajor = c.FirmwareMajor;
+            info.firmwareMinor = c.FirmwareMinor;
+            info.connected = c.Connected || recent;
+        } else if (!reported) {
+            continue;
+        } else {
+            info.connected = recent;
+        }
+        publisher_.PublishInfo(info);
+    }
+
+    for (TRider& rider : riders_) {
+        TVeloxDeviceW& d = *rider.device;
+        const uint32_t elapsed = d.TimeElapsed();
+        if (elapsed == rider.elapsed) continue;
+        rider.elapsed = elapsed;
+        const char* state = CompetitorStateName(d.CompetitorState());
+        publisher_.PublishRide({d.IDConsole(), std::chrono::system_clock::now(), d.Speed(),
+                                d.Distance(), d.Power(), d.Calories(), d.VeloxResistance(),
+                                d.HeartRate(), d.Cadence(), state != nullptr ? state : ""});
+    }
+}
+
+}  // namespace wct::publish

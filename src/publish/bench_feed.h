@@ -1,0 +1,47 @@
+// TBenchFeed: what the bench knows, handed to the publisher. On each Poll (main thread,
+// every few tens of milliseconds) it reads the protocol component's measures and console
+// tables and the statistics of the rider devices it was given, and hands on what changed:
+// each console's newest measures, its data when they change, and each new statistics step
+// of a rider. Reading the tables rather than taking over the components' events leaves
+// those to the window and the commands that own them; a poll costs a few microseconds.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "publish/mqtt_publisher.h"
+
+namespace wct {
+class TMiraWirelessProtocol;
+class TVeloxDeviceW;
+}  // namespace wct
+
+namespace wct::publish {
+
+class TBenchFeed {
+public:
+    // Both must outlive the feed.
+    TBenchFeed(TMiraWirelessProtocol& protocol, TMqttPublisher& publisher);
+
+    // A rider device whose statistics steps are published; it must outlive the feed.
+    void AddRider(TVeloxDeviceW& device);
+    // Main thread.
+    void Poll();
+
+    // A console counts as connected while it joined the network or its measures came
+    // within this time.
+    static constexpr uint32_t kConnectedMs = 3000;
+
+private:
+    struct TRider {
+        TVeloxDeviceW* device;
+        uint32_t elapsed;  // the statistics timer's nominal time at the last step published
+    };
+
+    TMiraWirelessProtocol& protocol_;
+    TMqttPublisher& publisher_;
+    std::vector<uint32_t> measureTicks_;  // per console: the measures last handed on
+    std::vector<TRider> riders_;
+};
+
+}  // namespace wct::publish

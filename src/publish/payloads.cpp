@@ -1,0 +1,108 @@
+#include "publish/payloads.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+namespace wct::publish {
+namespace {
+
+using nlohmann::json;
+
+std::string Prefix(const std::string& bench) {
+    return "wct/" + bench + "/";
+}
+
+// Two decimals, as the bench shows speeds.
+double Hundredths(double value) {
+    return std::round(value * 100) / 100;
+}
+
+}  // namespace
+
+std::string StatusTopic(const std::string& bench) {
+    return Prefix(bench) + "status";
+}
+
+std::string InfoTopic(const std::string& bench, int console) {
+    return Prefix(bench) + "console/" + std::to_string(console) + "/info";
+}
+
+std::string MeasuresTopic(const std::string& bench, int console) {
+    return Prefix(bench) + "console/" + std::to_string(console) + "/measures";
+}
+
+std::string RideTopic(const std::string& bench, int console) {
+    return Prefix(bench) + "ride/" + std::to_string(console);
+}
+
+std::string CheckTopic(const std::string& bench, const std::string& serial) {
+    return Prefix(bench) + "check/" + serial;
+}
+
+std::string UtcText(TUtcTime time) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
+    const std::time_t seconds = static_cast<std::time_t>(std::floor(ms.count() / 1000.0));
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[80];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(ms.count() - static_cast<long long>(seconds) * 1000));
+    return text;
+}
+
+std::string MeasuresPayload(const TMeasuresMessage& m) {
+    return json{{"time", UtcText(m.time)},
+                {"console", m.console},
+                {"rpm", m.rpm},
+                {"speed_kmh", Hundredths(m.speedKmh)},
+                {"hr", m.heartRate},
+                {"cadence", m.cadence},
+                {"keys", m.keys}}
+        .dump();
+}
+
+std::string InfoPayload(const TConsoleInfoMessage& m) {
+    return json{
+        {"console", m.console},
+        {"version", m.version},
+        {"serial", m.serial},
+        {"firmware", std::to_string(m.firmwareMajor) + "." + std::to_string(m.firmwareMinor)},
+        {"connected", m.connected}}
+        .dump();
+}
+
+std::string RidePayload(const TRideMessage& m) {
+    return json{{"time", UtcText(m.time)},
+                {"console", m.console},
+                {"speed_kmh", Hundredths(m.speedKmh)},
+                {"distance_km", std::round(m.distanceKm * 1000) / 1000},
+                {"power_w", m.power},
+                {"calories", m.calories},
+                {"resistance", m.resistance},
+                {"hr", m.heartRate},
+                {"cadence", m.cadence},
+                {"state", m.state}}
+        .dump();
+}
+
+std::string CheckPayload(const TCheckRecordMessage& m) {
+    json record = json::parse(m.json, nullptr, false);
+    if (record.is_discarded() || !record.is_object())
+        throw std::invalid_argument("check record " + m.id + " is not a JSON object");
+    const auto id = record.find("id");
+    if (id == record.end())
+        record["id"] = m.id;
+    else if (!(id->is_string() ? id->get<std::string>() == m.id : id->dump() == m.id))
+        throw std::invalid_argument("check record " + m.id + " carries another id: " + id->dump());
+    return record.dump();
+}
+
+bool IsTopicLevel(const std::string& name) {
+    return !name.empty() && name.find_first_of(std::string("/+#\0", 4)) == std::string::npos;
+}
+
+}  // namespace wct::publish

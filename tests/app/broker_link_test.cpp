@@ -1,0 +1,64 @@
+// "Publish to Broker..." of the Link menu against the simulator and a real broker.
+#include "app/broker_link.h"
+
+#include <stdlib.h>
+
+#include <QAction>
+#include <QLabel>
+
+#include "gui_support.h"
+#include "test_broker.h"
+
+namespace wct::test {
+namespace {
+
+class BrokerLinkTest : public BenchTest {
+protected:
+    TTestBroker broker;
+    bool started = (setenv("XDG_STATE_HOME", broker.Dir().c_str(), 1), broker.Start(), true);
+    TTestSubscriber subscriber{broker.Port(), "wct/gui/#"};
+    TBrokerLink& Link() { return Form().BrokerLink(); }
+    QString State() { return Link().StateLabel().text(); }
+    void Press(const char* button) {
+        QTest::mouseClick(Link().findChild<QPushButton*>(button), Qt::LeftButton);
+    }
+};
+
+TEST_F(BrokerLinkTest, AWrongUrlIsToldAndTheMeasuresArePublishedOnceItIsRight) {
+    StartBench();
+    Connect();
+    Click("Start Measure");
+    EXPECT_EQ(State(), "Broker: off");
+    Form().findChild<QAction*>("PublishToBroker")->trigger();
+    ASSERT_TRUE(Link().isVisible());
+
+    Link().findChild<QLineEdit*>("BrokerUrl")->setText("tcp://127.0.0.1");
+    Press("Publish");
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text.rfind("broker URL 'tcp://127.0.0.1': unknown scheme", 0), 0u);
+    EXPECT_TRUE(Link().isVisible());
+    EXPECT_EQ(Link().Publisher(), nullptr);
+
+    Link().findChild<QLineEdit*>("BrokerUrl")->setText(QString::fromStdString(broker.Url()));
+    Link().findChild<QLineEdit*>("BenchName")->setText("gui");
+    SaveScreenshot(Link(), "publish_to_broker");
+    Press("Publish");
+    EXPECT_FALSE(Link().isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return State() == "Broker: connected"; }, 5000))
+        << State().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !subscriber.On("wct/gui/console/1/measures").empty(); }, 5000));
+
+    Press("StopPublishing");
+    EXPECT_EQ(State(), "Broker: off");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto status = subscriber.On("wct/gui/status");
+            return !status.empty() && status.back() == "offline";
+        },
+        5000));
+    EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+}  // namespace
+}  // namespace wct::test

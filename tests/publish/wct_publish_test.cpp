@@ -1,0 +1,97 @@
+// `wct --simulate publish` as a separate process against a real broker.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "run_process.h"
+#include "test_broker.h"
+
+namespace wct::test {
+namespace {
+
+using nlohmann::json;
+
+class WctPublish : public ::testing::Test {
+protected:
+    std::vector<std::string> Args(const std::string& seconds) const {
+        return {"--simulate", "publish", "--broker",  broker.Url(),
+                "--bench",    "bench-a", "--seconds", seconds};
+    }
+    TTestBroker broker;
+    // The runs keep their outbox in the broker's folder; the broker runs before the
+    // subscriber comes.
+    bool started = (setenv("XDG_STATE_HOME", broker.Dir().c_str(), 1), broker.Start(), true);
+    TTestSubscriber subscriber{broker.Port(), "wct/bench-a/#"};
+};
+
+TEST_F(WctPublish, TheSimulatedConsolesArePublishedAndTheRunEndsOffline) {
+    const TProcessResult run = RunProcess(WCT_BINARY, Args("2"), 20000);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("measures_sent ", 0), 0u) << run.out;
+    EXPECT_TRUE(subscriber.WaitFor([](const std::vector<TReceived>& r) {
+        return !r.empty() && r.back().topic == "wct/bench-a/status" &&
+               r.back().payload == "offline";
+    }));
+    EXPECT_EQ(subscriber.On("wct/bench-a/status").front(), "online");
+    for (int id = 1; id <= 4; ++id) {
+        const std::string console = "wct/bench-a/console/" + std::to_string(id);
+        ASSERT_FALSE(subscriber.On(console + "/measures").empty()) << console;
+        const json measures = json::parse(subscriber.On(console + "/measures").back());
+        EXPECT_EQ(measures["console"], id);
+        EXPECT_GT(measures["rpm"].get<int>(), 0);
+        // The consoles are asked for their data, so their info ends whole.
+        const json info = json::parse(subscriber.On(console + "/info").back());
+        EXPECT_EQ(info["serial"], 1048576 + 273 * id) << info;
+        EXPECT_EQ(info["firmware"], "2.3");
+        EXPECT_EQ(info["connected"], true);
+    }
+}
+
+TEST_F(WctPublish, AKilledBenchLeavesItsLastWill) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        std::vector<std::string> args = Args("60");
+        std::vector<char*> argv{const_cast<char*>(WCT_BINARY)};
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(WCT_BINARY, argv.data());
+        _exit(127);
+    }
+    ASSERT_TRUE(subscriber.WaitFor([](const std::vector<TReceived>& r) {
+        for (const TReceived& m : r)
+            if (m.topic == "wct/bench-a/console/1/measures") return true;
+        return false;
+    }));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    EXPECT_TRUE(subscriber.WaitFor([](const std::vector<TReceived>& r) {
+        return r.back().topic == "wct/bench-a/status" && r.back().payload == "offline";
+    }));
+}
+
+TEST_F(WctPublish, AWrongUrlIsAUsageErrorAndARefusedConnectionIsToldOnce) {
+    const TProcessResult wrong =
+        RunProcess(WCT_BINARY, {"--simulate", "publish", "--broker", "tcp://127.0.0.1"}, 10000);
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_NE(wrong.err.find("broker URL 'tcp://127.0.0.1': unknown scheme"), std::string::npos);
+
+    const std::string nobody = "mqtt://127.0.0.1:" + std::to_string(FreePort());
+    const TProcessResult refused = RunProcess(
+        WCT_BINARY, {"--simulate", "publish", "--broker", nobody, "--seconds", "3"}, 20000);
+    EXPECT_EQ(refused.exitCode, 0) << refused.err;
+    EXPECT_EQ(Lines(refused.err),
+              std::vector<std::string>{"wct: broker " + nobody +
+                                       ": Connection refused; trying again in the background"});
+    EXPECT_NE(refused.out.find("measures_sent 0 connections 0"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace wct::test
