@@ -39,7 +39,7 @@ bool TPlainMainThread::RunOne() {
     }
     if (item->waited) {
         std::lock_guard lock(item->mutex);
-        item->error = error;
+        item->error = std::move(error);  // see RunAndWait
         item->done = true;
         item->finished.notify_all();
     }
@@ -93,7 +93,10 @@ void TPlainMainThread::RunAndWait(std::function<void()> work) {
     }
     std::unique_lock lock(item->mutex);
     item->finished.wait(lock, [&] { return item->done; });
-    if (item->error) std::rethrow_exception(item->error);
+    // Taken out of the item, so that the last reference to the exception, and its
+    // freeing, stay with the thread that catches it: the C++ runtime counts those
+    // references where ThreadSanitizer cannot see them.
+    if (std::exception_ptr error = std::move(item->error)) std::rethrow_exception(error);
 }
 
 void TPlainMainThread::Post(std::function<void()> work) {
@@ -125,7 +128,8 @@ TWorkerThread::~TWorkerThread() {
 void TWorkerThread::Start(std::function<void()> body) {
     Join();
     finished_ = std::make_shared<std::atomic<bool>>(false);
-    thread_ = std::thread([body = std::move(body), finished = finished_] {
+    thread_ = std::thread([this, body = std::move(body), finished = finished_] {
+        id_.store(std::this_thread::get_id());
         body();
         finished->store(true);
         MainThread().Wake();
@@ -140,6 +144,7 @@ void TWorkerThread::Join() {
         while (!finished->load()) main.ProcessMessages();
     }
     thread_.join();
+    id_.store({});
 }
 
 }  // namespace wct

@@ -5,6 +5,7 @@
 // Qt's event loop in app/. Which one is in force is set once at start-up.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -84,11 +85,13 @@ public:
     // meanwhile; the caller must first make the body return (set its stop event).
     void Join();
     bool Running() const { return thread_.joinable(); }
-    std::thread::id Id() const { return thread_.get_id(); }
-    std::thread::native_handle_type NativeHandle() { return thread_.native_handle(); }
+    // Any thread: whether the caller is this worker. The worker records its own id
+    // before the body starts, since Start stores thread_ only once the body may be running.
+    bool OnThisThread() const { return id_.load() == std::this_thread::get_id(); }
 
 private:
     std::thread thread_;
+    std::atomic<std::thread::id> id_;
     std::shared_ptr<std::atomic<bool>> finished_;
 };
 

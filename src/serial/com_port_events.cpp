@@ -19,20 +19,22 @@ namespace {
 
 // Counts the port's handlers running on the main thread while it lives. Only main-thread
 // deliveries count: a Close made inside one cannot join the thread that waits for it
-// (smNone deliveries are on that thread itself, seen by its id).
+// (smNone deliveries are on that thread itself, seen by its id). The count belongs to the
+// main thread, so a delivery elsewhere does not touch it at all.
 class TDispatchScope {
 public:
-    explicit TDispatchScope(int& depth)
-        : depth_(depth), counted_(MainThread().IsMainThread() ? 1 : 0) {
-        depth_ += counted_;
+    explicit TDispatchScope(int& depth) : depth_(depth), counted_(MainThread().IsMainThread()) {
+        if (counted_) ++depth_;
     }
-    ~TDispatchScope() { depth_ -= counted_; }
+    ~TDispatchScope() {
+        if (counted_) --depth_;
+    }
     TDispatchScope(const TDispatchScope&) = delete;
     TDispatchScope& operator=(const TDispatchScope&) = delete;
 
 private:
     int& depth_;
-    const int counted_;
+    const bool counted_;
 };
 
 }  // namespace

@@ -65,7 +65,7 @@ void TComThread::Stop() {
 }
 
 bool TComThread::OnThisThread() const {
-    return worker_.Id() == std::this_thread::get_id();
+    return worker_.OnThisThread();
 }
 
 void TComThread::Run() {

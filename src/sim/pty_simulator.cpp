@@ -63,12 +63,11 @@ void TPtySimulator::Start() {
     if (master_ < 0) OpenPty();
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0) ThrowErrno("eventfd");
-    {
-        std::lock_guard lock(callsMutex_);
-        running_ = true;
-        stopping_ = false;
-    }
+    // Under the lock: Call reads thread_ there, from the new thread too.
+    std::lock_guard lock(callsMutex_);
     thread_ = std::thread([this] { Loop(); });
+    running_ = true;
+    stopping_ = false;
 }
 
 void TPtySimulator::Stop() {

@@ -147,7 +147,7 @@ private:
 
     int wakeFd_ = -1;
     std::thread thread_;
-    std::mutex callsMutex_;  // protects calls_, running_ and stopping_
+    std::mutex callsMutex_;  // protects calls_, running_, stopping_ and Start's thread_
     std::deque<std::packaged_task<void()>> calls_;
     bool running_ = false;
     bool stopping_ = false;

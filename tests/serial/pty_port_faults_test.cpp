@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -93,6 +94,28 @@ INSTANTIATE_TEST_SUITE_P(EverySyncMethodAndAnEmptyEventSet, PtyLostTest,
                          ::testing::Values(std::pair{smThreadSync, true},
                                            std::pair{smWindowSync, true}, std::pair{smNone, true},
                                            std::pair{smThreadSync, false}));
+
+TEST_F(PtyFaultTest, UnderSmNoneTheMainThreadMayCloseWhileTheLossDeliveryIsStillUnwinding) {
+    port.SetSyncMethod(smNone);
+    bool closed = false;
+    // The application's way: the event thread only hands the reaction to the main thread,
+    // whose Close then meets that delivery on its way out.
+    port.OnDeviceLost = [&](TComponent*) {
+        MainThread().Post([&] {
+            port.Close();
+            closed = true;
+        });
+    };
+    port.Open();
+    pty.CloseMaster();
+    ASSERT_TRUE(PumpUntil([&] { return closed; }));
+    EXPECT_FALSE(port.ThreadCreated());
+    Pty other;
+    port.SetPort(other.path);
+    port.Open();
+    ASSERT_EQ(port.WriteText("back"), 4);
+    EXPECT_EQ(other.Receive(4), "back");
+}
 
 TEST_F(PtyFaultTest, BytesThatArrivedBeforeTheHangUpAreDeliveredBeforeTheLoss) {
     std::vector<std::string> seen;
