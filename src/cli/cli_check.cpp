@@ -35,13 +35,6 @@ std::string UserName() {
 // what it does not acknowledge stays in the outbox for the next run.
 constexpr std::chrono::seconds kPublishGrace{5};
 
-// The topic level of a record: its serial, or, when the identity step could not read
-// one, "unknown-console-N", so that the record still leaves under its console's number
-// (its id tells it apart from any other).
-std::string SerialLevel(const check::TCheckRecord& r) {
-    return r.serial ? std::to_string(*r.serial) : "unknown-console-" + std::to_string(r.console);
-}
-
 }  // namespace
 
 void DeclareCheckOptions(TCommand& check, TCheckOptions& o) {
@@ -130,7 +123,7 @@ int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, TMiraWirelessPro
         }
         if (!publisher) return;
         try {
-            publisher->PublishCheck({r.id, SerialLevel(r), check::RecordToJson(r).dump()});
+            publisher->PublishCheck({r.id, check::SerialLabel(r), check::RecordToJson(r).dump()});
         } catch (const std::exception& e) {
             std::lock_guard lock(errLock);
             err << "wct: console " << r.console << ": not published: " << e.what() << '\n';
