@@ -11,8 +11,9 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
   # The tests read the JUnit reports back.
   libxml2-dev
   # The window; offscreen rendering draws text only with a font installed, and the
-  # device window's grid needs a narrow one.
-  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
+  # device window's grid needs a narrow one. Qt's charts need the OpenGL module's CMake
+  # files, which Debian's charts package does not pull in.
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core fonts-dejavu-extra
   # The install test checks the desktop entry; cpack reads the package's dependencies.
   desktop-file-utils dpkg-dev
   # Publishing to an MQTT broker; the tests start their own broker and make a certificate.

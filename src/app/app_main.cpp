@@ -14,9 +14,10 @@ namespace {
 
 constexpr const char* kHelp =
     "wirelessconsoletest: the test bench for wireless training consoles\n"
-    "usage: wirelessconsoletest [--simulate] [--port PATH] [Qt options]\n"
+    "usage: wirelessconsoletest [--simulate] [--port PATH] [--charts] [Qt options]\n"
     "  --simulate    run on the built-in dongle simulator\n"
     "  --port PATH   the port chosen at the start, beside the machine's own\n"
+    "  --charts      open the live charts beside the main window\n"
     "  -h, --help    print this help and exit\n"
     "  --version     print the version and exit\n";
 
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
     int result;
     try {
         wct::TBenchApp bench(options);
-        bench.Form1().show();
+        bench.Show();
         result = QApplication::exec();
     } catch (const std::exception& e) {
         std::cerr << "wirelessconsoletest: " << e.what() << '\n';

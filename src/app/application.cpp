@@ -11,6 +11,8 @@ TAppOptions ParseAppOptions(const std::vector<std::string>& args) {
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--simulate") {
             options.simulate = true;
+        } else if (args[i] == "--charts") {
+            options.charts = true;
         } else if (args[i] == "--port") {
             if (i + 1 == args.size() || args[i + 1].empty())
                 throw std::invalid_argument("--port needs a port path");
@@ -22,7 +24,7 @@ TAppOptions ParseAppOptions(const std::vector<std::string>& args) {
     return options;
 }
 
-TBenchApp::TBenchApp(const TAppOptions& options) {
+TBenchApp::TBenchApp(const TAppOptions& options) : options_(options) {
     if (options.simulate) {
         sim::TSimSettings settings;
         settings.registerPort = true;
@@ -39,6 +41,11 @@ TBenchApp::TBenchApp(const TAppOptions& options) {
         form1_->SelectPort(simulator_->PortPath());
     SetProgressBarFactory(
         [form1 = form1_.get()] { return std::make_unique<TMiraProgressWindow>(form1); });
+}
+
+void TBenchApp::Show() {
+    form1_->show();
+    if (options_.charts) form1_->ShowLiveCharts();
 }
 
 TBenchApp::~TBenchApp() {

@@ -1,5 +1,7 @@
 #include "app/log_to_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +10,7 @@
 #include <mutex>
 
 #include "common/locale_info.h"
+#include "common/tick_count.h"
 
 namespace wct {
 namespace {
@@ -121,13 +124,20 @@ std::string FormatDateTime(const std::string& format, std::chrono::system_clock:
 TLogToFile::TLogToFile(TComponent* owner) : TComponent(owner) {}
 
 TLogToFile::~TLogToFile() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (fd_ >= 0) close(fd_);
+}
+
+void TLogToFile::SetLogFileName(const std::string& value) {
+    if (value == logFileName_) return;
+    logFileName_ = value;
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
 }
 
 void TLogToFile::DefineProperties(TPropertyList& p) {
     p.AddString(
         "LogFileName", [this] { return logFileName_; },
-        [this](const std::string& v) { logFileName_ = v; }, std::string("LogFile.Txt"));
+        [this](const std::string& v) { SetLogFileName(v); }, std::string("LogFile.Txt"));
     p.AddBoolean(
         "OverwriteExistingFile", [this] { return overwriteExistingFile_; },
         [this](bool v) { overwriteExistingFile_ = v; }, false);
@@ -170,11 +180,27 @@ void TLogToFile::Loaded() {
 bool TLogToFile::OpenLog() {
     if (!logFileName_.empty() && logFileName_[0] != '/')
         logFileName_ = ExecutableDirectory() + logFileName_;
-    if (file_ != nullptr) std::fclose(file_);
-    // "a" creates a missing file, so one mode covers both the append cases.
-    file_ = std::fopen(logFileName_.c_str(), overwriteExistingFile_ ? "wb" : "ab");
-    openError_ = file_ == nullptr ? errno : 0;
-    return file_ != nullptr;
+    if (fd_ >= 0) close(fd_);
+    // O_CREAT makes a missing file, so one mode covers both the append cases.
+    const int mode = overwriteExistingFile_ ? O_TRUNC : O_APPEND;
+    fd_ = open(logFileName_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0666);
+    openError_ = fd_ < 0 ? errno : 0;
+    checked_ = GetTickCount();
+    struct stat opened {};
+    if (fd_ >= 0 && fstat(fd_, &opened) == 0) {
+        device_ = opened.st_dev;
+        inode_ = opened.st_ino;
+    }
+    return fd_ >= 0;
+}
+
+bool TLogToFile::Moved() {
+    const uint32_t now = GetTickCount();
+    if (now - checked_ < kMovedCheckMs) return false;
+    checked_ = now;
+    struct stat named {};
+    return stat(logFileName_.c_str(), &named) != 0 || named.st_dev != device_ ||
+           named.st_ino != inode_;
 }
 
 void TLogToFile::Fail(int error) const {
@@ -184,25 +210,31 @@ void TLogToFile::Fail(int error) const {
 
 void TLogToFile::CloseLog() {
     // Not open: the reason is the failed open's, when there was one.
-    if (file_ == nullptr) Fail(openError_ != 0 ? openError_ : EBADF);
-    const int result = std::fclose(file_);
-    file_ = nullptr;
+    if (fd_ < 0) Fail(openError_ != 0 ? openError_ : EBADF);
+    const int result = close(fd_);
+    fd_ = -1;
     if (result != 0) Fail(errno);
 }
 
 void TLogToFile::Write(const std::string& line) {
-    if (file_ == nullptr) Fail(openError_ != 0 ? openError_ : EBADF);
+    if (fd_ < 0) Fail(openError_ != 0 ? openError_ : EBADF);
     const std::string bytes = line + "\r\n";
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-        const int error = errno;
-        std::fclose(file_);
-        file_ = nullptr;
-        Fail(error);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            close(fd_);
+            fd_ = -1;
+            Fail(error);
+        }
+        done += static_cast<size_t>(n);
     }
 }
 
 void TLogToFile::WriteLog(const std::string& text, int blankBefore, int blankAfter) {
-    OpenLog();
+    if (fd_ < 0 || overwriteExistingFile_ || Moved()) OpenLog();
     for (int i = 0; i < blankBefore; ++i) Write("");
     std::string head;
     if (incPrefix_) head += prefix_;
@@ -213,7 +245,6 @@ void TLogToFile::WriteLog(const std::string& text, int blankBefore, int blankAft
     if (incSeparator_) head += separator_;
     Write(incSuffix_ ? head + text + suffix_ : head + text);
     for (int i = 0; i < blankAfter; ++i) Write("");
-    CloseLog();
 }
 
 }  // namespace wct

@@ -1,17 +1,23 @@
-// TLogToFile: appends text lines to a plain-text file, opening and closing the file for
-// every line, so that other programs can read it while the bench runs and nothing is
-// lost if the bench dies.
+// TLogToFile: appends text lines to a plain-text file. The file stays open between lines
+// (opening and closing it for each line cost the bench more than the rest of its trace),
+// but every line goes to the system with its own write(2), unbuffered, so other programs
+// read it at once and a crash loses at most the line being written. Every kMovedCheckMs
+// (on the tick counter) the file is looked up by name again: when it was moved or deleted
+// (log rotation), the next line goes to a new file of that name; the lines written in
+// between are in the moved file, in order.
 //
 // A relative LogFileName is made absolute at the first open, from the executable's
-// directory (see SetExecutableDirectory); a name starting with '/' is kept. The
-// component holds no file between writes.
+// directory (see SetExecutableDirectory); a name starting with '/' is kept. Setting
+// LogFileName closes the file; the next line opens the new one.
 //
 // Failures: OpenLog swallows its failure and answers false; the writes and the close
 // that follow raise EInOutError, which names the file and the system's reason.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
-#include <cstdio>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -32,6 +38,8 @@ private:
 
 class TLogToFile : public TComponent {
 public:
+    static constexpr uint32_t kMovedCheckMs = 100;
+
     explicit TLogToFile(TComponent* owner = nullptr);
     ~TLogToFile() override;
     std::string ClassName() const override { return "TLogToFile"; }
@@ -40,7 +48,7 @@ public:
     void Loaded() override;
 
     const std::string& LogFileName() const { return logFileName_; }
-    void SetLogFileName(const std::string& value) { logFileName_ = value; }
+    void SetLogFileName(const std::string& value);
     bool OverwriteExistingFile() const { return overwriteExistingFile_; }
     void SetOverwriteExistingFile(bool value) { overwriteExistingFile_ = value; }
     bool ClearonCreate() const { return clearOnCreate_; }
@@ -68,10 +76,16 @@ public:
     // Closes the file; raises EInOutError when it is not open or the close fails.
     void CloseLog();
     // Writes `text` as one line (with the head and suffix the flags ask for), framed by
-    // the given numbers of empty lines. Lines end with CR LF.
+    // the given numbers of empty lines, opening the file first when it is not open, was
+    // found moved or deleted, or OverwriteExistingFile asks for a fresh one. Lines end with
+    // CR LF. Raises EInOutError when the line cannot be written; the file is then closed
+    // and the next line tries to open it again.
     void WriteLog(const std::string& text, int blankBefore, int blankAfter);
 
 private:
+    // The open file is no longer the one its name leads to; looked at once a
+    // kMovedCheckMs, as a look costs as much as the write.
+    bool Moved();
     void Write(const std::string& line);
     [[noreturn]] void Fail(int error) const;
 
@@ -86,8 +100,11 @@ private:
     std::string separator_;
     std::string suffix_;
     std::string dateTimeFormatStr_ = "c";
-    std::FILE* file_ = nullptr;  // open only inside an open-write-close cycle
-    int openError_ = 0;          // errno of the last failed open, for the write's message
+    int fd_ = -1;
+    dev_t device_ = 0;  // identity of the open file, to notice a rotation
+    ino_t inode_ = 0;
+    uint32_t checked_ = 0;  // tick of the last look
+    int openError_ = 0;     // errno of the last failed open, for the write's message
 };
 
 // The directory relative log names are made absolute from, with its trailing '/': the

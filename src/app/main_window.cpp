@@ -24,6 +24,7 @@
 #include "app/broker_link.h"
 #include "app/com_led.h"
 #include "app/link_stats_view.h"
+#include "app/live_charts_window.h"
 #include "app/log_to_file.h"
 #include "app/memo_hex.h"
 #include "app/production_check_window.h"
@@ -182,6 +183,11 @@ void TForm1::CreateComponents() {
         MeasuresReceived(val, id);
     };
     tmp_->OnBeforeSendResistance = [this] { BeforeSendResistance(); };
+    // Ten times a second: faster than anyone reads a number, and each drawing of the grid
+    // costs more than all the frames it shows.
+    measuresTimer_.setSingleShot(true);
+    measuresTimer_.setInterval(100);
+    connect(&measuresTimer_, &QTimer::timeout, this, [this] { ShowMeasures(); });
     timer1_.setInterval(1800000);
     connect(&timer1_, &QTimer::timeout, this, [this] {
         try {
@@ -281,6 +287,17 @@ void TForm1::BuildMenu() {
     });
     linkStatsView_ = std::make_unique<TLinkStatsView>(*tmp_);
     ShowRecordingState();
+
+    QMenu* view = menuBar()->addMenu("&View");
+    view->addAction("Live &Charts", this, [this] { ShowLiveCharts(); })
+        ->setObjectName("LiveCharts");
+    liveCharts_ = std::make_unique<TLiveChartsWindow>(*veloxDeviceW1_);
+}
+
+void TForm1::ShowLiveCharts() {
+    liveCharts_->show();
+    liveCharts_->raise();
+    liveCharts_->activateWindow();
 }
 
 QWidget* TForm1::BuildLinkBar() {

@@ -12,9 +12,9 @@
 // components always were.
 //
 // The "Link" menu records the session's wire traffic to a file, opens the link
-// statistics view and publishes the bench to an MQTT broker. The status bar says what the
-// window waits for and where the trace is logged (in red when it is not), and the
-// broker's state while publishing.
+// statistics view and publishes the bench to an MQTT broker; the "View" menu opens the
+// live charts. The status bar says what the window waits for and where the trace is
+// logged (in red when it is not), and the broker's state while publishing.
 //
 // Handlers that wait (console tests, reads, writes) keep the event loop running, so the
 // rest of the window stays live meanwhile; a button whose handler is still running shows
@@ -56,6 +56,7 @@ namespace wct {
 class TBrokerLink;
 class TComLed;
 class TLinkStatsView;
+class TLiveChartsWindow;
 class TRecordingControl;
 class TLogToFile;
 class TMemoHEX;
@@ -95,6 +96,9 @@ public:
     QLabel& LogState() { return *logState_; }
     TLinkStatsView& LinkStatsView() { return *linkStatsView_; }
     TBrokerLink& BrokerLink() { return *brokerLink_; }
+    TLiveChartsWindow& LiveCharts() { return *liveCharts_; }
+    // Shows the live charts window in front.
+    void ShowLiveCharts();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -184,6 +188,8 @@ private:
     void ShowLogState();
 
     void MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t idConsole);
+    // The measures that came since the last call, into the grid and the averages.
+    void ShowMeasures();
     void BeforeSendResistance();
     void TraceChanged();
     void ShowMessage(const std::string& text);
@@ -226,6 +232,12 @@ private:
     QTimer recordingCheck_;
     std::unique_ptr<TLinkStatsView> linkStatsView_;
     std::unique_ptr<TBrokerLink> brokerLink_;
+    std::unique_ptr<TLiveChartsWindow> liveCharts_;
+    // Measures are drawn ten times a second: the live table, and the consoles with
+    // measures not drawn yet.
+    QTimer measuresTimer_;
+    TMiraWirelessConsoleMeasures measuresShown_;
+    std::vector<bool> rowsToShow_;
 
     // ---- Controls, by the names the bench has always used ----
     QAction* record_ = nullptr;

@@ -20,6 +20,7 @@
 #include "app/field_checks.h"
 #include "app/file_dialog.h"
 #include "app/link_stats_view.h"
+#include "app/live_charts_window.h"
 #include "app/main_window.h"
 #include "app/memo_hex.h"
 #include "app/recording_control.h"
@@ -288,10 +289,21 @@ void TForm1::MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t i
     const TMiraConsoleMeasure& m = (*val)[idConsole];
     const TMiraConsoleMeasure& first = (*val)[0];
     if (idConsole == 0) speedAverage_.Add(RollSpeedKmh(m.Rpm));
-    ShowSamples(*Memo3, speedAverage_);
     hrAverage_.Add(first.HeartRate);
-    ShowSamples(*Memo4, hrAverage_);
+    liveCharts_->Add(idConsole, RollSpeedKmh(m.Rpm), m.HeartRate, m.Cadence);
+    if (m.Keys > 0) Trace("Buttons :" + std::to_string(m.Keys));
 
+    // Drawn ten times a second: at the line's rate most frames' texts would never be seen.
+    measuresShown_ = val;
+    if (rowsToShow_.size() <= idConsole) rowsToShow_.resize(idConsole + 1u);
+    rowsToShow_[idConsole] = true;
+    if (!measuresTimer_.isActive()) measuresTimer_.start();
+}
+
+void TForm1::ShowMeasures() {
+    const TMiraConsoleMeasure& first = (*measuresShown_)[0];
+    ShowSamples(*Memo3, speedAverage_);
+    ShowSamples(*Memo4, hrAverage_);
     speedLabel_->setNum(first.Rpm);
     hrLabel_->setNum(first.HeartRate);
     hrAverageLabel_->setText(QString::asprintf("%3.0f", static_cast<double>(hrAverage_.Value())));
@@ -299,15 +311,18 @@ void TForm1::MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t i
     keysLabel_->setNum(first.Keys);
     kmhLabel_->setText(Text(OneDecimal(static_cast<double>(speedAverage_.Value()))));
 
-    // Consoles past the designed rows get rows of their own rather than vanish.
-    const int row = idConsole + 1;
-    const TMeasureTexts texts = MeasureTexts(m);
-    GridDati->SetCell(1, row, Text(texts.rpm));
-    GridDati->SetCell(2, row, Text(texts.speed));
-    GridDati->SetCell(3, row, Text(texts.heartRate));
-    GridDati->SetCell(5, row, Text(texts.cadence));
-    GridDati->SetCell(6, row, Text(texts.keys));
-    if (m.Keys > 0) Trace("Buttons :" + std::to_string(m.Keys));
+    for (size_t id = 0; id < rowsToShow_.size(); ++id) {
+        if (!rowsToShow_[id]) continue;
+        rowsToShow_[id] = false;
+        // Consoles past the designed rows get rows of their own rather than vanish.
+        const int row = static_cast<int>(id) + 1;
+        const TMeasureTexts texts = MeasureTexts((*measuresShown_)[id]);
+        GridDati->SetCell(1, row, Text(texts.rpm));
+        GridDati->SetCell(2, row, Text(texts.speed));
+        GridDati->SetCell(3, row, Text(texts.heartRate));
+        GridDati->SetCell(5, row, Text(texts.cadence));
+        GridDati->SetCell(6, row, Text(texts.keys));
+    }
 }
 
 void TForm1::UpdateClick() {

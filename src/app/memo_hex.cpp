@@ -1,17 +1,105 @@
 #include "app/memo_hex.h"
 
+#include <QAbstractListModel>
+#include <QApplication>
+#include <QClipboard>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QScrollBar>
+#include <algorithm>
+#include <deque>
 
 namespace wct {
 
-TMemoHEX::TMemoHEX(QWidget* parent) : QPlainTextEdit(parent) {
-    setReadOnly(true);
-    // An undo history of appended lines would grow for as long as the bench runs.
-    setUndoRedoEnabled(false);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
-    setMaximumBlockCount(kMaxLinesShown);
+// The ring of kept lines, and the part of it the view has been told of. Lines are added
+// at once; the view hears of them, and of the oldest ones dropped, only at Publish, so
+// its layout runs once a batch rather than once a line.
+class TTraceLines : public QAbstractListModel {
+public:
+    explicit TTraceLines(QSize rowSize) : rowSize_(rowSize) {}
+
+    void Add(const std::string& line) {
+        lines_.push_back(line);
+        if (lines_.size() > static_cast<size_t>(TMemoHEX::kMaxLinesShown)) {
+            lines_.pop_front();
+            ++dropped_;
+        }
+    }
+
+    void Publish() {
+        if (shownCount_ == TMemoHEX::kMaxLinesShown &&
+            lines_.size() == static_cast<size_t>(TMemoHEX::kMaxLinesShown)) {
+            // Full: the rows stay and show the newest lines, so the view lays out nothing
+            // again and its scroll bar stays as it is; it repaints the rows in sight.
+            shownFirst_ = dropped_;
+            emit dataChanged(index(0), index(shownCount_ - 1), {Qt::DisplayRole});
+            return;
+        }
+        // Rows the view holds whose lines the ring has dropped meanwhile.
+        const long long gone = std::min<long long>(dropped_ - shownFirst_, shownCount_);
+        if (gone > 0) {
+            beginRemoveRows({}, 0, static_cast<int>(gone - 1));
+            shownFirst_ += gone;
+            shownCount_ -= static_cast<int>(gone);
+            endRemoveRows();
+        }
+        if (shownCount_ == 0) shownFirst_ = dropped_;
+        const auto added = static_cast<int>(dropped_ + static_cast<long long>(lines_.size()) -
+                                            shownFirst_ - shownCount_);
+        if (added > 0) {
+            beginInsertRows({}, shownCount_, shownCount_ + added - 1);
+            shownCount_ += added;
+            endInsertRows();
+        }
+    }
+
+    void Clear() {
+        beginResetModel();
+        lines_.clear();
+        dropped_ = shownFirst_ = 0;
+        shownCount_ = 0;
+        endResetModel();
+    }
+
+    QStringList Lines() const {
+        QStringList all;
+        all.reserve(static_cast<qsizetype>(lines_.size()));
+        for (const std::string& line : lines_) all.append(QString::fromStdString(line));
+        return all;
+    }
+
+    int rowCount(const QModelIndex& parent) const override {
+        return parent.isValid() ? 0 : shownCount_;
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role == Qt::SizeHintRole) return rowSize_;
+        if (role != Qt::DisplayRole) return {};
+        // A row whose line was dropped since the last batch reads empty until then.
+        const long long at = shownFirst_ + index.row() - dropped_;
+        if (at < 0 || at >= static_cast<long long>(lines_.size())) return {};
+        return QString::fromStdString(lines_[static_cast<size_t>(at)]);
+    }
+
+private:
+    std::deque<std::string> lines_;
+    long long dropped_ = 0;     // lines dropped from the front since the last Clear
+    long long shownFirst_ = 0;  // the line of the view's row 0, counted as dropped_ is
+    int shownCount_ = 0;        // rows the view holds
+    QSize rowSize_;
+};
+
+TMemoHEX::TMemoHEX(QWidget* parent) : QListView(parent) {
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // Every row the same size: the view then lays out and paints only the rows in sight.
+    // Wide enough for the longest frame's trace line, so the view scrolls sideways.
+    const QFontMetrics metrics(font());
+    lines_ = std::make_unique<TTraceLines>(
+        QSize(metrics.horizontalAdvance(QString(240, 'W')), metrics.height()));
+    setModel(lines_.get());
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     flushTimer_.setSingleShot(true);
@@ -19,37 +107,49 @@ TMemoHEX::TMemoHEX(QWidget* parent) : QPlainTextEdit(parent) {
     connect(&flushTimer_, &QTimer::timeout, this, [this] { Flush(); });
 }
 
+TMemoHEX::~TMemoHEX() {
+    setModel(nullptr);
+}
+
 void TMemoHEX::Add(const std::string& line) {
-    pending_.append(QString::fromStdString(line));
-    // Lines that would scroll off before the next batch is drawn are never drawn.
-    if (pending_.size() > kMaxLinesShown) pending_.removeFirst();
+    lines_->Add(line);
     lastLine_ = line;
     if (!flushTimer_.isActive()) flushTimer_.start();
     if (OnChange) OnChange();
 }
 
-QStringList TMemoHEX::Lines() {
-    Flush();
-    if (document()->isEmpty()) return {};
-    return toPlainText().split('\n');
+QStringList TMemoHEX::Lines() const {
+    return lines_->Lines();
+}
+
+int TMemoHEX::RowsShown() const {
+    return lines_->rowCount({});
 }
 
 void TMemoHEX::Clear() {
-    pending_.clear();
     flushTimer_.stop();
     lastLine_.clear();
-    clear();
+    lines_->Clear();
 }
 
 void TMemoHEX::Flush() {
-    flushTimer_.stop();
-    if (pending_.isEmpty()) return;
     // Follow the end only when the reader is there already.
-    QScrollBar* bar = verticalScrollBar();
+    const QScrollBar* bar = verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
-    appendPlainText(pending_.join('\n'));
-    pending_.clear();
-    if (atEnd) bar->setValue(bar->maximum());
+    lines_->Publish();
+    if (atEnd) scrollToBottom();
+}
+
+void TMemoHEX::keyPressEvent(QKeyEvent* event) {
+    if (!event->matches(QKeySequence::Copy)) {
+        QListView::keyPressEvent(event);
+        return;
+    }
+    QModelIndexList rows = selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end());
+    QStringList text;
+    for (const QModelIndex& row : rows) text.append(row.data().toString());
+    QApplication::clipboard()->setText(text.join('\n'));
 }
 
 }  // namespace wct

@@ -1,44 +1,56 @@
-// TMemoHEX: the trace memo. A read-only, non-wrapping text view that takes the
-// protocol's trace lines (it is the protocol's DebugMemo) and the window's own.
+// TMemoHEX: the trace memo. A read-only list of text lines that takes the protocol's
+// trace lines (it is the protocol's DebugMemo) and the window's own.
 //
-// Every added line raises OnChange at once, in order, so the log file gets each line
-// as it comes. The screen is updated in batches a few times a second and keeps only the
-// newest kMaxLinesShown lines, so a connection test at the full line rate neither slows
-// the window nor fills the memory; LastLine and Lines see every line added.
+// Every added line raises OnChange at once, in order, so the log file gets each line as
+// it comes. The lines are kept in a ring of the newest kMaxLinesShown; the view learns of
+// new ones in batches five times a second and paints only the rows in sight, so a trace
+// at the full line rate costs the window little and its memory stays bounded. Once the
+// ring is full the rows keep their places and show ever newer lines. LastLine
+// and Lines see every line added, those not yet drawn included. Selected rows are copied
+// with the usual copy key.
 #pragma once
 
-#include <QPlainTextEdit>
+#include <QListView>
 #include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "protocol/debug_memo.h"
 
 namespace wct {
 
-class TMemoHEX : public QPlainTextEdit, public TDebugMemo {
+class TTraceLines;
+
+class TMemoHEX : public QListView, public TDebugMemo {
     Q_OBJECT
 
 public:
     static constexpr int kMaxLinesShown = 20000;
-    static constexpr int kBatchMs = 40;
+    static constexpr int kBatchMs = 200;
 
     explicit TMemoHEX(QWidget* parent = nullptr);
+    ~TMemoHEX() override;
 
     void Add(const std::string& line) override;
     // The line added last ("" once cleared).
     const std::string& LastLine() const { return lastLine_; }
-    // The lines kept for the screen, those not yet drawn included.
-    QStringList Lines();
+    // The lines kept, oldest first.
+    QStringList Lines() const;
+    // The rows the view holds now (the lines of the batches drawn so far).
+    int RowsShown() const;
     void Clear();
 
     std::function<void()> OnChange;
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void Flush();
 
-    QStringList pending_;
+    std::unique_ptr<TTraceLines> lines_;
     QTimer flushTimer_;
     std::string lastLine_;
 };

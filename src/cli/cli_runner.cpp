@@ -269,12 +269,24 @@ private:
     // Interrupted by the user, or the dongle is gone.
     bool Interrupted() const { return lost_ || (interrupted_ != nullptr && *interrupted_); }
 
-    // Waits `ms` while the main thread serves replies, or until interrupted.
+    static constexpr uint32_t kFlushMs = 50;
+
+    // Waits `ms` while the main thread serves replies, or until interrupted. What the
+    // replies printed is flushed every kFlushMs: a watching script sees each line that
+    // soon, without a write(2) for every line at the line's rate.
     void Serve(uint32_t ms) {
         const uint32_t start = GetTickCount();
+        uint32_t flushed = start;
         // Short waits so that an interrupt is seen soon; replies end them at once anyway.
-        for (uint32_t elapsed = 0; elapsed < ms && !Interrupted(); elapsed = GetTickCount() - start)
-            MainThread().ProcessMessagesFor(std::min<uint32_t>(ms - elapsed, 100));
+        for (uint32_t elapsed = 0; elapsed < ms && !Interrupted();
+             elapsed = GetTickCount() - start) {
+            MainThread().ProcessMessagesFor(std::min<uint32_t>(ms - elapsed, kFlushMs));
+            if (GetTickCount() - flushed >= kFlushMs) {
+                out_.flush();
+                flushed = GetTickCount();
+            }
+        }
+        out_.flush();
     }
 
     int Register() {
@@ -341,7 +353,7 @@ private:
             char speed[32];
             std::snprintf(speed, sizeof speed, "%.2f", kmh);
             out_ << GetTickCount() - start << sep << int(id) << sep << m.Rpm << sep << speed << sep
-                 << int(m.HeartRate) << sep << int(m.Cadence) << sep << int(m.Keys) << std::endl;
+                 << int(m.HeartRate) << sep << int(m.Cadence) << sep << int(m.Keys) << '\n';
         };
         protocol_.SetMeasure(true);
         Serve(static_cast<uint32_t>(*o_.seconds) * 1000);

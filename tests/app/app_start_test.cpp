@@ -1,6 +1,7 @@
-// Start-up as a whole: the log file across runs and when it cannot be written where it
-// belongs, and --simulate driving the bench without hardware.
+// Start-up as a whole: the log file across runs, when it cannot be written where it
+// belongs and when it is moved away, and --simulate driving the bench without hardware.
 #include <QComboBox>
+#include <QFile>
 #include <QSpinBox>
 #include <cstdlib>
 
@@ -59,6 +60,24 @@ TEST_F(AppStartTest, ALogThatCannotBeWrittenBesideTheProgramMovesToTheStateDirec
         setenv("XDG_STATE_HOME", saved.c_str(), 1);
     else
         unsetenv("XDG_STATE_HOME");
+}
+
+TEST_F(AppStartTest, ALogFileMovedOrDeletedWhileMeasuresStreamIsMadeAgainLosingNoLine) {
+    StartBench();
+    Connect();
+    Click("Start Measure");
+    const QString log = logDir.filePath("VxWireless.log");
+    ASSERT_TRUE(QFile::rename(log, log + ".1"));  // as log rotation does
+    ASSERT_TRUE(QTest::qWaitFor([&] { return LogText().size() > 200; }, 5000));
+    // The moved file and the new one hold every line, in order.
+    const std::string logged = ReadFile((log + ".1").toStdString()) + LogText();
+    std::string traced = "Program Create\r\n";
+    for (const QString& line : Form().TraceMemo().Lines()) traced += line.toStdString() + "\r\n";
+    EXPECT_EQ(traced.substr(0, logged.size()), logged);
+
+    ASSERT_TRUE(QFile::remove(log));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return LogText().size() > 200; }, 5000));
+    Click("Stop Measure");
 }
 
 TEST_F(AppStartTest, SimulateListsTheSimulatorsPortAndTheBenchWorksOnIt) {

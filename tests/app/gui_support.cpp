@@ -36,14 +36,14 @@ void BenchTest::TearDown() {
     SetExecutableDirectory("");
 }
 
-void BenchTest::StartBench(sim::TDongleOptions options) {
+void BenchTest::StartBench(sim::TDongleOptions options, const TAppOptions& appOptions) {
     sim::TSimSettings settings;
     settings.log = simLog.Sink();
     simulator = std::make_unique<sim::TDongleSimulator>(std::move(options), settings);
     simulator->Start();
-    app = std::make_unique<TBenchApp>(TAppOptions{});
+    app = std::make_unique<TBenchApp>(appOptions);
     Form().SelectPort(simulator->PortPath());
-    Form().show();
+    app->Show();
 }
 
 void BenchTest::StartBench() {

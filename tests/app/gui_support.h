@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "app/file_dialog.h"
 #include "app/log_to_file.h"
 #include "app/memo_hex.h"
 #include "app/string_grid.h"
@@ -92,14 +93,27 @@ std::string ReadFile(const std::string& path);
 // <build>/screenshots. A folder that cannot be written only loses the picture.
 void SaveScreenshot(QWidget& widget, const std::string& name);
 
+// Answers the file dialog with `answer`, for its lifetime.
+class TAnsweringFileDialog : public TFileDialog {
+public:
+    TAnsweringFileDialog() { SetFileDialog(this); }
+    ~TAnsweringFileDialog() override { SetFileDialog(nullptr); }
+    QString SaveFileName(QWidget*, const QString&, const QString& start, const QString&) override {
+        suggested.push_back(start);
+        return answer;
+    }
+    QString answer;
+    std::vector<QString> suggested;
+};
+
 class BenchTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
     // Starts a simulator with `options` (consoles 1 to 3 by default) and the bench with
-    // its port selected.
-    void StartBench(sim::TDongleOptions options);
+    // its port selected, shown as `appOptions` ask.
+    void StartBench(sim::TDongleOptions options, const TAppOptions& appOptions = {});
     void StartBench();
     // Clicks "Connect" and waits for the connection.
     void Connect();

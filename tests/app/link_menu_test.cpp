@@ -11,7 +11,6 @@
 #include <QMenuBar>
 #include <QTableWidget>
 
-#include "app/file_dialog.h"
 #include "app/recording_control.h"
 #include "app/link_stats_view.h"
 #include "common/wire_recording.h"
@@ -19,19 +18,6 @@
 
 namespace wct::test {
 namespace {
-
-// Answers the file dialog with `answer`, for its lifetime.
-class TAnsweringFileDialog : public TFileDialog {
-public:
-    TAnsweringFileDialog() { SetFileDialog(this); }
-    ~TAnsweringFileDialog() override { SetFileDialog(nullptr); }
-    QString SaveFileName(QWidget*, const QString&, const QString& start, const QString&) override {
-        suggested.push_back(start);
-        return answer;
-    }
-    QString answer;
-    std::vector<QString> suggested;
-};
 
 class LinkMenuTest : public BenchTest {
 protected:

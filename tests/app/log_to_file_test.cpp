@@ -13,6 +13,7 @@
 
 #include "app/trace_log.h"
 #include "common/stored_form.h"
+#include "common/tick_count.h"
 
 namespace wct {
 namespace {
@@ -76,6 +77,21 @@ TEST_F(LogToFileTest, AnExistingFileIsAppendedToUnlessOverwriteExistingFile) {
     log.SetOverwriteExistingFile(true);
     log.WriteLog("three", 0, 0);
     EXPECT_EQ(Read(dir / "a.log"), "three\r\n");
+}
+
+TEST_F(LogToFileTest, AFileMovedOrDeletedIsMadeAgainUnderItsNameWithinAMovedCheck) {
+    TScopedVirtualClock clock;
+    log.SetLogFileName("a.log");
+    log.WriteLog("one", 0, 0);
+    fs::rename(dir / "a.log", dir / "a.log.1");  // as log rotation does
+    log.WriteLog("two", 0, 0);                   // before the next look: the moved file
+    clock.Advance(TLogToFile::kMovedCheckMs);
+    log.WriteLog("three", 0, 0);
+    fs::remove(dir / "a.log");
+    clock.Advance(TLogToFile::kMovedCheckMs);
+    log.WriteLog("four", 0, 0);
+    EXPECT_EQ(Read(dir / "a.log.1"), "one\r\ntwo\r\n");
+    EXPECT_EQ(Read(dir / "a.log"), "four\r\n");
 }
 
 TEST_F(LogToFileTest, PrefixSeparatorAndSuffixFrameTheTextWhenTheirFlagsAreSet) {

@@ -197,7 +197,8 @@ TEST_F(MainWindowTest, MeasuresOfConsole3FillRow4AndOnlyTheHeartAverageTakesASam
     // 1000 rpm, heart 70, cadence 80, keys 5, as the dongle frames them.
     Form().tmp().PacketReceived(nullptr, Frame(mcMeasures, 3, {0x03, 0xE8, 70, 80, 5, 0}));
     TStringGrid& grid = Grid("GridDati");
-    EXPECT_EQ(grid.Cell(1, 4), "1000");
+    // Drawn a little later, together with whatever came meanwhile.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grid.Cell(1, 4) == "1000"; }, 2000));
     EXPECT_EQ(grid.Cell(2, 4), "8.5");
     EXPECT_EQ(grid.Cell(3, 4), "70");
     EXPECT_EQ(grid.Cell(5, 4), "80");
@@ -209,6 +210,7 @@ TEST_F(MainWindowTest, MeasuresOfConsole3FillRow4AndOnlyTheHeartAverageTakesASam
     EXPECT_EQ(Control<QPlainTextEdit>("Memo4").toPlainText(), "0\n0\n0\n0\n0");
 
     Form().tmp().PacketReceived(nullptr, Frame(mcMeasures, 0, {0x03, 0xE8, 90, 60, 0, 0}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Grid("GridDati").Cell(1, 1).isEmpty(); }, 2000));
     EXPECT_EQ(Control<QPlainTextEdit>("Memo3").toPlainText().split('\n').first(), "8.478");
     EXPECT_EQ(Control<QPlainTextEdit>("Memo4").toPlainText().split('\n').first(), "90");
     EXPECT_EQ(Control<QLabel>("kmhLabel").text(), "1.7");  // 8.478 / 5 samples
@@ -219,6 +221,7 @@ TEST_F(MainWindowTest, ConsolesBeyondTheDesignedRowsGetRowsOfTheirOwn) {
     app = std::make_unique<TBenchApp>(TAppOptions{});
     Form().tmp().PacketReceived(nullptr, Frame(mcMeasures, 31, {0x01, 0x00, 60, 70, 0, 0}));
     TStringGrid& grid = Grid("GridDati");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grid.Cell(1, 32) == "256"; }, 2000));
     EXPECT_EQ(grid.Cell(0, 32), "1F");
     EXPECT_EQ(grid.Cell(1, 32), "256");
     EXPECT_EQ(grid.Cell(0, 25), "18");

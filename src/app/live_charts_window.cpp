@@ -1,0 +1,332 @@
+#include "app/live_charts_window.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineSeries>
+#include <QListWidget>
+#include <QPixmap>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QValueAxis>
+#include <chrono>
+#include <cmath>
+
+#include "app/file_dialog.h"
+#include "common/user_messages.h"
+#include "device/velox_device_w.h"
+
+namespace wct {
+namespace {
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+constexpr const char* kTitles[kChartQuantities] = {"Speed [km/h]", "Heart rate [bpm]",
+                                                   "Cadence [rpm]", "Power [W]"};
+constexpr const char* kNames[kChartQuantities] = {"SpeedChart", "HeartRateChart", "CadenceChart",
+                                                  "PowerChart"};
+
+QString ConsoleName(uint8_t console) {
+    // As the measures grid labels its rows.
+    return "Console " + QString("%1").arg(console, 2, 16, QChar('0')).toUpper();
+}
+
+// Far apart on the colour wheel for neighbouring consoles.
+QColor ConsoleColour(uint8_t console) {
+    return QColor::fromHsv((console * 97) % 360, 220, 200);
+}
+
+QIcon Swatch(uint8_t console) {
+    QPixmap swatch(12, 12);
+    swatch.fill(ConsoleColour(console));
+    return QIcon(swatch);
+}
+
+// The top of a value axis from 0 that shows `high` and splits into 4 round steps: 1, 2, 4,
+// 6 or 8 times a power of ten.
+double NiceTop(double high) {
+    if (high <= 0) return 1;
+    const double power = std::pow(10.0, std::floor(std::log10(high)));
+    for (double step : {1.0, 2.0, 4.0, 6.0, 8.0})
+        if (step * power >= high) return step * power;
+    return 10 * power;
+}
+
+QValueAxis* AxisOf(QChart& chart, Qt::Orientation orientation) {
+    return qobject_cast<QValueAxis*>(chart.axes(orientation).value(0));
+}
+
+QPushButton* Button(const QString& caption, const char* name) {
+    auto* button = new QPushButton(caption);
+    button->setObjectName(name);
+    return button;
+}
+
+}  // namespace
+
+TLiveChartsWindow::TLiveChartsWindow(const TVeloxDeviceW& rider, QWidget* parent)
+    : QWidget(parent, Qt::Window), rider_(rider), live_(kDefaultMinutes * 60000LL) {
+    setWindowTitle("Live Charts");
+    setObjectName("LiveCharts");
+
+    consoles_ = new QListWidget;
+    consoles_->setObjectName("Consoles");
+    consoles_->setMaximumWidth(130);
+    connect(consoles_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        ShowConsole(static_cast<uint8_t>(item->data(Qt::UserRole).toInt()),
+                    item->checkState() == Qt::Checked);
+        Refresh();
+    });
+
+    minutes_ = new QComboBox;
+    minutes_->setObjectName("Minutes");
+    for (int m : {1, 2, 5, 10, 15}) minutes_->addItem(QString::number(m), m);
+    minutes_->setCurrentText(QString::number(kDefaultMinutes));
+    connect(minutes_, &QComboBox::currentIndexChanged, this, [this] {
+        live_.SetSpan(minutes_->currentData().toInt() * 60000LL);
+        zoom_.reset();
+        Refresh();
+    });
+    pause_ = Button("Pause", "Pause");
+    pause_->setCheckable(true);
+    connect(pause_, &QPushButton::toggled, this, [this](bool on) { SetPaused(on); });
+    QPushButton* resetZoom = Button("Reset zoom", "ResetZoom");
+    connect(resetZoom, &QPushButton::clicked, this, [this] {
+        zoom_.reset();
+        Refresh();
+    });
+    QPushButton* png = Button("Export PNG...", "ExportPng");
+    connect(png, &QPushButton::clicked, this, [this] { ExportPng(); });
+    QPushButton* csv = Button("Export CSV...", "ExportCsv");
+    connect(csv, &QPushButton::clicked, this, [this] { ExportCsv(); });
+
+    auto* tools = new QHBoxLayout;
+    tools->addWidget(new QLabel("Minutes"));
+    tools->addWidget(minutes_);
+    tools->addWidget(pause_);
+    tools->addWidget(resetZoom);
+    tools->addStretch(1);
+    tools->addWidget(png);
+    tools->addWidget(csv);
+
+    chartArea_ = new QWidget;
+    auto* charts = new QVBoxLayout(chartArea_);
+    charts->setContentsMargins(0, 0, 0, 0);
+    charts->setSpacing(0);
+    for (int q = 0; q < kChartQuantities; ++q) {
+        auto* chart = new QChart;
+        chart->setTitle(kTitles[q]);
+        chart->setMargins(QMargins(4, 2, 4, 2));
+        // The console list is the legend, so the four plots line up.
+        chart->legend()->hide();
+        auto* x = new QValueAxis;
+        x->setTitleText(q == kChartQuantities - 1 ? "seconds" : "");
+        x->setLabelFormat("%.0f");
+        auto* y = new QValueAxis;
+        y->setLabelFormat("%g");
+        chart->addAxis(x, Qt::AlignBottom);
+        chart->addAxis(y, Qt::AlignLeft);
+        connect(x, &QValueAxis::rangeChanged, this, [this](qreal from, qreal to) {
+            if (!drawing_) Zoomed(from, to);
+        });
+        views_[q] = new QChartView(chart);
+        views_[q]->setObjectName(kNames[q]);
+        views_[q]->setRenderHint(QPainter::Antialiasing, false);
+        views_[q]->setRubberBand(QChartView::HorizontalRubberBand);
+        views_[q]->setMinimumHeight(140);
+        charts->addWidget(views_[q], 1);
+    }
+
+    auto* body = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    left->addWidget(new QLabel("Consoles"));
+    left->addWidget(consoles_, 1);
+    body->addLayout(left);
+    body->addWidget(chartArea_, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(tools);
+    layout->addLayout(body, 1);
+    resize(1000, 700);
+
+    refresh_.setInterval(kRefreshMs);
+    connect(&refresh_, &QTimer::timeout, this, [this] {
+        if (!frozen_) Refresh();
+    });
+}
+
+TLiveChartsWindow::~TLiveChartsWindow() = default;
+
+void TLiveChartsWindow::Add(uint8_t console, double speedKmh, int heartRate, int cadence) {
+    TChartSample sample;
+    sample.ms = NowMs();
+    const bool riderHere = rider_.Connected() && rider_.IDConsole() == console;
+    sample.values = {static_cast<float>(speedKmh), static_cast<float>(heartRate),
+                     static_cast<float>(cadence),
+                     riderHere ? static_cast<float>(rider_.Power()) : NAN};
+    live_.Add(console, sample);
+}
+
+TLiveChartsWindow::TTimeRange TLiveChartsWindow::ShownRange() const {
+    if (zoom_) return *zoom_;
+    const int64_t end = frozen_ ? frozenAt_ : NowMs();
+    return {end - live_.Span(), end};
+}
+
+std::vector<uint8_t> TLiveChartsWindow::TickedConsoles() const {
+    std::vector<uint8_t> ticked;
+    for (const auto& [console, series] : series_) ticked.push_back(console);
+    return ticked;
+}
+
+void TLiveChartsWindow::ListNewConsoles() {
+    const std::vector<uint8_t> present = live_.Consoles();
+    for (uint8_t console : present) {
+        bool listed = false;
+        for (int row = 0; row < consoles_->count() && !listed; ++row)
+            listed = consoles_->item(row)->data(Qt::UserRole).toInt() == console;
+        if (listed) continue;
+        auto* item = new QListWidgetItem(Swatch(console), ConsoleName(console));
+        item->setData(Qt::UserRole, console);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        // The first console to show up is shown, so the charts are never blank at first.
+        const bool first = consoles_->count() == 0;
+        item->setCheckState(first ? Qt::Checked : Qt::Unchecked);
+        int row = 0;
+        while (row < consoles_->count() &&
+               consoles_->item(row)->data(Qt::UserRole).toInt() < console)
+            ++row;
+        const QSignalBlocker quiet(consoles_);
+        consoles_->insertItem(row, item);
+        if (first) ShowConsole(console, true);
+    }
+}
+
+void TLiveChartsWindow::ShowConsole(uint8_t console, bool shown) {
+    const auto found = series_.find(console);
+    if (!shown) {
+        if (found == series_.end()) return;
+        for (int q = 0; q < kChartQuantities; ++q) {
+            views_[q]->chart()->removeSeries(found->second[q]);
+            delete found->second[q];
+        }
+        series_.erase(found);
+        return;
+    }
+    if (found != series_.end()) return;
+    auto& lines = series_[console];
+    const QColor colour = ConsoleColour(console);
+    for (int q = 0; q < kChartQuantities; ++q) {
+        QChart& chart = *views_[q]->chart();
+        lines[q] = new QLineSeries;
+        lines[q]->setName(ConsoleName(console));
+        lines[q]->setPen(QPen(colour, 1));
+        const QSignalBlocker quiet(AxisOf(chart, Qt::Horizontal));
+        chart.addSeries(lines[q]);
+        lines[q]->attachAxis(AxisOf(chart, Qt::Horizontal));
+        lines[q]->attachAxis(AxisOf(chart, Qt::Vertical));
+    }
+}
+
+void TLiveChartsWindow::Refresh() {
+    ListNewConsoles();
+    const TTimeRange range = ShownRange();
+    // A zoom always comes with a pause, so the picture ends where it was frozen.
+    const int64_t end = frozen_ ? frozenAt_ : range.to;
+    lastEnd_ = end;
+    drawing_ = true;
+    for (int q = 0; q < kChartQuantities; ++q) {
+        QChart& chart = *views_[q]->chart();
+        const int columns = std::max(100, static_cast<int>(chart.plotArea().width()));
+        float high = 0;
+        for (const auto& [console, lines] : series_) {
+            const std::vector<TChartPoint> points = Shown().Decimated(
+                console, static_cast<TChartQuantity>(q), range.from, range.to, columns);
+            QList<QPointF> xy;
+            xy.reserve(static_cast<qsizetype>(points.size()));
+            for (const TChartPoint& p : points) {
+                xy.append(QPointF(static_cast<double>(p.ms - end) / 1000, p.value));
+                high = std::max(high, p.value);
+            }
+            lines[q]->replace(xy);
+        }
+        AxisOf(chart, Qt::Horizontal)
+            ->setRange(static_cast<double>(range.from - end) / 1000,
+                       static_cast<double>(range.to - end) / 1000);
+        // Set only when it changes: each change lays the axis out anew.
+        QValueAxis* y = AxisOf(chart, Qt::Vertical);
+        const double top = NiceTop(high * 1.05);  // a little room above the highest
+        if (y->max() != top) y->setRange(0, top);
+    }
+    drawing_ = false;
+}
+
+void TLiveChartsWindow::SetPaused(bool paused) {
+    if (paused && !frozen_) {
+        frozen_ = live_;
+        frozenAt_ = lastEnd_ != 0 ? lastEnd_ : NowMs();
+    } else if (!paused) {
+        frozen_.reset();
+        zoom_.reset();
+    }
+    Refresh();
+}
+
+void TLiveChartsWindow::Zoomed(double fromSeconds, double toSeconds) {
+    // A zoom holds the picture still; "Pause" says so, and unticking it goes live again.
+    if (!pause_->isChecked()) {
+        const QSignalBlocker quiet(pause_);
+        pause_->setChecked(true);
+        frozen_ = live_;
+        frozenAt_ = lastEnd_;
+    }
+    zoom_ = TTimeRange{lastEnd_ + static_cast<int64_t>(fromSeconds * 1000),
+                       lastEnd_ + static_cast<int64_t>(toSeconds * 1000)};
+    // The chart is still inside its own zoom step.
+    QTimer::singleShot(0, this, [this] { Refresh(); });
+}
+
+void TLiveChartsWindow::ExportPng() {
+    const QString path =
+        FileDialog().SaveFileName(this, "Export PNG", "live-charts.png", "PNG images (*.png)");
+    if (path.isEmpty()) return;
+    if (!chartArea_->grab().save(path, "PNG"))
+        UserMessages().MessageDlg("Cannot write " + path.toStdString(), TMsgDlgType::mtError, mbOK);
+}
+
+void TLiveChartsWindow::ExportCsv() {
+    const QString path =
+        FileDialog().SaveFileName(this, "Export CSV", "live-charts.csv", "CSV files (*.csv)");
+    if (path.isEmpty()) return;
+    const TTimeRange range = ShownRange();
+    const std::string text = Shown().Csv(TickedConsoles(), range.from, range.to);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size()) ||
+        !file.flush()) {
+        UserMessages().MessageDlg(
+            "Cannot write " + path.toStdString() + ": " + file.errorString().toStdString(),
+            TMsgDlgType::mtError, mbOK);
+    }
+}
+
+void TLiveChartsWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Refresh();
+    refresh_.start();
+}
+
+void TLiveChartsWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    refresh_.stop();
+}
+
+}  // namespace wct
