@@ -267,9 +267,12 @@ void TForm1::BuildMenu() {
     link->addSeparator();
     brokerLink_ = std::make_unique<TBrokerLink>(*this, *tmp_, *veloxDeviceW1_);
     brokerLink_->AddTo(*link);
-    menuBar()->addMenu("&Check")->addAction("&Production Check...", this, [this] {
-        ShowProductionCheckWindow(*tmp_, this);
-    })->setObjectName("ProductionCheck");
+    const auto publisher = [this] { return brokerLink_->Publisher(); };
+    menuBar()
+        ->addMenu("&Check")
+        ->addAction("&Production Check...", this,
+                    [this, publisher] { ShowProductionCheckWindow(*tmp_, this, publisher); })
+        ->setObjectName("ProductionCheck");
 
     // The file being recorded is named in the menu bar's free corner, so that the controls
     // below keep their place.

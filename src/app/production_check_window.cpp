@@ -23,6 +23,7 @@
 #include "check/check_runner.h"
 #include "common/user_messages.h"
 #include "protocol/wireless_protocol.h"
+#include "publish/mqtt_publisher.h"
 
 namespace wct {
 namespace {
@@ -250,6 +251,13 @@ void TProductionCheckWindow::Run(bool all) {
         } catch (const std::exception& e) {
             failures += std::string(e.what()) + "\n";
         }
+        publish::TMqttPublisher* publisher = Publisher ? Publisher() : nullptr;
+        if (publisher == nullptr) return;
+        try {
+            publisher->PublishCheck({r.id, check::SerialLabel(r), check::RecordToJson(r).dump()});
+        } catch (const std::exception& e) {
+            failures += "Not published: " + std::string(e.what()) + "\n";
+        }
     };
     const check::TCheckRun run = runner.Run(consoles);
     try {
@@ -337,9 +345,13 @@ void TProductionCheckWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
 }
 
-void ShowProductionCheckWindow(TMiraWirelessProtocol& protocol, QWidget* parent) {
+void ShowProductionCheckWindow(TMiraWirelessProtocol& protocol, QWidget* parent,
+                               std::function<publish::TMqttPublisher*()> publisher) {
     auto* window = parent->findChild<TProductionCheckWindow*>("ProductionCheckWindow");
-    if (window == nullptr) window = new TProductionCheckWindow(protocol, parent);
+    if (window == nullptr) {
+        window = new TProductionCheckWindow(protocol, parent);
+        window->Publisher = std::move(publisher);
+    }
     window->show();
     window->raise();
     window->activateWindow();

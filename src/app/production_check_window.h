@@ -4,7 +4,8 @@
 // result of each console beside them. Each record goes to the history (the default
 // file) as its console is done; the history below is searched by serial. When a reports
 // folder has been picked (it is remembered), every run leaves its JSON and JUnit reports
-// there. Closing the window during a run interrupts it: the current console's record is
+// there. While the main window publishes to a broker, each record is also published.
+// Closing the window during a run interrupts it: the current console's record is
 // kept as ERROR "interrupted" and the window closes when the run has ended. Stop, or Esc,
 // interrupts a run the same way.
 //
@@ -12,6 +13,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,10 +33,17 @@ namespace check {
 struct TCheckRecord;
 struct TStepResult;
 }  // namespace check
+namespace publish {
+class TMqttPublisher;
+}
 
 class TProductionCheckWindow : public QWidget {
 public:
     explicit TProductionCheckWindow(TMiraWirelessProtocol& protocol, QWidget* parent = nullptr);
+
+    // The publisher each record also goes to, asked as each record is kept; null or unset:
+    // none.
+    std::function<publish::TMqttPublisher*()> Publisher;
 
     bool Running() const { return running_; }
     // Where the reports go; empty: none are written. Remembered for the next start.
@@ -78,7 +87,8 @@ private:
 };
 
 // Shows the main window's production check window, creating it on first use as a
-// window of `parent`'s.
-void ShowProductionCheckWindow(TMiraWirelessProtocol& protocol, QWidget* parent);
+// window of `parent`'s, its records published by `publisher` (see Publisher).
+void ShowProductionCheckWindow(TMiraWirelessProtocol& protocol, QWidget* parent,
+                               std::function<publish::TMqttPublisher*()> publisher = {});
 
 }  // namespace wct

@@ -59,6 +59,10 @@ nlohmann::json RecordToJson(const TCheckRecord& r) {
             {"steps", steps}};
 }
 
+std::string SerialLabel(const TCheckRecord& r) {
+    return r.serial ? std::to_string(*r.serial) : "unknown-console-" + std::to_string(r.console);
+}
+
 std::string NewRecordId() {
     // Seeded once per process from the system's entropy; ids need to be unique, not secret.
     static thread_local std::mt19937_64 random{(uint64_t{std::random_device{}()} << 32) ^

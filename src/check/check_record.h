@@ -48,6 +48,9 @@ struct TCheckRecord {
 };
 
 nlohmann::json RecordToJson(const TCheckRecord& record);
+// The serial as text or, when it could not be read, "unknown-console-N": a name for the
+// record where one is needed, as a topic level (its id tells it from any other).
+std::string SerialLabel(const TCheckRecord& record);
 
 // A random (version 4) UUID in its usual text form.
 std::string NewRecordId();

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
@@ -13,6 +14,8 @@
 #include "check/check_runner.h"
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
+#include "publish/check_outbox.h"
+#include "publish/mqtt_publisher.h"
 
 namespace wct::cli {
 namespace {
@@ -27,6 +30,10 @@ std::string UserName() {
     const passwd* entry = getpwuid(getuid());
     return entry != nullptr ? entry->pw_name : "";
 }
+
+// How long the end of a run waits for the broker to acknowledge the records in flight;
+// what it does not acknowledge stays in the outbox for the next run.
+constexpr std::chrono::seconds kPublishGrace{5};
 
 }  // namespace
 
@@ -47,14 +54,14 @@ void DeclareCheckOptions(TCommand& check, TCheckOptions& o) {
         .Option("--db", "FILE", "the history (" + check::TCheckHistory::DefaultPath() + ")",
                 Text(o.db))
         .Option("--operator", "NAME", "who checks (the user)", Text(o.operatorName))
-        .Option("--station", "NAME", "where (the host name)", Text(o.station))
-        .Check([&o] {
-            if (o.all == o.console.has_value())
-                throw EUsage("check needs either --console N or --all");
-            if (o.db.empty()) o.db = check::TCheckHistory::DefaultPath();
-            if (o.operatorName.empty()) o.operatorName = UserName();
-            if (o.station.empty()) o.station = HostName();
-        });
+        .Option("--station", "NAME", "where (the host name)", Text(o.station));
+    DeclareBrokerOptions(check, o.broker, false);
+    check.Check([&o] {
+        if (o.all == o.console.has_value()) throw EUsage("check needs either --console N or --all");
+        if (o.db.empty()) o.db = check::TCheckHistory::DefaultPath();
+        if (o.operatorName.empty()) o.operatorName = UserName();
+        if (o.station.empty()) o.station = HostName();
+    });
 }
 
 int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, TMiraWirelessProtocol& protocol,
@@ -82,6 +89,22 @@ int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, TMiraWirelessPro
         return exFailed;
     }
 
+    std::mutex errLock;  // notices come from the publisher's thread
+    std::unique_ptr<publish::TMqttPublisher> publisher;
+    if (o.broker.Given()) {
+        try {
+            publisher = std::make_unique<publish::TMqttPublisher>(o.broker.settings);
+            publisher->OnNotice = [&](const std::string& text, bool) {
+                std::lock_guard lock(errLock);
+                err << "wct: " << text << std::endl;
+            };
+            publisher->Start();
+        } catch (const std::exception& e) {
+            err << "wct: " << e.what() << "; the records are not published\n";
+            publisher.reset();
+        }
+    }
+
     bool kept = true;
     check::TCheckRunner runner(protocol, o.plan, {o.station, o.operatorName});
     runner.Interrupted = interrupted;
@@ -94,11 +117,26 @@ int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, TMiraWirelessPro
         try {
             history->Add(r);
         } catch (const std::exception& e) {
+            std::lock_guard lock(errLock);
             err << "wct: console " << r.console << ": " << e.what() << '\n';
             kept = false;
         }
+        if (!publisher) return;
+        try {
+            publisher->PublishCheck({r.id, check::SerialLabel(r), check::RecordToJson(r).dump()});
+        } catch (const std::exception& e) {
+            std::lock_guard lock(errLock);
+            err << "wct: console " << r.console << ": not published: " << e.what() << '\n';
+        }
     };
     const check::TCheckRun run = runner.Run(consoles);
+    if (publisher) {
+        publisher->Stop(kPublishGrace);
+        const size_t waiting = publish::TCheckOutbox(o.broker.settings.outboxDir).Names().size();
+        if (waiting > 0)
+            err << "wct: " << waiting << " check records wait in " << o.broker.settings.outboxDir
+                << " for the next run with the broker\n";
+    }
 
     try {
         if (report) report->Commit(check::RunToJson(run).dump(2) + "\n");

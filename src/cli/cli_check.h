@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check/check_plan.h"
+#include "cli/cli_publish.h"
 #include "common/command_line.h"
 
 namespace wct {
@@ -27,6 +28,7 @@ struct TCheckOptions {
     std::string db;                     // --db FILE, or the default history
     std::string operatorName;           // --operator, else $USER
     std::string station;                // --station, else the host name
+    TBrokerOptions broker;              // records are published when --broker is given
 };
 
 // What "check" takes, read into `o`; the plan file is read with the line, and a plan with
@@ -37,6 +39,8 @@ void DeclareCheckOptions(TCommand& check, TCheckOptions& o);
 // opened before the first console is checked; one that cannot be is exit code 2 and
 // nothing is checked. 0 when every step passed, 1 otherwise (or when no console is
 // present, or a record could not be kept). `waitMs`: how long --all waits for consoles.
+// With a broker, each record is also published; broker trouble is told on `err` and
+// never changes the exit code.
 int RunCheck(const TCheckOptions& options, std::optional<int> waitMs,
              TMiraWirelessProtocol& protocol, std::ostream& out, std::ostream& err,
              const std::function<bool()>& interrupted);

@@ -19,19 +19,10 @@ constexpr uint32_t kPollMs = 50;
 
 }  // namespace
 
-void DeclarePublishOptions(TCommand& publish, TPublishOptions& o) {
+void DeclareBrokerOptions(TCommand& command, TBrokerOptions& o, bool required) {
     publish::TPublisherSettings& s = o.settings;
-    publish.Option("--broker", "URL", "mqtt://host:port or mqtts://host:port", Text(o.broker))
+    command.Option("--broker", "URL", "mqtt://host:port or mqtts://host:port", Text(o.broker))
         .Option("--bench", "NAME", "the bench's name in the topics (the host name)", Text(s.bench))
-        .Option("--seconds", "S", "how long (until interrupted)", Number(o.seconds, 0, 24 * 3600))
-        .Option(
-            "--rate", "HZ", "measures messages a second per console, at most (2)",
-            [&s](const std::string& name, const std::string& value) {
-                const std::optional<double> rate = ReadDecimal(value);
-                if (!rate)
-                    throw EUsage(name + ": '" + value + "' is not a number of messages a second");
-                s.rate = *rate;
-            })
         .Option("--tls-ca", "FILE", "the certificate authority a mqtts broker is checked with",
                 Text(s.tlsCa))
         .Option("--username", "U", "the broker's user", Text(s.username))
@@ -41,28 +32,48 @@ void DeclarePublishOptions(TCommand& publish, TPublishOptions& o) {
             "--password", "P", "refused: a password never goes on the command line",
             [](const std::string&, const std::string&) {
                 throw EUsage("a password is never given on the command line: use --password-file");
-            })
-        .Require("--broker", "publish needs --broker URL")
-        .Check([&o, &s] {
-            try {
-                s.broker = publish::ParseBrokerUrl(o.broker);
-                if (s.bench.empty()) s.bench = publish::DefaultBenchName();
-                if (o.passwordFile && s.username.empty())
-                    throw EUsage("--password-file needs --username");
-                if (o.passwordFile) s.password = publish::ReadPasswordFile(*o.passwordFile);
-                s.outboxDir = publish::DefaultOutboxDir(s.bench);
-                publish::CheckSettings(s);
-            } catch (const publish::EBrokerSettings& e) {
-                throw EUsage(e.what());
-            }
-        });
+            });
+    if (required) command.Require("--broker", command.Name() + " needs --broker URL");
+    command.Check([&o, &s] {
+        if (!o.Given()) {
+            if (!s.bench.empty() || !s.tlsCa.empty() || !s.username.empty() || o.passwordFile)
+                throw EUsage("--bench, --tls-ca, --username and --password-file need --broker");
+            return;
+        }
+        try {
+            s.broker = publish::ParseBrokerUrl(o.broker);
+            if (s.bench.empty()) s.bench = publish::DefaultBenchName();
+            if (o.passwordFile && s.username.empty())
+                throw EUsage("--password-file needs --username");
+            if (o.passwordFile) s.password = publish::ReadPasswordFile(*o.passwordFile);
+            s.outboxDir = publish::DefaultOutboxDir(s.bench);
+            publish::CheckSettings(s);
+        } catch (const publish::EBrokerSettings& e) {
+            throw EUsage(e.what());
+        }
+    });
+}
+
+void DeclarePublishOptions(TCommand& publish, TPublishOptions& o) {
+    publish::TPublisherSettings& s = o.broker.settings;
+    DeclareBrokerOptions(publish, o.broker, true);
+    publish
+        .Option("--seconds", "S", "how long (until interrupted)", Number(o.seconds, 0, 24 * 3600))
+        .Option(
+            "--rate", "HZ", "measures messages a second per console, at most (2)",
+            [&s](const std::string& name, const std::string& value) {
+                const std::optional<double> rate = ReadDecimal(value);
+                if (!rate)
+                    throw EUsage(name + ": '" + value + "' is not a number of messages a second");
+                s.rate = *rate;
+            });
 }
 
 int RunPublish(const TPublishOptions& options, TMiraWirelessProtocol& protocol, std::ostream& out,
                std::ostream& err, const std::function<void(uint32_t ms)>& serve,
                const std::function<bool()>& interrupted) {
     std::mutex errLock;  // notices come from the publisher's thread
-    publish::TMqttPublisher publisher(options.settings);
+    publish::TMqttPublisher publisher(options.broker.settings);
     publisher.OnNotice = [&](const std::string& text, bool) {
         std::lock_guard lock(errLock);
         err << "wct: " << text << std::endl;

@@ -18,12 +18,22 @@ class TMiraWirelessProtocol;
 
 namespace wct::cli {
 
-struct TPublishOptions {
-    publish::TPublisherSettings settings;
-    std::optional<int> seconds;  // until interrupted when absent
+// The broker options of every command that publishes.
+struct TBrokerOptions {
+    publish::TPublisherSettings settings;  // filled by the command's check when given
     // As given; the command's check turns them into the settings.
     std::string broker;
     std::optional<std::string> passwordFile;
+    bool Given() const { return !broker.empty(); }
+};
+
+// --broker, --bench, --tls-ca, --username, --password-file (and --password, refused),
+// read into `o`; --broker must be given when `required`, and the other options need it.
+void DeclareBrokerOptions(TCommand& command, TBrokerOptions& o, bool required);
+
+struct TPublishOptions {
+    TBrokerOptions broker;
+    std::optional<int> seconds;  // until interrupted when absent
 };
 
 // What "publish" takes, read into `o`.

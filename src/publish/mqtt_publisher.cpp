@@ -300,7 +300,7 @@ private:
         p_.outboxChanged_ = true;
     }
 
-    // Stop: "offline" (retained), the records in flight, then a clean disconnection, so
+    // Stop: the outbox, "offline" (retained), then a clean disconnection, so
     // that the last will is not sent.
     void Finish() {
         std::chrono::milliseconds grace;
@@ -311,9 +311,14 @@ private:
         const auto deadline = Clock::now() + grace;
         finishing_ = true;
         if (connected_) {
+            // Records kept just before Stop, and those beyond the in-flight window, leave
+            // too while the grace lasts.
+            SendOutbox();
             offlineMid_ = Publish(status_, kOffline, 1, true);
-            while (connected_ && !(offlineAcked_ && inFlight_.empty()) && Clock::now() < deadline)
+            while (connected_ && !(offlineAcked_ && inFlight_.empty()) && Clock::now() < deadline) {
                 Wait(deadline);
+                if (connected_) SendOutbox();
+            }
             mosquitto_disconnect(mosq_);
             if (SocketOpen() && mosquitto_want_write(mosq_)) mosquitto_loop_write(mosq_, 1);
         }

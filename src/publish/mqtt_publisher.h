@@ -70,7 +70,7 @@ public:
     // The state is Connecting from here on; OnStateChange tells the changes after it.
     void Start();
     // Publishes "offline" when connected and waits up to `grace` for the broker to take
-    // it and the records in flight, then disconnects. Records not acknowledged stay in
+    // it and every record in the outbox, then disconnects. Records not acknowledged stay in
     // the outbox for the next run.
     void Stop(std::chrono::milliseconds grace = std::chrono::seconds(2));
 

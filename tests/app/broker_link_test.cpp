@@ -1,11 +1,16 @@
-// "Publish to Broker..." of the Link menu against the simulator and a real broker.
+// "Publish to Broker..." of the Link menu against the simulator and a real broker, and
+// the production check's records it publishes.
 #include "app/broker_link.h"
 
 #include <stdlib.h>
 
 #include <QAction>
 #include <QLabel>
+#include <QSpinBox>
+#include <nlohmann/json.hpp>
 
+#include "app/production_check_window.h"
+#include "check/check_history.h"
 #include "gui_support.h"
 #include "test_broker.h"
 
@@ -58,6 +63,30 @@ TEST_F(BrokerLinkTest, AWrongUrlIsToldAndTheMeasuresArePublishedOnceItIsRight) {
         },
         5000));
     EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+TEST_F(BrokerLinkTest, TheProductionCheckPublishesItsRecordsWhileTheBenchPublishes) {
+    setenv("XDG_DATA_HOME", broker.Dir().c_str(), 1);  // the history
+    StartBench();
+    Connect();
+    Link().findChild<QLineEdit*>("BrokerUrl")->setText(QString::fromStdString(broker.Url()));
+    Link().findChild<QLineEdit*>("BenchName")->setText("gui");
+    Press("Publish");
+    Form().findChild<QAction*>("ProductionCheck")->trigger();
+    auto* window = Form().findChild<TProductionCheckWindow*>("ProductionCheckWindow");
+    ASSERT_NE(window, nullptr);
+    window->findChild<QLineEdit*>("Operator")->setText("anna");
+    window->findChild<QSpinBox*>("Console")->setValue(1);
+    window->findChild<QPushButton*>("Run Selected")->click();
+    const std::vector<check::TCheckRecord> kept =
+        check::TCheckHistory(check::TCheckHistory::DefaultPath(),
+                             check::TCheckHistory::TAccess::Read)
+            .Find({});
+    unsetenv("XDG_DATA_HOME");
+    ASSERT_EQ(kept.size(), 1u);
+    const std::string topic = "wct/gui/check/" + std::to_string(kept[0].serial.value_or(0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !subscriber.On(topic).empty(); }, 5000)) << topic;
+    EXPECT_EQ(nlohmann::json::parse(subscriber.On(topic)[0])["id"], kept[0].id);
 }
 
 }  // namespace

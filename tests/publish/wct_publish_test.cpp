@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "run_process.h"
@@ -91,6 +92,32 @@ TEST_F(WctPublish, AWrongUrlIsAUsageErrorAndARefusedConnectionIsToldOnce) {
               std::vector<std::string>{"wct: broker " + nobody +
                                        ": Connection refused; trying again in the background"});
     EXPECT_NE(refused.out.find("measures_sent 0 connections 0"), std::string::npos);
+}
+
+TEST_F(WctPublish, ACheckRunPublishesEachRecordUnderItsSerial) {
+    const std::string report = broker.Dir() + "/report.json";
+    const TProcessResult run =
+        RunProcess(WCT_BINARY,
+                   {"--simulate", "check", "--all", "--broker", broker.Url(), "--bench", "bench-a",
+                    "--db", broker.Dir() + "/checks.sqlite", "--report", report},
+                   120000);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    // Acknowledged before the run ended: nothing is left for the next one.
+    EXPECT_EQ(run.err.find("outbox"), std::string::npos) << run.err;
+    std::ifstream file(report);
+    const json records = json::parse(file)["records"];
+    ASSERT_FALSE(records.empty());
+    for (const json& record : records) {
+        const std::string topic =
+            "wct/bench-a/check/" + std::to_string(record["serial"].get<int>());
+        ASSERT_TRUE(subscriber.WaitFor([&](const std::vector<TReceived>& r) {
+            return !Payloads(r, topic).empty();
+        })) << topic;
+        const std::vector<std::string> sent = subscriber.On(topic);
+        ASSERT_EQ(sent.size(), 1u) << topic;
+        EXPECT_EQ(json::parse(sent[0])["id"], record["id"]);
+        EXPECT_EQ(json::parse(sent[0])["outcome"], "PASS");
+    }
 }
 
 }  // namespace
