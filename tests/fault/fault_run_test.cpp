@@ -186,6 +186,8 @@ TEST_F(FaultRun, TheProtocolGetsItsDongleBackEveryTimeItIsUnpluggedAndPluggedInA
     dongle.Start();
 
     TMiraWirelessProtocol protocol;
+    // The memo's log file is held open from its first line: open it before counting.
+    memo.Add("fault run: dongle");
     const auto unconnected = Held();
     protocol.SetDebugMemo(&memo);
     protocol.SetDebugTime(true);
@@ -262,6 +264,7 @@ TEST_F(FaultRun, TheWiredDriverRepairsItsLinkEveryTimeTheTrainerIsUnpluggedAndPl
         if (code == wired::vxeCannotOpenPort) ++cannotOpen;
     };
     device.OnConnectionLost = [&](TComponent*) { ++lost; };
+    memo.Add("fault run: trainer");  // the log file is open before anything is counted
     device.SetComPortPort(link);
     device.SetComPortConnected(true);
     ASSERT_TRUE(device.Connect(300));
