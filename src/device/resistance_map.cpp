@@ -156,17 +156,20 @@ void TResistanceMap::Parse() {
     // Empty fields that end the header (a trailing TAB, as spreadsheets write it) name
     // no speed.
     const std::string& header = lines_[0];
-    columnCount_ = FieldCount(header, kTab);
-    while (columnCount_ > 1 && IsBlank(GetField(header, kTab, columnCount_ - 1))) --columnCount_;
+    int columns = FieldCount(header, kTab);
+    while (columns > 1 && IsBlank(GetField(header, kTab, columns - 1))) --columns;
     // The closing empty line, and any blank ones before it, are not part of the grid; a
     // text without it keeps its last line rather than losing it. A blank line between
     // levels would read as a level 0 without powers and upset every lookup above it.
-    rowCount_ = static_cast<int>(lines_.size());
-    while (rowCount_ > 1 && IsBlank(lines_[static_cast<size_t>(rowCount_ - 1)])) --rowCount_;
-    for (int row = 1; row < rowCount_; ++row) {
+    int rows = static_cast<int>(lines_.size());
+    while (rows > 1 && IsBlank(lines_[static_cast<size_t>(rows - 1)])) --rows;
+    for (int row = 1; row < rows; ++row) {
         if (IsBlank(lines_[static_cast<size_t>(row)]))
             throw std::invalid_argument(LineName(row) + " is blank, between resistance levels");
     }
+    // The counts only with their cells: a lookup on a map refused here reads an empty grid.
+    rowCount_ = rows;
+    columnCount_ = columns;
     cells_.assign(static_cast<size_t>(rowCount_) * static_cast<size_t>(columnCount_), 0.0);
     const char separator = LocaleInfo().DecimalSeparator();
     for (int row = 0; row < rowCount_; ++row) {

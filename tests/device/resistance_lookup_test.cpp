@@ -138,9 +138,9 @@ TEST_F(ResistanceLookupTest, WithoutALoadedMapTheLookupSaysWhatIsMissing) {
     }
 }
 
-TEST_F(ResistanceLookupTest, AMapWhoseHeaderFailedToLoadIsRefusedNotRead) {
-    // Loading stops at the header, leaving level rows without any speed column.
-    for (const char* text : {"\n20\t50\n40\t80\n\n", "0\n20\n40\n\n"}) {
+TEST_F(ResistanceLookupTest, AMapRefusedBeforeItsGridWasReadIsRefusedNotRead) {
+    // Loading stops at the header (no speed column), or before any cell (a blank line).
+    for (const char* text : {"\n20\t50\n40\t80\n\n", "0\n20\n40\n\n", "0\t5\n0\t3\n\n20\t4\n\n"}) {
         map.SetText(text);
         EXPECT_THROW(map.LoadMap(), EMNox) << text;
         EXPECT_THROW(device.ResistanceForPower(60, nullptr, 20), std::logic_error) << text;
