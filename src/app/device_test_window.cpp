@@ -12,13 +12,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <optional>
 
 #include "app/bench_texts.h"
 #include "app/string_grid.h"
 #include "common/locale_info.h"
+#include "common/number_text.h"
 #include "common/user_messages.h"
 
 namespace wct {
@@ -54,11 +54,7 @@ QString Text(const std::string& number) {
 std::optional<double> NumberOf(const QString& typed) {
     std::string text = typed.trimmed().toStdString();
     std::replace(text.begin(), text.end(), LocaleInfo().DecimalSeparator(), '.');
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
+    return ReadNumber<double>(text);
 }
 
 const char* KeyText(TConsoleKey key) {
@@ -158,8 +154,8 @@ void TForm2::Run(QPushButton* button, void (TForm2::*handler)()) {
     clicks_.Run(button, [this, handler] { (this->*handler)(); });
 }
 
-void TForm2::BuildWindow() {
-    // Left: the devices and the seven buttons.
+// Left: the devices and the seven buttons.
+QWidget* TForm2::BuildLeftPanel() {
     deviceMemo_ = new QPlainTextEdit;
     deviceMemo_->setObjectName("DeviceMemo");
     deviceMemo_->setReadOnly(true);
@@ -179,8 +175,11 @@ void TForm2::BuildWindow() {
     virtual_ = Button("Virtual ON", &TForm2::VirtualClick);
     virtual_->setObjectName("Virtual");
     leftLayout->addWidget(virtual_);
+    return left;
+}
 
-    // Client: the data grid with its small "update" button and the slope edit.
+// Client: the data grid with its small "update" button and the slope edit.
+void TForm2::BuildGrid() {
     grid_ = new TStringGrid(30, 20);
     grid_->setObjectName("DataGrid");
     // Tahoma where it is installed; else a narrow face of about its width, so that the
@@ -224,8 +223,10 @@ void TForm2::BuildWindow() {
     slopeEdit_->setFixedSize(52, 17);
     slopeEdit_->hide();
     slopeEdit_->installEventFilter(this);
+}
 
-    // Bottom: the debug memo.
+// Bottom: the debug memo.
+QWidget* TForm2::BuildBottomPanel() {
     debugMemo_ = new QPlainTextEdit;
     debugMemo_->setObjectName("DebugMemo");
     debugMemo_->setReadOnly(true);
@@ -242,7 +243,13 @@ void TForm2::BuildWindow() {
     captions->addWidget(new QLabel("Label3"));
     bottomLayout->addLayout(captions);
     bottomLayout->addWidget(debugMemo_, 0, Qt::AlignLeft);
+    return bottom;
+}
 
+void TForm2::BuildWindow() {
+    QWidget* left = BuildLeftPanel();
+    BuildGrid();
+    QWidget* bottom = BuildBottomPanel();
     auto* upper = new QHBoxLayout;
     upper->setContentsMargins(0, 0, 0, 0);
     upper->addWidget(left);

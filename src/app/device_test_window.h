@@ -53,6 +53,9 @@ private:
     class TDeviceWatch;
 
     void BuildWindow();
+    QWidget* BuildLeftPanel();
+    void BuildGrid();
+    QWidget* BuildBottomPanel();
     void FitColumns();
     QPushButton* Button(const QString& caption, void (TForm2::*handler)());
     // Runs a click handler: not again while it still runs; a failure is shown.

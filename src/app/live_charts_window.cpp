@@ -86,6 +86,28 @@ TLiveChartsWindow::TLiveChartsWindow(const TVeloxDeviceW& rider, QWidget* parent
         Refresh();
     });
 
+    QHBoxLayout* tools = BuildTools();
+    BuildCharts();
+
+    auto* body = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    left->addWidget(new QLabel("Consoles"));
+    left->addWidget(consoles_, 1);
+    body->addLayout(left);
+    body->addWidget(chartArea_, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(tools);
+    layout->addLayout(body, 1);
+    resize(1000, 700);
+
+    refresh_.setInterval(kRefreshMs);
+    connect(&refresh_, &QTimer::timeout, this, [this] {
+        if (!frozen_) Refresh();
+    });
+}
+
+// The tool bar: the span, pause, zoom reset and the exports.
+QHBoxLayout* TLiveChartsWindow::BuildTools() {
     minutes_ = new QComboBox;
     minutes_->setObjectName("Minutes");
     for (int m : {1, 2, 5, 10, 15}) minutes_->addItem(QString::number(m), m);
@@ -116,7 +138,11 @@ TLiveChartsWindow::TLiveChartsWindow(const TVeloxDeviceW& rider, QWidget* parent
     tools->addStretch(1);
     tools->addWidget(png);
     tools->addWidget(csv);
+    return tools;
+}
 
+// One chart per quantity, stacked, their time axes zoomed together.
+void TLiveChartsWindow::BuildCharts() {
     chartArea_ = new QWidget;
     auto* charts = new QVBoxLayout(chartArea_);
     charts->setContentsMargins(0, 0, 0, 0);
@@ -144,22 +170,6 @@ TLiveChartsWindow::TLiveChartsWindow(const TVeloxDeviceW& rider, QWidget* parent
         views_[q]->setMinimumHeight(140);
         charts->addWidget(views_[q], 1);
     }
-
-    auto* body = new QHBoxLayout;
-    auto* left = new QVBoxLayout;
-    left->addWidget(new QLabel("Consoles"));
-    left->addWidget(consoles_, 1);
-    body->addLayout(left);
-    body->addWidget(chartArea_, 1);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(tools);
-    layout->addLayout(body, 1);
-    resize(1000, 700);
-
-    refresh_.setInterval(kRefreshMs);
-    connect(&refresh_, &QTimer::timeout, this, [this] {
-        if (!frozen_) Refresh();
-    });
 }
 
 TLiveChartsWindow::~TLiveChartsWindow() = default;

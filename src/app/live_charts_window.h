@@ -22,6 +22,7 @@
 class QChart;
 class QChartView;
 class QComboBox;
+class QHBoxLayout;
 class QLineSeries;
 class QListWidget;
 class QListWidgetItem;
@@ -53,6 +54,8 @@ private:
         int64_t from;
         int64_t to;
     };
+    QHBoxLayout* BuildTools();
+    void BuildCharts();
     // The samples drawn: the frozen copy while paused, else the live ones.
     const TChartSamples& Shown() const { return frozen_ ? *frozen_ : live_; }
     TTimeRange ShownRange() const;

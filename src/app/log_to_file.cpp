@@ -135,37 +135,18 @@ void TLogToFile::SetLogFileName(const std::string& value) {
 }
 
 void TLogToFile::DefineProperties(TPropertyList& p) {
-    p.AddString(
-        "LogFileName", [this] { return logFileName_; },
-        [this](const std::string& v) { SetLogFileName(v); }, std::string("LogFile.Txt"));
-    p.AddBoolean(
-        "OverwriteExistingFile", [this] { return overwriteExistingFile_; },
-        [this](bool v) { overwriteExistingFile_ = v; }, false);
-    p.AddBoolean(
-        "ClearonCreate", [this] { return clearOnCreate_; }, [this](bool v) { clearOnCreate_ = v; },
-        false);
-    p.AddBoolean(
-        "IncDateTime", [this] { return incDateTime_; }, [this](bool v) { incDateTime_ = v; },
-        false);
-    p.AddBoolean(
-        "IncPrefix", [this] { return incPrefix_; }, [this](bool v) { incPrefix_ = v; }, false);
-    p.AddBoolean(
-        "IncSeparator", [this] { return incSeparator_; }, [this](bool v) { incSeparator_ = v; },
-        false);
-    p.AddBoolean(
-        "IncSuffix", [this] { return incSuffix_; }, [this](bool v) { incSuffix_ = v; }, false);
-    p.AddString(
-        "Prefix", [this] { return prefix_; }, [this](const std::string& v) { prefix_ = v; },
-        std::string());
-    p.AddString(
-        "Separator", [this] { return separator_; },
-        [this](const std::string& v) { separator_ = v; }, std::string());
-    p.AddString(
-        "Suffix", [this] { return suffix_; }, [this](const std::string& v) { suffix_ = v; },
-        std::string());
-    p.AddString(
-        "DateTimeFormatStr", [this] { return dateTimeFormatStr_; },
-        [this](const std::string& v) { dateTimeFormatStr_ = v; }, std::string("c"));
+    using C = TLogToFile;
+    p.Bind("LogFileName", this, &C::logFileName_, &C::SetLogFileName, "LogFile.Txt");
+    p.Bind("OverwriteExistingFile", this, &C::overwriteExistingFile_, false);
+    p.Bind("ClearonCreate", this, &C::clearOnCreate_, false);
+    p.Bind("IncDateTime", this, &C::incDateTime_, false);
+    p.Bind("IncPrefix", this, &C::incPrefix_, false);
+    p.Bind("IncSeparator", this, &C::incSeparator_, false);
+    p.Bind("IncSuffix", this, &C::incSuffix_, false);
+    p.Bind("Prefix", this, &C::prefix_, "");
+    p.Bind("Separator", this, &C::separator_, "");
+    p.Bind("Suffix", this, &C::suffix_, "");
+    p.Bind("DateTimeFormatStr", this, &C::dateTimeFormatStr_, "c");
 }
 
 void TLogToFile::Loaded() {

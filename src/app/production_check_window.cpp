@@ -246,18 +246,7 @@ void TProductionCheckWindow::Run(bool all) {
     };
     runner.OnRecord = [&](const check::TCheckRecord& r) {
         AddResultRow(r);
-        try {
-            history->Add(r);
-        } catch (const std::exception& e) {
-            failures += std::string(e.what()) + "\n";
-        }
-        publish::TMqttPublisher* publisher = Publisher ? Publisher() : nullptr;
-        if (publisher == nullptr) return;
-        try {
-            publisher->PublishCheck({r.id, check::SerialLabel(r), check::RecordToJson(r).dump()});
-        } catch (const std::exception& e) {
-            failures += "Not published: " + std::string(e.what()) + "\n";
-        }
+        KeepRecord(r, *history, failures);
     };
     const check::TCheckRun run = runner.Run(consoles);
     try {
@@ -281,6 +270,23 @@ void TProductionCheckWindow::Run(bool all) {
     if (closeAfterRun_) {
         closeAfterRun_ = false;
         close();
+    }
+}
+
+// Into the history and, with a broker, published; what fails is added to `failures`.
+void TProductionCheckWindow::KeepRecord(const check::TCheckRecord& r, check::TCheckHistory& history,
+                                        std::string& failures) {
+    try {
+        history.Add(r);
+    } catch (const std::exception& e) {
+        failures += std::string(e.what()) + "\n";
+    }
+    publish::TMqttPublisher* publisher = Publisher ? Publisher() : nullptr;
+    if (publisher == nullptr) return;
+    try {
+        publisher->PublishCheck({r.id, check::SerialLabel(r), check::RecordToJson(r).dump()});
+    } catch (const std::exception& e) {
+        failures += "Not published: " + std::string(e.what()) + "\n";
     }
 }
 

@@ -30,6 +30,7 @@ namespace wct {
 class TMiraWirelessProtocol;
 
 namespace check {
+class TCheckHistory;
 struct TCheckRecord;
 struct TStepResult;
 }  // namespace check
@@ -65,6 +66,8 @@ private:
     void Run(bool all);
     void AddStepRow(const check::TCheckRecord& record, const check::TStepResult& step);
     void AddResultRow(const check::TCheckRecord& record);
+    void KeepRecord(const check::TCheckRecord& record, check::TCheckHistory& history,
+                    std::string& failures);
     void ShowRunning(bool running);
 
     TMiraWirelessProtocol& protocol_;

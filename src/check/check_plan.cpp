@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <fstream>
 #include <sstream>
 #include <utility>
 
+#include "common/number_text.h"
 #include "protocol/wireless_frame.h"
 #include "serial/hex.h"
 
@@ -153,10 +153,7 @@ private:
         const std::string text = String(node, key);
         const size_t dot = text.find('.');
         const auto part = [&](std::string_view digits) {
-            unsigned v = 0;
-            const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
-            return !digits.empty() && ec == std::errc() && end == digits.data() + digits.size() &&
-                   v <= 255;
+            return InRange(ReadNumber<unsigned>(digits), 0u, 255u).has_value();
         };
         if (dot == std::string::npos || !part(std::string_view(text).substr(0, dot)) ||
             !part(std::string_view(text).substr(dot + 1)))

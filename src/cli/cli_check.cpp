@@ -64,6 +64,37 @@ void DeclareCheckOptions(TCommand& check, TCheckOptions& o) {
     });
 }
 
+namespace {
+
+// The records' publisher, started; none without a broker or when it cannot start.
+std::unique_ptr<publish::TMqttPublisher> StartPublisher(const TCheckOptions& o, std::ostream& err,
+                                                        std::mutex& errLock) {
+    if (!o.broker.Given()) return nullptr;
+    try {
+        auto publisher = std::make_unique<publish::TMqttPublisher>(o.broker.settings);
+        publisher->OnNotice = [&err, &errLock](const std::string& text, bool) {
+            std::lock_guard lock(errLock);
+            err << "wct: " << text << std::endl;
+        };
+        publisher->Start();
+        return publisher;
+    } catch (const std::exception& e) {
+        err << "wct: " << e.what() << "; the records are not published\n";
+        return nullptr;
+    }
+}
+
+// Stops it, telling how many records wait for the next run.
+void StopPublisher(publish::TMqttPublisher& publisher, const TCheckOptions& o, std::ostream& err) {
+    publisher.Stop(kPublishGrace);
+    const size_t waiting = publish::TCheckOutbox(o.broker.settings.outboxDir).Names().size();
+    if (waiting > 0)
+        err << "wct: " << waiting << " check records wait in " << o.broker.settings.outboxDir
+            << " for the next run with the broker\n";
+}
+
+}  // namespace
+
 int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, TMiraWirelessProtocol& protocol,
              std::ostream& out, std::ostream& err, const std::function<bool()>& interrupted) {
     std::unique_ptr<check::TCheckHistory> history;
@@ -90,20 +121,7 @@ int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, TMiraWirelessPro
     }
 
     std::mutex errLock;  // notices come from the publisher's thread
-    std::unique_ptr<publish::TMqttPublisher> publisher;
-    if (o.broker.Given()) {
-        try {
-            publisher = std::make_unique<publish::TMqttPublisher>(o.broker.settings);
-            publisher->OnNotice = [&](const std::string& text, bool) {
-                std::lock_guard lock(errLock);
-                err << "wct: " << text << std::endl;
-            };
-            publisher->Start();
-        } catch (const std::exception& e) {
-            err << "wct: " << e.what() << "; the records are not published\n";
-            publisher.reset();
-        }
-    }
+    const std::unique_ptr<publish::TMqttPublisher> publisher = StartPublisher(o, err, errLock);
 
     bool kept = true;
     check::TCheckRunner runner(protocol, o.plan, {o.station, o.operatorName});
@@ -130,13 +148,7 @@ int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, TMiraWirelessPro
         }
     };
     const check::TCheckRun run = runner.Run(consoles);
-    if (publisher) {
-        publisher->Stop(kPublishGrace);
-        const size_t waiting = publish::TCheckOutbox(o.broker.settings.outboxDir).Names().size();
-        if (waiting > 0)
-            err << "wct: " << waiting << " check records wait in " << o.broker.settings.outboxDir
-                << " for the next run with the broker\n";
-    }
+    if (publisher) StopPublisher(*publisher, o, err);
 
     try {
         if (report) report->Commit(check::RunToJson(run).dump(2) + "\n");

@@ -1,28 +1,20 @@
 #include "cli/cli_options.h"
 
 #include <cctype>
-#include <charconv>
 #include <cmath>
 
+#include "common/number_text.h"
 #include "serial/hex.h"
 
 namespace wct::cli {
 
 int ParseNumber(const std::string& text, const std::string& what, int min, int max) {
-    int base = 10;
-    std::string_view digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        base = 16;
-        digits.remove_prefix(2);
-    }
-    long long value = 0;
-    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
-    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size())
-        throw EUsage(what + ": '" + text + "' is not a number");
-    if (value < min || value > max)
+    const std::optional<long long> value = ReadNumberOrHex<long long>(text);
+    if (!value) throw EUsage(what + ": '" + text + "' is not a number");
+    if (*value < min || *value > max)
         throw EUsage(what + ": " + text + " is outside " + std::to_string(min) + ".." +
                      std::to_string(max));
-    return static_cast<int>(value);
+    return static_cast<int>(*value);
 }
 
 std::string ParseHexBytes(const std::string& text) {
@@ -35,11 +27,8 @@ std::string ParseHexBytes(const std::string& text) {
 }
 
 std::optional<double> ReadDecimal(const std::string& text) {
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
-        !std::isfinite(value))
-        return std::nullopt;
+    const std::optional<double> value = ReadNumber<double>(text);
+    if (!value || !std::isfinite(*value)) return std::nullopt;
     return value;
 }
 
@@ -70,20 +59,24 @@ void DeclareGlobalOptions(TCommand& wct, TCliOptions& o) {
         });
 }
 
-void DeclareCommands(TCommand& wct, TCliOptions& o) {
-    const auto seconds = [&o](TCommand& c) -> TCommand& {
-        return c.Option("--seconds", "S", "how long", Number(o.seconds, 0, kMaxSeconds))
-            .Require("--seconds");
-    };
-    const auto console = [&o](TCommand& c) -> TCommand& {
-        return c.Option("--console", "N", "the console", Number(o.console, 0, 255))
-            .Require("--console");
-    };
-    const auto address = [&o](TCommand& c) -> TCommand& {
-        return c.Option("--address", "A", "the memory address", Number(o.address, 0, 0xFFFF))
-            .Require("--address");
-    };
+// Options several commands take, each required where it is taken.
+TCommand& Seconds(TCommand& c, TCliOptions& o) {
+    return c.Option("--seconds", "S", "how long", Number(o.seconds, 0, kMaxSeconds))
+        .Require("--seconds");
+}
 
+TCommand& Console(TCommand& c, TCliOptions& o) {
+    return c.Option("--console", "N", "the console", Number(o.console, 0, 255))
+        .Require("--console");
+}
+
+TCommand& Address(TCommand& c, TCliOptions& o) {
+    return c.Option("--address", "A", "the memory address", Number(o.address, 0, 0xFFFF))
+        .Require("--address");
+}
+
+// The commands that talk to the dongle and its consoles' memory.
+void DeclareDongleCommands(TCommand& wct, TCliOptions& o) {
     wct.Command("ports", "serial ports, sorted, one per line")
         .Flag("--usb", o.usb, "with each port's USB vendor, product and serial number");
     wct.Command("find", "find the dongle (--port first, then every port); print its port");
@@ -94,7 +87,7 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
         TCommand measure = wct.Command(
             "measure",
             "one line per measures frame: time ms, console, rpm, km/h, hr, cadence, keys");
-        seconds(measure).Flag("--csv", o.csv, "comma-separated, with a header line");
+        Seconds(measure, o).Flag("--csv", o.csv, "comma-separated, with a header line");
     }
     {
         TCommand test = wct.Command("test", "a console's self-test; exit 1 when refused");
@@ -107,19 +100,19 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
                     o.test = value;
                 })
             .Require("TEST", "test needs a test name");
-        console(test);
+        Console(test, o);
     }
     {
         TCommand read = wct.Command("read", "the bytes read, as hex");
-        console(read);
-        address(read)
+        Console(read, o);
+        Address(read, o)
             .Option("--count", "C", "how many bytes, 1 to 8", Number(o.count, 1, 8))
             .Require("--count");
     }
     {
         TCommand page = wct.Command("read-page", "256 reads of 8 bytes: \"AAAA: b0 b1 ... b7\"");
-        console(page);
-        address(page);
+        Console(page, o);
+        Address(page, o);
     }
     {
         TCommand write = wct.Command("write", "write up to 8 bytes to a console's memory");
@@ -130,14 +123,14 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
                           if (o.hex.size() > 8) throw EUsage("write takes at most 8 bytes");
                       })
             .Require("HEXBYTES", "write needs hex bytes");
-        console(write);
-        address(write);
+        Console(write, o);
+        Address(write, o);
     }
     {
         TCommand rolls = wct.Command("rolls", "a console's total rolls");
-        console(rolls);
+        Console(rolls, o);
         TCommand reset = wct.Command("reset-rolls", "set a console's total rolls to 0");
-        console(reset);
+        Console(reset, o);
     }
     wct.Command("remove", "make a console, or all, leave the network")
         .Option("--console", "N|all", "the console, or all of them",
@@ -150,6 +143,11 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
             "HEX", "the frame, as hex",
             [&o](const std::string&, const std::string& value) { o.hex = ParseHexBytes(value); })
         .Require("HEX", "send needs hex bytes");
+}
+
+// The commands built on a device, the bench's records and its statistics.
+void DeclareCommands(TCommand& wct, TCliOptions& o) {
+    DeclareDongleCommands(wct, o);
     {
         TCommand resistance = wct.Command("resistance", "send brake levels every second");
         resistance
@@ -162,7 +160,7 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
                                               ParseNumber(value.substr(eq + 1), "level", 0, 255));
                     })
             .Require("--set", "resistance needs --set ID=LEVEL");
-        seconds(resistance);
+        Seconds(resistance, o);
     }
     {
         TCommand map = wct.Command(
@@ -197,7 +195,7 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
     }
     {
         TCommand stats = wct.Command("stats", "link statistics per console while measuring");
-        seconds(stats)
+        Seconds(stats, o)
             .Option("--rate", "HZ", "the measures per second the consoles are known to send",
                     [&o](const std::string& name, const std::string& value) {
                         const double rate = ParseDecimal(value, name);

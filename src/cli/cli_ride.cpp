@@ -62,6 +62,21 @@ void DeclareRideOptions(TCommand& ride, TRideOptions& o) {
         .Flag("--csv", o.csv, "comma-separated, with a header line");
 }
 
+namespace {
+
+// One line of the ride: time ms, console, speed, distance, cadence, heart rate, power,
+// calories, resistance and state.
+void PrintStep(TVeloxDeviceW& device, uint32_t ms, char sep, std::ostream& out) {
+    char figures[64];
+    std::snprintf(figures, sizeof figures, "%.2f%c%.3f", device.Speed(), sep, device.Distance());
+    const char* state = CompetitorStateName(device.CompetitorState());
+    out << ms << sep << int(device.IDConsole()) << sep << figures << sep << device.Cadence() << sep
+        << device.HeartRate() << sep << device.Power() << sep << device.Calories() << sep
+        << device.VeloxResistance() << sep << (state != nullptr ? state : "csUnknown") << std::endl;
+}
+
+}  // namespace
+
 int RunRide(const TRideOptions& o, std::optional<int> waitMs, TMiraWirelessProtocol& protocol,
             std::ostream& out, std::ostream& err, const volatile bool* interrupted) {
     TResistanceMap map;
@@ -106,14 +121,7 @@ int RunRide(const TRideOptions& o, std::optional<int> waitMs, TMiraWirelessProto
                 err << "wct: heart rate " << device.HeartRate()
                     << ": the brake follows the map again" << std::endl;
         }
-        char figures[64];
-        std::snprintf(figures, sizeof figures, "%.2f%c%.3f", device.Speed(), sep,
-                      device.Distance());
-        const char* state = CompetitorStateName(device.CompetitorState());
-        out << GetTickCount() - start << sep << int(device.IDConsole()) << sep << figures << sep
-            << device.Cadence() << sep << device.HeartRate() << sep << device.Power() << sep
-            << device.Calories() << sep << device.VeloxResistance() << sep
-            << (state != nullptr ? state : "csUnknown") << std::endl;
+        PrintStep(device, GetTickCount() - start, sep, out);
     };
     bool ending = false;
     bool lost = false;

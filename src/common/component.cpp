@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "common/number_text.h"
+
 namespace wct {
 namespace {
 
@@ -93,19 +95,15 @@ void TComponent::Loaded() {
 namespace {
 
 int64_t ParseInteger(std::string_view text) {
-    int64_t value = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end) throw std::invalid_argument("not an integer");
-    return value;
+    const std::optional<int64_t> value = ReadNumber<int64_t>(text);
+    if (!value) throw std::invalid_argument("not an integer");
+    return *value;
 }
 
 double ParseFloat(std::string_view text) {
-    double value = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end) throw std::invalid_argument("not a number");
-    return value;
+    const std::optional<double> value = ReadNumber<double>(text);
+    if (!value) throw std::invalid_argument("not a number");
+    return *value;
 }
 
 std::string FloatText(double value) {
@@ -207,10 +205,16 @@ void TPropertyList::AddSet(std::string name, std::span<const char* const> names,
 }
 
 void TPropertyList::AddObject(const std::string& name, TPersistent& object) {
+    AddOwned(name + ".", object);
+}
+
+void TPropertyList::AddOwned(const std::string& prefix, TPersistent& object,
+                             std::string_view except) {
     TPropertyList inner;
     object.DefineProperties(inner);
     for (Property& p : inner.items_) {
-        p.name = name + "." + p.name;
+        if (!except.empty() && p.name == except) continue;
+        p.name = prefix + p.name;
         items_.push_back(std::move(p));
     }
 }

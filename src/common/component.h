@@ -18,6 +18,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -128,8 +129,29 @@ public:
                 std::function<void(uint32_t)> set, std::optional<uint32_t> def);
     // The properties of a sub-object, stored as "Name.Property".
     void AddObject(const std::string& name, TPersistent& object);
-    // A property as another list defined it (a component publishing an owned object's).
-    void Add(Property property) { items_.push_back(std::move(property)); }
+    // An owned object's properties published as the owner's own, named prefix + name, all
+    // but `except`.
+    void AddOwned(const std::string& prefix, TPersistent& object, std::string_view except = {});
+
+    // One property of `object` in one line. `get` is a field or an accessor, `set` a field or
+    // a setter; the stored type (the setter's argument, or the field's) picks the text form:
+    // boolean, string, float or integer. Bind(name, object, field, def) reads and writes the
+    // field itself.
+    template <class T, class Get, class Set, class Def>
+    void Bind(std::string name, T* object, Get get, Set set, Def def);
+    template <class T, class Field, class Def>
+    void Bind(std::string name, T* object, Field field, Def def) {
+        Bind(std::move(name), object, field, field, def);
+    }
+    // An enumeration bound the same way; names[i] is the name of ordinal i.
+    template <class T, class Get, class Set, class Def>
+    void BindEnum(std::string name, std::span<const char* const> names, T* object, Get get, Set set,
+                  Def def);
+    template <class T, class Field, class Def>
+    void BindEnum(std::string name, std::span<const char* const> names, T* object, Field field,
+                  Def def) {
+        BindEnum(std::move(name), names, object, field, field, def);
+    }
 
     const std::vector<Property>& Items() const { return items_; }
     const Property* Find(std::string_view name) const;
@@ -137,6 +159,55 @@ public:
 private:
     std::vector<Property> items_;
 };
+
+namespace property_detail {
+
+// The type a property is written as: a setter's argument, or a field's own type.
+template <class S>
+struct Stored;
+template <class T, class A>
+struct Stored<void (T::*)(A)> {
+    using type = std::remove_cvref_t<A>;
+};
+template <class T, class V>
+requires(!std::is_function_v<V>) struct Stored<V T::*> {
+    using type = V;
+};
+
+template <class T, class Set, class V>
+void Write(T* object, Set set, V value) {
+    using S = typename Stored<Set>::type;
+    if constexpr (std::is_member_object_pointer_v<Set>)
+        object->*set = static_cast<S>(value);
+    else
+        (object->*set)(static_cast<S>(value));
+}
+
+}  // namespace property_detail
+
+template <class T, class Get, class Set, class Def>
+void TPropertyList::Bind(std::string name, T* object, Get get, Set set, Def def) {
+    using S = typename property_detail::Stored<Set>::type;
+    auto read = [object, get] { return std::invoke(get, object); };
+    auto write = [object, set](auto v) { property_detail::Write(object, set, v); };
+    if constexpr (std::is_same_v<S, bool>)
+        AddBoolean(std::move(name), read, write, std::optional<bool>(def));
+    else if constexpr (std::is_same_v<S, std::string> || std::is_same_v<S, std::string_view>)
+        AddString(std::move(name), read, write, std::optional<std::string>(def));
+    else if constexpr (std::is_floating_point_v<S>)
+        AddFloat(std::move(name), read, write, std::optional<double>(def));
+    else
+        AddInteger(std::move(name), read, write, std::optional<int64_t>(def));
+}
+
+template <class T, class Get, class Set, class Def>
+void TPropertyList::BindEnum(std::string name, std::span<const char* const> names, T* object,
+                             Get get, Set set, Def def) {
+    AddEnum(
+        std::move(name), names,
+        [object, get] { return static_cast<int>(std::invoke(get, object)); },
+        [object, set](int v) { property_detail::Write(object, set, v); }, std::optional<int>(def));
+}
 
 // Text forms shared by the stored form and its tests.
 std::string QuoteString(std::string_view bytes);

@@ -114,26 +114,19 @@ void TThreadedTimer::Tick() {
 }
 
 void TThreadedTimer::DefineProperties(TPropertyList& p) {
-    p.AddBoolean(
-        "AllowZero", [this] { return AllowZero(); }, [this](bool v) { SetAllowZero(v); }, false);
-    p.AddBoolean(
-        "Enabled", [this] { return Enabled(); }, [this](bool v) { SetEnabled(v); }, false);
-    p.AddInteger(
-        "Interval", [this] { return Interval(); },
-        [this](int64_t v) { SetInterval(static_cast<uint32_t>(v)); }, 1000);
-    p.AddEnum(
-        "ThreadPriority", kPriorityNames, [this] { return int(ThreadPriority()); },
-        [this](int v) { SetThreadPriority(TThreadPriority(v)); }, tpNormal);
+    using C = TThreadedTimer;
+    p.Bind("AllowZero", this, &C::AllowZero, &C::SetAllowZero, false);
+    p.Bind("Enabled", this, &C::Enabled, &C::SetEnabled, false);
+    p.Bind("Interval", this, &C::Interval, &C::SetInterval, 1000);
+    p.BindEnum("ThreadPriority", kPriorityNames, this, &C::ThreadPriority, &C::SetThreadPriority,
+               tpNormal);
 }
 
 void TQuilThreadTimer::DefineProperties(TPropertyList& p) {
     TThreadedTimer::DefineProperties(p);
-    p.AddInteger(
-        "ElapsedTime", [this] { return ElapsedTime(); },
-        [this](int64_t v) { SetElapsedTime(static_cast<uint32_t>(v)); }, 0);
-    p.AddInteger(
-        "LapTime", [this] { return LapTime(); },
-        [this](int64_t v) { SetLapTime(static_cast<uint32_t>(v)); }, 0);
+    using C = TQuilThreadTimer;
+    p.Bind("ElapsedTime", this, &C::ElapsedTime, &C::SetElapsedTime, 0);
+    p.Bind("LapTime", this, &C::LapTime, &C::SetLapTime, 0);
 }
 
 }  // namespace wct

@@ -1,8 +1,9 @@
 #include "common/wire_recording.h"
 
-#include <charconv>
 #include <fstream>
 #include <sstream>
+
+#include "common/number_text.h"
 
 namespace wct {
 
@@ -27,12 +28,13 @@ TWireChunk ParseLine(std::string_view line, int number) {
     TWireChunk chunk;
     const size_t firstBlank = line.find(' ');
     const std::string_view time = line.substr(0, firstBlank);
-    auto [end, ec] = std::from_chars(time.data(), time.data() + time.size(), chunk.micros);
-    if (time.empty() || ec != std::errc() || end != time.data() + time.size())
+    const std::optional<uint64_t> micros = ReadNumber<uint64_t>(time);
+    if (!micros)
         throw EWireRecording(number, "'" + std::string(time) + "' is not a time in microseconds");
     if (firstBlank == std::string_view::npos || line.size() < firstBlank + 4 ||
         line[firstBlank + 3] != ' ')
         throw EWireRecording(number, "expected \"TIME -> HEX\" or \"TIME <- HEX\"");
+    chunk.micros = *micros;
     const std::string_view arrow = line.substr(firstBlank + 1, 2);
     if (arrow == "->")
         chunk.direction = TWireDirection::wdToDevice;

@@ -43,75 +43,35 @@ TNoxCustomDevice::~TNoxCustomDevice() {
 }
 
 void TNoxCustomDevice::DefineProperties(TPropertyList& p) {
-    p.AddString(
-        "RiderName", [this] { return riderName_; },
-        [this](const std::string& v) { SetRiderName(v); }, "");
-    p.AddInteger(
-        "RiderId", [this] { return riderId_; },
-        [this](int64_t v) { SetRiderId(static_cast<int32_t>(v)); }, -1);
-    p.AddString(
-        "LastName", [this] { return lastName_; }, [this](const std::string& v) { SetLastName(v); },
-        "");
-    p.AddString(
-        "FirstName", [this] { return firstName_; },
-        [this](const std::string& v) { SetFirstName(v); }, "");
-    p.AddFloat(
-        "BirthDate", [this] { return birthDate_; }, [this](double v) { SetBirthDate(v); },
-        std::nullopt);
-    p.AddInteger(
-        "RiderWeight", [this] { return riderWeight_; },
-        [this](int64_t v) { SetRiderWeight(static_cast<int32_t>(v)); }, std::nullopt);
-    p.AddEnum(
-        "UOM", kUnitNames, [this] { return static_cast<int>(uom_); },
-        [this](int v) { SetUOM(static_cast<TUnitMeasure>(v)); }, std::nullopt);
-    p.AddString(
-        "Photo", [this] { return photo_; }, [this](const std::string& v) { SetPhoto(v); }, "");
-    p.AddInteger(
-        "Color", [this] { return color_; },
-        [this](int64_t v) { SetColor(static_cast<int32_t>(v)); }, std::nullopt);
-    p.AddInteger(
-        "HeartMaxLimit", [this] { return heartMaxLimit_; },
-        [this](int64_t v) { SetHeartMaxLimit(static_cast<int32_t>(v)); }, 220);
-    p.AddInteger(
-        "HeartUpperLimit", [this] { return heartUpperLimit_; },
-        [this](int64_t v) { SetHeartUpperLimit(static_cast<int32_t>(v)); }, 0);
-    p.AddInteger(
-        "HeartLowerLimit", [this] { return heartLowerLimit_; },
-        [this](int64_t v) { SetHeartLowerLimit(static_cast<int32_t>(v)); }, 0);
-    p.AddBoolean(
-        "SimulationMode", [this] { return SimulationMode(); },
-        [this](bool v) { SetSimulationMode(v); }, false);
-    p.AddFloat(
-        "DistanceToPerform", [this] { return distanceToPerform_; },
-        [this](double v) { SetDistanceToPerform(v); }, std::nullopt);
-    p.AddFloat(
-        "BikeWeight", [this] { return bikeWeight_; }, [this](double v) { SetBikeWeight(v); },
-        std::nullopt);
-    p.AddBoolean(
-        "TimerStatsEnabled", [this] { return TimerStatsEnabled(); },
-        [this](bool v) { SetTimerStatsEnabled(v); }, std::nullopt);
-    p.AddInteger(
-        "TimerStatsInterval", [this] { return TimerStatsInterval(); },
-        [this](int64_t v) { SetTimerStatsInterval(static_cast<uint32_t>(v)); }, std::nullopt);
-    p.AddEnum(
-        "TimerStatsThreadPriority", kPriorityNames,
-        [this] { return static_cast<int>(TimerStatsThreadPriority()); },
-        [this](int v) { SetTimerStatsThreadPriority(static_cast<TThreadPriority>(v)); },
-        std::nullopt);
+    using C = TNoxCustomDevice;
+    p.Bind("RiderName", this, &C::riderName_, &C::SetRiderName, "");
+    p.Bind("RiderId", this, &C::riderId_, &C::SetRiderId, -1);
+    p.Bind("LastName", this, &C::lastName_, &C::SetLastName, "");
+    p.Bind("FirstName", this, &C::firstName_, &C::SetFirstName, "");
+    p.Bind("BirthDate", this, &C::birthDate_, &C::SetBirthDate, std::nullopt);
+    p.Bind("RiderWeight", this, &C::riderWeight_, &C::SetRiderWeight, std::nullopt);
+    p.BindEnum("UOM", kUnitNames, this, &C::uom_, &C::SetUOM, std::nullopt);
+    p.Bind("Photo", this, &C::photo_, &C::SetPhoto, "");
+    p.Bind("Color", this, &C::color_, &C::SetColor, std::nullopt);
+    p.Bind("HeartMaxLimit", this, &C::heartMaxLimit_, &C::SetHeartMaxLimit, 220);
+    p.Bind("HeartUpperLimit", this, &C::heartUpperLimit_, &C::SetHeartUpperLimit, 0);
+    p.Bind("HeartLowerLimit", this, &C::heartLowerLimit_, &C::SetHeartLowerLimit, 0);
+    p.Bind("SimulationMode", this, &C::SimulationMode, &C::SetSimulationMode, false);
+    p.Bind("DistanceToPerform", this, &C::distanceToPerform_, &C::SetDistanceToPerform,
+           std::nullopt);
+    p.Bind("BikeWeight", this, &C::bikeWeight_, &C::SetBikeWeight, std::nullopt);
+    p.Bind("TimerStatsEnabled", this, &C::TimerStatsEnabled, &C::SetTimerStatsEnabled,
+           std::nullopt);
+    p.Bind("TimerStatsInterval", this, &C::TimerStatsInterval, &C::SetTimerStatsInterval,
+           std::nullopt);
+    p.BindEnum("TimerStatsThreadPriority", kPriorityNames, this, &C::TimerStatsThreadPriority,
+               &C::SetTimerStatsThreadPriority, std::nullopt);
     // The declared default (50) is not the value a new device has (100), so 100 is
     // always written and a stored 50 is not.
-    p.AddInteger(
-        "TimeToleranceMs", [this] { return timeToleranceMs_; },
-        [this](int64_t v) { SetTimeToleranceMs(static_cast<uint32_t>(v)); }, 50);
-    p.AddInteger(
-        "AlarmHeartHighLimit", [this] { return alarmHeartHighLimit_; },
-        [this](int64_t v) { SetAlarmHeartHighLimit(static_cast<int32_t>(v)); }, 210);
-    p.AddInteger(
-        "AlarmHeartLowLimit", [this] { return alarmHeartLowLimit_; },
-        [this](int64_t v) { SetAlarmHeartLowLimit(static_cast<int32_t>(v)); }, 35);
-    p.AddInteger(
-        "AlarmHeartMaxLimit", [this] { return alarmHeartMaxLimit_; },
-        [this](int64_t v) { SetAlarmHeartMaxLimit(static_cast<int32_t>(v)); }, 220);
+    p.Bind("TimeToleranceMs", this, &C::timeToleranceMs_, &C::SetTimeToleranceMs, 50);
+    p.Bind("AlarmHeartHighLimit", this, &C::alarmHeartHighLimit_, &C::SetAlarmHeartHighLimit, 210);
+    p.Bind("AlarmHeartLowLimit", this, &C::alarmHeartLowLimit_, &C::SetAlarmHeartLowLimit, 35);
+    p.Bind("AlarmHeartMaxLimit", this, &C::alarmHeartMaxLimit_, &C::SetAlarmHeartMaxLimit, 220);
 }
 
 bool TNoxCustomDevice::IsWithinTolerance(uint32_t a, uint32_t b) const {

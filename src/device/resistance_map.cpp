@@ -9,6 +9,7 @@
 
 #include "common/emnox.h"
 #include "common/locale_info.h"
+#include "common/number_text.h"
 #include "common/string_fields.h"
 
 namespace wct {
@@ -58,10 +59,9 @@ double LocaleFloat(const std::string& field, char separator, const std::string& 
             throw invalid();
         }
     }
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) throw invalid();
-    return value;
+    const std::optional<double> value = ReadNumber<double>(text);
+    if (!value) throw invalid();
+    return *value;
 }
 
 }  // namespace
@@ -74,18 +74,13 @@ TResistanceMap::~TResistanceMap() {
 }
 
 void TResistanceMap::DefineProperties(TPropertyList& p) {
-    p.AddFloat(
-        "VeloxVersion", [this] { return veloxVersion_; }, [this](double v) { SetVeloxVersion(v); },
-        std::nullopt);
-    p.AddFloat(
-        "ResistanceMapAdapter", [this] { return resistanceMapAdapter_; },
-        [this](double v) { SetResistanceMapAdapter(v); }, std::nullopt);
-    p.AddInteger(
-        "ResistanceLatency", [this] { return resistanceLatency_; },
-        [this](int64_t v) { SetResistanceLatency(static_cast<int32_t>(v)); }, 0);
+    using C = TResistanceMap;
+    p.Bind("VeloxVersion", this, &C::veloxVersion_, &C::SetVeloxVersion, std::nullopt);
+    p.Bind("ResistanceMapAdapter", this, &C::resistanceMapAdapter_, &C::SetResistanceMapAdapter,
+           std::nullopt);
+    p.Bind("ResistanceLatency", this, &C::resistanceLatency_, &C::SetResistanceLatency, 0);
     // The lines, written only when there are some.
-    p.AddString(
-        "StrData", [this] { return Text(); }, [this](const std::string& v) { SetText(v); }, "");
+    p.Bind("StrData", this, &C::Text, &C::SetText, "");
 }
 
 void TResistanceMap::Changing() {

@@ -26,72 +26,53 @@ TVeloxDeviceW::~TVeloxDeviceW() {
 
 void TVeloxDeviceW::DefineProperties(TPropertyList& p) {
     TNoxCustomDevice::DefineProperties(p);
-    auto integer = [&p](const char* name, int32_t& field, std::optional<int64_t> def,
-                        std::function<void(int32_t)> set) {
-        p.AddInteger(
-            name, [&field] { return field; }, [set](int64_t v) { set(static_cast<int32_t>(v)); },
-            def);
-    };
-    auto real = [&p](const char* name, double& field, std::optional<double> def,
-                     std::function<void(double)> set) {
-        p.AddFloat(
-            name, [&field] { return field; }, set, def);
-    };
-    auto boolean = [&p](const char* name, bool& field, std::optional<bool> def,
-                        std::function<void(bool)> set) {
-        p.AddBoolean(
-            name, [&field] { return field; }, set, def);
-    };
-    integer("HrArrayLength", hrArrayLength_, 5, [this](int32_t v) { SetHrArrayLength(v); });
-    boolean("HeartEnabled", heartEnabled_, true, [this](bool v) { SetHeartEnabled(v); });
-    boolean("HeartConnectionActive", heartConnectionActive_, true,
-            [this](bool v) { SetHeartConnectionActive(v); });
-    integer("CadenceArrayLength", cadenceArrayLength_, 1,
-            [this](int32_t v) { SetCadenceArrayLength(v); });
-    integer("SpeedArrayLength", speedArrayLength_, 3,
-            [this](int32_t v) { SetSpeedArrayLength(v); });
-    real("RollDiameter", rollDiameter_, std::nullopt, [this](double v) { SetRollDiameter(v); });
-    boolean("Connected", connected_, false, [this](bool v) { SetConnected(v); });
-    integer("InitialResistance", initialResistance_, std::nullopt,
-            [this](int32_t v) { SetInitialResistance(v); });
-    integer("VeloxResistance", veloxResistance_, 0, [this](int32_t v) { SetVeloxResistance(v); });
-    integer("VeloxElevation", veloxElevation_, 0, [this](int32_t v) { SetVeloxElevation(v); });
-    // Declared default true while a new device has false: false is always written.
-    boolean("SecurityActive", securityActive_, true, [this](bool v) { SetSecurityActive(v); });
-    real("HighPowerReduceCoefficient", highPowerReduceCoefficient_, std::nullopt,
-         [this](double v) { SetHighPowerReduceCoefficient(v); });
-    boolean("HighPowerReduceEnable", highPowerReduceEnable_, false,
-            [this](bool v) { SetHighPowerReduceEnable(v); });
-    real("HighPowerReduceStartSpeed", highPowerReduceStartSpeed_, std::nullopt,
-         [this](double v) { SetHighPowerReduceStartSpeed(v); });
-    real("HighPowerReduceCoefficientMinimum", highPowerReduceMinimum_, std::nullopt,
-         [this](double v) { SetHighPowerReduceCoefficientMinimum(v); });
-    integer("ResistanceLatency", resistanceLatency_, 0,
-            [this](int32_t v) { SetResistanceLatency(v); });
-    real("ResistanceReducer", resistanceReducer_, std::nullopt,
-         [this](double v) { SetResistanceReducer(v); });
-    real("CurrentSlope", currentSlope_, std::nullopt, [this](double v) { SetCurrentSlope(v); });
-    integer("CurrentElevation", currentElevation_, 0,
-            [this](int32_t v) { SetCurrentElevation(v); });
-    // Declared default 1 while a new device has 8: 8 is always written.
-    integer("PrecisionSpeed", precisionSpeed_, 1, [this](int32_t v) { SetPrecisionSpeed(v); });
-    integer("PrecisionDistance", precisionDistance_, std::nullopt,
-            [this](int32_t v) { SetPrecisionDistance(v); });
-    real("Tolerance", tolerance_, std::nullopt, [this](double v) { SetTolerance(v); });
-    real("RealSpeed", realSpeed_, std::nullopt, [this](double v) { SetRealSpeed(v); });
-    real("ResistanceMapAdapter", resistanceMapAdapter_, std::nullopt,
-         [this](double v) { SetResistanceMapAdapter(v); });
-    boolean("VirtualSpeedEnabled", virtualSpeedEnabled_, std::nullopt,
-            [this](bool v) { SetVirtualSpeedEnabled(v); });
-    real("VirtualSpeedAttenuation", virtualSpeedAttenuation_, std::nullopt,
-         [this](double v) { SetVirtualSpeedAttenuation(v); });
-    real("InstantSpeed", instantSpeed_, std::nullopt, [this](double v) { SetInstantSpeed(v); });
-    integer("PowerToShow", powerToShow_, 0, [this](int32_t v) { SetPowerToShow(v); });
-    real("Calibration", calibration_, std::nullopt, [this](double v) { SetCalibration(v); });
-    boolean("RecoverConnection", recoverConnection_, false,
-            [this](bool v) { SetRecoverConnection(v); });
-    integer("RecoverConnectionTime", recoverConnectionTime_, 60,
-            [this](int32_t v) { SetRecoverConnectionTime(v); });
+    // On purpose, as stored files expect: SecurityActive (declared True, a new device False),
+    // PrecisionSpeed (1, new 8) and RecoverConnectionTime (60, new 0) differ from the starting
+    // value, so the starting value is always written and a stored default is not.
+    using C = TVeloxDeviceW;
+    p.Bind("HrArrayLength", this, &C::hrArrayLength_, &C::SetHrArrayLength, 5);
+    p.Bind("HeartEnabled", this, &C::heartEnabled_, &C::SetHeartEnabled, true);
+    p.Bind("HeartConnectionActive", this, &C::heartConnectionActive_, &C::SetHeartConnectionActive,
+           true);
+    p.Bind("CadenceArrayLength", this, &C::cadenceArrayLength_, &C::SetCadenceArrayLength, 1);
+    p.Bind("SpeedArrayLength", this, &C::speedArrayLength_, &C::SetSpeedArrayLength, 3);
+    p.Bind("RollDiameter", this, &C::rollDiameter_, &C::SetRollDiameter, std::nullopt);
+    p.Bind("Connected", this, &C::connected_, &C::SetConnected, false);
+    p.Bind("InitialResistance", this, &C::initialResistance_, &C::SetInitialResistance,
+           std::nullopt);
+    p.Bind("VeloxResistance", this, &C::veloxResistance_, &C::SetVeloxResistance, 0);
+    p.Bind("VeloxElevation", this, &C::veloxElevation_, &C::SetVeloxElevation, 0);
+    p.Bind("SecurityActive", this, &C::securityActive_, &C::SetSecurityActive, true);
+    p.Bind("HighPowerReduceCoefficient", this, &C::highPowerReduceCoefficient_,
+           &C::SetHighPowerReduceCoefficient, std::nullopt);
+    p.Bind("HighPowerReduceEnable", this, &C::highPowerReduceEnable_, &C::SetHighPowerReduceEnable,
+           false);
+    p.Bind("HighPowerReduceStartSpeed", this, &C::highPowerReduceStartSpeed_,
+           &C::SetHighPowerReduceStartSpeed, std::nullopt);
+    p.Bind("HighPowerReduceCoefficientMinimum", this, &C::highPowerReduceMinimum_,
+           &C::SetHighPowerReduceCoefficientMinimum, std::nullopt);
+    p.Bind("ResistanceLatency", this, &C::resistanceLatency_, &C::SetResistanceLatency, 0);
+    p.Bind("ResistanceReducer", this, &C::resistanceReducer_, &C::SetResistanceReducer,
+           std::nullopt);
+    p.Bind("CurrentSlope", this, &C::currentSlope_, &C::SetCurrentSlope, std::nullopt);
+    p.Bind("CurrentElevation", this, &C::currentElevation_, &C::SetCurrentElevation, 0);
+    p.Bind("PrecisionSpeed", this, &C::precisionSpeed_, &C::SetPrecisionSpeed, 1);
+    p.Bind("PrecisionDistance", this, &C::precisionDistance_, &C::SetPrecisionDistance,
+           std::nullopt);
+    p.Bind("Tolerance", this, &C::tolerance_, &C::SetTolerance, std::nullopt);
+    p.Bind("RealSpeed", this, &C::realSpeed_, &C::SetRealSpeed, std::nullopt);
+    p.Bind("ResistanceMapAdapter", this, &C::resistanceMapAdapter_, &C::SetResistanceMapAdapter,
+           std::nullopt);
+    p.Bind("VirtualSpeedEnabled", this, &C::virtualSpeedEnabled_, &C::SetVirtualSpeedEnabled,
+           std::nullopt);
+    p.Bind("VirtualSpeedAttenuation", this, &C::virtualSpeedAttenuation_,
+           &C::SetVirtualSpeedAttenuation, std::nullopt);
+    p.Bind("InstantSpeed", this, &C::instantSpeed_, &C::SetInstantSpeed, std::nullopt);
+    p.Bind("PowerToShow", this, &C::powerToShow_, &C::SetPowerToShow, 0);
+    p.Bind("Calibration", this, &C::calibration_, &C::SetCalibration, std::nullopt);
+    p.Bind("RecoverConnection", this, &C::recoverConnection_, &C::SetRecoverConnection, false);
+    p.Bind("RecoverConnectionTime", this, &C::recoverConnectionTime_, &C::SetRecoverConnectionTime,
+           60);
 }
 
 void TVeloxDeviceW::Notification(TComponent* component, TOperation operation) {

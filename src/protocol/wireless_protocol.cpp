@@ -35,34 +35,18 @@ TMiraWirelessProtocol::~TMiraWirelessProtocol() {
 }
 
 void TMiraWirelessProtocol::DefineProperties(TPropertyList& p) {
-    p.AddString(
-        "PortDef", [this] { return portDef_; }, [this](const std::string& v) { portDef_ = v; },
-        std::nullopt);
-    p.AddBoolean(
-        "DebugTime", [this] { return debugTime_; }, [this](bool v) { debugTime_ = v; }, false);
-    p.AddBoolean(
-        "DebugNoData", [this] { return debugNoData_; }, [this](bool v) { debugNoData_ = v; },
-        false);
-    p.AddBoolean(
-        "DisplayMessage", [this] { return displayMessage_; },
-        [this](bool v) { displayMessage_ = v; }, false);
-    p.AddInteger(
-        "ResistanceInterval", [this] { return resistanceInterval_; },
-        [this](int64_t v) { SetResistanceInterval(static_cast<uint32_t>(v)); }, 1000);
-    p.AddInteger(
-        "DisconDelayBetweenCloseOpenPort", [this] { return disconDelay_; },
-        [this](int64_t v) { disconDelay_ = static_cast<int>(v); }, 300);
-    p.AddBoolean(
-        "AutoConnection", [this] { return autoConnection_; },
-        [this](bool v) { autoConnection_ = v; }, false);
+    using C = TMiraWirelessProtocol;
+    p.Bind("PortDef", this, &C::portDef_, std::nullopt);
+    p.Bind("DebugTime", this, &C::debugTime_, false);
+    p.Bind("DebugNoData", this, &C::debugNoData_, false);
+    p.Bind("DisplayMessage", this, &C::displayMessage_, false);
+    p.Bind("ResistanceInterval", this, &C::resistanceInterval_, &C::SetResistanceInterval, 1000);
+    p.Bind("DisconDelayBetweenCloseOpenPort", this, &C::disconDelay_, 300);
+    p.Bind("AutoConnection", this, &C::autoConnection_, false);
     // The declared default differs from the value a new component has (15000), so a
     // stored 30000 is not written and loads back as 15000.
-    p.AddInteger(
-        "TimeToWaitAddNewConsole", [this] { return timeToWaitAddNewConsole_; },
-        [this](int64_t v) { timeToWaitAddNewConsole_ = static_cast<int>(v); }, 30000);
-    p.AddInteger(
-        "ReplyTimeOut", [this] { return replyTimeOut_; },
-        [this](int64_t v) { replyTimeOut_ = static_cast<int>(v); }, 15000);
+    p.Bind("TimeToWaitAddNewConsole", this, &C::timeToWaitAddNewConsole_, 30000);
+    p.Bind("ReplyTimeOut", this, &C::replyTimeOut_, 15000);
 }
 
 void TMiraWirelessProtocol::Notification(TComponent* component, TOperation operation) {

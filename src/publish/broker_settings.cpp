@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdlib>
 #include <fstream>
 
+#include "common/number_text.h"
 #include "publish/payloads.h"
 
 namespace wct::publish {
@@ -35,12 +35,9 @@ TBrokerUrl ParseBrokerUrl(const std::string& text) {
     url.host = rest.substr(0, colon);
     if (colon != std::string::npos) {
         const std::string port = rest.substr(colon + 1);
-        int value = 0;
-        const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
-        if (port.empty() || ec != std::errc() || end != port.data() + port.size() || value < 1 ||
-            value > 65535)
-            throw bad("'" + port + "' is no port from 1 to 65535");
-        url.port = value;
+        const std::optional<int> value = InRange(ReadNumber<int>(port), 1, 65535);
+        if (!value) throw bad("'" + port + "' is no port from 1 to 65535");
+        url.port = *value;
     }
     if (url.host.empty()) throw bad("no host");
     if (url.host.find_first_of("/@?# ") != std::string::npos) throw bad("a host name only");

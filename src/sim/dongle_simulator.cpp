@@ -1,10 +1,11 @@
 #include "sim/dongle_simulator.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <sstream>
 #include <stdexcept>
+
+#include "common/number_text.h"
 
 namespace wct::sim {
 
@@ -61,16 +62,13 @@ uint8_t At(std::string_view payload, size_t i) {
 
 std::pair<uint8_t, TScriptedRider> ParseRiderScript(const std::string& text) {
     const auto number = [&](const std::string& what, std::string_view digits, unsigned max) {
-        unsigned value = 0;
-        const auto [end, error] =
-            std::from_chars(digits.data(), digits.data() + digits.size(), value);
-        if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
-            value > max) {
+        const std::optional<unsigned> value = InRange(ReadNumber<unsigned>(digits), 0u, max);
+        if (!value) {
             throw std::invalid_argument("rider '" + text + "': " + what + " '" +
                                         std::string(digits) + "' is not a number from 0 to " +
                                         std::to_string(max));
         }
-        return value;
+        return *value;
     };
     const size_t colon = text.find(':');
     if (colon == std::string::npos)
@@ -192,25 +190,17 @@ void TDongleSimulator::RunScriptLine(const std::string& line) {
     std::string verb, argument, extra;
     words >> verb >> argument;
     const auto id = [&] {
-        unsigned value = 0;
-        const auto [end, error] =
-            std::from_chars(argument.data(), argument.data() + argument.size(), value);
-        if (argument.empty() || error != std::errc() || end != argument.data() + argument.size() ||
-            value == 0 || value > 254)
+        const std::optional<unsigned> value = InRange(ReadNumber<unsigned>(argument), 1u, 254u);
+        if (!value)
             throw std::invalid_argument("'" + line + "': '" + argument + "' is no console ID");
-        return static_cast<uint8_t>(value);
+        return static_cast<uint8_t>(*value);
     };
     if (verb == "keys") {
         std::string keys;
         words >> keys;
-        unsigned value = 0;
-        const bool hex = keys.size() > 2 && keys[0] == '0' && (keys[1] == 'x' || keys[1] == 'X');
-        const char* first = keys.data() + (hex ? 2 : 0);
-        const auto [end, error] =
-            std::from_chars(first, keys.data() + keys.size(), value, hex ? 16 : 10);
-        if (keys.empty() || error != std::errc() || end != keys.data() + keys.size() || value > 255)
-            throw std::invalid_argument("'" + line + "': keys want a byte, 0 to 255");
-        PressKeys(id(), static_cast<uint8_t>(value));
+        const std::optional<unsigned> value = InRange(ReadNumberOrHex<unsigned>(keys), 0u, 255u);
+        if (!value) throw std::invalid_argument("'" + line + "': keys want a byte, 0 to 255");
+        PressKeys(id(), static_cast<uint8_t>(*value));
     } else if (verb == "leave") {
         Leave(id());
     } else if (verb == "back") {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "common/command_line.h"
+#include "common/number_text.h"
 #include "common/wire_recording.h"
 #include "sim/dongle_simulator.h"
 #include "sim/replay_simulator.h"
@@ -40,51 +40,45 @@ struct TSimLine {
     std::string recording;            // replay FILE
 };
 
-std::unique_ptr<wct::TCommandLine> SimCommandLine(TSimLine& l) {
-    using wct::TCommand;
-    auto line = std::make_unique<wct::TCommandLine>(
-        "wct-sim", "wct-sim: the dongle, its consoles and the wired trainer, simulated",
-        "wct-sim dongle|wired|replay [OPTIONS]", WCT_VERSION);
-    TCommand& program = line->Program();
-    program
-        .Footer(
-            "Each simulator prints its pseudo-terminal on the first line and plays the device\n"
-            "until interrupted; 'wct-sim SIMULATOR --help' shows its options.")
-        .Check([&l, program] {
-            l.kind = program.Chosen();
-            if (l.kind.empty()) throw wct::EUsage("which simulator: dongle, wired or replay?");
-        });
-    const auto value = [&l](const std::string& name, const std::string& text) {
-        l.values[name] = text;
-    };
-    const auto flag = [&l](TCommand& c, const std::string& name, const std::string& help) {
-        c.Flag(name, l.flags[name], help);
-    };
-    const auto common = [&](TCommand& c) {
-        flag(c, "--log", "print every frame received and sent, in hex");
-        c.Option("--seed", "N", "seed of the faults' chances (1)", value)
-            .Option("--drop", "FRACTION", "share of the frames never sent", value)
-            .Option("--delay", "MS", "answers wait this long", value)
-            .Option("--split", "BYTES", "writes cut into chunks of at most BYTES", value);
-        flag(c, "--garbage", "noise between frames");
-        c.Option("--vanish-after", "S", "the device vanishes S seconds after the start", value)
-            .Option("--back-after", "S", "and comes back S seconds after vanishing", value)
-            .Option("--link", "PATH", "keep PATH a symbolic link to the current port", value)
-            .Footer(
-                "Numbers are decimal or 0x-prefixed hex; S is seconds. A fraction is a chance\n"
-                "from 0 to 1.");
-    };
+// A declared option keeps its text in l.values; it is read when the simulator is built.
+wct::TValueReader Keep(TSimLine& l) {
+    return [&l](const std::string& name, const std::string& text) { l.values[name] = text; };
+}
 
+void Flag(TSimLine& l, wct::TCommand& c, const std::string& name, const std::string& help) {
+    c.Flag(name, l.flags[name], help);
+}
+
+// What every simulator takes.
+void DeclareCommon(TSimLine& l, wct::TCommand& c) {
+    const wct::TValueReader value = Keep(l);
+    Flag(l, c, "--log", "print every frame received and sent, in hex");
+    c.Option("--seed", "N", "seed of the faults' chances (1)", value)
+        .Option("--drop", "FRACTION", "share of the frames never sent", value)
+        .Option("--delay", "MS", "answers wait this long", value)
+        .Option("--split", "BYTES", "writes cut into chunks of at most BYTES", value);
+    Flag(l, c, "--garbage", "noise between frames");
+    c.Option("--vanish-after", "S", "the device vanishes S seconds after the start", value)
+        .Option("--back-after", "S", "and comes back S seconds after vanishing", value)
+        .Option("--link", "PATH", "keep PATH a symbolic link to the current port", value)
+        .Footer(
+            "Numbers are decimal or 0x-prefixed hex; S is seconds. A fraction is a chance\n"
+            "from 0 to 1.");
+}
+
+void DeclareDongle(TSimLine& l, wct::TCommand& program) {
+    using wct::TCommand;
+    const wct::TValueReader value = Keep(l);
     TCommand dongle = program.Command("dongle", "the USB dongle and its consoles");
     dongle.Option("--consoles", "N", "consoles in reach (1)", value)
         .Option("--registered", "N", "of them registered at the start (0)", value)
         .Option("--rate", "HZ", "measures frames per second of each console (4)", value)
         .Option("--join-delay", "MS", "a console joins this long after registration opens", value)
         .Option("--version", "BYTE", "the dongle's version byte (0x78)", value);
-    flag(dongle, "--no-version", "the dongle never tells its version");
+    Flag(l, dongle, "--no-version", "the dongle never tells its version");
     dongle.Option("--corrupt-length", "FRACTION", "frames with a wrong length", value)
         .Option("--unknown-codes", "FRACTION", "frames with an unknown command code", value);
-    flag(dongle, "--measures-0x21", "measures whose payload holds the stop byte");
+    Flag(l, dongle, "--measures-0x21", "measures whose payload holds the stop byte");
     dongle.Option("--nack", "CODE[,CODE]", "every console refuses these commands", value)
         .Option("--silent-tests", "CODE[,CODE]", "no console answers these tests (0x16 to 0x19)",
                 value)
@@ -92,12 +86,16 @@ std::unique_ptr<wct::TCommandLine> SimCommandLine(TSimLine& l) {
                 "these consoles acknowledge memory writes but keep what they held", value);
     dongle.Option("--rider", "ID:rpm=R,hr=H,cad=C", "what console ID reports; repeatable",
                   [&l](const std::string&, const std::string& text) { l.riders.push_back(text); });
-    common(dongle);
+    DeclareCommon(l, dongle);
     dongle.Footer(
         "Numbers are decimal or 0x-prefixed hex; S is seconds. A fraction is a chance from 0\n"
         "to 1. Script lines on standard input, one command each:\n"
         "  keys ID BYTE | leave ID | back ID | silent ID | report ID | rider ID:rpm=R,hr=H,cad=C");
+}
 
+void DeclareWired(TSimLine& l, wct::TCommand& program) {
+    using wct::TCommand;
+    const wct::TValueReader value = Keep(l);
     TCommand wired = program.Command("wired", "the older wired trainer");
     wired.Option("--generation", "G", "the trainer's generation, 1 to 7", value)
         .Require("--generation")
@@ -116,12 +114,30 @@ std::unique_ptr<wct::TCommandLine> SimCommandLine(TSimLine& l) {
         .Option("--unknown-commands", "FRACTION", "frames with unknown commands", value)
         .Option("--command5", "FRACTION", "frames of command 5", value)
         .Option("--garbage-f0", "FRACTION", "garbage holding 0xF0", value);
-    common(wired);
+    DeclareCommon(l, wired);
     wired.Footer(
         "Numbers are decimal or 0x-prefixed hex; S is seconds. A fraction is a chance from 0\n"
         "to 1. Script lines on standard input, one command each:\n"
         "  rider speed=KMH,hr=BPM,cad=RPM[,keys=BITS] | silent | speak");
+}
 
+std::unique_ptr<wct::TCommandLine> SimCommandLine(TSimLine& l) {
+    using wct::TCommand;
+    auto line = std::make_unique<wct::TCommandLine>(
+        "wct-sim", "wct-sim: the dongle, its consoles and the wired trainer, simulated",
+        "wct-sim dongle|wired|replay [OPTIONS]", WCT_VERSION);
+    TCommand& program = line->Program();
+    program
+        .Footer(
+            "Each simulator prints its pseudo-terminal on the first line and plays the device\n"
+            "until interrupted; 'wct-sim SIMULATOR --help' shows its options.")
+        .Check([&l, program] {
+            l.kind = program.Chosen();
+            if (l.kind.empty()) throw wct::EUsage("which simulator: dongle, wired or replay?");
+        });
+    DeclareDongle(l, program);
+    DeclareWired(l, program);
+    const wct::TValueReader value = Keep(l);
     TCommand replay = program.Command("replay", "the dongle's side of a wire recording");
     replay
         .Argument("FILE", "the wire recording",
@@ -129,29 +145,17 @@ std::unique_ptr<wct::TCommandLine> SimCommandLine(TSimLine& l) {
         .Require("FILE", "replay needs the recording to play")
         .Option("--speed", "X", "the recorded delays divided by X (1)", value)
         .Flag("--loop", l.flags["--loop"], "an answer that has played out starts over");
-    flag(replay, "--log", "print every frame received and sent, in hex");
+    Flag(l, replay, "--log", "print every frame received and sent, in hex");
     return line;
 }
 
 double Number(const std::string& option, const std::string& text, double low, double high) {
-    double value = 0;
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* first = text.data() + (hex ? 2 : 0);
-    const char* last = text.data() + text.size();
-    std::from_chars_result result{};
-    if (hex) {
-        unsigned long integer = 0;
-        result = std::from_chars(first, last, integer, 16);
-        value = static_cast<double>(integer);
-    } else {
-        result = std::from_chars(first, last, value);
-    }
-    if (text.empty() || result.ec != std::errc() || result.ptr != last || value < low ||
-        value > high) {
+    const std::optional<double> value = wct::InRange(wct::ReadNumberOrHex<double>(text), low, high);
+    if (!value) {
         throw wct::EUsage(option + ": '" + text + "' is not a number from " + std::to_string(low) +
                           " to " + std::to_string(high));
     }
-    return value;
+    return *value;
 }
 
 // "A,B,...": numbers from `low` to `high`.
@@ -264,133 +268,144 @@ int Replay(const TSimLine& l) {
     return 0;
 }
 
-int Run(TSimLine& l) {
-    if (l.kind == "replay") return Replay(l);
-    const std::string& kind = l.kind;
-    std::map<std::string, std::string>& values = l.values;
-    std::map<std::string, bool>& flags = l.flags;
-    const std::vector<std::string>& riders = l.riders;
-    auto number = [&](const std::string& name, double fallback, double low, double high) {
-        const auto found = values.find(name);
-        return found == values.end() ? fallback : Number(name, found->second, low, high);
+// The value given to `name`, read as a number from `low` to `high`; `fallback` when none.
+double Given(const TSimLine& l, const std::string& name, double fallback, double low, double high) {
+    const auto found = l.values.find(name);
+    return found == l.values.end() ? fallback : Number(name, found->second, low, high);
+}
+
+bool Has(const TSimLine& l, const std::string& name) {
+    return l.values.count(name) != 0;
+}
+
+std::unique_ptr<TPtySimulator> Dongle(TSimLine& l, const TSimSettings& settings,
+                                      TScriptRunner& script) {
+    TDongleOptions options;
+    const int consoles = static_cast<int>(Given(l, "--consoles", 1, 0, 254));
+    const int registered = static_cast<int>(Given(l, "--registered", 0, 0, consoles));
+    const auto list = [&](const char* option, double low, double high) {
+        return Has(l, option) ? ByteList(option, l.values[option], low, high)
+                              : std::vector<uint8_t>{};
     };
-
-    TSimSettings settings;
-    if (values.count("--link")) settings.linkPath = values["--link"];
-    settings.seed = static_cast<uint32_t>(number("--seed", 1, 0, 4294967295.0));
-    if (flags["--log"]) {
-        settings.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    const std::vector<uint8_t> refused = list("--nack", 0, 255);
+    const std::vector<uint8_t> silent = list("--silent-tests", 0x16, 0x19);
+    const std::vector<uint8_t> lostWrites = list("--lost-writes", 1, consoles);
+    for (int id = 1; id <= consoles; ++id) {
+        TConsoleConfig console = DefaultConsole(static_cast<uint8_t>(id));
+        console.joinedAtStart = id <= registered;
+        console.refused.insert(refused.begin(), refused.end());
+        for (uint8_t code : silent) console.testAnswers[code] = TTestAnswer::None;
+        console.writesLost = std::count(lostWrites.begin(), lostWrites.end(), id) != 0;
+        options.consoles.push_back(std::move(console));
     }
-    TLinkFaults link;
-    link.dropFraction = number("--drop", 0, 0, 1);
-    link.replyDelayMs = static_cast<uint32_t>(number("--delay", 0, 0, 600000));
-    link.splitMaxChunk = static_cast<size_t>(number("--split", 0, 0, 4096));
-    link.garbage = flags["--garbage"];
-
-    std::unique_ptr<TPtySimulator> sim;
-    TScriptRunner script;
-    std::vector<TDue> due;
-    if (kind == "dongle") {
-        TDongleOptions options;
-        const int consoles = static_cast<int>(number("--consoles", 1, 0, 254));
-        const int registered = static_cast<int>(number("--registered", 0, 0, consoles));
-        const auto list = [&](const char* option, double low, double high) {
-            return values.count(option) ? ByteList(option, values[option], low, high)
-                                        : std::vector<uint8_t>{};
-        };
-        const std::vector<uint8_t> refused = list("--nack", 0, 255);
-        const std::vector<uint8_t> silent = list("--silent-tests", 0x16, 0x19);
-        const std::vector<uint8_t> lostWrites = list("--lost-writes", 1, consoles);
-        for (int id = 1; id <= consoles; ++id) {
-            TConsoleConfig console = DefaultConsole(static_cast<uint8_t>(id));
-            console.joinedAtStart = id <= registered;
-            console.refused.insert(refused.begin(), refused.end());
-            for (uint8_t code : silent) console.testAnswers[code] = TTestAnswer::None;
-            console.writesLost = std::count(lostWrites.begin(), lostWrites.end(), id) != 0;
-            options.consoles.push_back(std::move(console));
-        }
-        options.measureRate = number("--rate", 4, 0.1, 1000);
-        options.joinDelayMs = static_cast<uint32_t>(number("--join-delay", 300, 0, 600000));
-        if (flags["--no-version"]) {
-            if (values.count("--version")) throw wct::EUsage("--version and --no-version");
-            options.version.reset();
-        } else {
-            options.version = static_cast<uint8_t>(number("--version", 0x78, 0, 255));
-        }
-        TDongleFaults faults;
-        faults.corruptLengthFraction = number("--corrupt-length", 0, 0, 1);
-        faults.unknownCodeFraction = number("--unknown-codes", 0, 0, 1);
-        faults.measuresHold0x21 = flags["--measures-0x21"];
-        auto dongle = std::make_unique<TDongleSimulator>(options, settings);
-        dongle->SetFaults(faults);
-        try {
-            for (const std::string& rider : riders) {
-                const auto [id, figures] = ParseRiderScript(rider);
-                dongle->SetRider(id, figures);
-            }
-        } catch (const std::invalid_argument& e) {
-            throw wct::EUsage(e.what());
-        }
-        script = [target = dongle.get()](const std::string& line) { target->RunScriptLine(line); };
-        sim = std::move(dongle);
+    options.measureRate = Given(l, "--rate", 4, 0.1, 1000);
+    options.joinDelayMs = static_cast<uint32_t>(Given(l, "--join-delay", 300, 0, 600000));
+    if (l.flags["--no-version"]) {
+        if (Has(l, "--version")) throw wct::EUsage("--version and --no-version");
+        options.version.reset();
     } else {
-        TWiredOptions options;
-        options.generation = number("--generation", 0, 1, 7);
-        options.serial = static_cast<uint32_t>(number("--serial", options.serial, 0, 0xFFFFFF));
-        options.productVersion =
-            static_cast<uint8_t>(number("--product-version", options.productVersion, 0, 255));
-        options.keepAliveMs =
-            static_cast<uint32_t>(number("--keep-alive", options.keepAliveMs, 0, 3600000));
-        options.rollTotal = static_cast<uint32_t>(number("--roll-total", 0, 0, 0xFFFFFF));
-        options.heartVariationMs = static_cast<uint32_t>(number("--hrv", 0, 0, 1000));
-        if (values.count("--answer")) options.identification = Identification(values["--answer"]);
-        TWiredFaults faults;
-        faults.unknownCommandFraction = number("--unknown-commands", 0, 0, 1);
-        faults.command5Fraction = number("--command5", 0, 0, 1);
-        faults.garbageF0Fraction = number("--garbage-f0", 0, 0, 1);
-        std::unique_ptr<TWiredTrainerSimulator> wired;
-        try {
-            wired = std::make_unique<TWiredTrainerSimulator>(options, settings);
-        } catch (const std::invalid_argument& e) {
-            throw wct::EUsage(e.what());
-        }
-        TWiredTrainerSimulator* trainer = wired.get();
-        trainer->SetFaults(faults);
-        if (values.count("--rider")) {
-            try {
-                trainer->SetRider(ParseWiredRider(values["--rider"]));
-            } catch (const std::invalid_argument& e) {
-                throw wct::EUsage(std::string("--") + e.what());
-            }
-        }
-        if (values.count("--silent-after")) {
-            const double silentAt = number("--silent-after", 0, 0, 1e6);
-            due.push_back({silentAt, [trainer] { trainer->SetSilent(true); }});
-            if (values.count("--speak-after")) {
-                due.push_back({silentAt + number("--speak-after", 0, 0, 1e6),
-                               [trainer] { trainer->SetSilent(false); }});
-            }
-        } else if (values.count("--speak-after")) {
-            throw wct::EUsage("--speak-after needs --silent-after");
-        }
-        script = [trainer](const std::string& line) { trainer->RunScriptLine(line); };
-        sim = std::move(wired);
+        options.version = static_cast<uint8_t>(Given(l, "--version", 0x78, 0, 255));
     }
-    sim->SetLinkFaults(link);
-    TPtySimulator* device = sim.get();
-    if (values.count("--vanish-after")) {
-        const double vanishAt = number("--vanish-after", 0, 0, 1e6);
+    TDongleFaults faults;
+    faults.corruptLengthFraction = Given(l, "--corrupt-length", 0, 0, 1);
+    faults.unknownCodeFraction = Given(l, "--unknown-codes", 0, 0, 1);
+    faults.measuresHold0x21 = l.flags["--measures-0x21"];
+    auto dongle = std::make_unique<TDongleSimulator>(options, settings);
+    dongle->SetFaults(faults);
+    try {
+        for (const std::string& rider : l.riders) {
+            const auto [id, figures] = ParseRiderScript(rider);
+            dongle->SetRider(id, figures);
+        }
+    } catch (const std::invalid_argument& e) {
+        throw wct::EUsage(e.what());
+    }
+    script = [target = dongle.get()](const std::string& line) { target->RunScriptLine(line); };
+    return dongle;
+}
+
+std::unique_ptr<TPtySimulator> Wired(TSimLine& l, const TSimSettings& settings,
+                                     TScriptRunner& script, std::vector<TDue>& due) {
+    TWiredOptions options;
+    options.generation = Given(l, "--generation", 0, 1, 7);
+    options.serial = static_cast<uint32_t>(Given(l, "--serial", options.serial, 0, 0xFFFFFF));
+    options.productVersion =
+        static_cast<uint8_t>(Given(l, "--product-version", options.productVersion, 0, 255));
+    options.keepAliveMs =
+        static_cast<uint32_t>(Given(l, "--keep-alive", options.keepAliveMs, 0, 3600000));
+    options.rollTotal = static_cast<uint32_t>(Given(l, "--roll-total", 0, 0, 0xFFFFFF));
+    options.heartVariationMs = static_cast<uint32_t>(Given(l, "--hrv", 0, 0, 1000));
+    if (Has(l, "--answer")) options.identification = Identification(l.values["--answer"]);
+    TWiredFaults faults;
+    faults.unknownCommandFraction = Given(l, "--unknown-commands", 0, 0, 1);
+    faults.command5Fraction = Given(l, "--command5", 0, 0, 1);
+    faults.garbageF0Fraction = Given(l, "--garbage-f0", 0, 0, 1);
+    std::unique_ptr<TWiredTrainerSimulator> wired;
+    try {
+        wired = std::make_unique<TWiredTrainerSimulator>(options, settings);
+    } catch (const std::invalid_argument& e) {
+        throw wct::EUsage(e.what());
+    }
+    TWiredTrainerSimulator* trainer = wired.get();
+    trainer->SetFaults(faults);
+    if (Has(l, "--rider")) {
+        try {
+            trainer->SetRider(ParseWiredRider(l.values["--rider"]));
+        } catch (const std::invalid_argument& e) {
+            throw wct::EUsage(std::string("--") + e.what());
+        }
+    }
+    if (Has(l, "--silent-after")) {
+        const double silentAt = Given(l, "--silent-after", 0, 0, 1e6);
+        due.push_back({silentAt, [trainer] { trainer->SetSilent(true); }});
+        if (Has(l, "--speak-after")) {
+            due.push_back({silentAt + Given(l, "--speak-after", 0, 0, 1e6),
+                           [trainer] { trainer->SetSilent(false); }});
+        }
+    } else if (Has(l, "--speak-after")) {
+        throw wct::EUsage("--speak-after needs --silent-after");
+    }
+    script = [trainer](const std::string& line) { trainer->RunScriptLine(line); };
+    return wired;
+}
+
+// --vanish-after and --back-after, for either simulator.
+void ScheduleVanishing(const TSimLine& l, TPtySimulator* device, std::vector<TDue>& due) {
+    if (Has(l, "--vanish-after")) {
+        const double vanishAt = Given(l, "--vanish-after", 0, 0, 1e6);
         due.push_back({vanishAt, [device] { device->Vanish(); }});
-        if (values.count("--back-after")) {
-            due.push_back({vanishAt + number("--back-after", 0, 0, 1e6), [device] {
+        if (Has(l, "--back-after")) {
+            due.push_back({vanishAt + Given(l, "--back-after", 0, 0, 1e6), [device] {
                                device->Return();
                                std::printf("%s\n", device->PortPath().c_str());
                                std::fflush(stdout);
                            }});
         }
-    } else if (values.count("--back-after")) {
+    } else if (Has(l, "--back-after")) {
         throw wct::EUsage("--back-after needs --vanish-after");
     }
+}
+
+int Run(TSimLine& l) {
+    if (l.kind == "replay") return Replay(l);
+    TSimSettings settings;
+    if (Has(l, "--link")) settings.linkPath = l.values["--link"];
+    settings.seed = static_cast<uint32_t>(Given(l, "--seed", 1, 0, 4294967295.0));
+    if (l.flags["--log"]) {
+        settings.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    }
+    TLinkFaults link;
+    link.dropFraction = Given(l, "--drop", 0, 0, 1);
+    link.replyDelayMs = static_cast<uint32_t>(Given(l, "--delay", 0, 0, 600000));
+    link.splitMaxChunk = static_cast<size_t>(Given(l, "--split", 0, 0, 4096));
+    link.garbage = l.flags["--garbage"];
+
+    TScriptRunner script;
+    std::vector<TDue> due;
+    std::unique_ptr<TPtySimulator> sim =
+        l.kind == "dongle" ? Dongle(l, settings, script) : Wired(l, settings, script, due);
+    sim->SetLinkFaults(link);
+    ScheduleVanishing(l, sim.get(), due);
     // The simulator thread must not take the signals: block them before it starts.
     const sigset_t stopSignals = BlockStopSignals();
     sim->Start();

@@ -1,11 +1,12 @@
 #include "sim/wired_trainer_simulator.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <numbers>
 #include <sstream>
 #include <stdexcept>
+
+#include "common/number_text.h"
 
 namespace wct::sim {
 
@@ -76,15 +77,13 @@ unsigned PeriodWord(double periodMs) {
 TWiredRider ParseWiredRider(const std::string& text) {
     TWiredRider rider;
     auto number = [&](const std::string& name, const std::string& value, double high) {
-        double result = 0;
-        const char* last = value.data() + value.size();
-        const auto [end, error] = std::from_chars(value.data(), last, result);
-        if (value.empty() || error != std::errc() || end != last || result < 0 || result > high) {
+        const std::optional<double> result = InRange(ReadNumber<double>(value), 0.0, high);
+        if (!result) {
             throw std::invalid_argument("rider " + name + ": '" + value +
                                         "' is not a number from 0 to " +
                                         std::to_string(static_cast<int>(high)));
         }
-        return result;
+        return *result;
     };
     size_t at = 0;
     while (at <= text.size()) {

@@ -158,185 +158,79 @@ void TVeloxDevice::BindPortEvents() {
 }
 
 void TVeloxDevice::DefineProperties(TPropertyList& p) {
-    p.AddFloat(
-        "Version", [this] { return version_; }, [this](double v) { SetVersion(v); }, 4.0);
-    p.AddFloat(
-        "ComponentVersion", [this] { return ComponentVersion(); },
-        [this](double v) { SetComponentVersion(v); }, 3.33);
-    p.AddBoolean(
-        "Enabled", [this] { return enabled_; }, [this](bool v) { enabled_ = v; }, true);
-    p.AddBoolean(
-        "SimulationMode", [this] { return simulationMode_; },
-        [this](bool v) { SetSimulationMode(v); }, false);
-    p.AddBoolean(
-        "DebugMode", [this] { return debugMode_; }, [this](bool v) { debugMode_ = v; }, false);
-    p.AddInteger(
-        "RollValue", [this] { return rollValue_; },
-        [this](int64_t v) { rollValue_ = static_cast<int32_t>(v); }, 5);
-    p.AddBoolean(
-        "SecurityActive", [this] { return securityActive_; },
-        [this](bool v) { securityActive_ = v; }, true);
-    p.AddBoolean(
-        "UsePackets", [this] { return usePackets_; }, [this](bool v) { usePackets_ = v; }, true);
+    // Declared defaults that differ from a new device's values on purpose, as stored files
+    // expect (the starting value is always written, a stored default is not):
+    // ConnectionSurveyInterval, DisconMaxTry, MaintainsConsoleActive, PrecisionSpeed,
+    // NumberOfRoundPerRollEvent, HeartConnectionSurvey, HrDelayBeforeReset, CadenceCalcDelay
+    // and the three AlarmHeart limits; the port's and framer's own tables have theirs.
+    using C = TVeloxDevice;
+    p.Bind("Version", this, &C::version_, &C::SetVersion, 4.0);
+    p.Bind("ComponentVersion", this, &C::ComponentVersion, &C::SetComponentVersion, 3.33);
+    p.Bind("Enabled", this, &C::enabled_, true);
+    p.Bind("SimulationMode", this, &C::simulationMode_, &C::SetSimulationMode, false);
+    p.Bind("DebugMode", this, &C::debugMode_, false);
+    p.Bind("RollValue", this, &C::rollValue_, 5);
+    p.Bind("SecurityActive", this, &C::securityActive_, true);
+    p.Bind("UsePackets", this, &C::usePackets_, true);
 
     // The port's and framer's own stored forms, under the names the device publishes.
-    p.AddInteger(
-        "ComPortTag", [this] { return comPortTag_; },
-        [this](int64_t v) { comPortTag_ = static_cast<int>(v); }, 0);
-    TPropertyList portProperties;
-    port_->DefineProperties(portProperties);
-    for (const TPropertyList::Property& item : portProperties.Items()) {
-        if (item.name == "CustomBaudRate") continue;
-        TPropertyList::Property copy = item;
-        copy.name = "ComPort" + item.name;
-        p.Add(std::move(copy));
-    }
-    TPropertyList framerProperties;
-    framer_->DefineProperties(framerProperties);
-    for (const TPropertyList::Property& item : framerProperties.Items()) {
-        if (item.name == "ComPort") continue;
-        TPropertyList::Property copy = item;
-        copy.name = "ComDataPacket" + item.name;
-        p.Add(std::move(copy));
-    }
+    p.Bind("ComPortTag", this, &C::comPortTag_, 0);
+    p.AddOwned("ComPort", *port_, "CustomBaudRate");
+    p.AddOwned("ComDataPacket", *framer_, "ComPort");
 
-    p.AddBoolean(
-        "ConnectionSurvey", [this] { return connectionSurvey_; },
-        [this](bool v) { SetConnectionSurvey(v); }, true);
-    p.AddInteger(
-        "ConnectionSurveyInterval", [this] { return connectionSurveyInterval_; },
-        [this](int64_t v) { SetConnectionSurveyInterval(static_cast<int32_t>(v)); }, 200);
-    p.AddBoolean(
-        "DisconUseCloseOpenPort", [this] { return disconUseCloseOpenPort_; },
-        [this](bool v) { disconUseCloseOpenPort_ = v; }, true);
-    p.AddInteger(
-        "DisconDelayBetweenCloseOpenPort", [this] { return disconDelay_; },
-        [this](int64_t v) { SetDisconDelayBetweenCloseOpenPort(static_cast<int32_t>(v)); }, 300);
-    p.AddInteger(
-        "DisconMaxTry", [this] { return disconMaxTry_; },
-        [this](int64_t v) { disconMaxTry_ = static_cast<int32_t>(v); }, 10);
-    p.AddInteger(
-        "StatsInterval", [this] { return statsInterval_; },
-        [this](int64_t v) { statsInterval_ = static_cast<int32_t>(v); }, 1000);
+    p.Bind("ConnectionSurvey", this, &C::connectionSurvey_, &C::SetConnectionSurvey, true);
+    p.Bind("ConnectionSurveyInterval", this, &C::connectionSurveyInterval_,
+           &C::SetConnectionSurveyInterval, 200);
+    p.Bind("DisconUseCloseOpenPort", this, &C::disconUseCloseOpenPort_, true);
+    p.Bind("DisconDelayBetweenCloseOpenPort", this, &C::disconDelay_,
+           &C::SetDisconDelayBetweenCloseOpenPort, 300);
+    p.Bind("DisconMaxTry", this, &C::disconMaxTry_, 10);
+    p.Bind("StatsInterval", this, &C::statsInterval_, 1000);
     p.AddObject("TimerStats", *statsTimer_);
-    p.AddBoolean(
-        "MaintainsConsoleActive", [this] { return maintainsConsoleActive_; },
-        [this](bool v) { maintainsConsoleActive_ = v; }, false);
-    p.AddFloat(
-        "CourseDistance", [this] { return static_cast<double>(courseDistance_); },
-        [this](double v) { courseDistance_ = v; }, 0.0);
-    p.AddInteger(
-        "KeyRepeatInterval", [this] { return KeyRepeatInterval(); },
-        [this](int64_t v) { SetKeyRepeatInterval(static_cast<uint32_t>(v)); }, 500);
+    p.Bind("MaintainsConsoleActive", this, &C::maintainsConsoleActive_, false);
+    p.Bind("CourseDistance", this, &C::courseDistance_, 0.0);
+    p.Bind("KeyRepeatInterval", this, &C::KeyRepeatInterval, &C::SetKeyRepeatInterval, 500);
 
-    p.AddInteger(
-        "PrecisionSpeed", [this] { return precisionSpeed_; },
-        [this](int64_t v) { precisionSpeed_ = static_cast<int32_t>(v); }, 1);
-    p.AddInteger(
-        "PrecisionDistance", [this] { return precisionDistance_; },
-        [this](int64_t v) { precisionDistance_ = static_cast<int32_t>(v); }, 8);
-    p.AddEnum(
-        "UnitMeasure", kUnitNames, [this] { return static_cast<int>(unitMeasure_); },
-        [this](int v) { SetUnitMeasure(static_cast<TUnitMeasure>(v)); }, umKm);
-    p.AddEnum(
-        "UnitMeasureDefault", kUnitNames, [this] { return static_cast<int>(unitMeasureDefault_); },
-        [this](int v) { unitMeasureDefault_ = static_cast<TUnitMeasure>(v); }, umKm);
-    p.AddFloat(
-        "RollDiameter", [this] { return rollDiameter_; }, [this](double v) { SetRollDiameter(v); },
-        39.5);
-    p.AddFloat(
-        "NumberOfRoundPerRollEvent", [this] { return roundsPerRollEvent_; },
-        [this](double v) { SetNumberOfRoundPerRollEvent(v); }, 1.0);
-    p.AddInteger(
-        "SpeedArrayLength", [this] { return SpeedArrayLength(); },
-        [this](int64_t v) { SetSpeedArrayLength(static_cast<int32_t>(v)); }, 25);
-    p.AddBoolean(
-        "VirtualSpeedEnabled", [this] { return virtualSpeedEnabled_; },
-        [this](bool v) { SetVirtualSpeedEnabled(v); }, false);
-    p.AddFloat(
-        "VirtualSpeedAttenuation", [this] { return virtualSpeedAttenuation_; },
-        [this](double v) { virtualSpeedAttenuation_ = v; }, 0.5);
-    p.AddFloat(
-        "Tolerance", [this] { return tolerance_; }, [this](double v) { tolerance_ = v; }, 2.0);
-    p.AddFloat(
-        "RiderWeight", [this] { return riderWeight_; }, [this](double v) { riderWeight_ = v; },
-        0.0);
-    p.AddFloat(
-        "CurrentSlope", [this] { return currentSlope_; }, [this](double v) { currentSlope_ = v; },
-        0.0);
-    p.AddFloat(
-        "CurrentElevation", [this] { return currentElevation_; },
-        [this](double v) { SetCurrentElevation(v); }, 0.0);
-    p.AddInteger(
-        "VeloxResistance", [this] { return veloxResistance_; },
-        [this](int64_t v) { SetVeloxResistance(static_cast<int32_t>(v)); }, 0);
-    p.AddInteger(
-        "VeloxElevation", [this] { return veloxElevation_; },
-        [this](int64_t v) { veloxElevation_ = static_cast<int32_t>(v); }, 0);
-    p.AddInteger(
-        "InitialResistance", [this] { return initialResistance_; },
-        [this](int64_t v) { SetInitialResistance(static_cast<int32_t>(v)); }, 0);
-    p.AddBoolean(
-        "UseElevation", [this] { return useElevation_; }, [this](bool v) { useElevation_ = v; },
-        false);
-    p.AddBoolean(
-        "HighPowerReduceEnable", [this] { return highPowerReduceEnable_; },
-        [this](bool v) { highPowerReduceEnable_ = v; }, false);
-    p.AddFloat(
-        "HighPowerReduceStartSpeed", [this] { return highPowerReduceStartSpeed_; },
-        [this](double v) { highPowerReduceStartSpeed_ = v; }, 7.0);
-    p.AddFloat(
-        "HighPowerReduceCoefficientMinimum", [this] { return highPowerReduceMinimum_; },
-        [this](double v) { highPowerReduceMinimum_ = v; }, 0.25);
-    p.AddFloat(
-        "ResistanceReducer", [this] { return resistanceReducer_; },
-        [this](double v) { SetResistanceReducer(v); }, 1.0);
-    p.AddInteger(
-        "ResistanceLatency", [this] { return resistanceLatency_; },
-        [this](int64_t v) { SetResistanceLatency(static_cast<int32_t>(v)); }, 0);
-    p.AddFloat(
-        "Calibration", [this] { return calibration_; }, [this](double v) { calibration_ = v; },
-        1.0);
-    p.AddFloat(
-        "ResistanceMapAdapter", [this] { return resistanceMapAdapter_; },
-        [this](double v) { resistanceMapAdapter_ = v; }, 1.0);
+    p.Bind("PrecisionSpeed", this, &C::precisionSpeed_, 1);
+    p.Bind("PrecisionDistance", this, &C::precisionDistance_, 8);
+    p.BindEnum("UnitMeasure", kUnitNames, this, &C::unitMeasure_, &C::SetUnitMeasure, umKm);
+    p.BindEnum("UnitMeasureDefault", kUnitNames, this, &C::unitMeasureDefault_, umKm);
+    p.Bind("RollDiameter", this, &C::rollDiameter_, &C::SetRollDiameter, 39.5);
+    p.Bind("NumberOfRoundPerRollEvent", this, &C::roundsPerRollEvent_,
+           &C::SetNumberOfRoundPerRollEvent, 1.0);
+    p.Bind("SpeedArrayLength", this, &C::SpeedArrayLength, &C::SetSpeedArrayLength, 25);
+    p.Bind("VirtualSpeedEnabled", this, &C::virtualSpeedEnabled_, &C::SetVirtualSpeedEnabled,
+           false);
+    p.Bind("VirtualSpeedAttenuation", this, &C::virtualSpeedAttenuation_, 0.5);
+    p.Bind("Tolerance", this, &C::tolerance_, 2.0);
+    p.Bind("RiderWeight", this, &C::riderWeight_, 0.0);
+    p.Bind("CurrentSlope", this, &C::currentSlope_, 0.0);
+    p.Bind("CurrentElevation", this, &C::currentElevation_, &C::SetCurrentElevation, 0.0);
+    p.Bind("VeloxResistance", this, &C::veloxResistance_, &C::SetVeloxResistance, 0);
+    p.Bind("VeloxElevation", this, &C::veloxElevation_, 0);
+    p.Bind("InitialResistance", this, &C::initialResistance_, &C::SetInitialResistance, 0);
+    p.Bind("UseElevation", this, &C::useElevation_, false);
+    p.Bind("HighPowerReduceEnable", this, &C::highPowerReduceEnable_, false);
+    p.Bind("HighPowerReduceStartSpeed", this, &C::highPowerReduceStartSpeed_, 7.0);
+    p.Bind("HighPowerReduceCoefficientMinimum", this, &C::highPowerReduceMinimum_, 0.25);
+    p.Bind("ResistanceReducer", this, &C::resistanceReducer_, &C::SetResistanceReducer, 1.0);
+    p.Bind("ResistanceLatency", this, &C::resistanceLatency_, &C::SetResistanceLatency, 0);
+    p.Bind("Calibration", this, &C::calibration_, 1.0);
+    p.Bind("ResistanceMapAdapter", this, &C::resistanceMapAdapter_, 1.0);
 
-    p.AddBoolean(
-        "HeartEnabled", [this] { return heartEnabled_; }, [this](bool v) { SetHeartEnabled(v); },
-        false);
-    p.AddBoolean(
-        "HeartConnectionSurvey", [this] { return heartConnectionSurvey_; },
-        [this](bool v) { SetHeartConnectionSurvey(v); }, true);
-    p.AddInteger(
-        "HrDelayBeforeReset", [this] { return hrDelayBeforeReset_; },
-        [this](int64_t v) { SetHrDelayBeforeReset(static_cast<int32_t>(v)); }, 3);
-    p.AddBoolean(
-        "HrFilter2Active", [this] { return hrFilter2Active_; },
-        [this](bool v) { hrFilter2Active_ = v; }, false);
-    p.AddInteger(
-        "HeartArrayLength", [this] { return HeartArrayLength(); },
-        [this](int64_t v) { SetHeartArrayLength(static_cast<int32_t>(v)); }, 25);
-    p.AddInteger(
-        "HrDeltaVariationLimit", [this] { return hrDeltaVariationLimit_; },
-        [this](int64_t v) { hrDeltaVariationLimit_ = static_cast<int32_t>(v); }, 200);
-    p.AddInteger(
-        "HeartCalcDelay", [this] { return heartCalcDelay_; },
-        [this](int64_t v) { heartCalcDelay_ = static_cast<int32_t>(v); }, 3000);
-    p.AddInteger(
-        "CadenceArrayLength", [this] { return CadenceArrayLength(); },
-        [this](int64_t v) { SetCadenceArrayLength(static_cast<int32_t>(v)); }, 10);
-    p.AddInteger(
-        "CadenceCalcDelay", [this] { return cadenceCalcDelay_; },
-        [this](int64_t v) { cadenceCalcDelay_ = static_cast<int32_t>(v); }, 3000);
-    p.AddInteger(
-        "AlarmHeartHighLimit", [this] { return alarmHigh_; },
-        [this](int64_t v) { alarmHigh_ = static_cast<int32_t>(v); }, 160);
-    p.AddInteger(
-        "AlarmHeartLowLimit", [this] { return alarmLow_; },
-        [this](int64_t v) { alarmLow_ = static_cast<int32_t>(v); }, 50);
-    p.AddInteger(
-        "AlarmHeartAbsoluteLimit", [this] { return alarmAbsolute_; },
-        [this](int64_t v) { alarmAbsolute_ = static_cast<int32_t>(v); }, 220);
+    p.Bind("HeartEnabled", this, &C::heartEnabled_, &C::SetHeartEnabled, false);
+    p.Bind("HeartConnectionSurvey", this, &C::heartConnectionSurvey_, &C::SetHeartConnectionSurvey,
+           true);
+    p.Bind("HrDelayBeforeReset", this, &C::hrDelayBeforeReset_, &C::SetHrDelayBeforeReset, 3);
+    p.Bind("HrFilter2Active", this, &C::hrFilter2Active_, false);
+    p.Bind("HeartArrayLength", this, &C::HeartArrayLength, &C::SetHeartArrayLength, 25);
+    p.Bind("HrDeltaVariationLimit", this, &C::hrDeltaVariationLimit_, 200);
+    p.Bind("HeartCalcDelay", this, &C::heartCalcDelay_, 3000);
+    p.Bind("CadenceArrayLength", this, &C::CadenceArrayLength, &C::SetCadenceArrayLength, 10);
+    p.Bind("CadenceCalcDelay", this, &C::cadenceCalcDelay_, 3000);
+    p.Bind("AlarmHeartHighLimit", this, &C::alarmHigh_, 160);
+    p.Bind("AlarmHeartLowLimit", this, &C::alarmLow_, 50);
+    p.Bind("AlarmHeartAbsoluteLimit", this, &C::alarmAbsolute_, 220);
 }
 
 // ---- Generation and framing ------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <numeric>
 
+#include "common/round_decimals.h"
 #include "common/tick_count.h"
 #include "wired/velox_device.h"
 
@@ -18,10 +19,6 @@ constexpr int32_t kMinHeartRate = 35;
 constexpr uint32_t kMinPedalPeriodMs = 300;
 constexpr unsigned kMinLongPedalPeriodMs = 200;
 constexpr unsigned kNoPeriod = 0xFFFF;
-
-int32_t RoundEven(long double x) {
-    return static_cast<int32_t>(std::llrint(x));
-}
 
 template <typename T>
 void Shift(std::vector<T>& window, T value) {
@@ -99,7 +96,7 @@ void TVeloxDevice::HeartBeat() {
     lastBeatTick_ = now;
     beatSeen_ = true;
     if (beatPeriod_ != 0) {
-        const int32_t hr = RoundEven(60000.0L / beatPeriod_);
+        const int32_t hr = RoundHalfEven(60000.0L / beatPeriod_);
         const int32_t y = hrFilter2Active_ ? HeartFilter2(hr) : HeartFilter1(hr);
         if (y > kMaxHeartRate) {
             heartRate_ = kMaxHeartRate;
@@ -127,7 +124,7 @@ void TVeloxDevice::HeartBeat() {
 int32_t TVeloxDevice::HeartFilter1(double value) {
     Shift(heartRates_, value);
     if (heartRates_.front() == 0) return 0;
-    int32_t result = RoundEven(Mean(heartRates_));
+    int32_t result = RoundHalfEven(Mean(heartRates_));
     if (version_ < 4.5) {
         --result;
     } else {
@@ -171,7 +168,7 @@ int32_t TVeloxDevice::HeartFilter2(double x) {
     f.lastOutput = heartRate_;
     Shift(heartRates_, x);
     if (heartRates_.front() == 0) return 0;
-    const int32_t result = RoundEven(Mean(heartRates_));
+    const int32_t result = RoundHalfEven(Mean(heartRates_));
     if (version_ > 4) {
         heartSum_ += result;
         ++heartCount_;
@@ -211,7 +208,7 @@ void TVeloxDevice::LongFramePeriods(unsigned pedalPeriod, unsigned heartPeriod,
     cadenceRpm =
         pedalPeriod > kMinLongPedalPeriodMs && pedalPeriod < kNoPeriod ? 60000.0L / pedalPeriod : 0;
     if (cadenceRpm <= 0) return;
-    const int32_t sample = RoundEven(cadenceRpm);
+    const int32_t sample = RoundHalfEven(cadenceRpm);
     cadenceTotal_ += sample;
     CadenceSample(sample);
 }
@@ -237,14 +234,15 @@ void TVeloxDevice::HeartStatsStep() {
         if (heartConnectionActive_) {
             AlarmCheck();
             if (heartSum_ > 0 && heartCount_ > 0)
-                averageHeartRate_ = RoundEven(static_cast<long double>(heartSum_) / heartCount_);
+                averageHeartRate_ =
+                    RoundHalfEven(static_cast<long double>(heartSum_) / heartCount_);
         }
     }
     if (cadence_ > 0) {
         const long double elapsed = statsTimer_->ElapsedTime();
         if (elapsed > 0) {
-            averageCadence_ = version_ > 4 ? RoundEven(cadenceTotal_ / (elapsed / 100))
-                                           : RoundEven(cadenceTotal_ / elapsed * 60000);
+            averageCadence_ = version_ > 4 ? RoundHalfEven(cadenceTotal_ / (elapsed / 100))
+                                           : RoundHalfEven(cadenceTotal_ / elapsed * 60000);
         }
     }
 }
@@ -262,8 +260,9 @@ void TVeloxDevice::AlarmCheck() {
     if (alarmLow_ > 0) {
         percentDelta =
             heartRate_ < alarmHigh_
-                ? RoundEven(static_cast<long double>(alarmLow_ - heartRate_) / alarmLow_ * 100)
-                : RoundEven(static_cast<long double>(heartRate_ - alarmHigh_) / alarmHigh_ * 100);
+                ? RoundHalfEven(static_cast<long double>(alarmLow_ - heartRate_) / alarmLow_ * 100)
+                : RoundHalfEven(static_cast<long double>(heartRate_ - alarmHigh_) / alarmHigh_ *
+                                100);
     }
     if (heartRate_ > alarmAbsolute_) {
         SetVeloxResistance(0);
@@ -288,13 +287,13 @@ void TVeloxDevice::CadenceFlag() {
     if (since < kMinPedalPeriodMs) return;
     lastPedalTick_ = now;
     ++cadenceTotal_;
-    CadenceSample(RoundEven(60000.0L / since));
+    CadenceSample(RoundHalfEven(60000.0L / since));
 }
 
 void TVeloxDevice::CadenceSample(int32_t rpm) {
     lastCadenceSampleTick_ = GetTickCount();
     Shift(cadences_, rpm);
-    cadence_ = cadences_.front() != 0 ? RoundEven(Mean(cadences_)) : 0;
+    cadence_ = cadences_.front() != 0 ? RoundHalfEven(Mean(cadences_)) : 0;
 }
 
 void TVeloxDevice::ExpireCadence() {

@@ -16,10 +16,6 @@ namespace {
 // Shared by all instances: one statistics step at a time.
 bool statsBusy = false;
 
-long long RoundEven(long double x) {
-    return std::llrint(x);  // the default rounding mode: to nearest, ties to even
-}
-
 }  // namespace
 
 long double TVeloxDevice::MassTerm() const {
@@ -192,7 +188,7 @@ void TVeloxDevice::StatsStep() {
     const long double c = km ? 0.002L : 0.0015L;
     const long double v = oldSpeed;
     caloriesTotal_ += std::max(a * v * v * v + b * w * v + c * s * v, 0.0L);
-    calories_ = static_cast<int32_t>(RoundEven(caloriesTotal_));
+    calories_ = RoundHalfEven(caloriesTotal_);
     // 7. Virtual speed.
     if (virtualSpeedEnabled_ && !simulationMode_) {
         if (s < 0 || (virtualDelta_ > 0 && s >= 0))
@@ -209,7 +205,7 @@ void TVeloxDevice::StatsStep() {
             : 0;
     // 9. Power.
     const long double powerSpeed = virtualSpeedEnabled_ && !simulationMode_ ? realSpeed_ : speed_;
-    power_ = static_cast<int32_t>(RoundEven(PowerModel(s, powerSpeed)));
+    power_ = RoundHalfEven(PowerModel(s, powerSpeed));
     // 10. Maxima.
     maxCadence_ = std::max(maxCadence_, cadence_);
     maxHeartRate_ = std::max(maxHeartRate_, heartRate_);
@@ -280,7 +276,7 @@ long double TVeloxDevice::PowerFromSpeed(long double speed) const {
     const long double v2 = v * v;
     const long double power = a * v2 * v2 * v + b * v2 * v2 + c * v2 * v + d * v2 +
                               v * (e + MassTerm() * f * currentSlope_);
-    return power < 0 ? 0 : static_cast<long double>(RoundEven(power));
+    return power < 0 ? 0 : static_cast<long double>(RoundHalfEven(power));
 }
 
 // ---- Load --------------------------------------------------------------------------------
@@ -289,12 +285,12 @@ void TVeloxDevice::SendResistance() {
     const long double a = veloxResistance_ * highPowerCoefficient_;
     int r = 0;
     if (securityActive_) {
-        r = speed_ == 0 ? 0 : ClampLoadByte(RoundEven(a));
+        r = speed_ == 0 ? 0 : ClampLoadByte(RoundHalfEven(a));
     } else {
-        r = static_cast<int>(RoundEven(a) & 0xFF);
+        r = static_cast<int>(RoundHalfEven(a) & 0xFF);
     }
     long long e = veloxElevation_;
-    if (version_ >= 4 && useElevation_) e = RoundEven(currentSlope_ * 5.0L + 126);
+    if (version_ >= 4 && useElevation_) e = RoundHalfEven(currentSlope_ * 5.0L + 126);
     e = ClampLoadByte(e);
     if (version_ >= 4 && !repairing_)
         SendBytes(BuildFrame(vcLoad, static_cast<uint8_t>(r), static_cast<uint8_t>(e)));
@@ -322,7 +318,7 @@ void TVeloxDevice::SetInitialResistance(int32_t value) {
 void TVeloxDevice::SetCurrentElevation(double metres) {
     if (metres == currentElevation_) return;
     currentElevation_ = metres;
-    veloxElevation_ = static_cast<int32_t>(RoundEven(metres * 255 / 9999));
+    veloxElevation_ = RoundHalfEven(metres * 255 / 9999);
 }
 
 void TVeloxDevice::SetHighPowerCoefficient(double value) {
@@ -352,7 +348,7 @@ void TVeloxDevice::SimulateMeasures(int32_t heartRate, int32_t cadence, long dou
     speed_ = speed;
     instantSpeed_ = speed;
     const long double increment = static_cast<long double>(
-        RoundEven(speed * (unitMeasure_ == umKm ? 1000 : 1609) / metresPerRollEvent_ / 3600));
+        RoundHalfEven(speed * (unitMeasure_ == umKm ? 1000 : 1609) / metresPerRollEvent_ / 3600));
     RollIncrement(increment);
     if (heartRate > 0) {
         beatSeen_ = true;

@@ -12,7 +12,7 @@
 namespace wct::test {
 
 TProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                          int timeoutMs) {
+                          int timeoutMs, const TOutputWatch& watch) {
     int outPipe[2], errPipe[2];
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
     const auto start = std::chrono::steady_clock::now();
@@ -51,6 +51,7 @@ TProcessResult RunProcess(const std::string& program, const std::vector<std::str
             const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
                 sinks[i]->append(buffer, static_cast<size_t>(n));
+                if (i == 0 && watch) watch(pid, result.out);
             } else {
                 close(fds[i].fd);
                 fds[i].fd = -1;

@@ -1,6 +1,7 @@
 // Runs a program as a separate process and collects what it printed, for tests.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,12 @@ struct TProcessResult {
     int elapsedMs = 0;
 };
 
+// Called with the process id and all it printed on stdout so far, each time that grows:
+// a test acts on a line the moment it is out instead of sleeping for it.
+using TOutputWatch = std::function<void(int pid, const std::string& out)>;
+
 TProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                          int timeoutMs);
+                          int timeoutMs, const TOutputWatch& watch = {});
 
 // What a program printed, a line each, without the line ends.
 std::vector<std::string> Lines(const std::string& text);

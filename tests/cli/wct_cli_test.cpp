@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <sstream>
-#include <thread>
 
 #include "cli/cli_options.h"
 #include "run_process.h"
@@ -37,8 +37,11 @@ protected:
         options.joinDelayMs = 50;
         sim::TSimSettings settings;
         settings.log = [](const std::string& line) {
-            std::lock_guard lock(logMutex);
-            simLog.push_back(line);
+            {
+                std::lock_guard lock(logMutex);
+                simLog.push_back(line);
+            }
+            logged.notify_all();
         };
         simulator = new sim::TDongleSimulator(options, settings);
         simulator->Start();
@@ -84,21 +87,16 @@ protected:
     // The simulator's thread may read the last frames of a wct run a moment after the
     // process ended: waits up to two seconds for them.
     static bool SimReceived(const std::string& hex) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        for (;;) {
-            {
-                std::lock_guard lock(logMutex);
-                if (std::any_of(simLog.begin(), simLog.end(),
-                                [&](const std::string& l) { return l.find(hex) != l.npos; }))
-                    return true;
-            }
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        std::unique_lock lock(logMutex);
+        return logged.wait_for(lock, std::chrono::seconds(2), [&] {
+            return std::any_of(simLog.begin(), simLog.end(),
+                               [&](const std::string& l) { return l.find(hex) != l.npos; });
+        });
     }
 
     static inline sim::TDongleSimulator* simulator = nullptr;
     static inline std::mutex logMutex;  // protects simLog
+    static inline std::condition_variable logged;
     static inline std::vector<std::string> simLog;
 };
 
@@ -246,14 +244,14 @@ protected:
 };
 
 TEST_F(WctCliOwnDongle, MeasureSaysDongleLostAndExitsThreeSoonAfterTheDongleVanishes) {
-    TProcessResult r;
-    std::thread run([&] {
-        r = RunProcess(WCT_BINARY, {"--port", simulator->PortPath(), "measure", "--seconds", "10"},
-                       30000);
-    });
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    simulator->Vanish();
-    run.join();
+    // Vanishes once the first measures line is out.
+    const TProcessResult r = RunProcess(
+        WCT_BINARY, {"--port", simulator->PortPath(), "measure", "--seconds", "10"}, 30000,
+        [this, vanished = false](int, const std::string& out) mutable {
+            if (vanished || out.find('\n') == std::string::npos) return;
+            simulator->Vanish();
+            vanished = true;
+        });
     EXPECT_EQ(r.exitCode, 3) << r.err;
     EXPECT_NE(r.err.find("dongle lost"), std::string::npos) << r.err;
     EXPECT_LT(r.elapsedMs, 3000 + 1000);

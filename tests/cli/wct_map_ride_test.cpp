@@ -1,13 +1,11 @@
 // `wct map` and `wct ride`, run as separate processes.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <future>
 #include <sstream>
-#include <thread>
 
 #include "cli/cli_options.h"
 #include "run_process.h"
@@ -167,15 +165,15 @@ TEST_F(WctRide, AHeartAboveTheMaximumGetsNoLoadAndTheRiderIsTold) {
 }
 
 TEST_F(WctRide, SigintEndsTheRideCleanly) {
-    // Interrupted once the first step is printed; what it printed comes out afterwards.
-    const std::string out = "/tmp/wct-ride-" + std::to_string(getpid());
-    const std::string command = "'" WCT_BINARY "' --port " + dongle->PortPath() +
-                                " --wait 3000 ride --seconds 600 > " + out +
-                                " & pid=$!; until grep -qs csStarted " + out +
-                                "; do sleep 0.1; done; kill -INT $pid; wait $pid; status=$?; "
-                                "cat " +
-                                out + "; rm " + out + "; exit $status";
-    const TProcessResult r = RunProcess("/bin/sh", {"-c", command}, 60000);
+    // Interrupted once the first step is printed.
+    const TProcessResult r = RunProcess(
+        WCT_BINARY,
+        {"--port", dongle->PortPath(), "--wait", "3000", "ride", "--seconds", "600"}, 60000,
+        [interrupted = false](int pid, const std::string& out) mutable {
+            if (interrupted || out.find("csStarted") == std::string::npos) return;
+            kill(pid, SIGINT);
+            interrupted = true;
+        });
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_LT(r.elapsedMs, 20000);
     EXPECT_NE(r.out.find(" csStarted\n"), std::string::npos) << r.out;
@@ -192,24 +190,16 @@ TEST_F(WctRide, NoConsoleJoiningExitsOne) {
 }
 
 TEST_F(WctRide, AConsoleThatIsLostEndsTheRideWithExitOne) {
-    const std::string out = "/tmp/wct-lost-" + std::to_string(getpid());
-    auto ride = std::async(std::launch::async, [&] {
-        return RunProcess("/bin/sh",
-                          {"-c", "'" WCT_BINARY "' --port " + dongle->PortPath() +
-                                     " --wait 3000 ride --seconds 60 > " + out},
-                          60000);
-    });
     // Leaves once the ride is under way: its first step is out.
-    const auto rode = [&] {
-        std::ifstream file(out);
-        return file.peek() != std::ifstream::traits_type::eof();
-    };
-    for (int i = 0; i < 3000 && !rode(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(rode());
-    dongle->Leave(1);
-    const TProcessResult r = ride.get();
-    std::remove(out.c_str());
+    bool left = false;
+    const TProcessResult r = RunProcess(
+        WCT_BINARY, {"--port", dongle->PortPath(), "--wait", "3000", "ride", "--seconds", "60"},
+        60000, [&](int, const std::string& out) {
+            if (left || out.empty()) return;
+            dongle->Leave(1);
+            left = true;
+        });
+    ASSERT_TRUE(left);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("console 1 was lost"), std::string::npos) << r.err;
     EXPECT_LT(r.elapsedMs, 20000);

@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "common/emnox.h"
-#include "common/locale_info.h"
 #include "common/stored_form.h"
+#include "support/fixed_locale.h"
 
 namespace wct {
 namespace {
@@ -28,24 +28,11 @@ const std::vector<std::vector<double>> kMainMap = {
     {175, 47, 174, 325, 481, 652, 836, 1034},
 };
 
-class TFixedLocale : public TLocaleInfo {
-public:
-    explicit TFixedLocale(char separator) : separator_(separator) {}
-    char DecimalSeparator() override { return separator_; }
-    std::string TimeText(std::chrono::system_clock::time_point) override { return {}; }
-    std::string DateTimeText(std::chrono::system_clock::time_point) override { return {}; }
-
-private:
-    char separator_;
-};
-
 class ResistanceMapTest : public ::testing::Test {
 protected:
-    void TearDown() override { SetLocaleInfo(nullptr); }
-
     void UseSeparator(char separator) {
-        locale = std::make_unique<TFixedLocale>(separator);
-        SetLocaleInfo(locale.get());
+        locale.reset();
+        locale = std::make_unique<test::TFixedLocale>(separator);
     }
     // The message LoadMap raises for the text `text`, or "" when it loads.
     std::string LoadError(const std::string& text) {
@@ -59,7 +46,7 @@ protected:
         return {};
     }
 
-    std::unique_ptr<TFixedLocale> locale;
+    std::unique_ptr<test::TFixedLocale> locale;
     TResistanceMap map;
 };
 

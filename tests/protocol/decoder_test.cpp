@@ -3,25 +3,14 @@
 
 #include <vector>
 
-#include "common/locale_info.h"
 #include "common/tick_count.h"
 #include "protocol/wireless_frame.h"
 #include "protocol/wireless_protocol.h"
 #include "serial/hex.h"
+#include "support/fixed_locale.h"
 
 namespace wct {
 namespace {
-
-class TFixedLocale : public TLocaleInfo {
-public:
-    TFixedLocale() { SetLocaleInfo(this); }
-    ~TFixedLocale() override { SetLocaleInfo(nullptr); }
-    char DecimalSeparator() override { return '.'; }
-    std::string TimeText(std::chrono::system_clock::time_point) override { return "12:34:56"; }
-    std::string DateTimeText(std::chrono::system_clock::time_point) override {
-        return "08/12/2026 12:34:56";
-    }
-};
 
 class DecoderTest : public ::testing::Test {
 protected:
@@ -31,7 +20,7 @@ protected:
     const std::string& LastLine() const { return memo.lines.back(); }
 
     TScopedVirtualClock clock{50000};
-    TFixedLocale locale;
+    test::TFixedLocale locale;
     TStringsMemo memo;
     TMiraWirelessProtocol protocol;
 };

@@ -153,7 +153,7 @@ TTestSubscriber::~TTestSubscriber() {
     mosquitto_destroy(client_);
 }
 
-bool TTestSubscriber::WaitFor(const TCheck& check, std::chrono::seconds timeout) {
+bool TTestSubscriber::WaitFor(const TCheck& check, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return arrived_.wait_for(lock, timeout, [&] { return check(received_); });
 }

@@ -62,7 +62,7 @@ public:
     ~TTestSubscriber();
     // `check` runs under the subscriber's lock: it reads what it is given, nothing else.
     using TCheck = std::function<bool(const std::vector<TReceived>&)>;
-    bool WaitFor(const TCheck& check, std::chrono::seconds timeout = 10s);
+    bool WaitFor(const TCheck& check, std::chrono::milliseconds timeout = 10s);
     std::vector<TReceived> Received();
     // The payloads received on `topic`, in order.
     std::vector<std::string> On(const std::string& topic);
