@@ -245,13 +245,13 @@ protected:
 
 TEST_F(WctCliOwnDongle, MeasureSaysDongleLostAndExitsThreeSoonAfterTheDongleVanishes) {
     // Vanishes once the first measures line is out.
-    const TProcessResult r = RunProcess(
-        WCT_BINARY, {"--port", simulator->PortPath(), "measure", "--seconds", "10"}, 30000,
-        [this, vanished = false](int, const std::string& out) mutable {
-            if (vanished || out.find('\n') == std::string::npos) return;
-            simulator->Vanish();
-            vanished = true;
-        });
+    const TProcessResult r =
+        RunProcess(WCT_BINARY, {"--port", simulator->PortPath(), "measure", "--seconds", "10"},
+                   30000, [this, vanished = false](int, const std::string& out) mutable {
+                       if (vanished || out.find('\n') == std::string::npos) return;
+                       simulator->Vanish();
+                       vanished = true;
+                   });
     EXPECT_EQ(r.exitCode, 3) << r.err;
     EXPECT_NE(r.err.find("dongle lost"), std::string::npos) << r.err;
     EXPECT_LT(r.elapsedMs, 3000 + 1000);

@@ -167,9 +167,8 @@ TEST_F(WctRide, AHeartAboveTheMaximumGetsNoLoadAndTheRiderIsTold) {
 TEST_F(WctRide, SigintEndsTheRideCleanly) {
     // Interrupted once the first step is printed.
     const TProcessResult r = RunProcess(
-        WCT_BINARY,
-        {"--port", dongle->PortPath(), "--wait", "3000", "ride", "--seconds", "600"}, 60000,
-        [interrupted = false](int pid, const std::string& out) mutable {
+        WCT_BINARY, {"--port", dongle->PortPath(), "--wait", "3000", "ride", "--seconds", "600"},
+        60000, [interrupted = false](int pid, const std::string& out) mutable {
             if (interrupted || out.find("csStarted") == std::string::npos) return;
             kill(pid, SIGINT);
             interrupted = true;
