@@ -409,8 +409,8 @@ TDeviceControl TCustomComPort::DeviceControl() const {
 void TCustomComPort::ApplyLineSettings() {
     if (!CanApply()) return;
     CheckComResult(ceSetStateFailed,
-                   com_port_linux::SetLine(device_.Fd(), DeviceControl(),
-                                           flowControl_.ControlDTR(), flowControl_.ControlRTS()));
+                   com_port_linux::SetLine(device_.Fd(), DeviceControl(), flowControl_.ControlDTR(),
+                                           flowControl_.ControlRTS()));
     device_.SetDiscardNull(discardNull_);
     device_.SetEventChar(eventChar_);
 }
@@ -508,17 +508,9 @@ int TCustomComPort::WriteTextAsync(const std::string& text, PAsync record) {
 }
 
 int TCustomComPort::WriteText(const std::string& text) {
-    PAsync record = nullptr;
-    NewAsyncRecord(record);
-    try {
-        WriteTextAsync(text, record);
-        int written = text.empty() ? 0 : WaitAsync(record);
-        FreeAsyncRecord(record);
-        return written;
-    } catch (...) {
-        FreeAsyncRecord(record);
-        throw;
-    }
+    TAsyncRecord record;
+    WriteTextAsync(text, &record);
+    return text.empty() ? 0 : WaitAsync(&record);
 }
 
 int TCustomComPort::ReadAsync(void* buffer, int count, PAsync record) {
@@ -548,17 +540,9 @@ int TCustomComPort::ReadTextAsync(std::string& text, int count, PAsync record) {
 }
 
 int TCustomComPort::Read(void* buffer, int count) {
-    PAsync record = nullptr;
-    NewAsyncRecord(record);
-    try {
-        ReadAsync(buffer, count, record);
-        int read = WaitAsync(record);
-        FreeAsyncRecord(record);
-        return read;
-    } catch (...) {
-        FreeAsyncRecord(record);
-        throw;
-    }
+    TAsyncRecord record;
+    ReadAsync(buffer, count, &record);
+    return WaitAsync(&record);
 }
 
 int TCustomComPort::ReadText(std::string& text, int count) {
@@ -593,7 +577,8 @@ int TCustomComPort::WaitAsync(PAsync record) {
                 device_.Abandon(op);
                 break;
             }
-            com_port_linux::WaitDevice(device_.Fd(), true, limit > 0 ? static_cast<int>(limit) : 10);
+            com_port_linux::WaitDevice(device_.Fd(), true,
+                                       limit > 0 ? static_cast<int>(limit) : 10);
         }
         const TWriteOp state = device_.State(op);
         CheckComResult(ceWriteFailed, state.error);

@@ -15,38 +15,13 @@ namespace {
 
 // Standard termios speeds; anything else goes through termios2.
 speed_t StandardSpeed(int rate) {
-    switch (rate) {
-        case 110:
-            return B110;
-        case 300:
-            return B300;
-        case 600:
-            return B600;
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 9600:
-            return B9600;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        case 115200:
-            return B115200;
-        case 230400:
-            return B230400;
-        case 460800:
-            return B460800;
-        case 921600:
-            return B921600;
-        default:
-            return B0;
-    }
+    constexpr std::array<int, 14> kRates = {110,   300,   600,   1200,   2400,   4800,   9600,
+                                            19200, 38400, 57600, 115200, 230400, 460800, 921600};
+    constexpr std::array<speed_t, 14> kSpeeds = {B110,    B300,    B600,    B1200,  B2400,
+                                                 B4800,   B9600,   B19200,  B38400, B57600,
+                                                 B115200, B230400, B460800, B921600};
+    const auto it = std::find(kRates.begin(), kRates.end(), rate);
+    return it == kRates.end() ? B0 : kSpeeds[static_cast<size_t>(it - kRates.begin())];
 }
 
 void SetModemLine(int fd, int line, bool on) {

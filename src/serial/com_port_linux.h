@@ -1,6 +1,6 @@
 // The port's Linux part: termios, the modem-line ioctls and the waits on the descriptor,
-// behind TCustomComPort. Each call returns 0 or the errno of the failure; the port turns
-// that into its exception.
+// behind TCustomComPort (the termios2 calls are in linux_serial.cpp). Each call returns
+// 0 or the errno of the failure; the port turns that into its exception.
 #pragma once
 
 #include "serial/com_port.h"
