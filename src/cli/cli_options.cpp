@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "serial/hex.h"
+#include "common/hex.h"
 
 namespace wct::cli {
 

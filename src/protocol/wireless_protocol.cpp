@@ -9,7 +9,7 @@
 #include "common/tick_count.h"
 #include "protocol/progress_bar.h"
 #include "protocol/wireless_frame.h"
-#include "serial/hex.h"
+#include "common/hex.h"
 #include "serial/port_inventory.h"
 
 namespace wct {
