@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "serial/hex.h"
+#include "common/hex.h"
 
 using namespace wct;
 

@@ -4,9 +4,6 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
 
 #include "common/tick_count.h"
 #include "common/user_messages.h"
@@ -32,38 +29,6 @@ void TQtMainThread::ProcessMessagesFor(uint32_t ms) {
     limit.start(TickSource().WaitSlice(ms));
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     if (timedOut) TickSource().Idle();
-}
-
-void TQtMainThread::RunAndWait(std::function<void()> work) {
-    if (IsMainThread()) {
-        work();
-        return;
-    }
-    struct Handoff {
-        std::mutex mutex;  // protects done and error
-        std::condition_variable finished;
-        bool done = false;
-        std::exception_ptr error;
-    };
-    auto handoff = std::make_shared<Handoff>();
-    QMetaObject::invokeMethod(
-        &context_,
-        [handoff, work = std::move(work)] {
-            std::exception_ptr error;
-            try {
-                work();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            std::lock_guard lock(handoff->mutex);
-            handoff->error = error;
-            handoff->done = true;
-            handoff->finished.notify_all();
-        },
-        Qt::QueuedConnection);
-    std::unique_lock lock(handoff->mutex);
-    handoff->finished.wait(lock, [&] { return handoff->done; });
-    if (handoff->error) std::rethrow_exception(handoff->error);
 }
 
 void TQtMainThread::Post(std::function<void()> work) {

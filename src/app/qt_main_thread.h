@@ -16,7 +16,6 @@ public:
 
     // Runs what is pending; when nothing is, waits up to `ms` ticks for an event.
     void ProcessMessagesFor(uint32_t ms) override;
-    void RunAndWait(std::function<void()> work) override;
     void Post(std::function<void()> work) override;
     bool IsMainThread() const override;
     void Wake() override;

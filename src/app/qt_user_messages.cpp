@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "serial/ecomport.h"
+
 namespace wct {
 
 TMsgDlgButton TQtUserMessages::MessageDlg(const std::string& text, TMsgDlgType type,
@@ -41,8 +43,13 @@ TMsgDlgButton TQtUserMessages::MessageDlg(const std::string& text, TMsgDlgType t
 }
 
 void TQtUserMessages::ShowException(const std::exception& error) {
+    std::string text = error.what();
+    // A port failure names the system's reason too, not only its number.
+    if (const auto* port = dynamic_cast<const EComPort*>(&error);
+        port != nullptr && !port->SystemErrorText().empty())
+        text += "\n" + port->SystemErrorText();
     QMessageBox::critical(QApplication::activeWindow(), QCoreApplication::applicationName(),
-                          QString::fromLocal8Bit(error.what()));
+                          QString::fromLocal8Bit(text));
 }
 
 }  // namespace wct

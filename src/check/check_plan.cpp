@@ -12,7 +12,7 @@
 
 #include "common/number_text.h"
 #include "protocol/wireless_frame.h"
-#include "serial/hex.h"
+#include "common/hex.h"
 
 namespace wct::check {
 namespace {

@@ -7,7 +7,7 @@
 #include "common/tick_count.h"
 #include "protocol/wireless_frame.h"
 #include "protocol/wireless_protocol.h"
-#include "serial/hex.h"
+#include "common/hex.h"
 
 namespace wct::check {
 namespace {

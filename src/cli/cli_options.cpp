@@ -3,8 +3,8 @@
 #include <cctype>
 #include <cmath>
 
+#include "common/hex.h"
 #include "common/number_text.h"
-#include "serial/hex.h"
 
 namespace wct::cli {
 

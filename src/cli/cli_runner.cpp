@@ -18,7 +18,7 @@
 #include "protocol/wireless_protocol.h"
 #include "serial/com_port.h"
 #include "serial/ecomport.h"
-#include "serial/hex.h"
+#include "common/hex.h"
 #include "serial/port_inventory.h"
 #include "serial/usb_identity.h"
 #include "sim/dongle_simulator.h"
@@ -485,7 +485,7 @@ private:
 std::string OpenFailureReason(const EComPort& failure) {
     const int error = failure.SystemErrorCode();
     if (error <= 0) return failure.what();
-    std::string reason = std::generic_category().message(error);
+    std::string reason = failure.SystemErrorText();
     if (error == EACCES) reason += ": join the dialout group";
     return reason;
 }

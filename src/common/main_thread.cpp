@@ -8,14 +8,46 @@
 
 namespace wct {
 
-struct TPlainMainThread::Item {
+namespace {
+
+// One RunAndWait in flight: the main thread runs the work and keeps its exception, the
+// waiting thread takes it from there.
+struct THandoff {
     std::function<void()> work;
-    bool waited = false;  // a RunAndWait caller blocks on `done`
-    std::mutex mutex;     // protects done and error
+    std::mutex mutex;  // protects done and error
     std::condition_variable finished;
     bool done = false;
     std::exception_ptr error;
 };
+
+}  // namespace
+
+void TMainThread::RunAndWait(std::function<void()> work) {
+    if (IsMainThread()) {
+        work();
+        return;
+    }
+    auto handoff = std::make_shared<THandoff>();
+    handoff->work = std::move(work);
+    Post([handoff] {
+        std::exception_ptr error;
+        try {
+            handoff->work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard lock(handoff->mutex);
+        handoff->error = std::move(error);
+        handoff->done = true;
+        handoff->finished.notify_all();
+    });
+    std::unique_lock lock(handoff->mutex);
+    handoff->finished.wait(lock, [&] { return handoff->done; });
+    // Taken out of the hand-off, so that the last reference to the exception, and its
+    // freeing, stay with the thread that catches it: the C++ runtime counts those
+    // references where ThreadSanitizer cannot see them.
+    if (std::exception_ptr error = std::move(handoff->error)) std::rethrow_exception(error);
+}
 
 TPlainMainThread::TPlainMainThread() : owner_(std::this_thread::get_id()) {}
 
@@ -24,27 +56,19 @@ bool TPlainMainThread::IsMainThread() const {
 }
 
 bool TPlainMainThread::RunOne() {
-    std::shared_ptr<Item> item;
+    std::function<void()> work;
     {
         std::lock_guard lock(mutex_);
         if (queue_.empty()) return false;
-        item = std::move(queue_.front());
+        work = std::move(queue_.front());
         queue_.pop_front();
     }
-    std::exception_ptr error;
     try {
-        item->work();
+        work();
     } catch (...) {
-        error = std::current_exception();
+        // A posted item has nobody to report to: its exception is dropped, as a window
+        // message handler's would be.
     }
-    if (item->waited) {
-        std::lock_guard lock(item->mutex);
-        item->error = std::move(error);  // see RunAndWait
-        item->done = true;
-        item->finished.notify_all();
-    }
-    // A posted item has nobody to report to: its exception is dropped, as a window
-    // message handler's would be.
     return true;
 }
 
@@ -78,32 +102,9 @@ void TPlainMainThread::Wake() {
     arrived_.notify_all();
 }
 
-void TPlainMainThread::RunAndWait(std::function<void()> work) {
-    if (IsMainThread()) {
-        work();
-        return;
-    }
-    auto item = std::make_shared<Item>();
-    item->work = std::move(work);
-    item->waited = true;
-    {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(item);
-        arrived_.notify_all();
-    }
-    std::unique_lock lock(item->mutex);
-    item->finished.wait(lock, [&] { return item->done; });
-    // Taken out of the item, so that the last reference to the exception, and its
-    // freeing, stay with the thread that catches it: the C++ runtime counts those
-    // references where ThreadSanitizer cannot see them.
-    if (std::exception_ptr error = std::move(item->error)) std::rethrow_exception(error);
-}
-
 void TPlainMainThread::Post(std::function<void()> work) {
-    auto item = std::make_shared<Item>();
-    item->work = std::move(work);
     std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(item));
+    queue_.push_back(std::move(work));
     arrived_.notify_all();
 }
 

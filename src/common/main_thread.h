@@ -30,10 +30,11 @@ public:
 
     // Any thread: runs `work` on the main thread and blocks until it is done. An
     // exception thrown by `work` is rethrown here. Called on the main thread, it runs
-    // `work` directly.
-    virtual void RunAndWait(std::function<void()> work) = 0;
+    // `work` directly. Built on Post, the same for every dispatcher.
+    void RunAndWait(std::function<void()> work);
 
-    // Any thread: queues `work` for the main thread and returns at once.
+    // Any thread: queues `work` for the main thread and returns at once. An exception
+    // thrown by `work` reaches no caller.
     virtual void Post(std::function<void()> work) = 0;
 
     virtual bool IsMainThread() const = 0;
@@ -54,20 +55,18 @@ public:
     TPlainMainThread();
 
     void ProcessMessagesFor(uint32_t ms) override;
-    void RunAndWait(std::function<void()> work) override;
     void Post(std::function<void()> work) override;
     bool IsMainThread() const override;
 
     void Wake() override;
 
 private:
-    struct Item;
     bool RunOne();
 
     std::thread::id owner_;
     std::mutex mutex_;  // protects queue_ and woken_
     std::condition_variable arrived_;
-    std::deque<std::shared_ptr<Item>> queue_;
+    std::deque<std::function<void()>> queue_;
     bool woken_ = false;
 };
 

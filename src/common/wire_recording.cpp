@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/hex.h"
 #include "common/number_text.h"
 
 namespace wct {
@@ -14,15 +15,6 @@ EWireRecording::EWireRecording(int line, const std::string& message)
       line_(line) {}
 
 namespace {
-
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 TWireChunk ParseLine(std::string_view line, int number) {
     TWireChunk chunk;
@@ -47,8 +39,8 @@ TWireChunk ParseLine(std::string_view line, int number) {
     if (hex.size() % 2 != 0) throw EWireRecording(number, "odd number of hex digits");
     chunk.bytes.reserve(hex.size() / 2);
     for (size_t i = 0; i < hex.size(); i += 2) {
-        const int high = HexValue(hex[i]);
-        const int low = HexValue(hex[i + 1]);
+        const int high = HexDigitValue(hex[i]);
+        const int low = HexDigitValue(hex[i + 1]);
         if (high < 0 || low < 0)
             throw EWireRecording(number, "'" + std::string(hex.substr(i, 2)) + "' is not hex");
         chunk.bytes += static_cast<char>(high * 16 + low);
@@ -61,12 +53,7 @@ TWireChunk ParseLine(std::string_view line, int number) {
 std::string FormatWireChunk(const TWireChunk& chunk) {
     std::string line = std::to_string(chunk.micros);
     line += chunk.direction == TWireDirection::wdToDevice ? " -> " : " <- ";
-    line.reserve(line.size() + chunk.bytes.size() * 2 + 1);
-    for (char c : chunk.bytes) {
-        const auto b = static_cast<uint8_t>(c);
-        line += kHexDigits[b >> 4];
-        line += kHexDigits[b & 15];
-    }
+    line += BytesToHex(chunk.bytes);
     line += '\n';
     return line;
 }

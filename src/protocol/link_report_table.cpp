@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "serial/hex.h"
+#include "common/hex.h"
 
 namespace wct {
 

@@ -9,7 +9,7 @@
 #include "common/tick_count.h"
 #include "protocol/progress_bar.h"
 #include "protocol/wireless_frame.h"
-#include "serial/hex.h"
+#include "common/hex.h"
 #include "serial/port_inventory.h"
 
 namespace wct {
@@ -385,9 +385,11 @@ void TMiraWirelessProtocol::SendFrame(const std::string& frame, const std::strin
         TraceFrame("->", frame, text);
     try {
         if (port_ == nullptr) throw EComPort(ceWriteFailed);
+        // Stamped before it leaves: a reply can come back before the write returns.
+        const uint32_t sentAt = GetTickCount();
         port_->PurgeBuffers(false, true);
         port_->WriteTextAsync(frame, asyncRecord_);
-        statistics_.FrameSent(frame, GetTickCount());
+        statistics_.FrameSent(frame, sentAt);
         if (wireTap_ != nullptr) wireTap_->Written(frame);
     } catch (const std::exception&) {
         TraceFailure("Error in port writing");

@@ -134,7 +134,7 @@ private:
         retry_ = s_.firstRetry;
         inFlight_.clear();
         handed_.clear();
-        Publish(status_, kOnline, 1, true);
+        sayOnline_ = true;
         {
             std::lock_guard lock(p_.mutex_);
             ++p_.counters_.connections;
@@ -235,6 +235,10 @@ private:
         std::vector<TConsoleInfoMessage> info;
         std::deque<TRideMessage> rides;
         bool outbox = false;
+        // Not from the connect callback: the library's own locks would nest the other way
+        // round there.
+        if (sayOnline_) Publish(status_, kOnline, 1, true);
+        sayOnline_ = false;
         {
             std::lock_guard lock(p_.mutex_);
             for (size_t i = 0; i < p_.measures_.size(); ++i) {
@@ -337,6 +341,7 @@ private:
     const std::string status_;
     mosquitto* mosq_ = nullptr;
     bool connected_ = false;  // the broker accepted the connection
+    bool sayOnline_ = false;  // connected, "online" not yet published
     bool everConnected_ = false;
     bool finishing_ = false;  // Stop: a closing connection is no news
     Clock::time_point nextAttempt_;

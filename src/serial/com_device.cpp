@@ -111,7 +111,7 @@ TComDevice::TTake TComDevice::TakeInput(char* buffer, int count) {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) break;
         if (n < 0) {
-            take.count = -1;
+            take.error = errno;
             return take;
         }
         if (n == 0) break;
@@ -122,12 +122,13 @@ TComDevice::TTake TComDevice::TakeInput(char* buffer, int count) {
     return take;
 }
 
-int TComDevice::InputCount() {
+int TComDevice::InputCount(int& count) {
     std::lock_guard lock(mutex_);
     int waiting = 0;
     // A hung-up tty holds nothing more, but what the queue took before still counts.
-    if (ioctl(fd_, FIONREAD, &waiting) != 0 && errno != EIO) return -1;
-    return static_cast<int>(input_.size()) + waiting;
+    if (ioctl(fd_, FIONREAD, &waiting) != 0 && errno != EIO) return errno;
+    count = static_cast<int>(input_.size()) + waiting;
+    return 0;
 }
 
 std::shared_ptr<TWriteOp> TComDevice::Write(const char* data, int count) {

@@ -29,8 +29,11 @@ public:
     TComDevice(const TComDevice&) = delete;
     TComDevice& operator=(const TComDevice&) = delete;
 
-    // 0 or errno. The device is opened for exclusive use; Close gives that up again, or
-    // the tty would stay locked against everyone but root.
+    // Every call that can fail returns 0 or the errno of the failure (a write keeps it in
+    // its TWriteOp, a take in its TTake); the port raises from that.
+
+    // The device is opened for exclusive use; Close gives that up again, or the tty would
+    // stay locked against everyone but root.
     int Open(const std::string& path);
     // Pending writes end with what they wrote; the queues are emptied.
     void Close();
@@ -55,14 +58,15 @@ public:
     bool TakeEventCharSeen();
 
     struct TTake {
-        int count = 0;           // bytes taken; -1 with errno set when the read fails
+        int count = 0;           // bytes taken
+        int error = 0;           // errno of a failed read
         bool madeRoom = false;   // the queue was full before: the event thread must look again
         bool eventChar = false;  // the event character came straight from the tty
     };
     // Up to `count` bytes, queued ones first.
     TTake TakeInput(char* buffer, int count);
-    // Queued plus what the driver holds; -1 with errno set on failure.
-    int InputCount();
+    // Queued plus what the driver holds.
+    int InputCount(int& count);
 
     // Writes what the driver takes at once and queues the rest behind earlier writes.
     std::shared_ptr<TWriteOp> Write(const char* data, int count);
@@ -79,7 +83,7 @@ public:
     // driver's output queue. `drainMs` gets how long to wait before asking again.
     bool TakeTxEmpty(int& drainMs);
 
-    // 0 or errno. Input: the queue and the tty's input. Output: the writes not yet
+    // Input: the queue and the tty's input. Output: the writes not yet
     // handed to the tty; one the tty has taken in part is finished, or the peer would
     // see half a frame glued to the next one.
     int PurgeInput();

@@ -1,20 +1,14 @@
 #include "serial/com_port.h"
 
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <termios.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <system_error>
 
 #include "common/tick_count.h"
 #include "common/user_messages.h"
+#include "serial/com_port_linux.h"
 #include "serial/com_thread.h"
 
 namespace wct {
@@ -62,76 +56,6 @@ E FromText(const std::array<const char*, N>& texts, const std::string& text, E f
     for (size_t i = 0; i < N; ++i)
         if (SameAsciiText(text, texts[i])) return static_cast<E>(i);
     return fallback;
-}
-
-// Standard termios speeds; anything else goes through termios2.
-speed_t StandardSpeed(int rate) {
-    switch (rate) {
-        case 110:
-            return B110;
-        case 300:
-            return B300;
-        case 600:
-            return B600;
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 9600:
-            return B9600;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        case 115200:
-            return B115200;
-        case 230400:
-            return B230400;
-        case 460800:
-            return B460800;
-        case 921600:
-            return B921600;
-        default:
-            return B0;
-    }
-}
-
-// Flag bits of the device control block.
-constexpr uint32_t kBinary = 0x0001, kParity = 0x0002, kOutxCts = 0x0004, kOutxDsr = 0x0008,
-                   kDsrSensitivity = 0x0040, kTxContinue = 0x0080, kOutX = 0x0100, kInX = 0x0200,
-                   kErrorChar = 0x0400, kNull = 0x0800;
-constexpr std::array<uint32_t, 3> kDtrField = {0x0000, 0x0010, 0x0020};
-constexpr std::array<uint32_t, 4> kRtsField = {0x0000, 0x1000, 0x2000, 0x3000};
-
-void SetModemLine(int fd, int line, bool on) {
-    // A device without modem lines refuses; that is not a failure of the settings.
-    ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
-}
-
-// A pseudo-terminal keeps no parity and character size; the C library reports EINVAL
-// when that was all a request would have changed, which a reopen with parity always is.
-bool PseudoTerminalWithoutParity(int fd, const termios& wanted) {
-    if (errno != EINVAL) return false;
-    struct stat info {};
-    // Unix98 pseudo-terminal slaves have majors 136 to 143.
-    if (fstat(fd, &info) != 0 || major(info.st_rdev) < 136 || major(info.st_rdev) > 143)
-        return false;
-    termios got{};
-    if (tcgetattr(fd, &got) != 0) return false;
-    constexpr tcflag_t kUnkept = PARENB | PARODD | CMSPAR | CSIZE;
-    const bool same = got.c_iflag == wanted.c_iflag &&
-                      (got.c_cflag & ~kUnkept) == (wanted.c_cflag & ~kUnkept) &&
-                      cfgetospeed(&got) == cfgetospeed(&wanted);
-    errno = EINVAL;
-    return same;
-}
-
-bool NoModemLines(int error) {
-    return error == ENOTTY || error == EINVAL || error == EIO;
 }
 
 }  // namespace
@@ -484,46 +408,9 @@ TDeviceControl TCustomComPort::DeviceControl() const {
 
 void TCustomComPort::ApplyLineSettings() {
     if (!CanApply()) return;
-    const TDeviceControl dcb = DeviceControl();
-    const int fd = device_.Fd();
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) RaiseComPortErrno(ceSetStateFailed);
-    cfmakeraw(&tio);
-    tio.c_iflag = 0;
-    if (dcb.flags & kParity) tio.c_iflag |= INPCK;
-    if (dcb.flags & kOutX) tio.c_iflag |= IXON;
-    if (dcb.flags & kInX) tio.c_iflag |= IXOFF;
-    // No termios flag means "keep sending after sending Xoff" (kTxContinue), and IXANY,
-    // "any character restarts output", is another thing: the flag is not mapped.
-    constexpr std::array<tcflag_t, 4> kSizes = {CS5, CS6, CS7, CS8};
-    // Linux has no DSR output flow nor DSR sensitivity (kOutxDsr, kDsrSensitivity); the
-    // line stays local, as carrier sensitivity would block I/O on a missing carrier.
-    tio.c_cflag = CREAD | CLOCAL | kSizes[static_cast<size_t>(dcb.byteSize - 5)];
-    if (dcb.parity != prNone) tio.c_cflag |= PARENB;
-    if (dcb.parity == prOdd || dcb.parity == prMark) tio.c_cflag |= PARODD;
-    if (dcb.parity == prMark || dcb.parity == prSpace) tio.c_cflag |= CMSPAR;
-    // termios knows 1 or 2 stop bits; a UART sends 1.5 for "2" at five data bits.
-    if (dcb.stopBits != sbOneStopBit) tio.c_cflag |= CSTOPB;
-    if ((dcb.flags & kOutxCts) || flowControl_.ControlRTS() == rtsHandshake) tio.c_cflag |= CRTSCTS;
-    tio.c_cc[VSTART] = static_cast<cc_t>(dcb.xonChar);
-    tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.xoffChar);
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    if (const speed_t speed = StandardSpeed(dcb.baudRate); speed != B0) {
-        if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0)
-            RaiseComPortErrno(ceSetStateFailed);
-        if (tcsetattr(fd, TCSANOW, &tio) != 0 && !PseudoTerminalWithoutParity(fd, tio))
-            RaiseComPortErrno(ceSetStateFailed);
-    } else {
-        const linux_serial::TLineFlags flags{tio.c_iflag, tio.c_oflag,      tio.c_cflag,
-                                             tio.c_lflag, tio.c_cc[VSTART], tio.c_cc[VSTOP]};
-        if (int error = linux_serial::SetLineWithRate(fd, flags, dcb.baudRate); error != 0)
-            throw EComPort(ceSetStateFailed, error);
-    }
-    if (flowControl_.ControlDTR() != dtrHandshake)
-        SetModemLine(fd, TIOCM_DTR, flowControl_.ControlDTR() == dtrEnable);
-    if (flowControl_.ControlRTS() == rtsEnable || flowControl_.ControlRTS() == rtsDisable)
-        SetModemLine(fd, TIOCM_RTS, flowControl_.ControlRTS() == rtsEnable);
+    CheckComResult(ceSetStateFailed,
+                   com_port_linux::SetLine(device_.Fd(), DeviceControl(), flowControl_.ControlDTR(),
+                                           flowControl_.ControlRTS()));
     device_.SetDiscardNull(discardNull_);
     device_.SetEventChar(eventChar_);
 }
@@ -532,7 +419,7 @@ void TCustomComPort::Open() {
     if (connected_ || Designing()) return;
     ReapRetiredThreads();
     if (OnBeforeOpen) OnBeforeOpen(this);
-    if (int error = device_.Open(DevicePath()); error != 0) throw EComPort(ceOpenFailed, error);
+    CheckComResult(ceOpenFailed, device_.Open(DevicePath()));
     connected_ = true;
     try {
         ApplySettings();
@@ -609,7 +496,7 @@ int TCustomComPort::WriteAsync(const void* buffer, int count, PAsync record) {
     record->Data.assign(static_cast<const char*>(buffer), static_cast<size_t>(std::max(count, 0)));
     record->write = device_.Write(record->Data.data(), static_cast<int>(record->Data.size()));
     const TWriteOp state = device_.State(record->write);
-    if (state.error != 0) throw EComPort(ceWriteFailed, state.error);
+    CheckComResult(ceWriteFailed, state.error);
     WakeEventThread();
     NotifyLinks(&TComLink::TxSignal, true);
     return state.done ? state.written : 0;
@@ -621,17 +508,9 @@ int TCustomComPort::WriteTextAsync(const std::string& text, PAsync record) {
 }
 
 int TCustomComPort::WriteText(const std::string& text) {
-    PAsync record = nullptr;
-    NewAsyncRecord(record);
-    try {
-        WriteTextAsync(text, record);
-        int written = text.empty() ? 0 : WaitAsync(record);
-        FreeAsyncRecord(record);
-        return written;
-    } catch (...) {
-        FreeAsyncRecord(record);
-        throw;
-    }
+    TAsyncRecord record;
+    WriteTextAsync(text, &record);
+    return text.empty() ? 0 : WaitAsync(&record);
 }
 
 int TCustomComPort::ReadAsync(void* buffer, int count, PAsync record) {
@@ -647,7 +526,7 @@ int TCustomComPort::ReadAsync(void* buffer, int count, PAsync record) {
 
 int TCustomComPort::TakeInput(char* buffer, int count) {
     const TComDevice::TTake take = device_.TakeInput(buffer, count);
-    if (take.count < 0) RaiseComPortErrno(ceReadFailed);
+    CheckComResult(ceReadFailed, take.error);
     // A full queue had stopped the thread taking bytes from the tty; an event character
     // read here must still raise its event there.
     if (take.madeRoom || take.eventChar) WakeEventThread();
@@ -661,17 +540,9 @@ int TCustomComPort::ReadTextAsync(std::string& text, int count, PAsync record) {
 }
 
 int TCustomComPort::Read(void* buffer, int count) {
-    PAsync record = nullptr;
-    NewAsyncRecord(record);
-    try {
-        ReadAsync(buffer, count, record);
-        int read = WaitAsync(record);
-        FreeAsyncRecord(record);
-        return read;
-    } catch (...) {
-        FreeAsyncRecord(record);
-        throw;
-    }
+    TAsyncRecord record;
+    ReadAsync(buffer, count, &record);
+    return WaitAsync(&record);
 }
 
 int TCustomComPort::ReadText(std::string& text, int count) {
@@ -682,16 +553,6 @@ int TCustomComPort::ReadText(std::string& text, int count) {
 }
 
 namespace {
-
-// Waits up to `ms` (10 ms at most, so a deadline on the tick counter is seen) for the
-// device to become readable or writable.
-void WaitDevice(int fd, short events, int ms) {
-    pollfd pfd{fd, events, 0};
-    int rc;
-    do {
-        rc = poll(&pfd, 1, std::clamp(ms, 0, 10));
-    } while (rc < 0 && errno == EINTR);
-}
 
 bool Expired(uint32_t start, int64_t limit) {
     return limit > 0 && static_cast<int64_t>(GetTickCount() - start) >= limit;
@@ -716,10 +577,11 @@ int TCustomComPort::WaitAsync(PAsync record) {
                 device_.Abandon(op);
                 break;
             }
-            WaitDevice(device_.Fd(), POLLOUT, limit > 0 ? static_cast<int>(limit) : 10);
+            com_port_linux::WaitDevice(device_.Fd(), true,
+                                       limit > 0 ? static_cast<int>(limit) : 10);
         }
         const TWriteOp state = device_.State(op);
-        if (state.error != 0) throw EComPort(ceWriteFailed, state.error);
+        CheckComResult(ceWriteFailed, state.error);
         NotifyLinks(&TComLink::TxData, record->Data.data(), state.written);
         return state.written;
     }
@@ -732,7 +594,7 @@ int TCustomComPort::WaitAsync(PAsync record) {
     while (!atOnce && record->readDone < record->readCount && !Expired(start, limit)) {
         if (t.ReadInterval() > 0 && record->readDone > 0 && Expired(lastByte, t.ReadInterval()))
             break;
-        WaitDevice(device_.Fd(), POLLIN, limit > 0 ? static_cast<int>(limit) : 10);
+        com_port_linux::WaitDevice(device_.Fd(), false, limit > 0 ? static_cast<int>(limit) : 10);
         int n =
             TakeInput(record->readBuffer + record->readDone, record->readCount - record->readDone);
         if (n > 0) lastByte = GetTickCount();
@@ -743,21 +605,19 @@ int TCustomComPort::WaitAsync(PAsync record) {
 }
 
 int TCustomComPort::PendingInputCount() {
-    int count = device_.InputCount();
-    if (count < 0) RaiseComPortErrno(ceClearComFailed);
+    int count = 0;
+    CheckComResult(ceClearComFailed, device_.InputCount(count));
     TakeLineErrors();
     return count;
 }
 
 void TCustomComPort::PurgeBuffers(bool input, bool output) {
     if (input) {
-        if (int error = device_.PurgeInput(); error != 0) throw EComPort(cePurgeFailed, error);
+        CheckComResult(cePurgeFailed, device_.PurgeInput());
         // A thread that stopped reading at a full queue would otherwise never look again.
         WakeEventThread();
     }
-    if (output) {
-        if (int error = device_.PurgeOutput(); error != 0) throw EComPort(cePurgeFailed, error);
-    }
+    if (output) CheckComResult(cePurgeFailed, device_.PurgeOutput());
 }
 
 void TCustomComPort::AbortAllIo() {
@@ -766,16 +626,8 @@ void TCustomComPort::AbortAllIo() {
 }
 
 TModemSignals TCustomComPort::ModemSignals() {
-    int bits = 0;
-    if (ioctl(device_.Fd(), TIOCMGET, &bits) != 0) {
-        if (device_.IsOpen() && NoModemLines(errno)) return {};
-        RaiseComPortErrno(ceModemStatFailed);
-    }
     TModemSignals signals;
-    if (bits & TIOCM_CTS) signals.Include(sigCts);
-    if (bits & TIOCM_DSR) signals.Include(sigDsr);
-    if (bits & TIOCM_RI) signals.Include(sigRing);
-    if (bits & TIOCM_CD) signals.Include(sigRlsd);
+    CheckComResult(ceModemStatFailed, com_port_linux::ReadModemSignals(device_.Fd(), signals));
     return signals;
 }
 

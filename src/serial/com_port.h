@@ -13,6 +13,7 @@
 // reads only the device, Events and SyncMethod, none of which change while it runs.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -106,6 +107,9 @@ using TComErrors = TSet<TComError>;
 using TModemSignals = TSet<TModemSignal>;
 
 inline constexpr TComEvents kAllComEvents = TComEvents::FromBits(0x3FF);
+// The order in which the events of one batch are handled, however they are delivered.
+inline constexpr std::array<TComEvent, 10> kComEventOrder = {
+    evError, evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full};
 
 // Text conversions, as the settings dialog shows the values. The TextTo... forms match
 // ASCII letters case-insensitively and give the documented fallback for unknown text.
@@ -249,9 +253,17 @@ private:
 
 // The line settings as the port hands them to the driver: what the settings above add up
 // to, before they are turned into termios.
+// Flag bits of TDeviceControl::flags.
+constexpr uint32_t kBinary = 0x0001, kParity = 0x0002, kOutxCts = 0x0004, kOutxDsr = 0x0008,
+                   kDsrSensitivity = 0x0040, kTxContinue = 0x0080, kOutX = 0x0100, kInX = 0x0200,
+                   kErrorChar = 0x0400, kNull = 0x0800;
+// The DTR and RTS fields of the flags, by TDTRFlowControl and TRTSFlowControl.
+constexpr std::array<uint32_t, 3> kDtrField = {0x0000, 0x0010, 0x0020};
+constexpr std::array<uint32_t, 4> kRtsField = {0x0000, 0x1000, 0x2000, 0x3000};
+
 struct TDeviceControl {
     int baudRate = 0;
-    uint32_t flags = 0;  // fBinary 0x1, fParity 0x2, fOutxCtsFlow 0x4, ... as documented
+    uint32_t flags = 0;
     int xonLim = 0;
     int xoffLim = 0;
     int byteSize = 8;

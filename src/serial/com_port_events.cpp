@@ -1,20 +1,11 @@
 // The port's event handlers and open/close notifications: what a delivered batch of line
 // events does to the port's events and links.
-#include <algorithm>
-#include <array>
 #include <vector>
 
 #include "common/main_thread.h"
 #include "serial/com_port.h"
 
 namespace wct {
-namespace {
-
-constexpr std::array<TComEvent, 10> kDispatchOrder = {
-    evError, evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full};
-
-}  // namespace
-
 namespace {
 
 // Counts the port's handlers running on the main thread while it lives. Only main-thread
@@ -41,7 +32,7 @@ private:
 
 void TCustomComPort::DispatchEvents(TComEvents events) {
     TDispatchScope scope(dispatchDepth_);
-    for (TComEvent event : kDispatchOrder)
+    for (TComEvent event : kComEventOrder)
         if (events.Contains(event)) HandleEvent(event);
 }
 

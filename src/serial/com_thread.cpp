@@ -14,8 +14,6 @@
 namespace wct {
 namespace {
 
-constexpr std::array<TComEvent, 10> kDispatchOrder = {
-    evError, evRxChar, evTxEmpty, evBreak, evRing, evCTS, evDSR, evRxFlag, evRLSD, evRx80Full};
 // Modem lines raise no poll() event, so they are looked at this often while watched.
 constexpr int kModemPollMs = 20;
 
@@ -199,7 +197,7 @@ void TComThread::Deliver(TComEvents events, bool lost) {
                         }
                     });
                 };
-                for (TComEvent event : kDispatchOrder)
+                for (TComEvent event : kComEventOrder)
                     if (events.Contains(event))
                         post([event](TCustomComPort& port) { port.DispatchEvents({event}); });
                 if (lost) post([](TCustomComPort& port) { port.ReportDeviceLost(); });

@@ -1,8 +1,8 @@
 #include "serial/ecomport.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdio>
+#include <system_error>
 
 namespace wct {
 namespace {
@@ -48,15 +48,17 @@ std::string ComposeMessage(int errorCode, int systemErrorCode) {
 EComPort::EComPort(int errorCode, int systemErrorCode)
     : std::runtime_error(ComposeMessage(errorCode, systemErrorCode)),
       errorCode_(errorCode),
-      systemErrorCode_(systemErrorCode) {}
+      systemErrorCode_(systemErrorCode),
+      systemErrorText_(systemErrorCode > 0 ? std::generic_category().message(systemErrorCode)
+                                           : std::string()) {}
 
 std::string EComPort::MessageText(int errorCode) {
     if (errorCode < 1 || errorCode > static_cast<int>(kMessages.size())) return {};
     return kMessages[static_cast<size_t>(errorCode - 1)];
 }
 
-void RaiseComPortErrno(int errorCode) {
-    throw EComPort(errorCode, errno);
+void CheckComResult(int errorCode, int systemError) {
+    if (systemError != 0) throw EComPort(errorCode, systemError);
 }
 
 }  // namespace wct

@@ -1,7 +1,8 @@
 // EComPort: the one exception type of the serial link.
 //
 // Every failure carries a code from 1 to 23, each with a fixed message, and the
-// operating-system error number behind it (errno here), or -1 when there is none.
+// operating-system error number behind it (errno here), or -1 when there is none. The
+// system's own text for that number rides beside the message, for those who show it.
 #pragma once
 
 #include <stdexcept>
@@ -43,6 +44,8 @@ public:
 
     int ErrorCode() const { return errorCode_; }
     int SystemErrorCode() const { return systemErrorCode_; }
+    // strerror of the system code ("Permission denied"); empty without one.
+    const std::string& SystemErrorText() const { return systemErrorText_; }
 
     // The fixed text of a code; empty for a code outside 1..23.
     static std::string MessageText(int errorCode);
@@ -50,10 +53,11 @@ public:
 private:
     int errorCode_;
     int systemErrorCode_;
+    std::string systemErrorText_;
 };
 
-// The single place where an operating-system error becomes an EComPort: raises
-// `errorCode` with the current errno kept as the system code.
-[[noreturn]] void RaiseComPortErrno(int errorCode);
+// The one place where an operating-system error becomes an EComPort: every device call
+// returns 0 or an errno, and a nonzero one raises `errorCode` with it.
+void CheckComResult(int errorCode, int systemError);
 
 }  // namespace wct

@@ -324,7 +324,7 @@ void TDongleSimulator::Handle(const std::string& frame) {
             break;
     }
     if (id == 0 || id == kAllConsoles) {
-        Log("-- ignored " + ToHex(frame) + ": nothing to do");
+        Log("-- ignored " + BytesToHex(frame) + ": nothing to do");
         return;
     }
     TConsole* console = Joined(id);
@@ -413,7 +413,7 @@ void TDongleSimulator::HandleConsoleCommand(TConsole& console, uint8_t code,
             }
             break;
     }
-    Log("-- ignored command " + ToHex(Bytes({code})) + " with payload " + ToHex(payload));
+    Log("-- ignored command " + BytesToHex(Bytes({code})) + " with payload " + BytesToHex(payload));
 }
 
 void TDongleSimulator::Reply(uint8_t code, uint8_t id, std::string_view payload, bool answer) {

@@ -32,18 +32,6 @@ std::string LinkTarget(const std::string& link) {
 
 }  // namespace
 
-std::string ToHex(std::string_view bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (char c : bytes) {
-        const auto b = static_cast<uint8_t>(c);
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0x0F];
-    }
-    return text;
-}
-
 TPtySimulator::TPtySimulator(const TSimSettings& settings, uint8_t frameStart)
     : clock_(settings.clock ? *settings.clock : DefaultClock()),
       log_(settings.log),
@@ -231,7 +219,7 @@ void TPtySimulator::Loop() {
             if (n > 0) {
                 UpdateNow();
                 const std::string_view bytes(buffer, static_cast<size_t>(n));
-                Log("<- " + ToHex(bytes));
+                Log("<- " + BytesToHex(bytes));
                 Received(bytes);
             }
         }
@@ -242,7 +230,7 @@ void TPtySimulator::Send(std::string frame, bool answer) {
     if (master_ < 0) return;
     std::uniform_real_distribution<double> chance(0.0, 1.0);
     if (faults_.dropFraction > 0 && chance(random_) < faults_.dropFraction) {
-        Log("-- dropped " + ToHex(frame));
+        Log("-- dropped " + BytesToHex(frame));
         return;
     }
     if (faults_.garbage) {
@@ -291,9 +279,9 @@ void TPtySimulator::Write(const std::string& bytes) {
     if (master_ < 0) return;
     const ssize_t n = write(master_, bytes.data(), bytes.size());
     const size_t written = n > 0 ? static_cast<size_t>(n) : 0;
-    if (written > 0) Log("-> " + ToHex(std::string_view(bytes).substr(0, written)));
+    if (written > 0) Log("-> " + BytesToHex(std::string_view(bytes).substr(0, written)));
     // Nobody drains the slave: the line is full and the rest is lost, as on a real line.
-    if (written < bytes.size()) Log("-- line full, lost " + ToHex(bytes.substr(written)));
+    if (written < bytes.size()) Log("-- line full, lost " + BytesToHex(bytes.substr(written)));
 }
 
 void TPtySimulator::Log(const std::string& line) const {
@@ -353,7 +341,7 @@ void TPtySimulator::HandleFrames(TFrameReader& reader, std::string_view bytes,
     for (;;) {
         std::string skipped;
         const std::optional<std::string> frame = reader.Next(skipped);
-        if (!skipped.empty()) Log("-- ignored " + ToHex(skipped));
+        if (!skipped.empty()) Log("-- ignored " + BytesToHex(skipped));
         if (!frame) return;
         handle(*frame);
     }

@@ -28,6 +28,7 @@
 #include <string_view>
 #include <thread>
 
+#include "common/hex.h"
 #include "sim/frame_reader.h"
 #include "sim/sim_clock.h"
 
@@ -62,9 +63,6 @@ struct TLineSettings {
 
 // "9600 8E1"
 std::string LineSettingsText(const TLineSettings& settings);
-
-// Uppercase hex pairs without separators.
-std::string ToHex(std::string_view bytes);
 
 class TPtySimulator {
 public:

@@ -61,7 +61,7 @@ void TReplaySimulator::Received(std::string_view bytes) {
     HandleFrames(reader_, bytes, [this](const std::string& frame) {
         const auto found = byFrame_.find(frame);
         if (found == byFrame_.end()) {
-            Log("-- not in the recording " + ToHex(frame));
+            Log("-- not in the recording " + BytesToHex(frame));
             return;
         }
         const std::vector<size_t>& answers = found->second;

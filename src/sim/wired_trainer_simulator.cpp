@@ -191,7 +191,7 @@ void TWiredTrainerSimulator::Resume(int64_t now) {
 void TWiredTrainerSimulator::Received(std::string_view bytes) {
     RelaxSlaveLine();
     if (silent_) {
-        Log("-- silent, ignored " + ToHex(bytes));
+        Log("-- silent, ignored " + BytesToHex(bytes));
         return;
     }
     CheckLineSettings();
@@ -247,7 +247,7 @@ void TWiredTrainerSimulator::Handle(const std::string& frame) {
             slope_ = p2 == 0 ? 0 : (p2 - 126) / 5.0;
             return;
         default:
-            Log("-- ignored command " + ToHex(frame.substr(1, 1)));
+            Log("-- ignored command " + BytesToHex(frame.substr(1, 1)));
     }
 }
 

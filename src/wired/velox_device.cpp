@@ -8,6 +8,7 @@
 
 #include "common/application_messages.h"
 #include "common/delay_with_messages.h"
+#include "common/hex.h"
 #include "common/tick_count.h"
 #include "wired/velox_frame.h"
 
@@ -667,13 +668,9 @@ std::string TVeloxDevice::ErrorText(int32_t code) const {
 }
 
 std::string TVeloxDevice::BytesToHexString(const std::string& bytes, bool spaced) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
+    if (!spaced) return BytesToHex(bytes);
     std::string text;
-    for (char c : bytes) {
-        if (spaced) text += ' ';
-        text += kDigits[static_cast<uint8_t>(c) >> 4];
-        text += kDigits[static_cast<uint8_t>(c) & 0x0F];
-    }
+    for (char c : bytes) text += " " + BytesToHex(std::string_view(&c, 1));
     return text;
 }
 

@@ -25,7 +25,7 @@
 #include "common/tick_count.h"
 #include "common/virtual_ports.h"
 #include "protocol/wireless_frame.h"
-#include "serial/hex.h"
+#include "common/hex.h"
 #include "serial/port_inventory.h"
 #include "sim/dongle_simulator.h"
 #include "support/recording_messages.h"

@@ -3,10 +3,10 @@
 
 #include <vector>
 
+#include "common/hex.h"
 #include "common/tick_count.h"
 #include "protocol/wireless_frame.h"
 #include "protocol/wireless_protocol.h"
-#include "serial/hex.h"
 #include "support/fixed_locale.h"
 
 namespace wct {

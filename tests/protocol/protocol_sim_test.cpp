@@ -12,7 +12,7 @@
 #include "protocol/protocol_fixture.h"
 #include "protocol/wireless_frame.h"
 #include "protocol/wireless_protocol.h"
-#include "serial/hex.h"
+#include "common/hex.h"
 #include "serial/port_inventory.h"
 #include "sim/dongle_simulator.h"
 

@@ -57,16 +57,18 @@ TEST(EComPort, HasItsFixedTextForEveryCodeFromOneToTwentyThree) {
     EXPECT_TRUE(EComPort::MessageText(24).empty());
 }
 
-TEST(EComPort, RaisedFromErrnoKeepsTheCode) {
-    errno = EACCES;
+TEST(EComPort, RaisedFromAFailedResultKeepsTheCodeAndTheSystemText) {
+    EXPECT_NO_THROW(CheckComResult(ceReadFailed, 0));
     try {
-        RaiseComPortErrno(ceReadFailed);
+        CheckComResult(ceReadFailed, EACCES);
         FAIL();
     } catch (const EComPort& error) {
         EXPECT_EQ(error.ErrorCode(), 3);
         EXPECT_EQ(error.SystemErrorCode(), EACCES);
         EXPECT_STREQ(error.what(), "ReadFile function failed (win error code: 13)");
+        EXPECT_EQ(error.SystemErrorText(), "Permission denied");
     }
+    EXPECT_EQ(EComPort(ceRegFailed).SystemErrorText(), "");
 }
 
 }  // namespace

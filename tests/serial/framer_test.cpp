@@ -7,7 +7,7 @@
 #include "common/stored_form.h"
 #include "serial/com_data_packet.h"
 #include "serial/com_port.h"
-#include "serial/hex.h"
+#include "common/hex.h"
 
 namespace wct {
 namespace {

@@ -1,4 +1,4 @@
-#include "serial/hex.h"
+#include "common/hex.h"
 
 #include <gtest/gtest.h>
 

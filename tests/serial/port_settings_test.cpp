@@ -1,4 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "common/stored_form.h"
 #include "serial/com_port.h"
@@ -93,6 +98,33 @@ TEST_F(PortSettingsTest, OpeningAMissingDeviceRaisesErrorOneWithErrnoAndStaysClo
     EXPECT_TRUE(beforeOpen);
     EXPECT_FALSE(port.Connected());
     EXPECT_FALSE(port.ThreadCreated());
+}
+
+TEST_F(PortSettingsTest, OpeningADeviceWithoutPermissionGivesTheSystemsReason) {
+    char path[] = "/tmp/wct-forbidden-XXXXXX";
+    close(mkstemp(path));
+    chmod(path, 0);
+    port.SetPort(path);
+    // Root may open anything: an ordinary user tries, in a child that reports on a pipe.
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    if (fork() == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(1);
+        std::string message = "opened";
+        try {
+            port.Open();
+        } catch (const EComPort& error) {
+            message = std::string(error.what()) + " | " + error.SystemErrorText();
+        }
+        _exit(write(report[1], message.data(), message.size()) > 0 ? 0 : 1);
+    }
+    close(report[1]);
+    char buffer[200] = {};
+    [[maybe_unused]] const ssize_t n = read(report[0], buffer, sizeof buffer - 1);
+    close(report[0]);
+    wait(nullptr);
+    std::remove(path);
+    EXPECT_STREQ(buffer, "Unable to open com port (win error code: 13) | Permission denied");
 }
 
 TEST_F(PortSettingsTest, SettingTheSamePortNameDoesNothing) {

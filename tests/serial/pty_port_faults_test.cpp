@@ -115,6 +115,9 @@ TEST_F(PtyFaultTest, UnderSmNoneTheMainThreadMayCloseWhileTheLossDeliveryIsStill
     port.Open();
     ASSERT_EQ(port.WriteText("back"), 4);
     EXPECT_EQ(other.Receive(4), "back");
+    // Closed while `other` lives: its hang-up would post the handler above after `closed`
+    // is gone.
+    port.Close();
 }
 
 TEST_F(PtyFaultTest, BytesThatArrivedBeforeTheHangUpAreDeliveredBeforeTheLoss) {

@@ -71,7 +71,7 @@ protected:
     // moved afterwards moves for them.
     void Tell(const std::string& bytes) {
         port_->Write(bytes);
-        ASSERT_TRUE(log_.WaitFor("<- " + sim::ToHex(bytes), kReplyMs));
+        ASSERT_TRUE(log_.WaitFor("<- " + BytesToHex(bytes), kReplyMs));
     }
     // Moves the clock one measures period at a time and reads what each period brings.
     std::vector<std::string> Periods(int count, int64_t periodMs, size_t frameSize) {
@@ -219,7 +219,7 @@ TEST_F(WiredTrainer, LetsEachNewClientSetEvenParityAgain) {
         cfsetspeed(&tio, B9600);
         EXPECT_EQ(tcsetattr(fd, TCSANOW, &tio), 0) << "client " << client;
         ASSERT_EQ(write(fd, kAskVersion.data(), kAskVersion.size()), 6);
-        ASSERT_TRUE(log_.WaitFor("<- " + sim::ToHex(kAskVersion), kReplyMs));
+        ASSERT_TRUE(log_.WaitFor("<- " + BytesToHex(kAskVersion), kReplyMs));
         close(fd);
     }
 }

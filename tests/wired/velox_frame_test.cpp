@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "serial/hex.h"
+#include "common/hex.h"
 
 namespace wct::wired {
 namespace {

@@ -1,18 +1,18 @@
-#include "serial/hex.h"
+#include "common/hex.h"
 
 namespace wct {
 namespace {
 
 constexpr char kDigits[] = "0123456789ABCDEF";
 
-int DigitValue(char c) {
+}  // namespace
+
+int HexDigitValue(char c) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     for (int d = 0; d < 16; ++d)
         if (kDigits[d] == c) return d;
     return -1;
 }
-
-}  // namespace
 
 std::string BytesToHex(std::string_view bytes) {
     std::string text;
@@ -28,7 +28,7 @@ std::string BytesToHex(std::string_view bytes) {
 int32_t HexToInt(std::string_view text) {
     // Unsigned arithmetic gives the 32-bit wrap-around without overflow.
     uint32_t value = 0;
-    for (char c : text.substr(0, 8)) value = value * 16u + static_cast<uint32_t>(DigitValue(c));
+    for (char c : text.substr(0, 8)) value = value * 16u + static_cast<uint32_t>(HexDigitValue(c));
     return static_cast<int32_t>(value);
 }
 

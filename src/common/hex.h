@@ -1,6 +1,6 @@
-// Hexadecimal text of byte strings, as the protocol writes its frames and the trace
-// echoes them. Two characters per byte, high digit first, no separators. These never
-// fail: malformed text converts by the rules below.
+// Hexadecimal text of byte strings, as the protocol writes its frames, the trace echoes
+// them and the recordings and simulator logs keep them. Two characters per byte, high
+// digit first, no separators. These never fail: malformed text converts by the rules below.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,9 @@
 #include <string_view>
 
 namespace wct {
+
+// 0 to 15 for a hex digit of either case, -1 for any other character.
+int HexDigitValue(char c);
 
 // Uppercase hex of every byte: {0x3E, 0x0A} gives "3E0A".
 std::string BytesToHex(std::string_view bytes);
