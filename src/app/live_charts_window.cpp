@@ -256,9 +256,11 @@ void TLiveChartsWindow::Refresh() {
         QChart& chart = *views_[q]->chart();
         const int columns = std::max(100, static_cast<int>(chart.plotArea().width()));
         float high = 0;
+        bool plotted = false;
         for (const auto& [console, lines] : series_) {
             const std::vector<TChartPoint> points = Shown().Decimated(
                 console, static_cast<TChartQuantity>(q), range.from, range.to, columns);
+            plotted = plotted || !points.empty();
             QList<QPointF> xy;
             xy.reserve(static_cast<qsizetype>(points.size()));
             for (const TChartPoint& p : points) {
@@ -274,6 +276,12 @@ void TLiveChartsWindow::Refresh() {
         QValueAxis* y = AxisOf(chart, Qt::Vertical);
         const double top = NiceTop(high * 1.05);  // a little room above the highest
         if (y->max() != top) y->setRange(0, top);
+        // Power comes only from a rider device: an empty plot says why it is empty.
+        if (static_cast<TChartQuantity>(q) == TChartQuantity::Power) {
+            const QString title = plotted ? QString(kTitles[q])
+                                          : QString(kTitles[q]) + ": no rider device on these consoles";
+            if (chart.title() != title) chart.setTitle(title);
+        }
     }
     drawing_ = false;
 }

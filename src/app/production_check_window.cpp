@@ -68,9 +68,19 @@ void AddRow(QTableWidget& table, const QStringList& cells, int outcomeColumn,
     table.insertRow(row);
     for (int c = 0; c < cells.size(); ++c) {
         auto* item = new QTableWidgetItem(cells[c]);
+        // A long message is cut at the window's edge: the whole of it on hovering.
+        item->setToolTip(cells[c]);
         if (c == outcomeColumn) item->setBackground(OutcomeColour(outcome));
         table.setItem(row, c, item);
     }
+}
+
+// The steps of `r` that did not pass, by name.
+QString NotPassed(const check::TCheckRecord& r) {
+    QStringList names;
+    for (const check::TStepResult& s : r.steps)
+        if (s.outcome != check::TOutcome::Pass) names << QString::fromStdString(s.name);
+    return names.join(", ");
 }
 
 QString Serial(const check::TCheckRecord& r) {
@@ -299,9 +309,12 @@ void TProductionCheckWindow::AddStepRow(const check::TCheckRecord& r, const chec
 }
 
 void TProductionCheckWindow::AddResultRow(const check::TCheckRecord& r) {
-    AddRow(*results_,
-           {QString::number(r.console), Serial(r), check::OutcomeText(r.outcome), Q(r.message)}, 2,
-           r.outcome);
+    // Without a message of its own, a record that did not pass names the steps to look at.
+    QString message = Q(r.message);
+    if (message.isEmpty() && r.outcome != check::TOutcome::Pass)
+        message = "not passed: " + NotPassed(r);
+    AddRow(*results_, {QString::number(r.console), Serial(r), check::OutcomeText(r.outcome), message},
+           2, r.outcome);
 }
 
 void TProductionCheckWindow::RefreshHistory() {
@@ -328,12 +341,9 @@ void TProductionCheckWindow::RefreshHistory() {
     constexpr size_t kShown = 500;
     for (size_t i = 0; i < std::min(records.size(), kShown); ++i) {
         const check::TCheckRecord& r = records[i];
-        QStringList notPassed;
-        for (const check::TStepResult& s : r.steps)
-            if (s.outcome != check::TOutcome::Pass) notPassed << Q(s.name);
         AddRow(*history_,
                {Q(r.started), Serial(r), QString::number(r.console), check::OutcomeText(r.outcome),
-                notPassed.join(", "), Q(r.station), Q(r.operatorName)},
+                NotPassed(r), Q(r.station), Q(r.operatorName)},
                3, r.outcome);
     }
 }

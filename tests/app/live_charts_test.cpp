@@ -50,6 +50,8 @@ TEST_F(LiveChartsTest, OpenFromTheViewMenuAndPlotWhatStreamsUntilPaused) {
     EXPECT_GT(Plotted("HeartRateChart").last().y(), 0);
     EXPECT_GT(Plotted("CadenceChart").last().y(), 0);
     EXPECT_TRUE(Plotted("PowerChart").isEmpty());
+    EXPECT_EQ(Charts().findChild<QChartView*>("PowerChart")->chart()->title(),
+              "Power [W]: no rider device on these consoles");
     auto& consoles = *Charts().findChild<QListWidget*>("Consoles");
     EXPECT_TRUE(QTest::qWaitFor([&] { return consoles.count() == 3; }, 3000));
     consoles.item(1)->setCheckState(Qt::Checked);

@@ -80,6 +80,7 @@ TEST_F(ProductionCheckTest, ARunColoursItsStepsKeepsItsRecordAndLeavesItsReports
     EXPECT_EQ(Cell("Steps", 2, 3), "PASS");
     EXPECT_NE(steps.item(1, 3)->background().color(), steps.item(2, 3)->background().color());
     EXPECT_EQ(Cell("Results", 0, 2), "FAIL");
+    EXPECT_EQ(Cell("Results", 0, 3), "not passed: keys");
     EXPECT_EQ(Cell("History", 0, 1), "1049122");
     EXPECT_EQ(Cell("History", 0, 4), "keys");
 

@@ -60,6 +60,7 @@ protected:
         options.productVersion = 0x33;
         settings.log = log_.Sink();
         port_.reset();
+        unread_.clear();
         sim_ = std::make_unique<TWiredTrainerSimulator>(options, settings);
         sim_->Start();
         port_ = std::make_unique<TSlavePort>(sim_->PortPath());
@@ -82,22 +83,37 @@ protected:
         }
         return seen;
     }
-    // The measures frame of the next 100 ms (roll totals and faults skipped).
+    // The measures frame of the next 100 ms. Roll totals and faults around it are skipped;
+    // what follows it in the same read waits for the next call, so that a total written
+    // just after a measures frame never costs a period.
     std::string NextMeasures(size_t size) {
-        for (int i = 0; i < 20; ++i) {
-            clock_.Advance(100);
-            std::string data = Read(size);
-            for (const std::string& frame : Frames(data, size))
-                if (frame[1] == 0x01) return frame;
+        clock_.Advance(100);
+        const auto measuresAt = [size](const std::string& bytes) {
+            for (size_t at = 0; at + size <= bytes.size(); at += size)
+                if (bytes[at + 1] == 0x01) return at;
+            return std::string::npos;
+        };
+        if (measuresAt(unread_) == std::string::npos) {
+            unread_ += port_->ReadUntil(
+                [&](const std::string& d) { return measuresAt(unread_ + d) != std::string::npos; },
+                kReplyMs);
         }
-        ADD_FAILURE() << "no measures frame";
-        return std::string(size, '\0');
+        const size_t at = measuresAt(unread_);
+        if (at == std::string::npos) {
+            ADD_FAILURE() << "no measures frame in " << Hex(unread_);
+            unread_.clear();
+            return std::string(size, '\0');
+        }
+        std::string frame = unread_.substr(at, size);
+        unread_.erase(0, at + size);
+        return frame;
     }
 
     TScopedVirtualClock clock_;
     test::TLogLines log_;
     std::unique_ptr<TWiredTrainerSimulator> sim_;
     std::unique_ptr<TSlavePort> port_;
+    std::string unread_;  // read past the last measures frame
 };
 
 // ---- Identification and requests ----------------------------------------------------
