@@ -7,18 +7,20 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <set>
 #include <system_error>
 
 #include "cli/cli_publish.h"
 #include "cli/cli_stats.h"
+#include "common/hex.h"
+#include "common/main_thread.h"
 #include "common/tick_count.h"
 #include "protocol/progress_bar.h"
 #include "protocol/wire_recorder.h"
 #include "protocol/wireless_protocol.h"
 #include "serial/com_port.h"
 #include "serial/ecomport.h"
-#include "common/hex.h"
 #include "serial/port_inventory.h"
 #include "serial/usb_identity.h"
 #include "sim/dongle_simulator.h"
@@ -26,14 +28,34 @@
 namespace wct::cli {
 namespace {
 
-// Trace lines to a stream, each flushed so that a watching script sees it at once.
+// Trace lines to a stream. The lines of one delivery from the port go out together once
+// the main thread has handled it: a watching script sees each line at once, without a
+// write(2) for every frame at the line's rate.
 class TStreamMemo : public TDebugMemo {
 public:
-    explicit TStreamMemo(std::ostream& stream) : stream_(stream) {}
-    void Add(const std::string& line) override { stream_ << line << std::endl; }
+    explicit TStreamMemo(std::ostream& stream) : state_(std::make_shared<TState>(&stream)) {}
+    ~TStreamMemo() override {
+        state_->stream->flush();
+        state_->stream = nullptr;
+    }
+    void Add(const std::string& line) override {
+        *state_->stream << line << '\n';
+        if (state_->flushPosted) return;
+        state_->flushPosted = true;
+        // Runs after the handler that is adding lines now; the memo may be gone by then.
+        MainThread().Post([state = state_] {
+            state->flushPosted = false;
+            if (state->stream != nullptr) state->stream->flush();
+        });
+    }
 
 private:
-    std::ostream& stream_;
+    struct TState {
+        explicit TState(std::ostream* s) : stream(s) {}
+        std::ostream* stream;
+        bool flushPosted = false;
+    };
+    std::shared_ptr<TState> state_;
 };
 
 // Forwards trace lines to the --trace target and, while `echoReplies` is set, prints the
