@@ -193,23 +193,13 @@ void TComDataPacket::DefineProperties(TPropertyList& properties) {
             throw std::invalid_argument("no port named " + name);
         },
         std::string());
-    properties.AddBoolean(
-        "CaseInsensitive", [this] { return caseInsensitive_; },
-        [this](bool v) { SetCaseInsensitive(v); }, false);
-    properties.AddBoolean(
-        "IncludeStrings", [this] { return includeStrings_; },
-        [this](bool v) { SetIncludeStrings(v); }, false);
-    properties.AddInteger(
-        "MaxBufferSize", [this] { return maxBufferSize_; },
-        [this](int64_t v) { SetMaxBufferSize(static_cast<int>(v)); }, 1024);
-    properties.AddString(
-        "StartString", [this] { return startString_; },
-        [this](const std::string& v) { SetStartString(v); }, std::string());
-    properties.AddString(
-        "StopString", [this] { return stopString_; },
-        [this](const std::string& v) { SetStopString(v); }, std::string());
-    properties.AddInteger(
-        "Size", [this] { return size_; }, [this](int64_t v) { SetSize(static_cast<int>(v)); }, 0);
+    using T = TComDataPacket;
+    properties.Bind("CaseInsensitive", this, &T::caseInsensitive_, &T::SetCaseInsensitive, false);
+    properties.Bind("IncludeStrings", this, &T::includeStrings_, &T::SetIncludeStrings, false);
+    properties.Bind("MaxBufferSize", this, &T::maxBufferSize_, &T::SetMaxBufferSize, 1024);
+    properties.Bind("StartString", this, &T::startString_, &T::SetStartString, std::string());
+    properties.Bind("StopString", this, &T::stopString_, &T::SetStopString, std::string());
+    properties.Bind("Size", this, &T::size_, &T::SetSize, 0);
 }
 
 }  // namespace wct

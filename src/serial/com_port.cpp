@@ -146,16 +146,11 @@ void TComParity::CopyFrom(const TComParity& other) {
 }
 
 void TComParity::DefineProperties(TPropertyList& properties) {
-    properties.AddEnum(
-        "Bits", kParityNames, [this] { return static_cast<int>(bits_); },
-        [this](int v) { SetBits(static_cast<TParityBits>(v)); }, prNone);
-    properties.AddBoolean(
-        "Check", [this] { return check_; }, [this](bool v) { SetCheck(v); }, false);
-    properties.AddBoolean(
-        "Replace", [this] { return replace_; }, [this](bool v) { SetReplace(v); }, false);
-    properties.AddInteger(
-        "ReplaceChar", [this] { return replaceChar_; },
-        [this](int64_t v) { SetReplaceChar(static_cast<uint8_t>(v)); }, 0);
+    using T = TComParity;
+    properties.BindEnum("Bits", kParityNames, this, &T::bits_, &T::SetBits, prNone);
+    properties.Bind("Check", this, &T::check_, &T::SetCheck, false);
+    properties.Bind("Replace", this, &T::replace_, &T::SetReplace, false);
+    properties.Bind("ReplaceChar", this, &T::replaceChar_, &T::SetReplaceChar, 0);
 }
 
 void TComBuffer::Set(int& field, int bytes) {
@@ -178,12 +173,8 @@ void TComBuffer::CopyFrom(const TComBuffer& other) {
 }
 
 void TComBuffer::DefineProperties(TPropertyList& properties) {
-    properties.AddInteger(
-        "InputSize", [this] { return inputSize_; },
-        [this](int64_t v) { SetInputSize(static_cast<int>(v)); }, 1024);
-    properties.AddInteger(
-        "OutputSize", [this] { return outputSize_; },
-        [this](int64_t v) { SetOutputSize(static_cast<int>(v)); }, 1024);
+    properties.Bind("InputSize", this, &TComBuffer::inputSize_, &TComBuffer::SetInputSize, 1024);
+    properties.Bind("OutputSize", this, &TComBuffer::outputSize_, &TComBuffer::SetOutputSize, 1024);
 }
 
 void TComFlowControl::Reapply() {
@@ -236,22 +227,17 @@ void TComFlowControl::DefineProperties(TPropertyList& properties) {
     };
     flag("OutCTSFlow", outCTSFlow_);
     flag("OutDSRFlow", outDSRFlow_);
-    properties.AddEnum(
-        "ControlDTR", kDtrNames, [this] { return static_cast<int>(controlDTR_); },
-        [this](int v) { SetControlDTR(static_cast<TDTRFlowControl>(v)); }, dtrDisable);
-    properties.AddEnum(
-        "ControlRTS", kRtsNames, [this] { return static_cast<int>(controlRTS_); },
-        [this](int v) { SetControlRTS(static_cast<TRTSFlowControl>(v)); }, rtsDisable);
+    using T = TComFlowControl;
+    properties.BindEnum("ControlDTR", kDtrNames, this, &T::controlDTR_, &T::SetControlDTR,
+                        dtrDisable);
+    properties.BindEnum("ControlRTS", kRtsNames, this, &T::controlRTS_, &T::SetControlRTS,
+                        rtsDisable);
     flag("XonXoffOut", xonXoffOut_);
     flag("XonXoffIn", xonXoffIn_);
     flag("DSRSensitivity", dsrSensitivity_);
     flag("TxContinueOnXoff", txContinueOnXoff_);
-    properties.AddInteger(
-        "XonChar", [this] { return xonChar_; },
-        [this](int64_t v) { SetXonChar(static_cast<uint8_t>(v)); }, 17);
-    properties.AddInteger(
-        "XoffChar", [this] { return xoffChar_; },
-        [this](int64_t v) { SetXoffChar(static_cast<uint8_t>(v)); }, 19);
+    properties.Bind("XonChar", this, &T::xonChar_, &T::SetXonChar, 17);
+    properties.Bind("XoffChar", this, &T::xoffChar_, &T::SetXoffChar, 19);
 }
 
 // ---- Async records --------------------------------------------------------------------
@@ -667,27 +653,17 @@ void TCustomComPort::RecomputeDataLink() {
 // ---- Stored form ----------------------------------------------------------------------
 
 void TComPort::DefineProperties(TPropertyList& properties) {
-    properties.AddBoolean(
-        "Connected", [this] { return Connected(); }, [this](bool v) { SetConnected(v); }, false);
-    properties.AddEnum(
-        "BaudRate", kBaudRateNames, [this] { return static_cast<int>(BaudRate()); },
-        [this](int v) { SetBaudRate(static_cast<TBaudRate>(v)); }, br9600);
-    properties.AddInteger(
-        "CustomBaudRate", [this] { return CustomBaudRate(); },
-        [this](int64_t v) { SetCustomBaudRate(static_cast<int>(v)); }, 9600);
-    properties.AddString(
-        "Port", [this] { return Port(); }, [this](const std::string& v) { SetPort(v); },
-        std::string("COM1"));
+    using T = TCustomComPort;
+    properties.Bind("Connected", this, &T::Connected, &T::SetConnected, false);
+    properties.BindEnum("BaudRate", kBaudRateNames, this, &T::BaudRate, &T::SetBaudRate, br9600);
+    properties.Bind("CustomBaudRate", this, &T::CustomBaudRate, &T::SetCustomBaudRate, 9600);
+    properties.Bind("Port", this, &T::Port, &T::SetPort, std::string("COM1"));
     properties.AddObject("Parity", Parity());
-    properties.AddEnum(
-        "StopBits", kStopBitsNames, [this] { return static_cast<int>(StopBits()); },
-        [this](int v) { SetStopBits(static_cast<TStopBits>(v)); }, sbOneStopBit);
-    properties.AddEnum(
-        "DataBits", kDataBitsNames, [this] { return static_cast<int>(DataBits()); },
-        [this](int v) { SetDataBits(static_cast<TDataBits>(v)); }, dbEight);
-    properties.AddBoolean(
-        "DiscardNull", [this] { return DiscardNull(); }, [this](bool v) { SetDiscardNull(v); },
-        false);
+    properties.BindEnum("StopBits", kStopBitsNames, this, &T::StopBits, &T::SetStopBits,
+                        sbOneStopBit);
+    properties.BindEnum("DataBits", kDataBitsNames, this, &T::DataBits, &T::SetDataBits, dbEight);
+    properties.Bind("DiscardNull", this, &T::DiscardNull, &T::SetDiscardNull, false);
+    // Stored as the byte it is, not as a signed char.
     properties.AddInteger(
         "EventChar", [this] { return static_cast<uint8_t>(EventChar()); },
         [this](int64_t v) { SetEventChar(static_cast<char>(v)); }, 0);
@@ -697,9 +673,8 @@ void TComPort::DefineProperties(TPropertyList& properties) {
     properties.AddObject("Buffer", Buffer());
     properties.AddObject("FlowControl", FlowControl());
     properties.AddObject("Timeouts", Timeouts());
-    properties.AddEnum(
-        "SyncMethod", kSyncNames, [this] { return static_cast<int>(SyncMethod()); },
-        [this](int v) { SetSyncMethod(static_cast<TSyncMethod>(v)); }, smThreadSync);
+    properties.BindEnum("SyncMethod", kSyncNames, this, &T::SyncMethod, &T::SetSyncMethod,
+                        smThreadSync);
 }
 
 }  // namespace wct
