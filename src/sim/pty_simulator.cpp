@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <exception>
 #include <system_error>
 #include <utility>
 
@@ -98,21 +99,32 @@ void TPtySimulator::Return() {
 }
 
 void TPtySimulator::Call(const std::function<void()>& work) {
-    std::packaged_task<void()> task(work);
+    // The task keeps no exception of its own: one that `work` raises is handed over in
+    // `error`, so that the thread that catches it frees it. The C++ runtime counts an
+    // exception's references where ThreadSanitizer cannot see them.
+    std::exception_ptr error;
+    std::packaged_task<void()> task([&] {
+        try {
+            work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+    });
     std::future<void> done = task.get_future();
     {
         std::unique_lock lock(callsMutex_);
         if (!running_ || std::this_thread::get_id() == thread_.get_id()) {
             lock.unlock();
             task();
-            done.get();
-            return;
+        } else {
+            calls_.push_back(std::move(task));
+            lock.unlock();
+            const uint64_t one = 1;
+            (void)!write(wakeFd_, &one, sizeof one);
         }
-        calls_.push_back(std::move(task));
     }
-    const uint64_t one = 1;
-    (void)!write(wakeFd_, &one, sizeof one);
     done.get();
+    if (error) std::rethrow_exception(error);
 }
 
 void TPtySimulator::OpenPty() {
