@@ -75,14 +75,6 @@ void AddRow(QTableWidget& table, const QStringList& cells, int outcomeColumn,
     }
 }
 
-// The steps of `r` that did not pass, by name.
-QString NotPassed(const check::TCheckRecord& r) {
-    QStringList names;
-    for (const check::TStepResult& s : r.steps)
-        if (s.outcome != check::TOutcome::Pass) names << QString::fromStdString(s.name);
-    return names.join(", ");
-}
-
 QString Serial(const check::TCheckRecord& r) {
     return r.serial ? QString::number(*r.serial) : QString("-");
 }
@@ -312,7 +304,7 @@ void TProductionCheckWindow::AddResultRow(const check::TCheckRecord& r) {
     // Without a message of its own, a record that did not pass names the steps to look at.
     QString message = Q(r.message);
     if (message.isEmpty() && r.outcome != check::TOutcome::Pass)
-        message = "not passed: " + NotPassed(r);
+        message = "not passed: " + Q(check::NotPassed(r, ", "));
     AddRow(*results_, {QString::number(r.console), Serial(r), check::OutcomeText(r.outcome), message},
            2, r.outcome);
 }
@@ -343,7 +335,7 @@ void TProductionCheckWindow::RefreshHistory() {
         const check::TCheckRecord& r = records[i];
         AddRow(*history_,
                {Q(r.started), Serial(r), QString::number(r.console), check::OutcomeText(r.outcome),
-                NotPassed(r), Q(r.station), Q(r.operatorName)},
+                Q(check::NotPassed(r, ", ")), Q(r.station), Q(r.operatorName)},
                3, r.outcome);
     }
 }

@@ -63,6 +63,13 @@ std::string SerialLabel(const TCheckRecord& r) {
     return r.serial ? std::to_string(*r.serial) : "unknown-console-" + std::to_string(r.console);
 }
 
+std::string NotPassed(const TCheckRecord& r, const std::string& separator) {
+    std::string names;
+    for (const TStepResult& s : r.steps)
+        if (s.outcome != TOutcome::Pass) names += (names.empty() ? "" : separator) + s.name;
+    return names;
+}
+
 std::string NewRecordId() {
     // Seeded once per process from the system's entropy; ids need to be unique, not secret.
     static thread_local std::mt19937_64 random{(uint64_t{std::random_device{}()} << 32) ^

@@ -51,6 +51,8 @@ nlohmann::json RecordToJson(const TCheckRecord& record);
 // The serial as text or, when it could not be read, "unknown-console-N": a name for the
 // record where one is needed, as a topic level (its id tells it from any other).
 std::string SerialLabel(const TCheckRecord& record);
+// The names of the steps that did not pass, joined by `separator`; "" when all passed.
+std::string NotPassed(const TCheckRecord& record, const std::string& separator);
 
 // A random (version 4) UUID in its usual text form.
 std::string NewRecordId();

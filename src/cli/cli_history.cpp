@@ -11,9 +11,7 @@ namespace {
 
 // The steps that did not pass, "keys,memory", or "-".
 std::string NotPassed(const check::TCheckRecord& r) {
-    std::string names;
-    for (const check::TStepResult& s : r.steps)
-        if (s.outcome != check::TOutcome::Pass) names += (names.empty() ? "" : ",") + s.name;
+    const std::string names = check::NotPassed(r, ",");
     return names.empty() ? "-" : names;
 }
 
