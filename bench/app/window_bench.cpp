@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -143,13 +144,20 @@ TFigures RunWindow(const std::string& run, int seconds, TQtMainThread& mainThrea
                          [&] { f.worstStall = std::max(f.worstStall, sinceTick.restart() - 10); });
         probe.start(10);
         // Memory once a second (reading it costs this process too), told once a minute.
+        // The run is the application's own loop, as in the program: a loop of
+        // ProcessMessagesFor would add a timer and a memory reading to every pass.
         std::vector<long> minutes;
-        while (clock.elapsed() < seconds * 1000LL) {
-            mainThread.ProcessMessagesFor(1000);
-            f.rssMax = std::max(f.rssMax, ResidentKiB());
+        QTimer memory;
+        QObject::connect(&memory, &QTimer::timeout, [&] {
+            const long kib = ResidentKiB();
+            f.rssMax = std::max(f.rssMax, kib);
             if (clock.elapsed() >= static_cast<qint64>(minutes.size() + 1) * 60000)
-                minutes.push_back(ResidentKiB());
-        }
+                minutes.push_back(kib);
+        });
+        memory.start(1000);
+        QEventLoop loop;
+        QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
         if (!minutes.empty()) {
             std::printf("%s: KiB resident after each minute:", run.c_str());
             for (long kib : minutes) std::printf(" %ld", kib);

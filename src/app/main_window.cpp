@@ -183,11 +183,6 @@ void TForm1::CreateComponents() {
         MeasuresReceived(val, id);
     };
     tmp_->OnBeforeSendResistance = [this] { BeforeSendResistance(); };
-    // Ten times a second: faster than anyone reads a number, and each drawing of the grid
-    // costs more than all the frames it shows.
-    measuresTimer_.setSingleShot(true);
-    measuresTimer_.setInterval(100);
-    connect(&measuresTimer_, &QTimer::timeout, this, [this] { ShowMeasures(); });
     timer1_.setInterval(1800000);
     connect(&timer1_, &QTimer::timeout, this, [this] {
         try {
@@ -432,6 +427,7 @@ QWidget* TForm1::BuildTracePanel() {
     Memo2 = new TMemoHEX;
     Memo2->setObjectName("Memo2");
     Memo2->OnChange = [this] { TraceChanged(); };
+    Memo2->OnBatch = [this] { ShowMeasures(); };
     tmp_->SetDebugMemo(Memo2);
     Memo5 = Memo("Memo5");
     Memo5->hide();

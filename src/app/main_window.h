@@ -235,7 +235,6 @@ private:
     std::unique_ptr<TLiveChartsWindow> liveCharts_;
     // Measures are drawn ten times a second: the live table, and the consoles with
     // measures not drawn yet.
-    QTimer measuresTimer_;
     TMiraWirelessConsoleMeasures measuresShown_;
     std::vector<bool> rowsToShow_;
 

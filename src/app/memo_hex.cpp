@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontDatabase>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <algorithm>
@@ -16,8 +17,6 @@ namespace wct {
 // its layout runs once a batch rather than once a line.
 class TTraceLines : public QAbstractListModel {
 public:
-    explicit TTraceLines(QSize rowSize) : rowSize_(rowSize) {}
-
     void Add(const std::string& line) {
         lines_.push_back(line);
         if (lines_.size() > static_cast<size_t>(TMemoHEX::kMaxLinesShown)) {
@@ -73,7 +72,6 @@ public:
     }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        if (role == Qt::SizeHintRole) return rowSize_;
         if (role != Qt::DisplayRole) return {};
         // A row whose line was dropped since the last batch reads empty until then.
         const long long at = shownFirst_ + index.row() - dropped_;
@@ -86,18 +84,26 @@ private:
     long long dropped_ = 0;     // lines dropped from the front since the last Clear
     long long shownFirst_ = 0;  // the line of the view's row 0, counted as dropped_ is
     int shownCount_ = 0;        // rows the view holds
-    QSize rowSize_;
 };
 
-TMemoHEX::TMemoHEX(QWidget* parent) : QListView(parent) {
+TMemoHEX::TMemoHEX(QWidget* parent) : QTableView(parent) {
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    // Every row the same size: the view then lays out and paints only the rows in sight.
-    // Wide enough for the longest frame's trace line, so the view scrolls sideways.
-    const QFontMetrics metrics(font());
-    lines_ = std::make_unique<TTraceLines>(
-        QSize(metrics.horizontalAdvance(QString(240, 'W')), metrics.height()));
+    // One column of rows of one fixed height: the view places rows by arithmetic and
+    // paints only those in sight, however many lines it holds. Wide enough for the
+    // longest frame's trace line, so the view scrolls sideways.
+    lines_ = std::make_unique<TTraceLines>();
     setModel(lines_.get());
-    setUniformItemSizes(true);
+    const QFontMetrics metrics(font());
+    horizontalHeader()->hide();
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumSectionSize(metrics.height());
+    verticalHeader()->setDefaultSectionSize(metrics.height());
+    setColumnWidth(0, metrics.horizontalAdvance(QString(240, 'W')));
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setShowGrid(false);
+    setWordWrap(false);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -114,8 +120,12 @@ TMemoHEX::~TMemoHEX() {
 void TMemoHEX::Add(const std::string& line) {
     lines_->Add(line);
     lastLine_ = line;
-    if (!flushTimer_.isActive()) flushTimer_.start();
+    RequestBatch();
     if (OnChange) OnChange();
+}
+
+void TMemoHEX::RequestBatch() {
+    if (!flushTimer_.isActive()) flushTimer_.start();
 }
 
 QStringList TMemoHEX::Lines() const {
@@ -138,11 +148,12 @@ void TMemoHEX::Flush() {
     const bool atEnd = bar->value() == bar->maximum();
     lines_->Publish();
     if (atEnd) scrollToBottom();
+    if (OnBatch) OnBatch();
 }
 
 void TMemoHEX::keyPressEvent(QKeyEvent* event) {
     if (!event->matches(QKeySequence::Copy)) {
-        QListView::keyPressEvent(event);
+        QTableView::keyPressEvent(event);
         return;
     }
     QModelIndexList rows = selectionModel()->selectedRows();

@@ -8,10 +8,13 @@
 // ring is full the rows keep their places and show ever newer lines. LastLine
 // and Lines see every line added, those not yet drawn included. Selected rows are copied
 // with the usual copy key.
+//
+// The batches set the pace of the window's other live figures too (OnBatch): drawn in the
+// same pass, they and the trace cost one paint.
 #pragma once
 
-#include <QListView>
 #include <QStringList>
+#include <QTableView>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -23,7 +26,7 @@ namespace wct {
 
 class TTraceLines;
 
-class TMemoHEX : public QListView, public TDebugMemo {
+class TMemoHEX : public QTableView, public TDebugMemo {
     Q_OBJECT
 
 public:
@@ -41,8 +44,12 @@ public:
     // The rows the view holds now (the lines of the batches drawn so far).
     int RowsShown() const;
     void Clear();
+    // Starts a batch when none is pending, for an OnBatch with something new to draw.
+    void RequestBatch();
 
     std::function<void()> OnChange;
+    // After each batch has reached the view.
+    std::function<void()> OnBatch;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QClipboard>
+#include <QScrollBar>
 #include <QTest>
 
 namespace wct {
@@ -39,6 +42,22 @@ TEST(MemoHexTest, LinesReachTheScreenWithoutAskingOnTheNextBatch) {
     EXPECT_EQ(memo.RowsShown(), 0);  // not drawn line by line
     EXPECT_TRUE(QTest::qWaitFor([&] { return memo.RowsShown() == 1; }, 1000));
     EXPECT_EQ(memo.model()->index(0, 0).data().toString(), "first");
+}
+
+TEST(MemoHexTest, SelectedRowsCopyAsLinesAndALongLineScrollsSideways) {
+    TMemoHEX memo;
+    memo.resize(400, 200);
+    memo.show();
+    memo.Add("first");
+    memo.Add(std::string(300, 'x'));
+    memo.Add("third");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return memo.RowsShown() == 3; }, 1000));
+    EXPECT_GT(memo.horizontalScrollBar()->maximum(), 0);  // not cut at the view's edge
+    memo.selectionModel()->select(
+        QItemSelection(memo.model()->index(0, 0), memo.model()->index(1, 0)),
+        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QTest::keySequence(&memo, QKeySequence::Copy);
+    EXPECT_EQ(QApplication::clipboard()->text(), QString("first\n") + QString(300, 'x'));
 }
 
 TEST(MemoHexTest, ClearEmptiesTheScreenAndTheLastLine) {
