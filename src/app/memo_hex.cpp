@@ -102,6 +102,7 @@ TMemoHEX::TMemoHEX(QWidget* parent) : QTableView(parent) {
     setColumnWidth(0, metrics.horizontalAdvance(QString(240, 'W')));
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setShowGrid(false);
+    setAutoFillBackground(true);
     setWordWrap(false);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
