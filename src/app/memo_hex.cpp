@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <deque>
 
+#include "app/plain_text_delegate.h"
+
 namespace wct {
 
 // The ring of kept lines, and the part of it the view has been told of. Lines are added
@@ -103,6 +105,7 @@ TMemoHEX::TMemoHEX(QWidget* parent) : QTableView(parent) {
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setShowGrid(false);
     setAutoFillBackground(true);
+    setItemDelegate(new TPlainTextDelegate(this));
     setWordWrap(false);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -3,6 +3,8 @@
 #include <QHeaderView>
 #include <QScrollBar>
 
+#include "app/plain_text_delegate.h"
+
 namespace wct {
 
 TStringGrid::TStringGrid(int colCount, int rowCount, QWidget* parent)
@@ -17,6 +19,7 @@ TStringGrid::TStringGrid(int colCount, int rowCount, QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (int c = 0; c < colCount; ++c) setHorizontalHeaderItem(c, new QTableWidgetItem(""));
+    setItemDelegate(new TPlainTextDelegate(this));
 }
 
 QString TStringGrid::Cell(int col, int row) const {
