@@ -233,7 +233,7 @@ private:
     std::unique_ptr<TLinkStatsView> linkStatsView_;
     std::unique_ptr<TBrokerLink> brokerLink_;
     std::unique_ptr<TLiveChartsWindow> liveCharts_;
-    // Measures are drawn ten times a second: the live table, and the consoles with
+    // Measures are drawn with the trace's batches: the live table, and the consoles with
     // measures not drawn yet.
     TMiraWirelessConsoleMeasures measuresShown_;
     std::vector<bool> rowsToShow_;
