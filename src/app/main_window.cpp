@@ -151,7 +151,11 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), clicks_([this] { return E
 }
 
 TForm1::~TForm1() {
-    // The protocol's trace, wire tap and events point into this window.
+    // The protocol's trace, wire tap and events, and the trace memo's, point into this
+    // window. The memo outlives the window's members, and the port, closed after them,
+    // runs events while its thread ends.
+    Memo2->OnBatch = nullptr;
+    Memo2->OnChange = nullptr;
     tmp_->SetWireTap(nullptr);
     tmp_->SetDebugMemo(nullptr);
     tmp_->OnMeasuresReceived = nullptr;
