@@ -21,6 +21,7 @@
 #include "common/main_thread.h"
 #include "protocol/wireless_frame.h"
 #include "protocol/wireless_protocol.h"
+#include "support/counting_memo.h"
 
 using namespace wct;
 using Clock = std::chrono::steady_clock;
@@ -38,12 +39,6 @@ std::string Frame(uint8_t code, uint8_t id, const std::string& payload) {
 }
 
 // Counts the trace lines instead of keeping them.
-class TCountingMemo : public TDebugMemo {
-public:
-    void Add(const std::string&) override { ++lines; }
-    long lines = 0;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,7 +75,7 @@ int main(int argc, char** argv) {
         }
     });
 
-    TCountingMemo memo;
+    bench::TCountingMemo memo;
     TMiraWirelessProtocol protocol;
     protocol.SetDebugMemo(&memo);
     protocol.SetPortDef(name);

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/counting_memo.h"
 #include "support/process_usage.h"
 #include "common/main_thread.h"
 #include "common/tick_count.h"
@@ -20,21 +21,6 @@
 
 using namespace wct;
 using bench::CpuSeconds;
-
-namespace {
-
-// Counts the trace lines instead of keeping them, so memory does not grow for the run.
-class TCountingMemo : public TDebugMemo {
-public:
-    void Add(const std::string& line) override {
-        ++lines;
-        bytes += line.size();
-    }
-    long lines = 0;
-    long bytes = 0;
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
@@ -57,7 +43,7 @@ int main(int argc, char** argv) {
     while (read(out[0], &c, 1) == 1 && c != '\n') path += c;
     std::printf("simulator on %s\n", path.c_str());
 
-    TCountingMemo memo;
+    bench::TCountingMemo memo;
     TMiraWirelessProtocol protocol;
     protocol.SetDebugMemo(&memo);
     protocol.SetPortDef(path);

@@ -16,6 +16,7 @@
 #include "common/tick_count.h"
 #include "protocol/wireless_protocol.h"
 #include "sim/dongle_simulator.h"
+#include "support/counting_memo.h"
 
 using namespace wct;
 using Clock = std::chrono::steady_clock;
@@ -23,12 +24,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int kConsoles = 32;
-
-class TCountingMemo : public TDebugMemo {
-public:
-    void Add(const std::string&) override { ++lines; }
-    long lines = 0;
-};
 
 }  // namespace
 
@@ -45,7 +40,7 @@ int main(int argc, char** argv) {
     sim::TDongleSimulator dongle(options);
     dongle.Start();
 
-    TCountingMemo memo;
+    bench::TCountingMemo memo;
     TMiraWirelessProtocol protocol;
     protocol.SetDebugMemo(&memo);
     protocol.SetPortDef(dongle.PortPath());

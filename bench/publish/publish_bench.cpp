@@ -23,6 +23,7 @@
 #include "protocol/wireless_protocol.h"
 #include "publish/bench_feed.h"
 #include "publish/mqtt_publisher.h"
+#include "support/counting_memo.h"
 #include "support/process_usage.h"
 
 using namespace wct;
@@ -31,12 +32,6 @@ using bench::CpuSeconds;
 namespace {
 
 constexpr int kConsoles = 32;
-
-class TCountingMemo : public TDebugMemo {
-public:
-    void Add(const std::string&) override { ++lines; }
-    long lines = 0;
-};
 
 int FreePort() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -123,7 +118,7 @@ int main(int argc, char** argv) {
         return code;
     };
 
-    TCountingMemo memo;
+    bench::TCountingMemo memo;
     TMiraWirelessProtocol protocol;
     protocol.SetDebugMemo(&memo);
     protocol.SetPortDef(path);
