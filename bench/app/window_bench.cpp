@@ -22,10 +22,10 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <algorithm>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
