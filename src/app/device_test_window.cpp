@@ -410,6 +410,12 @@ void TForm2::ShowRow(TVeloxDeviceW& device) {
     set(9, device.Connected() ? "True" : "False");
     integer(10, device.Calories());
     integer(14, device.VeloxResistance());
+    // Why the level is 0 while the rider's heart is too high.
+    const QColor cut = device.HeartCut() ? QColor(255, 120, 120) : QColor();
+    const QString why =
+        device.HeartCut() ? QString::fromStdString(device.HeartRule()->StartText()) : QString();
+    grid_->MarkRow(row, cut, why);
+    grid_->MarkCell(14, row, cut, why);
     integer(13, device.Power());
     set(16, Text(OneDecimal(device.AverageSpeed())));
     integer(17, device.TimeElapsed());

@@ -245,8 +245,25 @@ void TLiveChartsWindow::ShowConsole(uint8_t console, bool shown) {
     }
 }
 
+// A console whose brake the interlock holds at 0 says so in the list, in red.
+void TLiveChartsWindow::ShowHeartCuts() {
+    const TMiraWirelessProtocol* protocol = rider_.WirelessUSB();
+    for (int row = 0; row < consoles_->count(); ++row) {
+        QListWidgetItem* item = consoles_->item(row);
+        const auto console = static_cast<uint8_t>(item->data(Qt::UserRole).toInt());
+        const bool cut = protocol != nullptr && protocol->BrakeInterlock().Cut(console);
+        const QString text = ConsoleName(console) + (cut ? " (heart cut)" : "");
+        if (item->text() == text) continue;
+        const QSignalBlocker quiet(consoles_);
+        item->setText(text);
+        item->setForeground(cut ? QBrush(Qt::red) : QBrush());
+        item->setToolTip(cut ? "Heart rate above its maximum: brake held at 0" : QString());
+    }
+}
+
 void TLiveChartsWindow::Refresh() {
     ListNewConsoles();
+    ShowHeartCuts();
     const TTimeRange range = ShownRange();
     // A zoom always comes with a pause, so the picture ends where it was frozen.
     const int64_t end = frozen_ ? frozenAt_ : range.to;

@@ -61,6 +61,7 @@ private:
     TTimeRange ShownRange() const;
     std::vector<uint8_t> TickedConsoles() const;
     void ListNewConsoles();
+    void ShowHeartCuts();
     void ShowConsole(uint8_t console, bool shown);
     void SetPaused(bool paused);
     void Zoomed(double fromSeconds, double toSeconds);

@@ -417,9 +417,19 @@ QWidget* TForm1::BuildResistancePanel() {
     auto* caption = Label("Valore  di resistenza in Hex. Vuoto non invia");
     caption->setWordWrap(true);
     sendRes_ = Button("SendRes", &TForm1::SendResClick);
+    // Consoles no rider device guards get no brake above this heart rate.
+    maxHr_ = SpinEdit("MaxHr", THeartCut::kSignalFloor, 255, THeartCut::kDefaultMaximum);
+    maxHr_->setSuffix(" bpm");
+    maxHr_->setToolTip("Above this heart rate a console's brake is held at 0");
+    connect(maxHr_, &QSpinBox::valueChanged, this,
+            [this](int bpm) { tmp_->BrakeInterlock().SetBenchMaximum(bpm); });
+    auto* maxHr = new QHBoxLayout;
+    maxHr->addWidget(Label("Max HR"));
+    maxHr->addWidget(maxHr_, 1);
     auto* resistances = new QVBoxLayout;
     resistances->addWidget(caption);
     resistances->addWidget(GridResist, 1);
+    resistances->addLayout(maxHr);
     resistances->addWidget(sendRes_);
 
     auto* panel = Group("Resistances", resistances);

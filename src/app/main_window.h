@@ -190,6 +190,8 @@ private:
     void MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t idConsole);
     // The measures that came since the last call, into the grid and the averages.
     void ShowMeasures();
+    // The rows of consoles whose brake the interlock holds at 0, in both grids.
+    void ShowHeartCuts();
     void BeforeSendResistance();
     void TraceChanged();
     void ShowMessage(const std::string& text);
@@ -265,6 +267,7 @@ private:
     QCheckBox* enableTime_ = nullptr;
     QCheckBox* noDataMessages_ = nullptr;
     QPushButton* sendRes_ = nullptr;
+    QSpinBox* maxHr_ = nullptr;  // the brake interlock's bench-wide maximum
     QPushButton* viewData_ = nullptr;
     QPushButton* hiddenStart_ = nullptr;
     // The hidden "Data single console" group.

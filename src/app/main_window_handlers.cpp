@@ -281,6 +281,7 @@ void TForm1::BeforeSendResistance() {
             GridResist->SetCell(1, row, "err");
         }
     }
+    ShowHeartCuts();
 }
 
 // ---- Grids ---------------------------------------------------------------------------
@@ -327,6 +328,21 @@ void TForm1::ShowMeasures() {
         GridDati->SetCell(5, row, Text(texts.cadence));
         GridDati->SetCell(6, row, Text(texts.keys));
     }
+    ShowHeartCuts();
+}
+
+void TForm1::ShowHeartCuts() {
+    const TBrakeInterlock& interlock = tmp_->BrakeInterlock();
+    const QColor cut(255, 120, 120);
+    const QString why = "Heart rate above its maximum: brake held at 0";
+    for (int row = 1; row < GridDati->RowCount(); ++row) {
+        const bool held = row - 1 <= 255 && interlock.Cut(static_cast<uint8_t>(row - 1));
+        GridDati->MarkRow(row, held ? cut : QColor(), held ? why : QString());
+    }
+    for (int row = 1; row < GridResist->RowCount(); ++row) {
+        const bool held = row <= 255 && interlock.Cut(static_cast<uint8_t>(row));
+        GridResist->MarkRow(row, held ? cut : QColor(), held ? why : QString());
+    }
 }
 
 void TForm1::UpdateClick() {
@@ -357,7 +373,7 @@ void TForm1::SendSingleCommandClick() {
     currentPort_->WriteText(bytes);
     // Recordings hold what was sent by hand too.
     if (currentPort_ == tmp_->Port() && tmp_->WireTap() != nullptr) tmp_->WireTap()->Written(bytes);
-    Trace("-> MANUAL " + text);
+    Trace("-> MANUAL " + text + TBrakeInterlock::PastInterlockNote(bytes));
 }
 
 void TForm1::HiddenStartClick() {

@@ -77,4 +77,17 @@ void TStringGrid::LabelRows(int first) {
     for (int r = 1; r < RowCount(); ++r) SetCell(0, r, RowLabel(r));
 }
 
+void TStringGrid::MarkCell(int col, int row, const QColor& colour, const QString& why) {
+    QTableWidgetItem* cell = row >= 1 && row < RowCount() ? item(row - 1, col) : nullptr;
+    if (cell == nullptr) return;
+    QBrush brush;  // none: the view's own background
+    if (colour.isValid())
+        brush = QBrush(colour);
+    else if (col == 0)
+        brush = palette().button();
+    // Unchanged marks cost nothing: the grids are marked with every batch of measures.
+    if (cell->background() != brush) cell->setBackground(brush);
+    if (cell->toolTip() != why) cell->setToolTip(why);
+}
+
 }  // namespace wct

@@ -3,6 +3,7 @@
 // in view while the rows scroll; column 0 is drawn like a header and cannot be edited.
 #pragma once
 
+#include <QColor>
 #include <QTableWidget>
 #include <initializer_list>
 
@@ -23,6 +24,13 @@ public:
     void SetColWidths(std::initializer_list<int> widths);
     // Labels rows 1.. with `first` + (row - 1) as two hex digits ("00", "01" ...).
     void LabelRows(int first);
+    // Tints the cell in `colour` (an invalid colour: as the other cells of its column) and
+    // tells `why` on hovering; cells that do not exist yet are left alone.
+    void MarkCell(int col, int row, const QColor& colour, const QString& why);
+    // The same on the row's label cell.
+    void MarkRow(int row, const QColor& colour, const QString& why) {
+        MarkCell(0, row, colour, why);
+    }
 
 private:
     QString RowLabel(int row) const;

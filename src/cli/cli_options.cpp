@@ -2,11 +2,21 @@
 
 #include <cctype>
 #include <cmath>
+#include <ostream>
 
 #include "common/hex.h"
 #include "common/number_text.h"
 
 namespace wct::cli {
+
+TCommand& MaxHeartRate(TCommand& c, int& bpm) {
+    return c.Option("--max-hr", "BPM", "no brake above this heart rate (220)",
+                    Number(bpm, THeartCut::kSignalFloor, 255));
+}
+
+void TellHeartCut(std::ostream& err, const THeartCut& rule) {
+    err << "wct: " << (rule.Active() ? rule.StartText() : rule.EndText()) << std::endl;
+}
 
 int ParseNumber(const std::string& text, const std::string& what, int min, int max) {
     const std::optional<long long> value = ReadNumberOrHex<long long>(text);
@@ -161,6 +171,7 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
                     })
             .Require("--set", "resistance needs --set ID=LEVEL");
         Seconds(resistance, o);
+        MaxHeartRate(resistance, o.maxHeartRate);
     }
     {
         TCommand map = wct.Command(

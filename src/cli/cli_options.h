@@ -19,6 +19,7 @@
 #include "cli/cli_ride.h"
 #include "cli/cli_trainer.h"
 #include "common/command_line.h"
+#include "common/heart_cut.h"
 
 namespace wct::cli {
 
@@ -45,6 +46,7 @@ struct TCliOptions {
     std::string test;                         // test keys|cardio|signals|clock
     std::string hex;                          // write HEXBYTES, send HEX
     std::vector<std::pair<int, int>> levels;  // resistance --set ID=LEVEL
+    int maxHeartRate = THeartCut::kDefaultMaximum;  // resistance --max-hr
     TMapOptions map;                          // map: its own options
     TRideOptions ride;                        // ride: its own options
     TTrainerOptions trainer;                  // trainer: its own options
@@ -91,5 +93,10 @@ TValueReader Decimal(T& target) {
         target = ParseDecimal(value, name);
     };
 }
+
+// --max-hr BPM: the heart rate above which the brake is held at 0 (220 unless given).
+TCommand& MaxHeartRate(TCommand& c, int& bpm);
+// The stderr line of a heart cut that started or ended, from the rule's own texts.
+void TellHeartCut(std::ostream& err, const THeartCut& rule);
 
 }  // namespace wct::cli

@@ -57,9 +57,8 @@ void DeclareRideOptions(TCommand& ride, TRideOptions& o) {
                     o.slope = *slope;
                 })
         .Option("--weight", "KG", "the rider's weight", Number(o.weight, 0, 500))
-        .Option("--max-hr", "BPM", "no load above this heart rate (220)",
-                Number(o.maxHeartRate, 35, 255))
         .Flag("--csv", o.csv, "comma-separated, with a header line");
+    MaxHeartRate(ride, o.maxHeartRate);
 }
 
 namespace {
@@ -113,13 +112,7 @@ int RunRide(const TRideOptions& o, std::optional<int> waitMs, TMiraWirelessProto
             device.ResistanceForPower(device.Power(), nullptr, device.Speed()));
         if (device.HeartCut() != heartCut) {
             heartCut = device.HeartCut();
-            if (heartCut)
-                err << "wct: heart rate " << device.HeartRate() << " is above " << o.maxHeartRate
-                    << ": the brake is off until it is back at "
-                    << o.maxHeartRate - TVeloxDeviceW::kHeartCutHysteresis << std::endl;
-            else
-                err << "wct: heart rate " << device.HeartRate()
-                    << ": the brake follows the map again" << std::endl;
+            TellHeartCut(err, *device.HeartRule());
         }
         PrintStep(device, GetTickCount() - start, sep, out);
     };

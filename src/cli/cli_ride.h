@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/command_line.h"
+#include "common/heart_cut.h"
 
 namespace wct {
 class TMiraWirelessProtocol;
@@ -20,7 +21,7 @@ struct TRideOptions {
     double slope = 0;  // percent
     int weight = 0;    // kg
     bool csv = false;
-    int maxHeartRate = 220;  // bpm above which the brake is off
+    int maxHeartRate = THeartCut::kDefaultMaximum;  // bpm above which the brake is off
 };
 
 // What `ride` takes, its values going to `o`.

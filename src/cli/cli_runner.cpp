@@ -292,6 +292,8 @@ private:
     bool Interrupted() const { return lost_ || (interrupted_ != nullptr && *interrupted_); }
 
     static constexpr uint32_t kFlushMs = 50;
+    // How long `resistance` listens for the measures of the consoles it sets, at most.
+    static constexpr uint32_t kHeartListenMs = 3000;
 
     // Waits `ms` while the main thread serves replies, or until interrupted. What the
     // replies printed is flushed every kFlushMs: a watching script sees each line that
@@ -460,7 +462,8 @@ private:
 
     int Send() {
         memo_.echoReplies = true;
-        protocol_.SendFrame(o_.hex, " Hand-typed frame");
+        protocol_.SendFrame(o_.hex,
+                            " Hand-typed frame" + TBrakeInterlock::PastInterlockNote(o_.hex));
         Serve(WaitMs(1000));
         memo_.echoReplies = false;
         return exDone;
@@ -478,6 +481,24 @@ private:
             err_ << "wct: the dongle reports no console to send resistances to\n";
             return exFailed;
         }
+        // The interlock watches the hearts in the measures: they flow while levels go out,
+        // and each console is heard before its first level.
+        protocol_.BrakeInterlock().SetBenchMaximum(o_.maxHeartRate);
+        protocol_.SetMeasure(true);
+        const auto heard = [this](int console) {
+            return static_cast<size_t>(console) < protocol_.LastMeasure()->size() &&
+                   (*protocol_.LastMeasure())[static_cast<size_t>(console)].MeasureTick != 0;
+        };
+        const uint32_t listening = GetTickCount();
+        while (!Interrupted() &&
+               !std::all_of(o_.levels.begin(), o_.levels.end(),
+                            [&](const auto& set) { return heard(set.first); }) &&
+               !TMiraWirelessProtocol::TimedOut(listening, kHeartListenMs))
+            MainThread().ProcessMessages();
+        for (const auto& [console, level] : o_.levels)
+            if (!heard(console))
+                err_ << "wct: console " << console
+                     << " sends no measures: its heart rate is not watched\n";
         protocol_.OnBeforeSendResistance = [this] {
             for (const auto& [console, level] : o_.levels)
                 protocol_.SetConsoleResistance(console, static_cast<uint8_t>(level), 0, 0);
@@ -486,6 +507,7 @@ private:
         Serve(static_cast<uint32_t>(*o_.seconds) * 1000);
         protocol_.StopResistanceSending();
         protocol_.OnBeforeSendResistance = nullptr;
+        protocol_.SetMeasure(false);
         return exDone;
     }
 

@@ -135,18 +135,23 @@ private:
                  << (occurence >= 0 ? " (" + std::to_string(occurence) + ")" : "") << '\n';
         };
         device_.OnConnectionLost = [&](TComponent*) { lost = true; };
+        bool heartCut = false;
         device_.OnStats = [&](TComponent*, int32_t, int32_t, long double, long double, long double,
                               bool) {
             if (printed == steps) return;
             ApplyLoad();
+            if (device_.HeartCut() != heartCut) {
+                heartCut = device_.HeartCut();
+                TellHeartCut(err_, device_.HeartRule());
+            }
             PrintStep();
             ++printed;
         };
-        // The heart rate is shown, never acted on: no alarm limits.
+        // No alarm stops the ride; above --max-hr the driver holds the load at 0.
         device_.SetHeartEnabled(true);
         device_.SetAlarmHeartHighLimit(1000);
         device_.SetAlarmHeartLowLimit(0);
-        device_.SetAlarmHeartAbsoluteLimit(1000);
+        device_.SetAlarmHeartAbsoluteLimit(o_.maxHeartRate);
         device_.SetStatsInterval(o_.intervalMs);
         device_.SetDisconMaxTry(o_.tries);
         if (o_.csv) out_ << "time_ms,kmh,km,cadence,heart_rate,watts,kcal,load,elevation,status\n";
@@ -220,11 +225,11 @@ void DeclareTrainerOptions(TCommand& trainer, TTrainerOptions& o) {
             }
         });
     trainer.Command("identify", "\"version serial product-version\" of the trainer");
-    trainer
-        .Command("ride",
-                 "one line per statistics step, S * 1000 / MS in all: time ms, km/h, km, "
-                 "cadence, heart rate, watts, kcal, load byte, elevation byte, status")
-        .Option("--seconds", "S", "how long", Number(o.seconds, 1, kMaxSeconds))
+    TCommand ride = trainer.Command(
+        "ride",
+        "one line per statistics step, S * 1000 / MS in all: time ms, km/h, km, cadence, heart "
+        "rate, watts, kcal, load byte, elevation byte, status");
+    ride.Option("--seconds", "S", "how long", Number(o.seconds, 1, kMaxSeconds))
         .Require("--seconds")
         .Option("--load", "L", "the load byte", Number(o.load, 0, 255))
         .Option("--slope", "PCT", "the slope ridden, in percent", Within(o.slope, -25, 25))
@@ -236,6 +241,7 @@ void DeclareTrainerOptions(TCommand& trainer, TTrainerOptions& o) {
         .Check([&o] {
             if (o.load && o.slope) throw EUsage("ride takes --load or --slope, not both");
         });
+    MaxHeartRate(ride, o.maxHeartRate);
 }
 
 int RunTrainer(const TTrainerOptions& options, std::ostream& out, std::ostream& err,

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/command_line.h"
+#include "common/heart_cut.h"
 
 namespace wct::cli {
 
@@ -31,6 +32,7 @@ struct TTrainerOptions {
     std::optional<double> slope;
     int intervalMs = 1000;
     int tries = 10;  // repair tries before the trainer is given up
+    int maxHeartRate = THeartCut::kDefaultMaximum;  // bpm above which the load is held at 0
     bool csv = false;
 };
 

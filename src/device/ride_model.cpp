@@ -112,7 +112,7 @@ void TVeloxDeviceW::SetHighPowerReduceCoefficient(double value) {
 }
 
 void TVeloxDeviceW::SetVeloxResistance(int32_t value) {
-    if (heartCut_) {
+    if (HeartCut()) {
         requestedResistance_ = value;
         value = 0;
     } else if (away_) {
@@ -134,21 +134,41 @@ void TVeloxDeviceW::StoreResistance(int32_t value) {
 }
 
 void TVeloxDeviceW::SetVeloxElevation(int32_t value) {
-    veloxElevation_ = heartCut_ ? 0 : value;
+    veloxElevation_ = HeartCut() ? 0 : value;
 }
 
-void TVeloxDeviceW::StartHeartCut() {
-    if (heartCut_) return;
-    requestedResistance_ = veloxResistance_;
-    heartCut_ = true;
-    StoreResistance(0);
-    veloxElevation_ = 0;
+const THeartCut* TVeloxDeviceW::HeartRule() const {
+    if (wirelessUSB_ == nullptr || idConsole_ == 0) return nullptr;
+    return wirelessUSB_->BrakeInterlock().RiderRule(idConsole_, this);
 }
 
-void TVeloxDeviceW::EndHeartCut() {
-    if (!heartCut_) return;
-    heartCut_ = false;
-    SetVeloxResistance(requestedResistance_);
+bool TVeloxDeviceW::HeartCut() const {
+    const THeartCut* rule = HeartRule();
+    return rule != nullptr && rule->Active();
+}
+
+void TVeloxDeviceW::JudgeHeart(int32_t reading) {
+    if (wirelessUSB_ == nullptr || idConsole_ == 0) return;
+    const int32_t heldLevel = veloxResistance_;
+    switch (wirelessUSB_->BrakeInterlock().RiderReading(idConsole_, this, reading,
+                                                        AlarmHeartMaxLimit(),
+                                                        heartAverage_.Length())) {
+        case THeartCut::hcStarted:
+            requestedResistance_ = heldLevel;
+            StoreResistance(0);
+            veloxElevation_ = 0;
+            break;
+        case THeartCut::hcEnded:
+            SetVeloxResistance(requestedResistance_);
+            break;
+        case THeartCut::hcNone:
+            break;
+    }
+}
+
+void TVeloxDeviceW::ReleaseHeartGuard() {
+    if (wirelessUSB_ != nullptr && idConsole_ != 0)
+        wirelessUSB_->BrakeInterlock().ReleaseRider(idConsole_, this);
 }
 
 void TVeloxDeviceW::SetInitialResistance(int32_t value) {

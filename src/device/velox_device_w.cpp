@@ -20,6 +20,7 @@ TVeloxDeviceW::TVeloxDeviceW(TComponent* owner) : TNoxCustomDevice(owner) {
 }
 
 TVeloxDeviceW::~TVeloxDeviceW() {
+    ReleaseHeartGuard();
     SetTimerStatsEnabled(false);
     TimerStats().OnTimer = nullptr;
 }
@@ -97,6 +98,7 @@ void Relink(TComponent& self, T*& link, T* value) {
 }  // namespace
 
 void TVeloxDeviceW::SetWirelessUSB(TMiraWirelessProtocol* value) {
+    if (value != wirelessUSB_) ReleaseHeartGuard();
     Relink(*this, wirelessUSB_, value);
 }
 
@@ -125,6 +127,7 @@ void TVeloxDeviceW::SetTrainerVersion(double version) {
 bool TVeloxDeviceW::Connect() {
     if (connected_) return true;
     TNoxCustomDevice::Connect();
+    ReleaseHeartGuard();
     idConsole_ = 0;
     int version = -1;
     int serial = -1;
@@ -149,6 +152,7 @@ bool TVeloxDeviceW::Disconnect() {
             DelayWithMessages(300);
         }
         wirelessUSB_->RemoveConsole(idConsole_);
+        ReleaseHeartGuard();
         DelayWithMessages(1000);
         connected_ = false;
     }
@@ -220,7 +224,6 @@ void TVeloxDeviceW::ClearRide() {
     cadenceAverage_.Clear();
     heartAverage_.Clear();
     ResetVirtualSpeed();
-    heartCut_ = false;
 }
 
 bool TVeloxDeviceW::Pause() {

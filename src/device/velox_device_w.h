@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -102,12 +103,15 @@ public:
     int32_t VeloxElevation() const { return veloxElevation_; }
     // Held at 0 during a heart cut.
     void SetVeloxElevation(int32_t value);
-    // True from the step whose heart rate is above AlarmHeartMaxLimit until one at or
-    // below the limit less kHeartCutHysteresis. Meanwhile the console's level is 0 whatever
-    // is asked (the last request is kept and applied when the cut ends), so no handler
-    // or resistance loop can load a rider whose heart is beyond the maximum.
-    bool HeartCut() const { return heartCut_; }
-    static constexpr int32_t kHeartCutHysteresis = 5;  // bpm
+    // True from the step whose heart reading is above AlarmHeartMaxLimit until the heart
+    // window holds only real readings at or below the limit less the hysteresis; a lost
+    // signal (readings below 35) keeps it. The protocol's brake interlock holds the
+    // console's level at 0 meanwhile, whoever asks for a level; the device shows 0 and
+    // keeps the last request, applied when the cut ends.
+    bool HeartCut() const;
+    // The rule that judges the rider's heart at the interlock, with the texts of its last
+    // change; null before the first reading.
+    const THeartCut* HeartRule() const;
     int32_t CurrentElevation() const { return currentElevation_; }
     void SetCurrentElevation(int32_t value) { currentElevation_ = value; }
     double CurrentSlope() const { return currentSlope_; }  // percent
@@ -188,17 +192,20 @@ protected:
     void Notification(TComponent* component, TOperation operation) override;
 
 private:
-    void ReadMeasures(const TMiraConsoleMeasure& measure);
+    // The raw heart reading of the step.
+    int32_t ReadMeasures(const TMiraConsoleMeasure& measure);
     void ReportKeys();
-    void ProcessHeartRate();
+    void ProcessHeartRate(std::optional<int32_t> reading);
     void HeartAlarm();
     void VirtualSpeedStep();
     void UpdateHighPowerReduction();
     void WatchConnection();
     void LoseConsole();
     void ShowConsoleAway();
-    void StartHeartCut();
-    void EndHeartCut();
+    // One raw heart reading of the console, judged by the cut's rule at the interlock.
+    void JudgeHeart(int32_t reading);
+    // The interlock guards the console by the bench's rule again.
+    void ReleaseHeartGuard();
     void StoreResistance(int32_t value);
     void ClearRide();
     // Rider and bike mass: kg with umKm, pounds with umMiles.
@@ -264,7 +271,6 @@ private:
     bool recovering_ = false;
     // The ride's console left the dongle: its last measures are no longer true.
     bool away_ = false;
-    bool heartCut_ = false;
     int32_t requestedResistance_ = 0;  // asked for during a heart cut
 };
 

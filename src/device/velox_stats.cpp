@@ -13,7 +13,6 @@ namespace {
 constexpr double kPi = 3.14;
 constexpr double kMmPerKm = 1000000;
 constexpr double kMmPerMile = 1609343.98;
-constexpr int32_t kHeartSignalFloor = 35;
 
 // Clears the shared guard however the step ends.
 class TStepGuard {
@@ -37,12 +36,13 @@ void TVeloxDeviceW::StatsTick() {
     const bool hasEntry =
         wirelessUSB_ != nullptr && idConsole_ < wirelessUSB_->LastMeasure()->size();
     away_ = connected_ && wirelessUSB_ != nullptr && !wirelessUSB_->IsConsoleConnected(idConsole_);
+    std::optional<int32_t> heartReading;
     if (hasEntry && wirelessUSB_->IsConsoleConnected(idConsole_))
-        ReadMeasures((*wirelessUSB_->LastMeasure())[idConsole_]);
+        heartReading = ReadMeasures((*wirelessUSB_->LastMeasure())[idConsole_]);
     else if (away_)
         ShowConsoleAway();
     if (hasEntry) ReportKeys();
-    ProcessHeartRate();
+    ProcessHeartRate(heartReading);
     realSpeed_ = Speed();
     if (virtualSpeedEnabled_) VirtualSpeedStep();
     // A rider whose console is away burns nothing we could know of.
@@ -61,7 +61,7 @@ void TVeloxDeviceW::StatsTick() {
     TNoxCustomDevice::StatsTick();
 }
 
-void TVeloxDeviceW::ReadMeasures(const TMiraConsoleMeasure& measure) {
+int32_t TVeloxDeviceW::ReadMeasures(const TMiraConsoleMeasure& measure) {
     ++sampleCount_;
     const double divisor = UOM() == umKm ? kMmPerKm : kMmPerMile;
     const double instant = measure.Rpm * 60.0 * rollDiameter_ * kPi / divisor;
@@ -78,8 +78,14 @@ void TVeloxDeviceW::ReadMeasures(const TMiraConsoleMeasure& measure) {
     SetMaxCadence(std::max(MaxCadence(), AverageCadence()));
     cadenceSum_ += Cadence();
     SetAverageCadence(RoundHalfEven(static_cast<long double>(cadenceSum_) / sampleCount_));
-    heartAverage_.Add(measure.HeartRate);
+    // A lost signal is no heart rate: the window starts afresh rather than averaging old
+    // beats with zeros into rates no heart had.
+    if (measure.HeartRate < THeartCut::kSignalFloor)
+        heartAverage_.Clear();
+    else
+        heartAverage_.Add(measure.HeartRate);
     SetHeartRate(static_cast<int32_t>(heartAverage_.SampleMean()));
+    return measure.HeartRate;
 }
 
 // The console's last measures stay in the table while it is away; they are not shown
@@ -112,14 +118,16 @@ void TVeloxDeviceW::ReportKeys() {
     (*wirelessUSB_->LastMeasure())[idConsole_].Keys = 0;
 }
 
-void TVeloxDeviceW::ProcessHeartRate() {
+void TVeloxDeviceW::ProcessHeartRate(std::optional<int32_t> reading) {
     if (!heartEnabled_) {
         SetHeartRate(0);
         SetAverageHeartRate(0);
-        EndHeartCut();  // no heart to protect by: the operator turned the processing off
+        // The operator turned the processing off, not the rider's heart: a cut in force
+        // holds until a real reading ends it.
+        if (reading && HeartCut()) JudgeHeart(*reading);
         return;
     }
-    const bool active = HeartRate() >= kHeartSignalFloor;
+    const bool active = HeartRate() >= THeartCut::kSignalFloor;
     if (active != heartConnectionActive_) {
         heartConnectionActive_ = active;
         if (!active) {
@@ -127,17 +135,15 @@ void TVeloxDeviceW::ProcessHeartRate() {
             SetAverageHeartRate(0);
         }
     }
-    if (!heartConnectionActive_) return;  // a cut holds until a real heart rate ends it
-    if (HeartRate() <= AlarmHeartMaxLimit() - kHeartCutHysteresis) EndHeartCut();
-    HeartAlarm();
+    // The load goes before the alarm, and whatever the alarm limits are.
+    if (reading) JudgeHeart(*reading);
+    if (heartConnectionActive_) HeartAlarm();
 }
 
 void TVeloxDeviceW::HeartAlarm() {
     const int32_t hr = HeartRate();
     const int32_t high = AlarmHeartHighLimit();
     const int32_t low = AlarmHeartLowLimit();
-    // The load goes before the alarm, and whatever the alarm limits are.
-    if (hr > AlarmHeartMaxLimit()) StartHeartCut();
     if (hr >= high || hr <= low) {
         const bool isHigher = hr >= high;
         bool doStop = true;
@@ -184,6 +190,7 @@ void TVeloxDeviceW::WatchConnection() {
 
 void TVeloxDeviceW::LoseConsole() {
     away_ = false;
+    ReleaseHeartGuard();
     Stop();
     connected_ = false;
     DoDisconnected();

@@ -179,8 +179,11 @@ void TMiraWirelessProtocol::SendResistances() {
     if (OnBeforeSendResistance) OnBeforeSendResistance();
     if (resistances_.empty() || !connected_) return;
     std::string payload(1, '\0');
-    for (const TMiraConsoleResistance& r : resistances_) payload += static_cast<char>(r.Resistance);
     const size_t k = resistances_.size();
+    for (size_t i = 0; i < k; ++i) {
+        const auto console = static_cast<uint8_t>(i + 1);
+        payload += static_cast<char>(interlock_.Gate(console, resistances_[i].Resistance));
+    }
     SendCommand(mcResistances, 0, " Send resistance/s for " + std::to_string(k) + "console/s",
                 payload);
 }

@@ -58,6 +58,7 @@ void TMiraWirelessProtocol::PacketReceived(TComponent* /*sender*/, const std::st
                 return;
             }
             DecodeMeasures(lastMeasure_, packet, rollState_, GetTickCount());
+            interlock_.ConsoleReading(id, (*lastMeasure_)[id].HeartRate);
             if (OnMeasuresReceived) OnMeasuresReceived(lastMeasure_, id);
             if (!debugNoData_) TraceFrame("<-", packet, " Data of console n°" + std::to_string(id));
             return;

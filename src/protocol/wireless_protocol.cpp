@@ -23,6 +23,9 @@ TMiraWirelessProtocol::TMiraWirelessProtocol(TComponent* owner) : TComponent(own
     wireLink_.RxData = [this](TComponent*, const char* buffer, int count) {
         if (wireTap_ != nullptr) wireTap_->Read(buffer, count);
     };
+    interlock_.OnNotice = [this](uint8_t console, const std::string& text) {
+        TraceFailure("Console " + std::to_string(console) + ": " + text);
+    };
     statistics_.Clear(GetTickCount());
     Reset();
 }

@@ -18,6 +18,7 @@
 #include "common/component.h"
 #include "common/threaded_timer.h"
 #include "protocol/console_tables.h"
+#include "protocol/brake_interlock.h"
 #include "protocol/debug_memo.h"
 #include "protocol/link_statistics.h"
 #include "protocol/wire_tap.h"
@@ -86,6 +87,10 @@ public:
     TMiraRollState RollState() const { return rollState_; }
     TQuilThreadTimer& ResistanceTimer() { return *resistanceTimer_; }
 
+    // Every resistance frame's levels pass it (see SendResistances).
+    TBrakeInterlock& BrakeInterlock() { return interlock_; }
+    const TBrakeInterlock& BrakeInterlock() const { return interlock_; }
+
     // ---- Wire recording and link statistics ----
     // Sees every chunk read from the port and every frame written; none when null.
     TMiraWireTap* WireTap() const { return wireTap_; }
@@ -147,6 +152,7 @@ public:
     // ---- Resistances and rolls ----
     // kind 0: the value, 1: the auxiliary value, 2: both.
     void SetConsoleResistance(int console, uint8_t value, uint8_t kind, uint8_t auxiliary);
+    // The levels stored, each through the brake interlock: 0 for a console in a cut.
     void SendResistances();
     void StartResistanceSending();
     void StopResistanceSending();
@@ -219,6 +225,7 @@ private:
     TComLink wireLink_;
     TCustomComPort* wireLinkPort_ = nullptr;
     TMiraLinkStatistics statistics_;
+    TBrakeInterlock interlock_;
     unsigned waitsEnded_ = 0;  // counts EndWaits; a wait ends when it changes
     bool recovering_ = false;  // a write failure inside the recovery does not recover again
 };

@@ -231,7 +231,7 @@ void TVeloxDevice::DefineProperties(TPropertyList& p) {
     p.Bind("CadenceCalcDelay", this, &C::cadenceCalcDelay_, 3000);
     p.Bind("AlarmHeartHighLimit", this, &C::alarmHigh_, 160);
     p.Bind("AlarmHeartLowLimit", this, &C::alarmLow_, 50);
-    p.Bind("AlarmHeartAbsoluteLimit", this, &C::alarmAbsolute_, 220);
+    p.Bind("AlarmHeartAbsoluteLimit", this, &C::alarmAbsolute_, &C::SetAlarmHeartAbsoluteLimit, 220);
 }
 
 // ---- Generation and framing ------------------------------------------------------------
@@ -344,7 +344,9 @@ void TVeloxDevice::CharsReceived(int count) {
         // The trainer only keeps working while it hears from the PC after each chunk.
         if (connected_ && status_ != vdsDisconnected) {
             const auto answer =
-                static_cast<char>(status_ == vdsRunning ? veloxResistance_ & 0xFF : 0);
+                static_cast<char>(status_ == vdsRunning && !heartCut_.Active()
+                                      ? veloxResistance_ & 0xFF
+                                      : 0);
             try {
                 SendBytes(std::string(1, answer));
             } catch (const std::exception&) {

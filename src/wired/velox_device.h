@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "common/component.h"
+#include "common/heart_cut.h"
 #include "common/threaded_timer.h"
 #include "serial/com_data_packet.h"
 #include "serial/com_port.h"
@@ -273,7 +274,16 @@ public:
     int32_t AlarmHeartLowLimit() const { return alarmLow_; }
     void SetAlarmHeartLowLimit(int32_t value) { alarmLow_ = value; }
     int32_t AlarmHeartAbsoluteLimit() const { return alarmAbsolute_; }
-    void SetAlarmHeartAbsoluteLimit(int32_t value) { alarmAbsolute_ = value; }
+    // The heart rate above which the load and elevation are held at 0 (a heart cut).
+    void SetAlarmHeartAbsoluteLimit(int32_t value);
+    // From the statistics step whose heart rate is above AlarmHeartAbsoluteLimit until
+    // real heart rates are back at or below it less the hysteresis for a few steps; a lost
+    // signal keeps it. Meanwhile every load the driver sends carries 0 for the resistance
+    // and the elevation, whatever VeloxResistance holds (the asked level comes back when
+    // the cut ends).
+    bool HeartCut() const { return heartCut_.Active(); }
+    // The rule behind HeartCut, with the texts of its last change.
+    const THeartCut& HeartRule() const { return heartCut_; }
 
     int32_t HeartRate() const { return heartRate_; }
     int32_t AverageHeartRate() const { return averageHeartRate_; }
@@ -426,6 +436,8 @@ private:
     // velox_device_heart.cpp
     void HeartSurveyTick();
     void HeartStatsStep();
+    // One statistics step's heart rate (0 without a signal), judged by the cut's rule.
+    void JudgeHeart(int32_t bpm);
     void AlarmCheck();
     void CadenceFlag();
     void ExpireCadence();
@@ -561,7 +573,11 @@ private:
     int32_t beatPeriod_ = 0;
     std::vector<double> heartRates_ = std::vector<double>(25);
     TFilter2 filter2_;
+    static constexpr int kHeartCutStepsToEnd = 5;
+    THeartCut heartCut_{0, kHeartCutStepsToEnd};
     long double lastLongFrameHeart_ = 0;
+    unsigned lastHeartPeriod_ = 0;      // long frames: the period word as last received
+    uint32_t heartPeriodSinceTick_ = 0;  // and since when it has not changed
     uint32_t lastHeartSampleTick_ = 0;  // long frames: an unchanged period is sampled per period
     int32_t cadence_ = 0;
     std::vector<int32_t> cadences_ = std::vector<int32_t>(10);

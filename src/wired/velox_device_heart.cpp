@@ -15,7 +15,10 @@ namespace {
 
 constexpr int32_t kMinBeatPeriodMs = 240;
 constexpr int32_t kMaxHeartRate = 230;
-constexpr int32_t kMinHeartRate = 35;
+// A trainer holds the last beat-to-beat period between beats; a real heart never repeats
+// its period to the millisecond for this long, so a period frozen longer is a strap that
+// was lost while the trainer kept its last value.
+constexpr uint32_t kFrozenHeartPeriodMs = 30000;
 constexpr uint32_t kMinPedalPeriodMs = 300;
 constexpr unsigned kMinLongPedalPeriodMs = 200;
 constexpr unsigned kNoPeriod = 0xFFFF;
@@ -179,9 +182,15 @@ int32_t TVeloxDevice::HeartFilter2(double x) {
 void TVeloxDevice::LongFramePeriods(unsigned pedalPeriod, unsigned heartPeriod,
                                     long double& heartBpm, long double& cadenceRpm) {
     heartBpm = heartPeriod > 0 && heartPeriod < kNoPeriod ? 60000.0L / heartPeriod : 0;
+    const uint32_t now = GetTickCount();
+    if (heartPeriod != lastHeartPeriod_) {
+        lastHeartPeriod_ = heartPeriod;
+        heartPeriodSinceTick_ = now;
+    } else if (now - heartPeriodSinceTick_ > kFrozenHeartPeriodMs) {
+        heartBpm = 0;
+    }
     // The trainer holds the last beat-to-beat period between beats: every valid period
     // shows a heart, and a steady one is sampled once per period that passes, as beats.
-    const uint32_t now = GetTickCount();
     bool takeSample = false;
     if (heartBpm > 0) {
         beatSeen_ = true;
@@ -227,10 +236,18 @@ void TVeloxDevice::HeartSurveyTick() {
 
 void TVeloxDevice::HeartStatsStep() {
     if (!heartEnabled_) {
+        // The operator turned the processing off, not the rider's heart: a cut in force
+        // holds until a real heart rate ends it.
+        if (heartCut_.Active()) JudgeHeart(heartRate_);
         heartRate_ = 0;
         averageHeartRate_ = 0;
     } else {
-        if (heartConnectionActive_ && heartRate_ < kMinHeartRate) SetHeartConnectionActive(false);
+        if (heartConnectionActive_ && heartRate_ < THeartCut::kSignalFloor)
+            SetHeartConnectionActive(false);
+        // The load goes before the alarm, and whatever the alarm limits are. A rate from
+        // beats counts before the next survey tick calls the signal back; a lost one
+        // reads 0.
+        JudgeHeart(heartRate_);
         if (heartConnectionActive_) {
             AlarmCheck();
             if (heartSum_ > 0 && heartCount_ > 0)
@@ -264,9 +281,8 @@ void TVeloxDevice::AlarmCheck() {
                 : RoundHalfEven(static_cast<long double>(heartRate_ - alarmHigh_) / alarmHigh_ *
                                 100);
     }
+    // Above the absolute limit the heart cut holds the load at 0 and the ride goes on.
     if (heartRate_ > alarmAbsolute_) {
-        SetVeloxResistance(0);
-        veloxElevation_ = 0;
         DoAlarmHeart(percentDelta, isHigherLimit, abortedByComponent, doStop);
         return;
     }
@@ -276,6 +292,21 @@ void TVeloxDevice::AlarmCheck() {
         veloxElevation_ = 0;
         stoppedByComponent_ = true;
         Stop();
+    }
+}
+
+void TVeloxDevice::SetAlarmHeartAbsoluteLimit(int32_t value) {
+    alarmAbsolute_ = value;
+    heartCut_.SetMaximum(value);
+}
+
+void TVeloxDevice::JudgeHeart(int32_t bpm) {
+    if (heartCut_.Feed(bpm) == THeartCut::hcNone) return;
+    // The trainer hears of it now, not at the next load some handler asks for.
+    try {
+        SendResistance();
+    } catch (const std::exception&) {
+        // The next load carries it; a lost link shows in the survey.
     }
 }
 

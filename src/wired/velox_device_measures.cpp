@@ -292,6 +292,7 @@ void TVeloxDevice::SendResistance() {
     long long e = veloxElevation_;
     if (version_ >= 4 && useElevation_) e = RoundHalfEven(currentSlope_ * 5.0L + 126);
     e = ClampLoadByte(e);
+    if (heartCut_.Active()) r = e = 0;
     if (version_ >= 4 && !repairing_)
         SendBytes(BuildFrame(vcLoad, static_cast<uint8_t>(r), static_cast<uint8_t>(e)));
 }

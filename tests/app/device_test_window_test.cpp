@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTimer>
+#include <algorithm>
 
 #include "gui_support.h"
 
@@ -46,7 +47,8 @@ protected:
     int StatsSteps() {
         return static_cast<int>(Form2().DebugMemo().toPlainText().split('\n').count("Stats id: 1"));
     }
-    bool WaitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, 5000); }
+    // A bound for a hang: a cut ends after five statistics steps of a second.
+    bool WaitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, 20000); }
     // Types `text` into the slope cell of row 1 the way an operator does.
     void TypeSlope(const QString& text) {
         QWidget* viewport = Grid().viewport();
@@ -172,18 +174,35 @@ TEST_F(DeviceTestWindowTest, ARideFillsTheRowClosesTheResistanceLoopAndFollowsTh
     EXPECT_EQ(Cell(9), "False");
 }
 
-// The window's resistance loop asks for the map's level on every step; the device keeps
-// the brake off above the maximum heart rate all the same.
+// Two writers of the brake: the device window's resistance loop asks for the map's level on
+// every step, and the main window's grid has a level typed for the same console. Above
+// the maximum heart rate the console gets 0 all the same, and both windows say why.
 TEST_F(DeviceTestWindowTest, AHeartAboveTheMaximumKeepsTheBrakeOffAndANewRideStartsAtZero) {
     StartConnected();
     simulator->SetRider(kConsole, {kRpm, 230, 85});
     Click2("Connect");
     Click2("Start");
+    TStringGrid& resist = BenchTest::Grid("GridResist");
+    resist.SetCell(1, kConsole, "C0");
+    Click("SendRes");
     const int steps = StatsSteps();
     ASSERT_TRUE(WaitFor([&] { return StatsSteps() >= steps + 3; }));
     EXPECT_TRUE(Device().HeartCut());
     EXPECT_EQ(Cell(14), "0");
-    EXPECT_EQ(simulator->Brake(kConsole), 0);
+    EXPECT_FALSE(Grid().item(kConsole - 1, 14)->toolTip().isEmpty()) << "the level says why";
+    const QString marked = Grid().item(kConsole - 1, 0)->toolTip();
+    EXPECT_TRUE(marked.contains("above 220: brake held at 0")) << marked.toStdString();
+    EXPECT_FALSE(resist.item(kConsole - 1, 0)->toolTip().isEmpty()) << "the grid's row says so";
+    const auto resistanceFrames = [this] {
+        const QStringList lines = Form().TraceMemo().Lines();
+        return std::count_if(lines.begin(), lines.end(),
+                             [](const QString& l) { return l.contains("Send resistance"); });
+    };
+    const auto frames = resistanceFrames();
+    ASSERT_TRUE(WaitFor([&] { return resistanceFrames() >= frames + 2; }));
+    EXPECT_EQ(simulator->Brake(kConsole), 0) << "the grid's C0 does not reach the console";
+    SaveScreenshot(Form(), "main_window_heart_cut");
+    SaveScreenshot(Form2(), "device_test_window_heart_cut");
 
     simulator->SetRider(kConsole, {kRpm, 120, 85});
     ASSERT_TRUE(WaitFor([&] { return simulator->Brake(kConsole) > 0; }));

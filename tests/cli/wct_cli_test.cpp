@@ -193,6 +193,32 @@ TEST_F(WctCliTest, ResistanceSendingReachesTheDongle) {
     EXPECT_TRUE(SimReceived("3E100004002800070021"));
 }
 
+TEST_F(WctCliTest, ResistanceHoldsAConsoleAboveMaxHrAtZeroAndSaysWhyOnce) {
+    simulator->SetRider(1, {1000, 230, 80});
+    const TProcessResult cut = Wct({"--trace", "-", "resistance", "--set", "1=0x80", "--set",
+                                    "3=7", "--seconds", "2"});
+    EXPECT_EQ(cut.exitCode, 0) << cut.err;
+    EXPECT_TRUE(SimReceived("3E100004000000070021"));
+    EXPECT_FALSE(SimReceived("3E100004008000070021")) << "console 1 got its level";
+    const std::vector<std::string> lines = Lines(cut.out);
+    const auto told = std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.find("Console 1: heart rate 230 above 220: brake held at 0") != l.npos;
+    });
+    EXPECT_EQ(told, 1) << cut.out;
+
+    const TProcessResult allowed = Wct({"resistance", "--set", "1=0x81", "--set", "3=7",
+                                        "--seconds", "2", "--max-hr", "230"});
+    EXPECT_EQ(allowed.exitCode, 0) << allowed.err;
+    EXPECT_TRUE(SimReceived("3E100004008100070021")) << "230 is not above a maximum of 230";
+    simulator->SetRider(1, {1000, 120, 80});
+}
+
+TEST_F(WctCliTest, AHandTypedResistanceFrameGoesAsTypedAndTheTraceSaysSo) {
+    const TProcessResult r = Wct({"--trace", "-", "--wait", "200", "send", "3E10000200900021"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("past the heart-rate interlock"), std::string::npos) << r.out;
+}
+
 TEST_F(WctCliTest, SendTracesTheRepliesToAHandTypedFrame) {
     const TProcessResult r = Wct({"--wait", "500", "send", "3E0A00000021"});
     EXPECT_EQ(r.exitCode, 0) << r.err;

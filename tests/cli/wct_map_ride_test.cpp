@@ -160,7 +160,7 @@ TEST_F(WctRide, AHeartAboveTheMaximumGetsNoLoadAndTheRiderIsTold) {
         EXPECT_EQ(fields[5], "225");
         EXPECT_EQ(fields[8], "0") << lines[i];
     }
-    EXPECT_NE(r.err.find("heart rate 225 is above 220: the brake is off"), std::string::npos)
+    EXPECT_NE(r.err.find("wct: heart rate 225 above 220: brake held at 0"), std::string::npos)
         << r.err;
 }
 

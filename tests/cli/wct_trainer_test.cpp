@@ -140,6 +140,29 @@ TEST(WctTrainer, RidesAGeneration5TrainerThatRolledBeforeFromZeroOneLinePerStep)
     EXPECT_EQ(last[9], "running");
 }
 
+// The heart window fills with 25 beats before the first rate: about 8 s at 200 bpm.
+TEST(WctTrainer, AboveMaxHrEveryLoadIsZeroAndTheRiderIsTold) {
+    TTrainerProcess trainer({"--generation", "5", "--rider", "speed=25,hr=200,cad=80", "--hrv", "20"});
+    const TProcessResult result =
+        Wct({"--port", trainer.Port(), "trainer", "ride", "--seconds", "12", "--load", "120",
+             "--max-hr", "180", "--csv"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<std::string> lines = Lines(result.out);
+    ASSERT_EQ(lines.size(), 13u) << result.out;
+    int cut = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::vector<std::string> f = Fields(lines[i]);
+        ASSERT_EQ(f.size(), 10u) << lines[i];
+        if (std::stoi(f[4]) <= 180) continue;
+        ++cut;
+        EXPECT_EQ(f[7], "0") << lines[i];
+        EXPECT_EQ(f[8], "0") << lines[i];
+    }
+    EXPECT_GE(cut, 2) << result.out;
+    EXPECT_EQ(Fields(lines[3])[7], "120") << "loaded before the heart was known";
+    EXPECT_NE(result.err.find("above 180: brake held at 0"), std::string::npos) << result.err;
+}
+
 TEST(WctTrainer, RidesByteProtocolAndShortFrameTrainers) {
     for (const char* generation : {"2", "4", "7"}) {
         TTrainerProcess trainer(

@@ -10,6 +10,7 @@
 #include "device/velox_device_w.h"
 #include "serial/port_inventory.h"
 #include "sim/dongle_simulator.h"
+#include "support/resistance_levels.h"
 
 namespace wct {
 namespace {
@@ -214,20 +215,18 @@ TEST_F(VeloxDeviceSimTest, AHeartRateBelowThirtyFiveIsNoSignalAndNoAlarm) {
     ASSERT_EQ(device.HeartRate(), 120);
     EXPECT_EQ(device.AverageHeartRate(), 120) << "no ramp up from zero while the window fills";
 
+    // The first reading without a signal shows it: no average of old beats and the 30.
     Ride({1000, 30, 80});
-    for (int i = 0; i < 4; ++i) Step();  // the window average falls: 102, 84, 66, 48
-    EXPECT_TRUE(device.HeartConnectionActive());
-    EXPECT_EQ(device.HeartRate(), 48);
-    Step();  // 30
+    Step();
     EXPECT_FALSE(device.HeartConnectionActive());
     EXPECT_EQ(device.HeartRate(), 0);
     EXPECT_EQ(device.AverageHeartRate(), 0);
     EXPECT_EQ(alarms, 0);
 
     Ride({1000, 120, 80});
-    for (int i = 0; i < 5; ++i) Step();
+    Step();
     EXPECT_TRUE(device.HeartConnectionActive());
-    EXPECT_EQ(device.HeartRate(), 120);
+    EXPECT_EQ(device.HeartRate(), 120) << "the window started afresh";
 }
 
 TEST_F(VeloxDeviceSimTest, WithHeartProcessingOffTheHeartRateIsZero) {
@@ -413,6 +412,66 @@ TEST_F(VeloxDeviceRideTest, AboveTheMaximumHeartRateTheBrakeStaysOffUntilTheHear
     EXPECT_FALSE(device.HeartCut());
     EXPECT_EQ(device.VeloxResistance(), loaded);
     EXPECT_TRUE(PumpUntil([&] { return simulator->Brake(kConsole) == loaded; }, 3000));
+}
+
+// A rider at 225 whose chest strap is lost: the console reports 0 from then on.
+TEST_F(VeloxDeviceRideTest, ALostStrapReadsNoHeartAndKeepsTheBrakeOffUntilRealReadingsEndTheCut) {
+    simulator->SetRider(kConsole, {3000, 150, 80});
+    device.SetCurrentSlope(5);
+    ConnectAndStart();
+    BindTheResistanceLoop();
+    // The grid of the main window, or any writer that knows nothing of hearts.
+    protocol.OnBeforeSendResistance = [this] { protocol.SetConsoleResistance(kConsole, 0x80, 0, 0); };
+    test::TResistanceLevels wire(kConsole);
+    protocol.SetWireTap(&wire);
+    Step();
+    ASSERT_GT(device.VeloxResistance(), 0);
+
+    Ride({3000, 225, 80});
+    Step();
+    ASSERT_TRUE(device.HeartCut());
+    const size_t cutFrom = wire.levels.size();
+    Ride({3000, 0, 80});
+    for (int i = 0; i < 8; ++i) {
+        Step();
+        EXPECT_EQ(device.HeartRate(), 0) << "step " << i << ": no average of beats and zeros";
+        EXPECT_TRUE(device.HeartCut()) << "step " << i;
+        EXPECT_EQ(device.VeloxResistance(), 0);
+    }
+    // The window fills with real readings at or below 215: five steps of it.
+    Ride({3000, 150, 80});
+    for (int i = 0; i < 4; ++i) {
+        Step();
+        EXPECT_EQ(device.HeartRate(), 150) << "a returning strap reads what it reads";
+        EXPECT_TRUE(device.HeartCut()) << "step " << i;
+    }
+    const size_t cutTo = wire.levels.size();
+    Step();
+    EXPECT_FALSE(device.HeartCut());
+    EXPECT_GT(device.VeloxResistance(), 0) << "the map's level is back";
+    ASSERT_GE(cutTo, cutFrom + 2) << "a resistance frame a second, steps four times as often";
+    for (size_t i = cutFrom; i < cutTo; ++i) EXPECT_EQ(wire.levels[i], 0) << "frame " << i;
+    EXPECT_TRUE(PumpUntil([&] { return simulator->Brake(kConsole) == 0x80; }, 3000))
+        << "the grid's level reaches the console once the cut ended";
+    protocol.SetWireTap(nullptr);
+}
+
+TEST_F(VeloxDeviceRideTest, TurningHeartProcessingOffKeepsACutUntilARealReadingEndsIt) {
+    simulator->SetRider(kConsole, {3000, 230, 80});
+    ConnectAndStart();
+    Step();
+    ASSERT_TRUE(device.HeartCut());
+    device.SetHeartEnabled(false);
+    Ride({3000, 0, 80});
+    for (int i = 0; i < 3; ++i) Step();
+    EXPECT_TRUE(device.HeartCut()) << "the heart is unknown, not back";
+    EXPECT_EQ(device.HeartRate(), 0);
+    Ride({3000, 140, 80});
+    for (int i = 0; i < 5; ++i) Step();
+    EXPECT_FALSE(device.HeartCut());
+    Ride({3000, 240, 80});
+    Step();
+    EXPECT_FALSE(device.HeartCut()) << "with the processing off no new cut starts";
 }
 
 TEST_F(VeloxDeviceRideTest, ANewRideStartsFromZeroAndAResumedOneKeepsItsFigures) {

@@ -5,6 +5,7 @@
 #include "common/delay_with_messages.h"
 #include "common/tick_count.h"
 #include "velox_test_support.h"
+#include "wired/velox_frame.h"
 
 namespace wct::wired {
 namespace {
@@ -95,6 +96,28 @@ TEST_F(VeloxHeart, OfLongFramesSamplesAHeldPeriodOnceForEachPeriodThatPasses) {
     EXPECT_EQ(device.HeartRate(), 119) << "no beat keeps the rate";
 }
 
+TEST_F(VeloxHeart, OfLongFramesTakesAPeriodFrozenLongerThanAHeartCouldHoldItAsALostStrap) {
+    clock.SetIdleStep(5);
+    device.SetVersion(5);
+    device.SetHeartEnabled(true);
+    for (int i = 0; i < 250; ++i) {  // 25 s of frames holding 500 ms
+        DelayWithMessages(100);
+        LongHeart(500);
+    }
+    EXPECT_TRUE(device.HeartConnectionActive());
+    EXPECT_EQ(device.HeartRate(), 120);
+    // To 40 s: the same period for 30 s and more, and a whole survey period after that.
+    for (int i = 0; i < 150; ++i) {
+        DelayWithMessages(100);
+        LongHeart(500);
+    }
+    EXPECT_FALSE(device.HeartConnectionActive());
+    EXPECT_EQ(device.HeartRate(), 0);
+    LongHeart(505);
+    DelayWithMessages(3000);
+    EXPECT_TRUE(device.HeartConnectionActive()) << "a period that moves is a heart again";
+}
+
 TEST_F(VeloxHeart, DropsAPedalFlagCloserThan300msAndTurnsASecondInto60Rpm) {
     device.SetCadenceArrayLength(1);
     Flags(kPedal, 2, 1000);
@@ -162,6 +185,8 @@ protected:
             higher = isHigher;
             aborted = byComponent;
             resistanceAtAlarm = device.VeloxResistance();
+            for (auto f = device.sent.rbegin(); f != device.sent.rend() && loadAtAlarm < 0; ++f)
+                if (IsLoad(*f)) loadAtAlarm = static_cast<uint8_t>((*f)[2]);
         };
         device.SetSimulationMode(true);
         device.SetHeartEnabled(true);
@@ -176,6 +201,10 @@ protected:
     bool higher = false;
     bool aborted = true;
     int32_t resistanceAtAlarm = -1;
+    int loadAtAlarm = -1;  // in the last load frame sent before the alarm
+    static bool IsLoad(const std::string& frame) {
+        return frame.size() == kShortFrameSize && frame[1] == vcLoad;
+    }
 };
 
 TEST_F(VeloxAlarm, AboveTheHighLimitCutsTheLoadAndStopsTheRide) {
@@ -193,7 +222,48 @@ TEST_F(VeloxAlarm, AboveTheAbsoluteLimitCutsTheLoadFirstAndRidesOn) {
     device.SimulateMeasures(230, 0, 25);
     DelayWithMessages(1050);
     EXPECT_EQ(alarms, std::vector<int32_t>{44}) << "rounded 70 / 160 × 100";
-    EXPECT_EQ(resistanceAtAlarm, 0);
+    EXPECT_EQ(loadAtAlarm, 0) << "the trainer had the cut before the alarm";
+    EXPECT_EQ(resistanceAtAlarm, 80) << "the level asked for is kept for after the cut";
+    EXPECT_TRUE(device.HeartCut());
+    EXPECT_EQ(device.Status(), vdsRunning);
+}
+
+// As `wct trainer ride --max-hr 180` rides: no alarm limits, a load asked for every step.
+TEST_F(VeloxAlarm, AHeartCutHoldsEveryLoadAtZeroThroughALostSignalUntilRealRatesAreBack) {
+    device.SetVersion(5);  // a load frame every statistics step
+    device.SetAlarmHeartHighLimit(1000);
+    device.SetAlarmHeartLowLimit(0);
+    device.SetAlarmHeartAbsoluteLimit(180);
+    device.OnStats = [this](TComponent*, int32_t, int32_t, long double, long double, long double,
+                            bool) { device.SetVeloxResistance(120); };
+    device.SimulateMeasures(200, 0, 25);
+    DelayWithMessages(1050);
+    ASSERT_TRUE(device.HeartCut());
+    const size_t cutFrom = device.sent.size();
+    for (int i = 0; i < 3; ++i) {
+        device.SimulateMeasures(200, 0, 25);
+        DelayWithMessages(1000);
+    }
+    DelayWithMessages(7000);  // no beat for two survey periods: the signal is lost
+    EXPECT_FALSE(device.HeartConnectionActive());
+    EXPECT_TRUE(device.HeartCut());
+    int steps = 0;
+    for (; steps < 15 && device.HeartCut(); ++steps) {
+        device.SimulateMeasures(120, 0, 25);
+        DelayWithMessages(1000);
+    }
+    EXPECT_FALSE(device.HeartCut());
+    EXPECT_GE(steps, 5) << "five real rates at or below 175 end it, not one";
+    int loads = 0;
+    for (size_t i = cutFrom; i + 1 < device.sent.size(); ++i) {
+        if (!IsLoad(device.sent[i])) continue;
+        ++loads;
+        EXPECT_EQ(device.sent[i][2], 0) << "load frame " << i;
+        EXPECT_EQ(device.sent[i][3], 0) << "elevation of frame " << i;
+    }
+    EXPECT_GT(loads, 10);
+    ASSERT_TRUE(IsLoad(device.sent.back()));
+    EXPECT_EQ(static_cast<uint8_t>(device.sent.back()[2]), 120) << "the load is back";
     EXPECT_EQ(device.Status(), vdsRunning);
 }
 
