@@ -116,6 +116,11 @@ int RunRide(const TRideOptions& o, std::optional<int> waitMs, TMiraWirelessProto
         }
         PrintStep(device, GetTickCount() - start, sep, out);
     };
+    // A loop that cannot answer (the map, a handler) leaves the brake at its last level:
+    // the rider is told once for each kind of failure.
+    device.TimerStats().OnTickError = [&err](const std::string& what) {
+        err << "wct: a statistics step failed, the brake keeps its level: " << what << std::endl;
+    };
     bool ending = false;
     bool lost = false;
     device.OnDisconnected = [&](TComponent*) {

@@ -277,11 +277,25 @@ private:
             return RunPublish(
                 o_.publish, protocol_, out_, err_, [this](uint32_t ms) { Serve(ms); },
                 [this] { return Interrupted(); });
-        if (c == "stats")
+        if (c == "stats") {
+            TellSilences();
             return RunStats(
                 protocol_, *o_.seconds, o_.rate.value_or(0), o_.json, out_,
                 [this](uint32_t ms) { Serve(ms); }, [this] { return Interrupted(); });
+        }
         return Resistance();
+    }
+
+    // A console that falls silent, and one that sends again, each said once on stderr.
+    void TellSilences() {
+        protocol_.OnConsoleSilent = [this](int id) {
+            err_ << "wct: console " << id << " is silent: no measures for "
+                 << SilenceAfterMs((*protocol_.LastMeasure())[static_cast<size_t>(id)]) << " ms"
+                 << std::endl;
+        };
+        protocol_.OnConsoleBack = [this](int id) {
+            err_ << "wct: console " << id << " sends measures again" << std::endl;
+        };
     }
 
     uint8_t Console() const { return static_cast<uint8_t>(*o_.console); }
@@ -305,6 +319,7 @@ private:
         for (uint32_t elapsed = 0; elapsed < ms && !Interrupted();
              elapsed = GetTickCount() - start) {
             MainThread().ProcessMessagesFor(std::min<uint32_t>(ms - elapsed, kFlushMs));
+            protocol_.WatchSilence();  // nothing arrives to tell it when all fall silent
             if (GetTickCount() - flushed >= kFlushMs) {
                 out_.flush();
                 flushed = GetTickCount();
@@ -379,6 +394,7 @@ private:
             out_ << GetTickCount() - start << sep << int(id) << sep << m.Rpm << sep << speed << sep
                  << int(m.HeartRate) << sep << int(m.Cadence) << sep << int(m.Keys) << '\n';
         };
+        TellSilences();
         protocol_.SetMeasure(true);
         Serve(static_cast<uint32_t>(*o_.seconds) * 1000);
         protocol_.SetMeasure(false);

@@ -38,11 +38,7 @@ void TNoxTimer::ClearMarks() {
 }
 
 void TNoxTimer::TickNow() {
-    try {
-        Tick();
-    } catch (...) {
-        // Handler failures never leave the tick procedure.
-    }
+    TickSafely();
 }
 
 void TNoxTimer::Tick() {

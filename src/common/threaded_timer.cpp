@@ -52,11 +52,30 @@ void TThreadedTimer::Run() {
         MainThread().RunAndWait([this, period] {
             // A tick of a period that disabling or a new interval ended is not delivered.
             if (period != period_.load()) return;
-            try {
-                Tick();
-            } catch (...) {
-            }
+            TickSafely();
         });
+    }
+}
+
+void TThreadedTimer::TickSafely() {
+    std::string what;
+    try {
+        Tick();
+        return;
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+        what = "unknown failure";
+    }
+    // A handful of kinds is all a person reads; a fault that varies its text every tick
+    // must not grow this without end.
+    constexpr size_t kKindsTold = 16;
+    if (!OnTickError || failuresTold_.size() >= kKindsTold || !failuresTold_.insert(what).second)
+        return;
+    try {
+        OnTickError(what);
+    } catch (...) {
+        // Telling failed too; the timer still goes on.
     }
 }
 

@@ -10,7 +10,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <set>
+#include <string>
 
 #include "common/component.h"
 #include "common/main_thread.h"
@@ -39,12 +42,17 @@ public:
     int WorkerThreadId() const { return workerTid_.load(); }
 
     TNotifyEvent OnTimer;
+    // A tick's handler failed, with its message: told for the first failure of each
+    // message only, so a fault that repeats every tick is said once and not lost.
+    std::function<void(const std::string& what)> OnTickError;
 
     void DefineProperties(TPropertyList& properties) override;
 
 protected:
     // The tick procedure, on the main thread.
     virtual void Tick();
+    // Runs Tick, keeping its failure from the caller (see OnTickError).
+    void TickSafely();
     // Sets the field only, leaving the worker where it is.
     void SetEnabledField(bool value) { enabled_ = value; }
     bool TickWanted() const { return enabled_ && OnTimer && !Destroying(); }
@@ -68,6 +76,7 @@ private:
     std::condition_variable parkChanged_;
     bool parked_ = true;  // the worker starts suspended
     TWorkerThread worker_;
+    std::set<std::string> failuresTold_;  // main thread only
 };
 
 // A threaded timer that also carries two stopwatch counters for its owner; the timer

@@ -220,6 +220,36 @@ void TResistanceMap::CheckGrid() const {
                                         NumberText(Cell(0, column)) + " km/h");
         }
     }
+    for (int row = 1; row < rowCount_; ++row) CheckLevelLine(row);
+}
+
+// A line stops early, never with a gap, and no later than the level before it (a harder
+// level is ridden up to a lower speed); its powers rise with the speed and stand at or
+// above the level before it at every speed. Otherwise some lookup in the map's range
+// would have nothing to interpolate between.
+void TResistanceMap::CheckLevelLine(int row) const {
+    const auto power = [&](int r, int c) { return NumberText(Cell(r, c)) + " W"; };
+    const auto speed = [&](int c) { return NumberText(Cell(0, c)) + " km/h"; };
+    int extent = 1;
+    while (extent < columnCount_ && Cell(row, extent) != 0) ++extent;
+    for (int column = extent; column < columnCount_; ++column) {
+        if (Cell(row, column) != 0)
+            throw std::invalid_argument(LineName(row) + ": a power at " + speed(column) +
+                                        " after none at " + speed(extent));
+    }
+    if (row > 1 && extent > 1 && Cell(row - 1, extent - 1) == 0)
+        throw std::invalid_argument(LineName(row) + ": a power at " + speed(extent - 1) +
+                                    ", where " + LineName(row - 1) + " has none");
+    for (int column = 1; column < extent; ++column) {
+        if (column > 1 && Cell(row, column) < Cell(row, column - 1))
+            throw std::invalid_argument(LineName(row) + ": the power " + power(row, column) +
+                                        " at " + speed(column) + " falls below " +
+                                        power(row, column - 1) + " at " + speed(column - 1));
+        if (row > 1 && Cell(row, column) < Cell(row - 1, column))
+            throw std::invalid_argument(LineName(row) + ": the power " + power(row, column) +
+                                        " at " + speed(column) + " is below " +
+                                        power(row - 1, column) + " of " + LineName(row - 1));
+    }
 }
 
 void TResistanceMap::ApplyAdapter() {

@@ -60,10 +60,12 @@ public:
     virtual void DoResistanceMapLoaded();
     // Parses the lines into the grid. A field that is not a number, a map without a speed
     // column or a level line, speeds or levels that do not rise, a blank line between
-    // levels, a level without a power, or a first level line without a power at every
-    // speed raise EMNox code 4, "Error while reading the resistance map", naming the fault
-    // and its line (and field) as an editor counts them; the grid then holds what was read
-    // before it. Empty fields that end the header are no speed columns.
+    // levels, a level without a power, a first level line without a power at every
+    // speed, or a level line whose powers have a gap, reach past the line before it, fall
+    // along the line or fall below the level before it raise EMNox code 4, "Error while
+    // reading the resistance map", naming the fault and its line (and field) as an editor
+    // counts them; the grid then holds what was read before it. A map that loads answers
+    // every lookup. Empty fields that end the header are no speed columns.
     virtual void LoadMap();
     // Scales every power cell by ResistanceMapAdapter (trainer versions 4 and up).
     virtual void ApplyAdapter();
@@ -79,6 +81,7 @@ private:
     void Changed();
     void Parse();
     void CheckGrid() const;
+    void CheckLevelLine(int row) const;
 
     int32_t resistanceLatency_ = 0;
     int32_t columnCount_ = 0;

@@ -35,9 +35,13 @@ void TVeloxDeviceW::StatsTick() {
     const double previousSpeed = Speed();
     const bool hasEntry =
         wirelessUSB_ != nullptr && idConsole_ < wirelessUSB_->LastMeasure()->size();
-    away_ = connected_ && wirelessUSB_ != nullptr && !wirelessUSB_->IsConsoleConnected(idConsole_);
+    // A console that left, or that fell silent without leaving: its last measures are no
+    // longer the rider's. Only a console that left can end the ride (WatchConnection).
+    away_ = connected_ && wirelessUSB_ != nullptr &&
+            (!wirelessUSB_->IsConsoleConnected(idConsole_) ||
+             wirelessUSB_->IsConsoleSilent(idConsole_));
     std::optional<int32_t> heartReading;
-    if (hasEntry && wirelessUSB_->IsConsoleConnected(idConsole_))
+    if (hasEntry && wirelessUSB_->IsConsoleConnected(idConsole_) && !away_)
         heartReading = ReadMeasures((*wirelessUSB_->LastMeasure())[idConsole_]);
     else if (away_)
         ShowConsoleAway();

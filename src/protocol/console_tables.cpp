@@ -1,5 +1,7 @@
 #include "protocol/console_tables.h"
 
+#include <algorithm>
+
 namespace wct {
 
 void SetConsoleField(TMiraConsolesInformation& table, uint8_t id, TMiraConsoleField field,
@@ -47,13 +49,29 @@ uint8_t DecodeMeasures(const TMiraWirelessConsoleMeasures& table, std::string_vi
     m.HeartRate = p(2);
     m.Cadence = p(3);
     m.Keys = p(4);
-    if (m.MeasureTick != 0 && rollState == rsStarted) {
+    if (m.MeasureTick != 0) {
         // Signed 32-bit difference, so a tick counter wrap between frames stays right.
         const auto elapsed = static_cast<int32_t>(now - m.MeasureTick);
-        m.Revolutions += m.Rpm / 60000.0 * elapsed;
+        const auto bound = static_cast<int32_t>(SilenceAfterMs(m));
+        if (rollState == rsStarted) m.Revolutions += m.Rpm / 60000.0 * std::min(elapsed, bound);
+        // The pace is learnt from the console's steady frames; a silence tells nothing of it.
+        if (elapsed > 0 && elapsed <= bound) {
+            const auto interval = static_cast<uint32_t>(elapsed);
+            m.IntervalMs = m.IntervalMs == 0 ? interval : (3 * m.IntervalMs + interval) / 4;
+        }
     }
     m.MeasureTick = now;
     return id;
+}
+
+uint32_t SilenceAfterMs(const TMiraConsoleMeasure& measure) {
+    return std::max(kMinSilenceMs, 3 * measure.IntervalMs);
+}
+
+bool IsSilent(const TMiraConsoleMeasure& measure, uint32_t now) {
+    return measure.MeasureTick != 0 &&
+           static_cast<int32_t>(now - measure.MeasureTick) >
+               static_cast<int32_t>(SilenceAfterMs(measure));
 }
 
 }  // namespace wct

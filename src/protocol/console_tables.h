@@ -64,7 +64,16 @@ struct TMiraConsoleMeasure {
     uint8_t Keys = 0;
     double Revolutions = 0;    // accumulated while the rolls are started
     uint32_t MeasureTick = 0;  // tick of this console's previous measures; 0 before the first
+    uint32_t IntervalMs = 0;   // the console's own pace between measures, smoothed; 0 unknown
+    bool Silent = false;       // told silent (the protocol's WatchSilence), not heard since
 };
+
+// Measures older than this are no longer the console's: three of its own intervals, and
+// at least kMinSilenceMs, so that one late frame is not a silence.
+constexpr uint32_t kMinSilenceMs = 2000;
+uint32_t SilenceAfterMs(const TMiraConsoleMeasure& measure);
+// The console sent measures once and none for longer than SilenceAfterMs.
+bool IsSilent(const TMiraConsoleMeasure& measure, uint32_t now);
 
 // The measures table. Copies share one live table: a copy handed out with an event, or
 // kept by a rider device, sees every later update.
@@ -80,6 +89,8 @@ enum TMiraRollState : uint8_t { rsStopped = 1, rsPaused = 2, rsStarted = 3 };
 // Decodes a valid measures frame with at least five payload bytes into its console's
 // entry (growing the table as needed) and integrates roll revolutions while `rollState`
 // is rsStarted. `now` is the tick count read just before. Returns the console ID.
+// Across a silence the revolutions grow by SilenceAfterMs at the returning rpm at most:
+// nobody knows what the roll did meanwhile, and the whole gap would be a jump.
 uint8_t DecodeMeasures(const TMiraWirelessConsoleMeasures& table, std::string_view packet,
                        TMiraRollState rollState, uint32_t now);
 

@@ -57,10 +57,17 @@ void TMiraWirelessProtocol::PacketReceived(TComponent* /*sender*/, const std::st
                 if (!debugNoData_) TraceFrame("<-", packet, " ## Measures too short, ignored");
                 return;
             }
+            const bool wasSilent = id < lastMeasure_->size() && (*lastMeasure_)[id].Silent;
             DecodeMeasures(lastMeasure_, packet, rollState_, GetTickCount());
             interlock_.ConsoleReading(id, (*lastMeasure_)[id].HeartRate);
+            if (wasSilent) {
+                (*lastMeasure_)[id].Silent = false;
+                TraceFailure("Console " + std::to_string(id) + " measures again");
+                if (OnConsoleBack) OnConsoleBack(id);
+            }
             if (OnMeasuresReceived) OnMeasuresReceived(lastMeasure_, id);
             if (!debugNoData_) TraceFrame("<-", packet, " Data of console n°" + std::to_string(id));
+            WatchSilence();
             return;
         }
         case mcNumberOfConsoles:

@@ -20,6 +20,9 @@ TMiraWirelessProtocol::TMiraWirelessProtocol(TComponent* owner) : TComponent(own
     resistanceTimer_ = new TQuilThreadTimer(this);
     resistanceTimer_->OnTimer = [this](TComponent*) { SendResistances(); };
     resistanceTimer_->SetThreadPriority(tpHighest);
+    resistanceTimer_->OnTickError = [this](const std::string& what) {
+        TraceFailure("Resistance sending failed: " + what);
+    };
     wireLink_.RxData = [this](TComponent*, const char* buffer, int count) {
         if (wireTap_ != nullptr) wireTap_->Read(buffer, count);
     };
@@ -356,6 +359,23 @@ uint8_t TMiraWirelessProtocol::FindConsole(int& version, int& serial) {
 
 bool TMiraWirelessProtocol::IsConsoleConnected(uint8_t id) const {
     return id < consoles_.size() && consoles_[id].Connected;
+}
+
+bool TMiraWirelessProtocol::IsConsoleSilent(uint8_t id) const {
+    return id < lastMeasure_->size() && IsSilent((*lastMeasure_)[id], GetTickCount());
+}
+
+void TMiraWirelessProtocol::WatchSilence() {
+    const uint32_t now = GetTickCount();
+    // By index: a handler may run the event loop, and measures may grow the table.
+    for (size_t id = 0; id < lastMeasure_->size(); ++id) {
+        TMiraConsoleMeasure& m = (*lastMeasure_)[id];
+        if (m.Silent || !IsSilent(m, now)) continue;
+        m.Silent = true;
+        TraceFailure("Console " + std::to_string(id) + " silent: no measures for " +
+                     std::to_string(now - m.MeasureTick) + " ms");
+        if (OnConsoleSilent) OnConsoleSilent(static_cast<int>(id));
+    }
 }
 
 void TMiraWirelessProtocol::OpenRegistration() {

@@ -108,6 +108,10 @@ public:
     TMiraIDProcedureEvent OnConsoleAdd;
     TMiraIDProcedureEvent OnConsoleRemove;
     TMiraProcedureEvent OnBeforeSendResistance;
+    // A console that sent measures sends none for longer than its silence bound
+    // (SilenceAfterMs), told once by WatchSilence; then its first measures again.
+    TMiraIDProcedureEvent OnConsoleSilent;
+    TMiraIDProcedureEvent OnConsoleBack;
     TMiraConnectionStatusEvet OnConnectionStatus;
 
     // ---- State and connection ----
@@ -118,6 +122,12 @@ public:
     // Waits for a console that joined and is not yet handed out; 0 when none came.
     uint8_t FindConsole(int& version, int& serial);
     bool IsConsoleConnected(uint8_t id) const;
+    // Its last measures are older than its silence bound: they are no longer the console's.
+    bool IsConsoleSilent(uint8_t id) const;
+    // Tells (trace, OnConsoleSilent) each console that fell silent since the last call.
+    // Silence makes no event of its own: every measures frame calls this, and so should
+    // whoever shows measures, on its own clock, for when nothing arrives at all.
+    void WatchSilence();
     void OpenRegistration();
     void CloseRegistration();
 

@@ -110,9 +110,10 @@ TEST_F(ResistanceMapTest, NumbersTakeBlanksAroundThemButNoInfinityOrSecondPoint)
 }
 
 TEST_F(ResistanceMapTest, AnEmptyOrBlankFieldStaysZero) {
-    EXPECT_EQ(LoadError("0\t5\t10\t15\n0\t3\t4\t5\n20\t \t\t6\n\n"), "");
-    EXPECT_EQ(map.Cell(2, 1), 0);
+    EXPECT_EQ(LoadError("0\t5\t10\t15\n0\t3\t4\t5\n20\t4\t \t\n\n"), "");
+    EXPECT_EQ(map.Cell(2, 1), 4);
     EXPECT_EQ(map.Cell(2, 2), 0);
+    EXPECT_EQ(map.Cell(2, 3), 0);
 }
 
 // Each broken map is refused when loaded, naming the line as an editor counts it,
@@ -129,6 +130,14 @@ TEST_F(ResistanceMapTest, ABrokenMapIsRefusedNamingItsLine) {
         {"0\t5\t10\n0\t3\t6\n20\n\n", "line 3: the resistance level 20 has no power"},
         {"0\t5\t10\n0\t3\t6\n\t4\t8\n\n", "line 3, field 1: no resistance level"},
         {"0\t5\t10\n0\t3\t6\n20\t4\tx\n\n", "line 3, field 3: 'x' is not a valid"},
+        // Shapes the lookup cannot interpolate on.
+        {"0\t5\t10\t15\n0\t3\t6\t9\n20\t8\t7\n\n",
+         "line 3: the power 7 W at 10 km/h falls below 8 W at 5 km/h"},
+        {"0\t5\t10\t15\n0\t3\t6\t9\n20\t4\t\t10\n\n",
+         "line 3: a power at 15 km/h after none at 10 km/h"},
+        {"0\t5\t10\t15\n0\t3\t6\t9\n20\t4\t8\n40\t5\t9\t12\n\n",
+         "line 4: a power at 15 km/h, where line 3 has none"},
+        {"0\t5\t10\n0\t3\t6\n20\t4\t5\n\n", "line 3: the power 5 W at 10 km/h is below 6 W of line 2"},
     };
     for (const auto& [text, fault] : cases) {
         const std::string error = LoadError(text);

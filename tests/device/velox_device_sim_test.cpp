@@ -534,6 +534,60 @@ TEST_F(VeloxDeviceRideTest, AConsoleAwayAddsNothingAndKeepsItsBrake) {
     EXPECT_EQ(device.CompetitorState(), csStarted);
 }
 
+// A console out of reach without the dongle reporting it removed: it simply stops sending.
+TEST_F(VeloxDeviceRideTest, ASilentConsoleReadsZeroAddsNothingAndComesBackWithoutAJump) {
+    simulator->SetRider(kConsole, {3000, 120, 80});
+    device.SetCurrentSlope(20);
+    ConnectAndStart();
+    BindTheResistanceLoop();
+    for (int i = 0; i < 3; ++i) Step();
+    const int level = device.VeloxResistance();
+    ASSERT_GT(level, 0);
+
+    simulator->SetReporting(kConsole, false);
+    clock.Advance(SilenceAfterMs(Entry()) + 1);
+    const int calories = device.Calories();
+    const double distance = device.Distance();
+    for (int i = 0; i < 8; ++i) {
+        device.TimerStats().TickNow();
+        EXPECT_EQ(device.Speed(), 0) << "step " << i;
+        EXPECT_EQ(device.Power(), 0);
+        EXPECT_EQ(device.HeartRate(), 0);
+        EXPECT_EQ(device.VeloxResistance(), level) << "the brake keeps its level";
+        clock.Advance(1000);
+    }
+    EXPECT_EQ(device.Calories(), calories);
+    EXPECT_EQ(device.Distance(), distance);
+    EXPECT_EQ(device.CompetitorState(), csStarted) << "silent is not lost";
+
+    simulator->SetReporting(kConsole, true);
+    Step();
+    Step();
+    EXPECT_DOUBLE_EQ(device.Speed(), 25.434);
+    // The bound's worth at the returning speed and two steps of riding, not the 10 s away.
+    EXPECT_LT(device.Distance() - distance, 3 * 25.434 / 3600) << device.Distance();
+}
+
+// A loop that cannot answer: the device is told once, and the brake keeps its level.
+TEST_F(VeloxDeviceRideTest, ALookupThatFailsDuringARideIsToldOnceAndTheBrakeKeepsItsLevel) {
+    simulator->SetRider(kConsole, {3000, 120, 80});
+    device.SetCurrentSlope(5);
+    ConnectAndStart();
+    BindTheResistanceLoop();
+    Step();
+    const int level = device.VeloxResistance();
+    ASSERT_GT(level, 0);
+    std::vector<std::string> told;
+    device.TimerStats().OnTickError = [&](const std::string& what) { told.push_back(what); };
+    TResistanceMap broken;  // never loaded
+    device.SetResistanceMap(&broken);
+    for (int i = 0; i < 4; ++i) Step();
+    EXPECT_EQ(told.size(), 1u);
+    EXPECT_EQ(device.VeloxResistance(), level);
+    EXPECT_EQ(device.CompetitorState(), csStarted);
+    device.SetResistanceMap(&map);
+}
+
 TEST_F(VeloxDeviceSimTest, StartAfterPauseKeepsTheDistanceAndAfterStopClearsIt) {
     ConnectAndStart();
     for (int i = 0; i < 3; ++i) Step();
@@ -587,9 +641,7 @@ TEST_F(VeloxDeviceSimTest, TheLookedUpLevelReachesTheConsoleInTheNextResistanceF
 
 TEST_F(VeloxDeviceSimTest, ALookupThatRaisesInsideTheStepLeavesNoStepBlocked) {
     ConnectAndStart();
-    TResistanceMap bad;
-    bad.SetText("0\t10\t20\n0\t50\t100\n20\t60\t55\n\n");  // powers fall along a level
-    bad.LoadMap();
+    TResistanceMap bad;  // never loaded: every lookup raises
     device.SetResistanceMap(&bad);
     int steps = 0;
     device.OnStats = [&](TComponent*) {
