@@ -213,6 +213,36 @@ TEST_F(WctCliTest, ResistanceHoldsAConsoleAboveMaxHrAtZeroAndSaysWhyOnce) {
     simulator->SetRider(1, {1000, 120, 80});
 }
 
+// Console 1 stops sending once the measuring is under way, without leaving, and sends
+// again after some 4 s of console 2's frames.
+TEST_F(WctCliTest, MeasureSaysOnceWhenAConsoleFallsSilentAndWhenItSendsAgain) {
+    int silencedAt = -1;
+    bool back = false;
+    const TProcessResult r = RunProcess(
+        WCT_BINARY, {"--port", simulator->PortPath(), "measure", "--seconds", "8"}, 60000,
+        [&](int, const std::string& out) {
+            const std::vector<std::string> lines = Lines(out);
+            const auto fromTwo = std::count_if(lines.begin(), lines.end(), [](const auto& l) {
+                return l.find(" 2 ") != l.npos;
+            });
+            if (silencedAt < 0 && fromTwo > 0) {
+                simulator->SetReporting(1, false);
+                silencedAt = static_cast<int>(fromTwo);
+            } else if (silencedAt >= 0 && !back && fromTwo >= silencedAt + 16) {
+                simulator->SetReporting(1, true);
+                back = true;
+            }
+        });
+    simulator->SetReporting(1, true);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_TRUE(back) << r.out;
+    const std::vector<std::string> err = Lines(r.err);
+    EXPECT_EQ(std::count(err.begin(), err.end(), "wct: console 1 is silent: no measures for 2000 ms"),
+              1)
+        << r.err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), "wct: console 1 sends measures again"), 1) << r.err;
+}
+
 TEST_F(WctCliTest, AHandTypedResistanceFrameGoesAsTypedAndTheTraceSaysSo) {
     const TProcessResult r = Wct({"--trace", "-", "--wait", "200", "send", "3E10000200900021"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
