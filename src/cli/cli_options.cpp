@@ -43,16 +43,23 @@ namespace {
 constexpr int kMaxMs = 24 * 3600 * 1000;
 constexpr int kMaxSeconds = 24 * 3600;
 
+// Taken before the command or after it, as scripts of either habit write them.
 void DeclareGlobalOptions(TCommand& wct, TCliOptions& o) {
-    wct.Option("--port", "PATH", "the dongle's port, tried first by the search", Text(o.port))
-        .Option("--trace", "FILE|-", "append every trace line to FILE (- for stdout)",
-                Text(o.trace))
-        .Flag("--time", o.time, "trace lines start with the time of day")
-        .Option("--reply-timeout", "MS", "how long a reply is waited for",
-                Number(o.replyTimeout, 0, kMaxMs))
-        .Option("--wait", "MS", "how long consoles are waited for", Number(o.wait, 0, kMaxMs))
-        .Flag("--simulate", o.simulate, "run on the built-in simulator")
-        .Option("--record", "FILE", "write the command's wire traffic to FILE", Text(o.record))
+    wct.Shared([&o](TCommand& c) {
+           c.Option("--port", "PATH", "the dongle's port, tried first by the search",
+                    Text(o.port))
+               .Option("--trace", "FILE|-", "append every trace line to FILE (- for stdout)",
+                       Text(o.trace))
+               .Flag("--time", o.time, "trace lines start with the time of day")
+               .Option("--reply-timeout", "MS",
+                       "how long a reply is waited for, the dongle's in its search too",
+                       Number(o.replyTimeout, 0, kMaxMs))
+               .Option("--wait", "MS", "how long consoles are waited for",
+                       Number(o.wait, 0, kMaxMs))
+               .Flag("--simulate", o.simulate, "run on the built-in simulator")
+               .Option("--record", "FILE", "write the command's wire traffic to FILE",
+                       Text(o.record));
+       })
         .Check([&o, wct] {
             o.command = wct.Chosen();
             if (o.command.empty()) throw EUsage("no command given");
