@@ -28,8 +28,7 @@ TProcessResult RunProcess(const std::string& program, const std::vector<std::str
         if (setup.outputFile.empty())
             dup2(outPipe[1], STDOUT_FILENO);
         else
-            dup2(open(setup.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
-                 STDOUT_FILENO);
+            dup2(open(setup.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
         dup2(errPipe[1], STDERR_FILENO);
         if (outPipe[0] >= 0) close(outPipe[0]);
         close(errPipe[0]);

@@ -21,8 +21,8 @@ using TOutputWatch = std::function<void(int pid, const std::string& out)>;
 
 // Where the program's standard output goes when it is not collected, and how it starts.
 struct TProcessSetup {
-    std::string outputFile;      // opened for writing as its stdout, e.g. "/dev/full"
-    bool closedPipe = false;     // its stdout a pipe whose reader has gone
+    std::string outputFile;       // opened for writing as its stdout, e.g. "/dev/full"
+    bool closedPipe = false;      // its stdout a pipe whose reader has gone
     bool sigpipeIgnored = false;  // started with SIGPIPE ignored, as some parents do
     // Called with the process id about every 100 ms while it runs: a test acts on what
     // the program does outside its stdout.

@@ -110,10 +110,12 @@ TEST(WctConventions, AUsageErrorIsOneLineThatPointsToTheHelp) {
         {WCT_BINARY, {"measure", "--seconds", "1", "x"}, "wct: measure: unexpected argument 'x'"},
         {WCT_BINARY, {"trainer", "ride"}, "wct: ride needs --seconds"},
         // Global options after the command leave the command's own refusals as they were.
-        {WCT_BINARY, {"measure", "--port", "/dev/x", "--bogus"},
+        {WCT_BINARY,
+         {"measure", "--port", "/dev/x", "--bogus"},
          "wct: measure takes no option --bogus"},
         {WCT_BINARY, {"trainer", "identify", "--bogus"}, "wct: identify takes no option --bogus"},
-        {WCT_BINARY, {"trainer", "--wait", "5", "identify"},
+        {WCT_BINARY,
+         {"trainer", "--wait", "5", "identify"},
          "wct: trainer takes --port and --simulate only"},
         {WCT_BINARY, {"find", "--port"}, "wct: --port needs a value"},
         {WCT_SIM_PROGRAM, {"dongle", "--bogus"}, "wct-sim: dongle takes no option --bogus"},
@@ -142,7 +144,7 @@ TEST(WctConventions, GlobalOptionsMayFollowTheCommandAndMeanTheSame) {
     const std::string t = trainer.PortPath();
     struct Case {
         std::vector<std::vector<std::string>> lines;  // the same command, in every order
-        std::string out;                             // what each prints first
+        std::string out;                              // what each prints first
     };
     const std::vector<Case> cases = {
         {{{"--port", d, "--reply-timeout", "1500", "find"},

@@ -81,8 +81,8 @@ TEST(EComPort, TellsTheSystemCodeInWordsAndWhatIsNoTerminalAsNotASerialPort) {
     for (const auto& [code, text] : texts) {
         const EComPort error(ceOpenFailed, code);
         EXPECT_EQ(error.SystemErrorText(), text) << code;
-        EXPECT_EQ(error.what(), "Unable to open com port (win error code: " +
-                                    std::to_string(code) + ")");
+        EXPECT_EQ(error.what(),
+                  "Unable to open com port (win error code: " + std::to_string(code) + ")");
     }
 }
 

@@ -77,7 +77,7 @@ TEST_F(PtyFaultTest, AnOpenThatFailsOnItsSettingsLeavesTheDeviceFreeForOthers) {
 
 TEST(PortDevice, ANameWithoutASlashIsLookedUpUnderDev) {
     const std::pair<std::string, std::string> cases[] = {
-        {"ttyUSB0", "/dev/ttyUSB0"}, {"COM1", "/dev/COM1"},     {"lw.port", "/dev/lw.port"},
+        {"ttyUSB0", "/dev/ttyUSB0"},  {"COM1", "/dev/COM1"},          {"lw.port", "/dev/lw.port"},
         {"/dev/ttyS0", "/dev/ttyS0"}, {"/tmp/dongle", "/tmp/dongle"}, {"pts/3", "pts/3"},
     };
     for (const auto& [name, path] : cases) EXPECT_EQ(PortDevicePath(name), path) << name;
