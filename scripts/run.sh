@@ -18,7 +18,7 @@ note() { echo "run.sh: $*" >&2; }
 
 scripts/setup.sh >&2
 if [[ ! -f build/build.ninja ]]; then
-  note "configuring and building the bench in build/ for the first time: 10 to 20 minutes" \
+  note "configuring and building the bench in build/ for the first time: 15 to 25 minutes" \
     "on two cores; later runs build only what changed"
 elif steps=$(ninja -C build -n 2>/dev/null | grep -c '^\[') && ((steps > 0)); then
   note "building what changed in build/: $steps steps"
