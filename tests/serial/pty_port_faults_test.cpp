@@ -1,6 +1,6 @@
 // TComPort where things go wrong, on real pseudo-terminals: a device that vanishes, a full
-// input queue, refused resources, settings changed while open, and what other users of
-// the same device see after we are done with it.
+// input queue, refused resources, a path that is no terminal, settings changed while open,
+// and what other users of the same device see after we are done with it.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -74,14 +74,6 @@ TEST_F(PtyFaultTest, AnOpenThatFailsOnItsSettingsLeavesTheDeviceFreeForOthers) {
 }
 
 // ---- What is no serial port -----------------------------------------------------------
-
-TEST(PortDevice, ANameWithoutASlashIsLookedUpUnderDev) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"ttyUSB0", "/dev/ttyUSB0"},  {"COM1", "/dev/COM1"},          {"lw.port", "/dev/lw.port"},
-        {"/dev/ttyS0", "/dev/ttyS0"}, {"/tmp/dongle", "/tmp/dongle"}, {"pts/3", "pts/3"},
-    };
-    for (const auto& [name, path] : cases) EXPECT_EQ(PortDevicePath(name), path) << name;
-}
 
 TEST(PortDevice, WhatIsNoTerminalIsRefusedAsNotASerialPortAndLeftAsItWas) {
     char folder[] = "/tmp/wct-no-port-XXXXXX";
