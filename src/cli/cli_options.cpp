@@ -53,20 +53,18 @@ namespace {
 constexpr int kMaxMs = 24 * 3600 * 1000;
 constexpr int kMaxSeconds = 24 * 3600;
 
-void DeclareGlobalOptions(TCommand& wct, TCliOptions& o) {
-    wct.Option("--port", "PATH", "the dongle's port, tried first by the search", Text(o.port))
+// Taken before the command or after it, as scripts of either habit write them.
+void DeclareGlobalOptions(TCommand& c, TCliOptions& o) {
+    c.Option("--port", "PATH", "the dongle's port, tried first by the search", Text(o.port))
         .Option("--trace", "FILE|-", "append every trace line to FILE (- for stdout)",
                 Text(o.trace))
         .Flag("--time", o.time, "trace lines start with the time of day")
-        .Option("--reply-timeout", "MS", "how long a reply is waited for",
+        .Option("--reply-timeout", "MS",
+                "how long a reply is waited for, the dongle's in its search too",
                 Number(o.replyTimeout, 0, kMaxMs))
         .Option("--wait", "MS", "how long consoles are waited for", Number(o.wait, 0, kMaxMs))
         .Flag("--simulate", o.simulate, "run on the built-in simulator")
-        .Option("--record", "FILE", "write the command's wire traffic to FILE", Text(o.record))
-        .Check([&o, wct] {
-            o.command = wct.Chosen();
-            if (o.command.empty()) throw EUsage("no command given");
-        });
+        .Option("--record", "FILE", "write the command's wire traffic to FILE", Text(o.record));
 }
 
 // Options several commands take, each required where it is taken.
@@ -225,12 +223,18 @@ std::unique_ptr<TCommandLine> WctCommandLine(TCliOptions& o) {
     auto line =
         std::make_unique<TCommandLine>("wct", "wct: the wireless console bench from a terminal",
                                        "wct [OPTIONS] COMMAND ...", WCT_VERSION);
-    DeclareGlobalOptions(line->Program(), o);
-    DeclareCommands(line->Program(), o);
+    TCommand& wct = line->Program();
+    wct.Shared([&o](TCommand& c) { DeclareGlobalOptions(c, o); }).Check([&o, wct] {
+        o.command = wct.Chosen();
+        if (o.command.empty()) throw EUsage("no command given");
+    });
+    DeclareCommands(wct, o);
     // Set last: commands would take it over.
-    line->Program().Footer(
+    wct.Footer(
+        "the options above may also follow the command\n"
         "numbers are decimal or 0x-prefixed hex\n"
-        "exit codes: 0 done, 1 operation failed, 2 usage error, 3 no dongle or port unusable\n"
+        "exit codes: 0 done, 1 operation failed or output not written, 2 usage error, 3 no\n"
+        "dongle or port unusable\n"
         "'wct COMMAND --help' shows what a command takes");
     return line;
 }

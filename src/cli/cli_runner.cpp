@@ -103,7 +103,7 @@ std::string OpenFailure(const std::string& port) {
         probe.SetPort(port);
         probe.Open();
     } catch (const EComPort& e) {
-        return OpenFailureReason(e);
+        return CannotOpen(port, e);
     }
     probe.Close();
     return {};
@@ -167,7 +167,10 @@ private:
 
         protocol_.SetDebugMemo(&memo_);
         protocol_.SetDebugTime(o_.time);
-        if (o_.replyTimeout) protocol_.SetReplyTimeOut(*o_.replyTimeout);
+        if (o_.replyTimeout) {
+            protocol_.SetReplyTimeOut(*o_.replyTimeout);
+            protocol_.SetDongleReplyTimeOut(*o_.replyTimeout);
+        }
         protocol_.SetPortDef(o_.port);
         if (!protocol_.FindDongle()) {
             ReportNoDongle();
@@ -180,7 +183,7 @@ private:
         protocol_.Disconnect();
         SetProgressBarFactory(nullptr);
         if (lost_) {
-            err_ << "wct: dongle lost on " << protocol_.Port()->Port() << '\n';
+            err_ << "wct: dongle lost on " << PortDevicePath(protocol_.Port()->Port()) << '\n';
             return exNoDongle;
         }
         return code;
@@ -190,15 +193,18 @@ private:
     // that opened and did not answer.
     void ReportNoDongle() {
         std::vector<std::string> ports = FindSerialPorts();
-        if (!o_.port.empty() && std::find(ports.begin(), ports.end(), o_.port) == ports.end())
-            ports.insert(ports.begin(), o_.port);
+        if (!o_.port.empty()) {
+            const std::string path = PortDevicePath(o_.port);
+            if (std::find(ports.begin(), ports.end(), path) == ports.end())
+                ports.insert(ports.begin(), path);
+        }
         std::string silent;
         for (const std::string& port : ports) {
             const std::string failure = OpenFailure(port);
             if (failure.empty())
                 silent += (silent.empty() ? "" : ", ") + port;
             else
-                err_ << "wct: cannot open " << port << ": " << failure << '\n';
+                err_ << "wct: " << failure << '\n';
         }
         if (ports.empty())
             err_ << "wct: no dongle found: there is no serial port\n";
@@ -248,7 +254,7 @@ private:
     int Command() {
         const std::string& c = o_.command;
         if (c == "find") {
-            out_ << protocol_.Port()->Port() << '\n';
+            out_ << PortDevicePath(protocol_.Port()->Port()) << '\n';
             return exDone;
         }
         if (c == "register") return Register();
@@ -542,12 +548,13 @@ private:
 
 }  // namespace
 
-std::string OpenFailureReason(const EComPort& failure) {
+std::string CannotOpen(const std::string& port, const EComPort& failure) {
     const int error = failure.SystemErrorCode();
-    if (error <= 0) return failure.what();
-    std::string reason = failure.SystemErrorText();
-    if (error == EACCES) reason += ": join the dialout group";
-    return reason;
+    std::string text = "cannot open " + PortDevicePath(port) + ": ";
+    if (error <= 0) return text + failure.what();
+    text += failure.SystemErrorText();
+    if (error == EACCES) text += ": join the dialout group";
+    return text;
 }
 
 int RunCommand(const TCliOptions& options, std::ostream& out, std::ostream& err,

@@ -13,9 +13,10 @@ namespace wct::cli {
 
 enum TExitCode { exDone = 0, exFailed = 1, exUsage = 2, exNoDongle = 3 };
 
-// Why a port could not be opened, in the system's words when an error number is behind
-// it; a refused permission says how operators get it.
-std::string OpenFailureReason(const EComPort& failure);
+// "cannot open PATH: REASON" for a port that failed to open: the device path tried, why in
+// the system's words when an error number is behind it; a refused permission says how
+// operators get it.
+std::string CannotOpen(const std::string& port, const EComPort& failure);
 
 // `interrupted` is polled during long waits (measure, resistance) to end them early.
 int RunCommand(const TCliOptions& options, std::ostream& out, std::ostream& err,

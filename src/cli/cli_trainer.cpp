@@ -9,6 +9,7 @@
 #include "cli/cli_runner.h"
 #include "common/delay_with_messages.h"
 #include "common/tick_count.h"
+#include "serial/com_port.h"
 #include "serial/ecomport.h"
 #include "sim/wired_trainer_simulator.h"
 #include "wired/velox_device.h"
@@ -87,7 +88,7 @@ private:
             device_.SetComPortPort(port);
             device_.SetComPortConnected(true);
         } catch (const EComPort& e) {
-            err_ << "wct: cannot open " << port << ": " << OpenFailureReason(e) << '\n';
+            err_ << "wct: " << CannotOpen(port, e) << '\n';
             return exNoDongle;
         }
         const bool connected = device_.Connect(kAnswerWaitMs);
@@ -95,10 +96,11 @@ private:
         device_.OnComPortRxChar = nullptr;
         if (connected) return exDone;
         if (answered) {
-            err_ << "wct: the trainer on " << port << " gave a wrong identification answer\n";
+            err_ << "wct: the trainer on " << PortDevicePath(port)
+                 << " gave a wrong identification answer\n";
             return exFailed;
         }
-        err_ << "wct: no trainer answered on " << port << '\n';
+        err_ << "wct: no trainer answered on " << PortDevicePath(port) << '\n';
         return exNoDongle;
     }
 

@@ -5,6 +5,7 @@
 #include "cli/cli_runner.h"
 #include "cli/cli_trainer.h"
 #include "common/main_thread.h"
+#include "common/standard_output.h"
 
 namespace {
 
@@ -14,9 +15,7 @@ void OnSignal(int) {
     interrupted = true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Wct(int argc, char** argv) {
     using namespace wct::cli;
     wct::TPlainMainThread mainThread;
     wct::SetMainThread(&mainThread);
@@ -44,4 +43,12 @@ int main(int argc, char** argv) {
         std::cerr << "wct: " << e.what() << '\n';
         return exFailed;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Made before Wct ignores SIGPIPE: a closed pipe still ends wct as it would.
+    wct::TStandardOutput output("wct");
+    return output.Finish(Wct(argc, argv));
 }

@@ -6,10 +6,14 @@
 namespace wct {
 
 struct TCommandState {
-    CLI::App* app;
+    CLI::App* app = nullptr;
     std::vector<std::pair<std::string, std::string>> required;  // name, message
     std::vector<std::function<void()>> checks;
     std::vector<std::unique_ptr<TCommandState>> children;
+    // The options this command shares with the commands added under it: the help's
+    // heading for them, and what declares them.
+    std::vector<std::pair<std::string, std::function<void(TCommand&)>>> shared;
+    std::string group = "options";  // where the help lists the options declared now
 };
 
 namespace {
@@ -48,8 +52,21 @@ TCommand TCommand::Command(const std::string& name, const std::string& descripti
     child->app->group("commands");
     // Made with the command, before the group of its options could be set.
     child->app->get_help_ptr()->group("options");
+    child->shared = state_->shared;
+    TCommand command(*child);
+    for (const auto& [group, declare] : child->shared) {
+        child->group = group;
+        declare(command);
+    }
+    child->group = "options";
     state_->children.push_back(std::move(child));
-    return TCommand(*state_->children.back());
+    return command;
+}
+
+TCommand& TCommand::Shared(const std::function<void(TCommand&)>& declare) {
+    declare(*this);
+    state_->shared.emplace_back("options of " + state_->app->get_name(), declare);
+    return *this;
 }
 
 TCommand& TCommand::Option(const std::string& name, const std::string& valueName,
@@ -64,12 +81,13 @@ TCommand& TCommand::Option(const std::string& name, const std::string& valueName
             help)
         ->type_name(valueName)
         ->expected(1)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->group(state_->group);
     return *this;
 }
 
 TCommand& TCommand::Flag(const std::string& name, bool& target, const std::string& help) {
-    state_->app->add_flag(name, target, help);
+    state_->app->add_flag(name, target, help)->group(state_->group);
     return *this;
 }
 
@@ -116,9 +134,10 @@ const std::string& TCommand::Name() const {
 TCommandLine::TCommandLine(const std::string& program, const std::string& description,
                            const std::string& usage, const std::string& version)
     : app_(std::make_unique<CLI::App>(description, program)),
-      state_(std::make_unique<TCommandState>(TCommandState{app_.get(), {}, {}, {}})),
+      state_(std::make_unique<TCommandState>()),
       program_(*state_),
       usage_(usage) {
+    state_->app = app_.get();
     // Set before any command is added: commands take these over.
     app_->allow_extras();
     app_->option_defaults()->group("options");

@@ -8,6 +8,9 @@
 // level), "COMMAND takes no option --X" or "COMMAND: unexpected argument 'X'"; an option
 // without its value as "--X needs a value"; a missing required one as "COMMAND needs --X".
 //
+// Options declared as shared are taken by every command under the one that declares them
+// too, before or after the command's name alike, as scripts write them either way.
+//
 // Order of the checks: missing values, then the readers (in declaration order), then per
 // command (outermost first) what it does not take; then per command (outermost first)
 // its required options and its checks.
@@ -49,6 +52,10 @@ public:
     TCommand& Option(const std::string& name, const std::string& valueName, const std::string& help,
                      TValueReader read);
     TCommand& Flag(const std::string& name, bool& target, const std::string& help);
+    // Runs `declare` on this command and on every command added under it from now on, so
+    // that the options it declares may also follow those commands' names. Their help
+    // shows them apart, as the program's.
+    TCommand& Shared(const std::function<void(TCommand&)>& declare);
     // The next positional argument.
     TCommand& Argument(const std::string& name, const std::string& help, TValueReader read);
     // `name`, declared above, must be given; refused with "COMMAND needs NAME", or with

@@ -78,6 +78,7 @@ void TMiraWirelessProtocol::Reset() {
     resistanceInterval_ = 1000;  // the timer keeps its own interval until the next write
     timeToWaitAddNewConsole_ = 15000;
     replyTimeOut_ = 15000;
+    dongleReplyTimeOut_ = 200;
     debugTime_ = false;
     debugNoData_ = false;
     rollState_ = rsStopped;
@@ -201,9 +202,12 @@ bool TMiraWirelessProtocol::ConnectDongle() {
     try {
         port_->Open();
         WaitWithMessages(Milliseconds(disconDelay_));
+        // Any version answer fills entry 0; an earlier connection's table also counts, and
+        // then the whole time is waited, as no answer can be told from it.
+        const bool filledBefore = !consoles_.empty();
         RequestVersion(0);
-        WaitWithMessages(200);
-        // Any version answer fills entry 0; an earlier connection's table also counts.
+        WaitWithMessages(Milliseconds(dongleReplyTimeOut_),
+                         [&] { return !filledBefore && !consoles_.empty(); });
         if (consoles_.empty()) connected_ = false;
     } catch (const std::exception&) {
         connected_ = false;
@@ -449,13 +453,14 @@ void TMiraWirelessProtocol::RecoverPort() {
     if (OnDisconnection) OnDisconnection();
 }
 
-void TMiraWirelessProtocol::WaitWithMessages(uint32_t ms) {
+void TMiraWirelessProtocol::WaitWithMessages(uint32_t ms, const std::function<bool()>& done) {
     const uint32_t start = GetTickCount();
     uint32_t elapsed = 0;
     do {
         MainThread().ProcessMessagesFor(ms - elapsed);
         elapsed = GetTickCount() - start;
-    } while (elapsed < ms && static_cast<int32_t>(GetTickCount()) >= static_cast<int32_t>(start));
+    } while (elapsed < ms && static_cast<int32_t>(GetTickCount()) >= static_cast<int32_t>(start) &&
+             !(done && done()));
 }
 
 bool TMiraWirelessProtocol::TimedOut(uint32_t start, uint32_t limit) {

@@ -80,6 +80,10 @@ public:
     void SetTimeToWaitAddNewConsole(int value) { timeToWaitAddNewConsole_ = value; }
     int ReplyTimeOut() const { return replyTimeOut_; }
     void SetReplyTimeOut(int value) { replyTimeOut_ = value; }
+    // How long the connection waits for the dongle's answer on each port it tries, ms
+    // (200): it ends when the answer comes.
+    int DongleReplyTimeOut() const { return dongleReplyTimeOut_; }
+    void SetDongleReplyTimeOut(int value) { dongleReplyTimeOut_ = value; }
     const TMiraWirelessConsoleMeasures& LastMeasure() const { return lastMeasure_; }
 
     const TMiraConsolesInformation& Consoles() const { return consoles_; }
@@ -177,7 +181,8 @@ public:
     void SendFrame(const std::string& frame, const std::string& text);
     // The framer's packet handler: validates, decodes, traces, raises events.
     void PacketReceived(TComponent* sender, const std::string& packet);
-    static void WaitWithMessages(uint32_t ms);
+    // Keeps the event loop running for `ms`, or until `done` holds after a pass.
+    static void WaitWithMessages(uint32_t ms, const std::function<bool()>& done = {});
     static bool TimedOut(uint32_t start, uint32_t limit);
     // A time setting as a wait: a negative one is no wait at all, not 49 days.
     static uint32_t Milliseconds(int setting);
@@ -227,6 +232,7 @@ private:
     TMiraRollState rollState_ = rsStopped;
     bool displayMessage_ = false;
     int replyTimeOut_ = 15000;
+    int dongleReplyTimeOut_ = 200;
     TMiraWirelessConsoleMeasures lastMeasure_;
     TMiraConsolesResistance resistances_;
     int numberOfConsole_ = 0;

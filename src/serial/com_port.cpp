@@ -270,8 +270,8 @@ bool TCustomComPort::CanApply() const {
     return connected_ && updateCount_ == 0 && !Designing() && !Loading();
 }
 
-std::string TCustomComPort::DevicePath() const {
-    return port_.find('/') == std::string::npos ? "/dev/" + port_ : port_;
+std::string PortDevicePath(const std::string& name) {
+    return name.find('/') == std::string::npos ? "/dev/" + name : name;
 }
 
 template <typename T>
@@ -405,7 +405,7 @@ void TCustomComPort::Open() {
     if (connected_ || Designing()) return;
     ReapRetiredThreads();
     if (OnBeforeOpen) OnBeforeOpen(this);
-    CheckComResult(ceOpenFailed, device_.Open(DevicePath()));
+    CheckComResult(ceOpenFailed, device_.Open(PortDevicePath(port_)));
     connected_ = true;
     try {
         ApplySettings();

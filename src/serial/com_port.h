@@ -300,6 +300,10 @@ using TComErrorEvent = std::function<void(TComponent* sender, TComErrors errors)
 
 class TComThread;
 
+// The device a port name opens: a name without '/' lies under /dev/. Messages about a
+// port name this path, the one that was tried.
+std::string PortDevicePath(const std::string& name);
+
 class TCustomComPort : public TComponent {
 public:
     explicit TCustomComPort(TComponent* owner = nullptr);
@@ -404,7 +408,6 @@ private:
     friend class TComFlowControl;
 
     bool CanApply() const;
-    std::string DevicePath() const;
     template <typename T>
     void SetLineField(T& field, T value);
     void RecomputeDataLink();

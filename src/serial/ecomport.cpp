@@ -1,6 +1,7 @@
 #include "serial/ecomport.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <system_error>
 
@@ -43,14 +44,21 @@ std::string ComposeMessage(int errorCode, int systemErrorCode) {
     return text;
 }
 
+// The one translation of an error number into words.
+std::string SystemText(int systemErrorCode) {
+    if (systemErrorCode <= 0) return {};
+    // Opening a file, a FIFO or /dev/null as a port fails this way.
+    if (systemErrorCode == ENOTTY) return "not a serial port";
+    return std::generic_category().message(systemErrorCode);
+}
+
 }  // namespace
 
 EComPort::EComPort(int errorCode, int systemErrorCode)
     : std::runtime_error(ComposeMessage(errorCode, systemErrorCode)),
       errorCode_(errorCode),
       systemErrorCode_(systemErrorCode),
-      systemErrorText_(systemErrorCode > 0 ? std::generic_category().message(systemErrorCode)
-                                           : std::string()) {}
+      systemErrorText_(SystemText(systemErrorCode)) {}
 
 std::string EComPort::MessageText(int errorCode) {
     if (errorCode < 1 || errorCode > static_cast<int>(kMessages.size())) return {};

@@ -44,7 +44,9 @@ public:
 
     int ErrorCode() const { return errorCode_; }
     int SystemErrorCode() const { return systemErrorCode_; }
-    // strerror of the system code ("Permission denied"); empty without one.
+    // The system code in words: strerror's ("Permission denied"), but "not a serial port"
+    // for what is no terminal (ENOTTY, whose own text speaks of ioctls); empty without a
+    // code.
     const std::string& SystemErrorText() const { return systemErrorText_; }
 
     // The fixed text of a code; empty for a code outside 1..23.

@@ -21,6 +21,7 @@
 
 #include "common/command_line.h"
 #include "common/number_text.h"
+#include "common/standard_output.h"
 #include "common/wire_recording.h"
 #include "sim/dongle_simulator.h"
 #include "sim/replay_simulator.h"
@@ -261,8 +262,7 @@ int Replay(const TSimLine& l) {
     TReplaySimulator sim(recording, options, settings);
     const sigset_t stopSignals = BlockStopSignals();
     sim.Start();
-    std::printf("%s\n", sim.PortPath().c_str());
-    std::fflush(stdout);
+    std::cout << sim.PortPath() << std::endl;
     RunUntilStopped(stopSignals, {});
     sim.Stop();
     return 0;
@@ -377,8 +377,7 @@ void ScheduleVanishing(const TSimLine& l, TPtySimulator* device, std::vector<TDu
         if (Has(l, "--back-after")) {
             due.push_back({vanishAt + Given(l, "--back-after", 0, 0, 1e6), [device] {
                                device->Return();
-                               std::printf("%s\n", device->PortPath().c_str());
-                               std::fflush(stdout);
+                               std::cout << device->PortPath() << std::endl;
                            }});
         }
     } else if (Has(l, "--back-after")) {
@@ -409,8 +408,7 @@ int Run(TSimLine& l) {
     // The simulator thread must not take the signals: block them before it starts.
     const sigset_t stopSignals = BlockStopSignals();
     sim->Start();
-    std::printf("%s\n", sim->PortPath().c_str());
-    std::fflush(stdout);
+    std::cout << sim->PortPath() << std::endl;
     ReadScript(std::move(script));
     RunUntilStopped(stopSignals, std::move(due));
     {
@@ -421,14 +419,12 @@ int Run(TSimLine& l) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int SimMain(int argc, char** argv) {
     TSimLine simLine;
     const auto line = SimCommandLine(simLine);
     try {
         if (const auto text = line->Parse({argv + 1, argv + argc})) {
-            std::fputs(text->c_str(), stdout);
+            std::cout << *text;
             return 0;
         }
         return Run(simLine);
@@ -439,4 +435,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "wct-sim: %s\n", e.what());
         return 1;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    wct::TStandardOutput output("wct-sim");
+    return output.Finish(SimMain(argc, argv));
 }

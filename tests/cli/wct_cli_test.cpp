@@ -117,6 +117,38 @@ TEST_F(WctCliTest, FindOnASilentPortExitsThreeWithinTheReplyTime) {
     EXPECT_LT(r.elapsedMs, 15000);
 }
 
+// The search waits for the dongle's answer as long as --reply-timeout says, 200 ms when
+// it is not given, and no longer than the answer takes.
+TEST_F(WctCliTest, FindWaitsForTheDonglesAnswerAsLongAsTheReplyTimeoutSays) {
+    struct Case {
+        uint32_t answerDelayMs;
+        std::vector<std::string> options;
+        int exitCode;
+    };
+    const std::vector<Case> cases = {
+        {400, {}, 3},
+        {200, {"--reply-timeout", "3000"}, 0},
+        {400, {"--reply-timeout", "3000"}, 0},
+        {400, {"--reply-timeout", "100"}, 3},
+    };
+    for (const Case& c : cases) {
+        sim::TDongleSimulator slow(sim::TDongleOptions{});
+        sim::TLinkFaults faults;
+        faults.replyDelayMs = c.answerDelayMs;
+        slow.SetLinkFaults(faults);
+        slow.Start();
+        std::vector<std::string> args = {"--port", slow.PortPath(), "find"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const TProcessResult r = RunProcess(WCT_BINARY, args, 60000);
+        const std::string line = ::testing::PrintToString(args) + " answering after " +
+                                 std::to_string(c.answerDelayMs) + " ms";
+        EXPECT_EQ(r.exitCode, c.exitCode) << line << r.err;
+        if (c.exitCode == 0) {
+            EXPECT_EQ(r.out, slow.PortPath() + "\n") << line;
+        }
+    }
+}
+
 TEST_F(WctCliTest, ConsolesListsEveryRegisteredConsole) {
     const TProcessResult r = Wct({"--wait", "600", "consoles"});
     ASSERT_EQ(r.exitCode, 0) << r.err;

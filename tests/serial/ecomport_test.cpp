@@ -71,5 +71,20 @@ TEST(EComPort, RaisedFromAFailedResultKeepsTheCodeAndTheSystemText) {
     EXPECT_EQ(EComPort(ceRegFailed).SystemErrorText(), "");
 }
 
+TEST(EComPort, TellsTheSystemCodeInWordsAndWhatIsNoTerminalAsNotASerialPort) {
+    const std::map<int, std::string> texts = {
+        {ENOTTY, "not a serial port"},
+        {ENOENT, "No such file or directory"},
+        {EACCES, "Permission denied"},
+        {EBUSY, "Device or resource busy"},
+    };
+    for (const auto& [code, text] : texts) {
+        const EComPort error(ceOpenFailed, code);
+        EXPECT_EQ(error.SystemErrorText(), text) << code;
+        EXPECT_EQ(error.what(),
+                  "Unable to open com port (win error code: " + std::to_string(code) + ")");
+    }
+}
+
 }  // namespace
 }  // namespace wct

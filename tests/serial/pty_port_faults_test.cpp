@@ -1,6 +1,6 @@
 // TComPort where things go wrong, on real pseudo-terminals: a device that vanishes, a full
-// input queue, refused resources, settings changed while open, and what other users of
-// the same device see after we are done with it.
+// input queue, refused resources, a path that is no terminal, settings changed while open,
+// and what other users of the same device see after we are done with it.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -8,11 +8,14 @@
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -68,6 +71,41 @@ TEST_F(PtyFaultTest, AnOpenThatFailsOnItsSettingsLeavesTheDeviceFreeForOthers) {
     EXPECT_THROW(port.Open(), EComPort);
     EXPECT_FALSE(port.Connected());
     EXPECT_EQ(ExclusiveFlag(pty.path), 0);
+}
+
+// ---- What is no serial port -----------------------------------------------------------
+
+TEST(PortDevice, WhatIsNoTerminalIsRefusedAsNotASerialPortAndLeftAsItWas) {
+    char folder[] = "/tmp/wct-no-port-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string file = std::string(folder) + "/file";
+    const std::string fifo = std::string(folder) + "/fifo";
+    {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "data", 4), 4);
+        ::close(fd);
+    }
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {std::string("/dev/null"), file, fifo}) {
+        TComPort port;
+        port.SetPort(path);
+        try {
+            port.Open();
+            ADD_FAILURE() << path << " opened";
+        } catch (const EComPort& error) {
+            EXPECT_EQ(error.ErrorCode(), ceOpenFailed) << path;
+            EXPECT_EQ(error.SystemErrorCode(), ENOTTY) << path;
+            EXPECT_EQ(error.SystemErrorText(), "not a serial port") << path;
+        }
+        EXPECT_FALSE(port.Connected()) << path;
+    }
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 4);
+    std::remove(fifo.c_str());
+    std::remove(file.c_str());
+    rmdir(folder);
 }
 
 // ---- A device that goes away ----------------------------------------------------------
