@@ -292,6 +292,7 @@ void TForm2::Unbind() {
         device->OnStats = nullptr;
         device->OnDisconnected = nullptr;
         device->OnConsoleKeyDown = nullptr;
+        device->TimerStats().OnTickError = nullptr;
         device->RemoveFreeNotification(watch_.get());
     }
     devices_.clear();
@@ -314,6 +315,9 @@ void TForm2::UpdateClick() {
         device->OnDisconnected = [this, device](TComponent*) { DisconnectionHandler(*device); };
         device->OnConsoleKeyDown = [this, device](TComponent*, TConsoleKey key) {
             KeyHandler(*device, key);
+        };
+        device->TimerStats().OnTickError = [this, device](const std::string& what) {
+            StepFailed(*device, what);
         };
     }
     FitColumns();
@@ -384,8 +388,25 @@ void TForm2::GridUpdateClick() {
 
 void TForm2::StatsHandler(TVeloxDeviceW& device) {
     Write("Stats id: " + std::to_string(device.IDConsole()));
-    device.SetVeloxResistance(device.ResistanceForPower(device.Power(), nullptr, device.Speed()));
+    try {
+        device.SetVeloxResistance(
+            device.ResistanceForPower(device.Power(), nullptr, device.Speed()));
+    } catch (...) {
+        // The row shows the ride all the same; the timer tells the failure (StepFailed).
+        ShowRow(device);
+        throw;
+    }
     ShowRow(device);
+}
+
+void TForm2::StepFailed(TVeloxDeviceW& device, const std::string& what) {
+    // The device's own errors name it already; once is enough on one line.
+    const std::string named = device.Name() + ": ";
+    const std::string why = what.rfind(named, 0) == 0 ? what.substr(named.size()) : what;
+    const std::string text = named + "statistics step failed, brake kept at level " +
+                             std::to_string(device.VeloxResistance()) + ": " + why;
+    Write(text);
+    if (OnStepFailed) OnStepFailed(text);
 }
 
 void TForm2::ShowRows() {

@@ -5,6 +5,10 @@
 // resistance loop: on every step each device's resistance is set from the resistance
 // map at the ride model's power.
 //
+// A statistics step that fails (a resistance lookup that cannot answer) is written in the
+// debug memo and handed to OnStepFailed, once for each kind of failure; the device's
+// brake keeps the level of its last good step, and the row still shows the step.
+//
 // A button that waits looks busy; Esc ends its wait.
 //
 // Devices are found among the components of the main window's root by class name
@@ -13,6 +17,7 @@
 
 #include <QPoint>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -46,6 +51,9 @@ public:
     // buttons, so that the row never shows a state the button just changed).
     void ShowRow(TVeloxDeviceW& device);
 
+    // A device's statistics step failed: what the memo says, with the device's name.
+    std::function<void(const std::string& text)> OnStepFailed;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -74,6 +82,7 @@ private:
     void SlopeEntered();
     void KeyHandler(TVeloxDeviceW& device, TConsoleKey key);
     void DisconnectionHandler(TVeloxDeviceW& device);
+    void StepFailed(TVeloxDeviceW& device, const std::string& what);
 
     void Write(const std::string& line);
     // Esc while a button's handler runs: the waits of the devices' protocol end.

@@ -13,21 +13,15 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QValueAxis>
-#include <chrono>
 #include <cmath>
 
 #include "app/file_dialog.h"
+#include "common/tick_count.h"
 #include "common/user_messages.h"
 #include "device/velox_device_w.h"
 
 namespace wct {
 namespace {
-
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 constexpr const char* kTitles[kChartQuantities] = {"Speed [km/h]", "Heart rate [bpm]",
                                                    "Cadence [rpm]", "Power [W]"};
@@ -79,7 +73,9 @@ TLiveChartsWindow::TLiveChartsWindow(const TVeloxDeviceW& rider, QWidget* parent
 
     consoles_ = new QListWidget;
     consoles_->setObjectName("Consoles");
-    consoles_->setMaximumWidth(130);
+    // Wide enough for the longest state a console shows, beside its box and colour.
+    consoles_->setMaximumWidth(
+        consoles_->fontMetrics().horizontalAdvance("Console 00 (heart cut)") + 70);
     connect(consoles_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
         ShowConsole(static_cast<uint8_t>(item->data(Qt::UserRole).toInt()),
                     item->checkState() == Qt::Checked);
@@ -174,17 +170,21 @@ void TLiveChartsWindow::BuildCharts() {
 
 TLiveChartsWindow::~TLiveChartsWindow() = default;
 
-void TLiveChartsWindow::Add(uint8_t console, double speedKmh, int heartRate, int cadence) {
+int64_t TLiveChartsWindow::NowMs() {
+    return clock_.Read(GetTickCount());
+}
+
+void TLiveChartsWindow::Add(uint8_t console, const TMiraConsoleMeasure& measure) {
     TChartSample sample;
     sample.ms = NowMs();
     const bool riderHere = rider_.Connected() && rider_.IDConsole() == console;
-    sample.values = {static_cast<float>(speedKmh), static_cast<float>(heartRate),
-                     static_cast<float>(cadence),
+    sample.values = {static_cast<float>(RollSpeedKmh(measure.Rpm)),
+                     static_cast<float>(measure.HeartRate), static_cast<float>(measure.Cadence),
                      riderHere ? static_cast<float>(rider_.Power()) : NAN};
-    live_.Add(console, sample);
+    live_.Add(console, sample, SilenceAfterMs(measure));
 }
 
-TLiveChartsWindow::TTimeRange TLiveChartsWindow::ShownRange() const {
+TLiveChartsWindow::TTimeRange TLiveChartsWindow::ShownRange() {
     if (zoom_) return *zoom_;
     const int64_t end = frozen_ ? frozenAt_ : NowMs();
     return {end - live_.Span(), end};
@@ -224,46 +224,63 @@ void TLiveChartsWindow::ShowConsole(uint8_t console, bool shown) {
     if (!shown) {
         if (found == series_.end()) return;
         for (int q = 0; q < kChartQuantities; ++q) {
-            views_[q]->chart()->removeSeries(found->second[q]);
-            delete found->second[q];
+            for (QLineSeries* line : found->second[q]) {
+                views_[q]->chart()->removeSeries(line);
+                delete line;
+            }
         }
         series_.erase(found);
         return;
     }
     if (found != series_.end()) return;
-    auto& lines = series_[console];
-    const QColor colour = ConsoleColour(console);
-    for (int q = 0; q < kChartQuantities; ++q) {
-        QChart& chart = *views_[q]->chart();
-        lines[q] = new QLineSeries;
-        lines[q]->setName(ConsoleName(console));
-        lines[q]->setPen(QPen(colour, 1));
-        const QSignalBlocker quiet(AxisOf(chart, Qt::Horizontal));
-        chart.addSeries(lines[q]);
-        lines[q]->attachAxis(AxisOf(chart, Qt::Horizontal));
-        lines[q]->attachAxis(AxisOf(chart, Qt::Vertical));
-    }
+    for (int q = 0; q < kChartQuantities; ++q) AddLine(console, q);
 }
 
-// A console whose brake the interlock holds at 0 says so in the list, in red.
-void TLiveChartsWindow::ShowHeartCuts() {
+void TLiveChartsWindow::AddLine(uint8_t console, int q) {
+    QChart& chart = *views_[q]->chart();
+    auto* line = new QLineSeries;
+    line->setName(ConsoleName(console));
+    line->setPen(QPen(ConsoleColour(console), 1));
+    const QSignalBlocker quiet(AxisOf(chart, Qt::Horizontal));
+    chart.addSeries(line);
+    line->attachAxis(AxisOf(chart, Qt::Horizontal));
+    line->attachAxis(AxisOf(chart, Qt::Vertical));
+    series_[console][q].push_back(line);
+}
+
+// A console whose brake the interlock holds at 0 says so in the list, in red; a silent one
+// in grey. Both at once: the cut, which is what keeps the rider safe.
+void TLiveChartsWindow::ShowConsoleStates() {
     const TMiraWirelessProtocol* protocol = rider_.WirelessUSB();
     for (int row = 0; row < consoles_->count(); ++row) {
         QListWidgetItem* item = consoles_->item(row);
         const auto console = static_cast<uint8_t>(item->data(Qt::UserRole).toInt());
         const bool cut = protocol != nullptr && protocol->BrakeInterlock().Cut(console);
-        const QString text = ConsoleName(console) + (cut ? " (heart cut)" : "");
+        QString note, why;
+        QBrush colour;
+        if (cut) {
+            note = " (heart cut)";
+            colour = QBrush(Qt::red);
+            why = "Heart rate above its maximum: brake held at 0";
+        } else if (protocol != nullptr && protocol->IsConsoleSilent(console)) {
+            note = " (silent)";
+            colour = QBrush(Qt::gray);
+            why = "No measures for longer than " +
+                  QString::number(SilenceAfterMs((*protocol->LastMeasure())[console])) +
+                  " ms: the charts show a gap";
+        }
+        const QString text = ConsoleName(console) + note;
         if (item->text() == text) continue;
         const QSignalBlocker quiet(consoles_);
         item->setText(text);
-        item->setForeground(cut ? QBrush(Qt::red) : QBrush());
-        item->setToolTip(cut ? "Heart rate above its maximum: brake held at 0" : QString());
+        item->setForeground(colour);
+        item->setToolTip(why);
     }
 }
 
 void TLiveChartsWindow::Refresh() {
     ListNewConsoles();
-    ShowHeartCuts();
+    ShowConsoleStates();
     const TTimeRange range = ShownRange();
     // A zoom always comes with a pause, so the picture ends where it was frozen.
     const int64_t end = frozen_ ? frozenAt_ : range.to;
@@ -274,17 +291,29 @@ void TLiveChartsWindow::Refresh() {
         const int columns = std::max(100, static_cast<int>(chart.plotArea().width()));
         float high = 0;
         bool plotted = false;
-        for (const auto& [console, lines] : series_) {
-            const std::vector<TChartPoint> points = Shown().Decimated(
+        for (auto& [console, charts] : series_) {
+            const std::vector<TChartRun> runs = Shown().Decimated(
                 console, static_cast<TChartQuantity>(q), range.from, range.to, columns);
-            plotted = plotted || !points.empty();
-            QList<QPointF> xy;
-            xy.reserve(static_cast<qsizetype>(points.size()));
-            for (const TChartPoint& p : points) {
-                xy.append(QPointF(static_cast<double>(p.ms - end) / 1000, p.value));
-                high = std::max(high, p.value);
+            plotted = plotted || !runs.empty();
+            // One line a run, so that nothing is drawn across a silence.
+            std::vector<QLineSeries*>& lines = charts[q];
+            const size_t wanted = std::max<size_t>(1, runs.size());
+            while (lines.size() < wanted) AddLine(console, q);
+            for (; lines.size() > wanted; lines.pop_back()) {
+                chart.removeSeries(lines.back());
+                delete lines.back();
             }
-            lines[q]->replace(xy);
+            for (size_t i = 0; i < lines.size(); ++i) {
+                QList<QPointF> xy;
+                if (i < runs.size()) {
+                    xy.reserve(static_cast<qsizetype>(runs[i].size()));
+                    for (const TChartPoint& p : runs[i]) {
+                        xy.append(QPointF(static_cast<double>(p.ms - end) / 1000, p.value));
+                        high = std::max(high, p.value);
+                    }
+                }
+                lines[i]->replace(xy);
+            }
         }
         AxisOf(chart, Qt::Horizontal)
             ->setRange(static_cast<double>(range.from - end) / 1000,
@@ -295,8 +324,9 @@ void TLiveChartsWindow::Refresh() {
         if (y->max() != top) y->setRange(0, top);
         // Power comes only from a rider device: an empty plot says why it is empty.
         if (static_cast<TChartQuantity>(q) == TChartQuantity::Power) {
-            const QString title = plotted ? QString(kTitles[q])
-                                          : QString(kTitles[q]) + ": no rider device on these consoles";
+            const QString title = plotted
+                                      ? QString(kTitles[q])
+                                      : QString(kTitles[q]) + ": no rider device on these consoles";
             if (chart.title() != title) chart.setTitle(title);
         }
     }

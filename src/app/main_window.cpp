@@ -23,6 +23,7 @@
 
 #include "app/broker_link.h"
 #include "app/com_led.h"
+#include "app/device_test_window.h"
 #include "app/link_stats_view.h"
 #include "app/live_charts_window.h"
 #include "app/log_to_file.h"
@@ -159,6 +160,7 @@ TForm1::~TForm1() {
     tmp_->SetWireTap(nullptr);
     tmp_->SetDebugMemo(nullptr);
     tmp_->OnMeasuresReceived = nullptr;
+    tmp_->OnConsoleSilent = nullptr;
     tmp_->OnBeforeSendResistance = nullptr;
     tmp_->OnDisconnection = nullptr;
     tmp_->StopResistanceSending();
@@ -186,6 +188,12 @@ void TForm1::CreateComponents() {
     tmp_->OnMeasuresReceived = [this](const TMiraWirelessConsoleMeasures& val, uint8_t id) {
         MeasuresReceived(val, id);
     };
+    tmp_->OnConsoleSilent = [this](int id) { ConsoleSilent(id); };
+    // Every measures frame looks too; this is for when none arrives at all. A look costs a
+    // pass over the measures table, once a second.
+    silenceWatch_.setInterval(1000);
+    connect(&silenceWatch_, &QTimer::timeout, this, [this] { tmp_->WatchSilence(); });
+    silenceWatch_.start();
     tmp_->OnBeforeSendResistance = [this] { BeforeSendResistance(); };
     timer1_.setInterval(1800000);
     connect(&timer1_, &QTimer::timeout, this, [this] {
@@ -237,7 +245,12 @@ void TForm1::BuildWindow() {
     waitState_ = Label("", "WaitState");
     logState_ = Label("", "LogState");
     logState_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    stepFailure_ = Label("", "StepFailure");
+    stepFailure_->setStyleSheet("color: #c00000;");
+    stepFailure_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    stepFailure_->hide();
     statusBar()->addWidget(waitState_, 1);
+    statusBar()->addWidget(stepFailure_);
     statusBar()->addPermanentWidget(logState_);
     // Fits a 1366 x 768 screen with its title bar and a panel.
     resize(1350, 690);
@@ -639,6 +652,12 @@ void TForm1::FormCreate() {
 
     // 7. The resistance map's table.
     resistanceMap1_->LoadMap();
+}
+
+void TForm1::SetDeviceTestWindow(TForm2* window) {
+    deviceTestWindow_ = window;
+    if (window != nullptr)
+        window->OnStepFailed = [this](const std::string& text) { ShowStepFailure(text); };
 }
 
 void TForm1::SelectPort(const std::string& port) {

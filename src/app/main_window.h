@@ -14,7 +14,13 @@
 // The "Link" menu records the session's wire traffic to a file, opens the link
 // statistics view and publishes the bench to an MQTT broker; the "View" menu opens the
 // live charts. The status bar says what the window waits for and where the trace is
-// logged (in red when it is not), and the broker's state while publishing.
+// logged (in red when it is not), the broker's state while publishing, and in red the
+// last statistics step of the device test window that failed.
+//
+// A console that falls silent (no measures for longer than its silence bound, see
+// SilenceAfterMs) has its values blanked and its label greyed in the measures grid until
+// it sends again. Silence makes no event of its own, so the window asks the protocol
+// once a second.
 //
 // Handlers that wait (console tests, reads, writes) keep the event loop running, so the
 // rest of the window stays live meanwhile; a button whose handler is still running shows
@@ -55,6 +61,7 @@ namespace wct {
 
 class TBrokerLink;
 class TComLed;
+class TForm2;
 class TLinkStatsView;
 class TLiveChartsWindow;
 class TRecordingControl;
@@ -68,8 +75,9 @@ public:
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // The window "VxDevicePanel" shows.
-    void SetDeviceTestWindow(QWidget* window) { deviceTestWindow_ = window; }
+    // The window "VxDevicePanel" shows. A statistics step that fails there is traced and
+    // shown in the status bar.
+    void SetDeviceTestWindow(TForm2* window);
     // Puts `port` first in the port box if missing, selects it and names ComPort1 after
     // it (the built-in simulator's port).
     void SelectPort(const std::string& port);
@@ -94,6 +102,8 @@ public:
     QString WaitText() const;
     // Where the trace is logged, or in red that it is not and why.
     QLabel& LogState() { return *logState_; }
+    // The last failed statistics step of the device test window; hidden until one fails.
+    QLabel& StepFailure() { return *stepFailure_; }
     TLinkStatsView& LinkStatsView() { return *linkStatsView_; }
     TBrokerLink& BrokerLink() { return *brokerLink_; }
     TLiveChartsWindow& LiveCharts() { return *liveCharts_; }
@@ -190,8 +200,12 @@ private:
     void MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t idConsole);
     // The measures that came since the last call, into the grid and the averages.
     void ShowMeasures();
-    // The rows of consoles whose brake the interlock holds at 0, in both grids.
-    void ShowHeartCuts();
+    // The console's row is drawn blank with the next batch.
+    void ConsoleSilent(int id);
+    // The label cells of consoles whose brake the interlock holds at 0, in both grids, and
+    // of silent consoles in the measures grid.
+    void MarkRows();
+    void ShowStepFailure(const std::string& text);
     void BeforeSendResistance();
     void TraceChanged();
     void ShowMessage(const std::string& text);
@@ -224,7 +238,9 @@ private:
     TMiraAverage hrAverage_;
     int saveCounter_ = 0;
     TComPort* currentPort_ = nullptr;
-    QWidget* deviceTestWindow_ = nullptr;
+    TForm2* deviceTestWindow_ = nullptr;
+    // Asks the protocol for consoles fallen silent: silence sends no event.
+    QTimer silenceWatch_;
     TClickGuard clicks_;
     bool closing_ = false;
     std::unique_ptr<TRecordingControl> recording_;
@@ -246,6 +262,7 @@ private:
     QLabel* recordingLabel_ = nullptr;
     QLabel* waitState_ = nullptr;
     QLabel* logState_ = nullptr;
+    QLabel* stepFailure_ = nullptr;
     QComboBox* ComboBox1 = nullptr;
     TComLed* ComLed1_ = nullptr;
     TMemoHEX* Memo2 = nullptr;

@@ -17,6 +17,7 @@
 #include "app/bench_texts.h"
 #include "app/com_led.h"
 #include "app/com_setup.h"
+#include "app/device_test_window.h"
 #include "app/field_checks.h"
 #include "app/file_dialog.h"
 #include "app/link_stats_view.h"
@@ -85,6 +86,16 @@ bool TForm1::EndWaits() {
     Trace("Wait ended by the operator: " + waits_.back());
     tmp_->EndWaits();
     return true;
+}
+
+// Said in red until another fails: the failure repeats unseen (each kind is told once), and
+// the brake stays at the level before it.
+void TForm1::ShowStepFailure(const std::string& text) {
+    Trace(text);
+    const QString line = Text(LocaleInfo().TimeText(std::chrono::system_clock::now()) + " " + text);
+    stepFailure_->setText(line);
+    stepFailure_->setToolTip(line);
+    stepFailure_->show();
 }
 
 void TForm1::ShowLogState() {
@@ -281,7 +292,7 @@ void TForm1::BeforeSendResistance() {
             GridResist->SetCell(1, row, "err");
         }
     }
-    ShowHeartCuts();
+    MarkRows();
 }
 
 // ---- Grids ---------------------------------------------------------------------------
@@ -291,7 +302,7 @@ void TForm1::MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t i
     const TMiraConsoleMeasure& first = (*val)[0];
     if (idConsole == 0) speedAverage_.Add(RollSpeedKmh(m.Rpm));
     hrAverage_.Add(first.HeartRate);
-    liveCharts_->Add(idConsole, RollSpeedKmh(m.Rpm), m.HeartRate, m.Cadence);
+    liveCharts_->Add(idConsole, m);
     if (m.Keys > 0) Trace("Buttons :" + std::to_string(m.Keys));
 
     // Drawn with the trace's batches, five times a second: faster than anyone reads a
@@ -306,7 +317,12 @@ void TForm1::MeasuresReceived(const TMiraWirelessConsoleMeasures& val, uint8_t i
 void TForm1::ShowMeasures() {
     // Nothing new since the last batch.
     if (std::find(rowsToShow_.begin(), rowsToShow_.end(), true) == rowsToShow_.end()) return;
-    const TMiraConsoleMeasure& first = (*measuresShown_)[0];
+    const std::vector<TMiraConsoleMeasure>& table = *measuresShown_;
+    if (table.empty()) {  // a reset emptied the table under rows still to be drawn
+        rowsToShow_.assign(rowsToShow_.size(), false);
+        return;
+    }
+    const TMiraConsoleMeasure& first = table[0];
     ShowSamples(*Memo3, speedAverage_);
     ShowSamples(*Memo4, hrAverage_);
     speedLabel_->setNum(first.Rpm);
@@ -319,25 +335,47 @@ void TForm1::ShowMeasures() {
     for (size_t id = 0; id < rowsToShow_.size(); ++id) {
         if (!rowsToShow_[id]) continue;
         rowsToShow_[id] = false;
+        if (id >= table.size()) continue;
         // Consoles past the designed rows get rows of their own rather than vanish.
         const int row = static_cast<int>(id) + 1;
-        const TMeasureTexts texts = MeasureTexts((*measuresShown_)[id]);
+        // A silent console's last values are no longer its own: blank until it sends.
+        const TMeasureTexts texts = table[id].Silent ? TMeasureTexts{} : MeasureTexts(table[id]);
         GridDati->SetCell(1, row, Text(texts.rpm));
         GridDati->SetCell(2, row, Text(texts.speed));
         GridDati->SetCell(3, row, Text(texts.heartRate));
         GridDati->SetCell(5, row, Text(texts.cadence));
         GridDati->SetCell(6, row, Text(texts.keys));
     }
-    ShowHeartCuts();
+    MarkRows();
 }
 
-void TForm1::ShowHeartCuts() {
+void TForm1::ConsoleSilent(int id) {
+    measuresShown_ = tmp_->LastMeasure();
+    if (rowsToShow_.size() <= static_cast<size_t>(id)) rowsToShow_.resize(id + 1u);
+    rowsToShow_[static_cast<size_t>(id)] = true;
+    Memo2->RequestBatch();
+}
+
+// The label cells tell why a row's figures are not what they seem. A console both in a
+// heart cut and silent shows the cut: the brake held at 0 is what keeps its rider safe,
+// and the operator must see that first.
+void TForm1::MarkRows() {
     const TBrakeInterlock& interlock = tmp_->BrakeInterlock();
+    const std::vector<TMiraConsoleMeasure>& table = *tmp_->LastMeasure();
     const QColor cut(255, 120, 120);
     const QString why = "Heart rate above its maximum: brake held at 0";
+    const QColor silent(150, 150, 150);
     for (int row = 1; row < GridDati->RowCount(); ++row) {
-        const bool held = row - 1 <= 255 && interlock.Cut(static_cast<uint8_t>(row - 1));
-        GridDati->MarkRow(row, held ? cut : QColor(), held ? why : QString());
+        const auto id = static_cast<size_t>(row - 1);
+        if (id <= 255 && interlock.Cut(static_cast<uint8_t>(id)))
+            GridDati->MarkRow(row, cut, why);
+        else if (id < table.size() && table[id].Silent)
+            GridDati->MarkRow(row, silent,
+                              Text("Console " + HexDigits(static_cast<long long>(id), 2) +
+                                   " silent: no measures for " +
+                                   std::to_string(SilenceAfterMs(table[id])) + " ms"));
+        else
+            GridDati->MarkRow(row, QColor(), QString());
     }
     for (int row = 1; row < GridResist->RowCount(); ++row) {
         const bool held = row <= 255 && interlock.Cut(static_cast<uint8_t>(row));

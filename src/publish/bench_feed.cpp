@@ -27,9 +27,13 @@ void TBenchFeed::Poll() {
     const TMiraConsolesInformation& consoles = protocol_.Consoles();
     if (measureTicks_.size() < measures.size()) measureTicks_.resize(measures.size(), 0);
 
+    // Silence is asked on the feed's own clock: it sends nothing that would tell it. A
+    // console's old measures are not handed on, even to a feed started during its silence.
     for (size_t id = 1; id < measures.size() && id < 256; ++id) {
         const TMiraConsoleMeasure& m = measures[id];
-        if (m.ConsoleID == 0 || m.MeasureTick == measureTicks_[id]) continue;
+        if (m.ConsoleID == 0 || m.MeasureTick == measureTicks_[id] ||
+            protocol_.IsConsoleSilent(static_cast<uint8_t>(id)))
+            continue;
         measureTicks_[id] = m.MeasureTick;
         publisher_.PublishMeasures({static_cast<uint8_t>(id), UtcOfTick(m.MeasureTick, now), m.Rpm,
                                     RollSpeedKmh(m.Rpm), m.HeartRate, m.Cadence, m.Keys});
@@ -53,6 +57,7 @@ void TBenchFeed::Poll() {
         } else {
             info.connected = recent;
         }
+        info.silent = protocol_.IsConsoleSilent(static_cast<uint8_t>(id));
         publisher_.PublishInfo(info);
     }
 

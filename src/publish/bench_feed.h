@@ -4,6 +4,10 @@
 // each console's newest measures, its data when they change, and each new statistics step
 // of a rider. Reading the tables rather than taking over the components' events leaves
 // those to the window and the commands that own them; a poll costs a few microseconds.
+//
+// A console that fell silent (IsConsoleSilent: no measures for longer than its silence
+// bound) has its info say so ("silent"), and its last measures are not handed on, not even
+// to a feed that starts during the silence; its next measures end the silence.
 #pragma once
 
 #include <cstdint>

@@ -71,7 +71,8 @@ std::string InfoPayload(const TConsoleInfoMessage& m) {
         {"version", m.version},
         {"serial", m.serial},
         {"firmware", std::to_string(m.firmwareMajor) + "." + std::to_string(m.firmwareMinor)},
-        {"connected", m.connected}}
+        {"connected", m.connected},
+        {"silent", m.silent}}
         .dump();
 }
 

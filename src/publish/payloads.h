@@ -32,6 +32,8 @@ struct TConsoleInfoMessage {
     int firmwareMajor = 0;
     int firmwareMinor = 0;
     bool connected = false;
+    // It sent measures, and none for longer than its silence bound: its last ones are old.
+    bool silent = false;
     bool operator==(const TConsoleInfoMessage&) const = default;
 };
 

@@ -2,6 +2,7 @@
 // connect, start, the row on every statistics step, the resistance loop reaching the
 // console, slope typing, keys, pause, stop; and the window with no device at all.
 #include <QApplication>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -214,6 +215,47 @@ TEST_F(DeviceTestWindowTest, AHeartAboveTheMaximumKeepsTheBrakeOffAndANewRideSta
     ASSERT_TRUE(WaitFor([&] { return StatsSteps() >= restart + 1; }));
     EXPECT_EQ(Cell(10), "0") << "no calories of the last ride";
     EXPECT_LT(Cell(5).toDouble(), 0.05);
+}
+
+// A resistance lookup that cannot answer during a ride (a map that never loaded): said once
+// in the debug memo, the main window's trace and its status bar; the brake keeps the
+// level it had, and the row goes on showing the ride.
+TEST_F(DeviceTestWindowTest, ALookupThatCannotAnswerIsToldOnceAndTheBrakeKeepsItsLevel) {
+    StartConnected();
+    EXPECT_FALSE(Form().StepFailure().isVisible());
+    Click2("Connect");
+    Click2("Start");
+    ASSERT_TRUE(WaitFor([&] {
+        return Device().VeloxResistance() > 0 &&
+               simulator->Brake(kConsole) == Device().VeloxResistance();
+    }));
+    const int level = Device().VeloxResistance();
+
+    TResistanceMap unloaded;
+    Device().SetResistanceMap(&unloaded);
+    const int steps = StatsSteps();
+    ASSERT_TRUE(WaitFor([&] { return StatsSteps() >= steps + 4; }));
+    const QStringList memo = Form2().DebugMemo().toPlainText().split('\n');
+    const QString told = "VeloxDeviceW1: statistics step failed, brake kept at level " +
+                         QString::number(level) + ": the resistance map is not loaded (LoadMap)";
+    EXPECT_EQ(memo.count(told), 1) << Form2().DebugMemo().toPlainText().toStdString();
+    EXPECT_TRUE(Form().StepFailure().isVisible());
+    EXPECT_TRUE(Form().StepFailure().text().endsWith(told))
+        << Form().StepFailure().text().toStdString();
+    EXPECT_TRUE(Traced(told.toStdString()));
+    EXPECT_EQ(Device().VeloxResistance(), level);
+    EXPECT_EQ(simulator->Brake(kConsole), level);
+    EXPECT_EQ(Cell(8), "csStarted");
+    const QString elapsed = Cell(17);
+    ASSERT_TRUE(WaitFor([&] { return Cell(17) != elapsed; })) << "the row stood still";
+    EXPECT_EQ(Form2().DebugMemo().toPlainText().split('\n').count(told), 1);
+    SaveScreenshot(Form(), "main_window_step_failure");
+
+    // The shipped map again: the loop follows the ride once more.
+    Device().SetResistanceMap(&Form().ResistanceMap1());
+    Device().SetCurrentSlope(8);
+    ASSERT_TRUE(WaitFor([&] { return simulator->Brake(kConsole) > level; }));
+    Click2("Stop");
 }
 
 TEST_F(DeviceTestWindowTest, ConnectLooksBusyWhileItSearchesAndEscGivesUpTheSearch) {

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QLineSeries>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QSet>
 
 #include "app/live_charts_window.h"
@@ -29,6 +30,17 @@ protected:
         return static_cast<QLineSeries*>(series.first())->points();
     }
     QPushButton& ChartButton(const char* name) { return *Charts().findChild<QPushButton*>(name); }
+    // The lines of console 01 on `chart`, oldest first, each as drawn.
+    std::vector<QList<QPointF>> Lines(const char* chart) {
+        std::vector<QList<QPointF>> lines;
+        for (QAbstractSeries* series : Charts().findChild<QChartView*>(chart)->chart()->series())
+            if (series->name() == "Console 01")
+                lines.push_back(static_cast<QLineSeries*>(series)->points());
+        return lines;
+    }
+    QString ListedText(int row) {
+        return Charts().findChild<QListWidget*>("Consoles")->item(row)->text();
+    }
 
     TAnsweringFileDialog dialog;
     QTemporaryDir folder;
@@ -65,6 +77,55 @@ TEST_F(LiveChartsTest, OpenFromTheViewMenuAndPlotWhatStreamsUntilPaused) {
         QTest::qWaitFor([&] { return Plotted() != paused; }, 3 * TLiveChartsWindow::kRefreshMs));
     ChartButton("Pause").click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return Plotted() != paused; }, 3000));
+    Click("Stop Measure");
+}
+
+// A console that stops sending without leaving, then sends again: its lines break for the
+// silence, on every chart, and the CSV says where it fell silent.
+TEST_F(LiveChartsTest, ASilenceIsAGapInTheLinesAndARowOfNoValuesInTheCsv) {
+    StartBench();
+    Form().ShowLiveCharts();
+    Charts().findChild<QComboBox*>("Minutes")->setCurrentText("1");
+    Stream();
+    auto& consoles = *Charts().findChild<QListWidget*>("Consoles");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return consoles.count() == 3; }, 5000));
+    consoles.item(0)->setCheckState(Qt::Checked);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !Lines("SpeedChart").empty() && Lines("SpeedChart")[0].size() >= 4; }, 5000));
+    EXPECT_EQ(ListedText(0), "Console 01");
+
+    simulator->SetReporting(1, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ListedText(0) == "Console 01 (silent)"; }, 5000));
+    const uint32_t silentAt = GetTickCount();
+    // Long enough to see on a minute's span.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return GetTickCount() - silentAt > 6000; }, 5000));
+    SaveScreenshot(Charts(), "live_charts_silent");
+    simulator->SetReporting(1, true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Lines("SpeedChart").size() == 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Lines("SpeedChart")[1].size() >= 4; }, 5000));
+    EXPECT_EQ(ListedText(0), "Console 01");
+    const double bound = SilenceAfterMs((*Form().tmp().LastMeasure())[1]) / 1000.0;
+    for (const char* chart : {"SpeedChart", "HeartRateChart", "CadenceChart"}) {
+        const std::vector<QList<QPointF>> lines = Lines(chart);
+        ASSERT_EQ(lines.size(), 2u) << chart;
+        // Nothing drawn across: the line ends at the last measures and starts at the next.
+        EXPECT_GT(lines[1].first().x() - lines[0].last().x(), bound + 6) << chart;
+    }
+    SaveScreenshot(Charts(), "live_charts_gap");
+
+    ChartButton("Pause").click();
+    dialog.answer = folder.filePath("gap.csv");
+    ChartButton("ExportCsv").click();
+    const QStringList rows = QString::fromStdString(ReadFile(dialog.answer.toStdString()))
+                                 .split('\n', Qt::SkipEmptyParts);
+    const qsizetype silent = rows.indexOf(QRegularExpression("^[0-9.]+,1,,,,$"));
+    ASSERT_GT(silent, 1) << rows.join('\n').toStdString();
+    ASSERT_LT(silent, rows.size() - 1);
+    EXPECT_EQ(rows.filter(QRegularExpression(",,,,$")).size(), 1);
+    const auto time = [&](qsizetype row) { return rows[row].section(',', 0, 0).toDouble(); };
+    // Silent from the bound after the last measures; measures again past the silence.
+    EXPECT_NEAR(time(silent) - time(silent - 1), bound, 0.002);
+    EXPECT_GT(time(silent + 1) - time(silent - 1), bound + 6);
     Click("Stop Measure");
 }
 

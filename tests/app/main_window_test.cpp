@@ -227,6 +227,63 @@ TEST_F(MainWindowTest, ConsolesBeyondTheDesignedRowsGetRowsOfTheirOwn) {
     EXPECT_EQ(grid.Cell(0, 25), "18");
 }
 
+// Consoles that stop sending without leaving. One silent among others is found with their
+// frames; when none sends at all, only the window's own clock can find them. A silent row
+// is blank with its label greyed, saying why, until the console sends again; a console
+// both silent and in a heart cut shows the cut.
+TEST_F(MainWindowTest, ASilentConsolesRowIsBlankAndGreyUntilItSendsAgainAndACutShowsFirst) {
+    StartAndConnect();
+    simulator->SetRider(3, {2000, 200, 80});
+    Click("Start Measure");
+    TStringGrid& grid = Grid("GridDati");
+    const auto label = [&](int row) { return grid.item(row - 1, 0); };
+    const auto blank = [&](int row) {
+        for (int col : {1, 2, 3, 5, 6})
+            if (!grid.Cell(col, row).isEmpty()) return false;
+        return true;
+    };
+    const auto silentText = [&](uint8_t id) {
+        const TMiraConsoleMeasure& m = (*Form().tmp().LastMeasure())[id];
+        return QString("Console %1 silent: no measures for %2 ms")
+            .arg(id, 2, 16, QChar('0'))
+            .arg(SilenceAfterMs(m));
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !blank(2) && !blank(3) && !blank(4); }, 5000));
+    const QBrush plain = label(2)->background();
+
+    simulator->SetReporting(2, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !label(3)->toolTip().isEmpty(); }, 5000));
+    EXPECT_EQ(label(3)->toolTip(), silentText(2));
+    EXPECT_TRUE(silentText(2).endsWith("for 2000 ms")) << "four measures a second: the floor";
+    EXPECT_NE(label(3)->background(), plain);
+    EXPECT_TRUE(blank(3));
+    EXPECT_TRUE(Traced("Console 2 silent: no measures for"));
+    EXPECT_FALSE(blank(2) || blank(4)) << "the others go on";
+    EXPECT_EQ(label(2)->background(), plain);
+    EXPECT_TRUE(label(2)->toolTip().isEmpty());
+
+    simulator->SetReporting(2, true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !blank(3); }, 5000));
+    EXPECT_TRUE(label(3)->toolTip().isEmpty());
+    EXPECT_EQ(label(3)->background(), plain);
+    EXPECT_TRUE(Traced("Console 2 measures again"));
+
+    // Console 3's heart above the maximum: its brake is held; then nobody sends.
+    Control<QSpinBox>("MaxHr").setValue(180);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label(4)->toolTip().contains("brake held"); }, 5000));
+    const QBrush cut = label(4)->background();
+    for (uint8_t id = 1; id <= 3; ++id) simulator->SetReporting(id, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return blank(2) && blank(3) && blank(4); }, 5000));
+    EXPECT_EQ(label(2)->toolTip(), silentText(1));
+    EXPECT_EQ(label(3)->toolTip(), silentText(2));
+    EXPECT_EQ(label(4)->toolTip(), "Heart rate above its maximum: brake held at 0");
+    EXPECT_EQ(label(4)->background(), cut);
+    EXPECT_EQ(label(2)->background(), label(3)->background());
+    EXPECT_TRUE(Traced("Console 3 silent: no measures for"));
+    SaveScreenshot(Form(), "main_window_silent_rows");
+    Click("Stop Measure");
+}
+
 TEST_F(MainWindowTest, EveryConsoleButtonSendsItsFrame) {
     StartAndConnect();
     SetForConsole(2);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "common/main_thread.h"
@@ -72,6 +73,95 @@ TEST(BenchFeed, MeasuresConsoleDataAndEachRiderStepReachTheBroker) {
     const json info = json::parse(test::Payloads(received, "wct/feed/console/1/info").back());
     EXPECT_EQ(info["serial"], device.SerialNumber());
     EXPECT_EQ(info["connected"], true);
+}
+
+// A console that stops sending without leaving, in protocol time that runs as fast as the
+// bench allows: its info says it is silent, and its last measures are not published, not
+// even by a feed that starts during the silence; its next measures end the silence.
+TEST(BenchFeed, ASilentConsoleIsSaidSilentAndItsOldMeasuresAreNotPublished) {
+    TScopedVirtualClock clock{100000, 10};
+    test::TTestBroker broker;
+    broker.Start();
+    test::TTestSubscriber subscriber(broker.Port(), "wct/quiet/#");
+    SetPortSource([] { return std::vector<std::string>{}; });
+    sim::TDongleOptions options;
+    for (uint8_t id = 1; id <= 2; ++id) {
+        options.consoles.push_back(sim::DefaultConsole(id));
+        options.consoles.back().joinedAtStart = true;
+    }
+    sim::TDongleSimulator simulator(options);
+    simulator.Start();
+    TMiraWirelessProtocol protocol;
+    protocol.SetPortDef(simulator.PortPath());
+    ASSERT_TRUE(protocol.FindDongle());
+    protocol.SetMeasure(true);
+    const auto pump = [&](const std::function<bool()>& done) {
+        const uint32_t start = GetTickCount();
+        while (!done() && GetTickCount() - start < 20000) MainThread().ProcessMessages();
+        return done();
+    };
+    const auto heard = [&](uint8_t id) {
+        return protocol.LastMeasure()->size() > id &&
+               (*protocol.LastMeasure())[id].MeasureTick != 0;
+    };
+    ASSERT_TRUE(pump([&] { return heard(1) && heard(2); }));
+    simulator.SetReporting(2, false);
+    ASSERT_TRUE(pump([&] { return protocol.IsConsoleSilent(2); }));
+
+    TPublisherSettings settings;
+    settings.broker = ParseBrokerUrl(broker.Url());
+    settings.bench = "quiet";
+    settings.rate = 100;
+    settings.outboxDir = broker.Dir() + "/outbox";
+    TMqttPublisher publisher(settings);
+    TBenchFeed feed(protocol, publisher);
+    publisher.Start();
+    // Polls while the protocol runs until the subscriber has what `check` wants.
+    const auto pollUntil = [&](const test::TTestSubscriber::TCheck& check) {
+        const auto start = std::chrono::steady_clock::now();
+        while (!subscriber.WaitFor(check, std::chrono::milliseconds(0))) {
+            if (std::chrono::steady_clock::now() - start > std::chrono::seconds(10)) return false;
+            MainThread().ProcessMessagesFor(50);
+            feed.Poll();
+        }
+        return true;
+    };
+    const auto lastInfo = [](const std::vector<TReceived>& r, int id) {
+        const auto info = test::Payloads(r, "wct/quiet/console/" + std::to_string(id) + "/info");
+        return info.empty() ? json() : json::parse(info.back());
+    };
+    const auto measuresOf = [](const std::vector<TReceived>& r, int id) {
+        return test::Payloads(r, "wct/quiet/console/" + std::to_string(id) + "/measures").size();
+    };
+
+    // Started during the silence.
+    ASSERT_TRUE(pollUntil([&](const std::vector<TReceived>& r) {
+        return measuresOf(r, 1) >= 3 && !lastInfo(r, 2).is_null();
+    }));
+    std::vector<TReceived> received = subscriber.Received();
+    EXPECT_EQ(measuresOf(received, 2), 0u) << "old measures went out";
+    EXPECT_EQ(lastInfo(received, 2)["silent"], true);
+    EXPECT_EQ(lastInfo(received, 2)["connected"], true) << "silent, not gone";
+    EXPECT_EQ(lastInfo(received, 1)["silent"], false);
+
+    // Back: measures again, and no longer silent.
+    simulator.SetReporting(2, true);
+    ASSERT_TRUE(pollUntil([&](const std::vector<TReceived>& r) {
+        return measuresOf(r, 2) >= 2 && lastInfo(r, 2)["silent"] == false;
+    }));
+
+    // Silent again while publishing: said so, and what went out before is all there is.
+    simulator.SetReporting(2, false);
+    ASSERT_TRUE(pollUntil(
+        [&](const std::vector<TReceived>& r) { return lastInfo(r, 2)["silent"] == true; }));
+    const size_t before = measuresOf(subscriber.Received(), 2);
+    const size_t console1 = measuresOf(subscriber.Received(), 1);
+    ASSERT_TRUE(pollUntil(
+        [&](const std::vector<TReceived>& r) { return measuresOf(r, 1) >= console1 + 3; }));
+    EXPECT_EQ(measuresOf(subscriber.Received(), 2), before);
+    publisher.Stop();
+    protocol.SetMeasure(false);
+    SetPortSource(nullptr);
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST_F(BrokerPublishing, EachKindOfMessageReachesItsTopicAndStopLeavesOfflineRet
     ASSERT_TRUE(subscriber.WaitFor(Has("wct/bench-t/status", "online")));
 
     const auto time = sys_days{2026y / 12 / 8} + 12h + 34min + 56s + 789ms;
-    publisher.PublishInfo({3, 16, 1049395, 2, 3, true});
+    publisher.PublishInfo({3, 16, 1049395, 2, 3, true, true});
     publisher.PublishMeasures({3, time, 2950, RollSpeedKmh(2950), 79, 71, 4});
     publisher.PublishRide({3, time, 25.014, 1.23456, 180, 12, 9, 120, 85, "csStarted"});
     publisher.PublishCheck(Record(1));
@@ -108,7 +108,7 @@ TEST_F(BrokerPublishing, EachKindOfMessageReachesItsTopicAndStopLeavesOfflineRet
 
     EXPECT_EQ(json::parse(subscriber.On("wct/bench-t/console/3/info")[0]),
               json::parse(R"({"console":3,"version":16,"serial":1049395,"firmware":"2.3",
-                              "connected":true})"));
+                              "connected":true,"silent":true})"));
     EXPECT_EQ(json::parse(subscriber.On("wct/bench-t/console/3/measures")[0]),
               json::parse(R"({"time":"2026-12-08T12:34:56.789Z","console":3,"rpm":2950,
                               "speed_kmh":25.01,"hr":79,"cadence":71,"keys":4})"));
