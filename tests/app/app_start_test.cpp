@@ -23,7 +23,7 @@ TEST_F(AppStartTest, EveryTraceLineReachesTheLogFileAppendedAcrossRuns) {
     StartBench();
     Connect();
     Click("Num Console");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() > 0; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() > 0; }, kWaitMs));
     const QStringList first = Form().TraceMemo().Lines();
     app.reset();
 
@@ -68,7 +68,7 @@ TEST_F(AppStartTest, ALogFileMovedOrDeletedWhileMeasuresStreamIsMadeAgainLosingN
     Click("Start Measure");
     const QString log = logDir.filePath("VxWireless.log");
     ASSERT_TRUE(QFile::rename(log, log + ".1"));  // as log rotation does
-    ASSERT_TRUE(QTest::qWaitFor([&] { return LogText().size() > 200; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return LogText().size() > 200; }, kWaitMs));
     // The moved file and the new one hold every line, in order.
     const std::string logged = ReadFile((log + ".1").toStdString()) + LogText();
     std::string traced = "Program Create\r\n";
@@ -76,7 +76,7 @@ TEST_F(AppStartTest, ALogFileMovedOrDeletedWhileMeasuresStreamIsMadeAgainLosingN
     EXPECT_EQ(traced.substr(0, logged.size()), logged);
 
     ASSERT_TRUE(QFile::remove(log));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return LogText().size() > 200; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return LogText().size() > 200; }, kWaitMs));
     Click("Stop Measure");
 }
 
@@ -90,7 +90,7 @@ TEST_F(AppStartTest, SimulateListsTheSimulatorsPortAndTheBenchWorksOnIt) {
     Connect();
     EXPECT_TRUE(Traced("Connection done " + port));
     Click("Open");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().IsConsoleConnected(6); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().IsConsoleConnected(6); }, kWaitMs));
     EXPECT_TRUE(Traced("Console Add ID=5"));
     Click("Close");
     Click("Start Measure");

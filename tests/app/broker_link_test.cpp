@@ -49,10 +49,10 @@ TEST_F(BrokerLinkTest, AWrongUrlIsToldAndTheMeasuresArePublishedOnceItIsRight) {
     SaveScreenshot(Link(), "publish_to_broker");
     Press("Publish");
     EXPECT_FALSE(Link().isVisible());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return State() == "Broker: connected"; }, 5000))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return State() == "Broker: connected"; }, kWaitMs))
         << State().toStdString();
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return !subscriber.On("wct/gui/console/1/measures").empty(); }, 5000));
+        [&] { return !subscriber.On("wct/gui/console/1/measures").empty(); }, kWaitMs));
 
     Press("StopPublishing");
     EXPECT_EQ(State(), "Broker: off");
@@ -85,7 +85,7 @@ TEST_F(BrokerLinkTest, TheProductionCheckPublishesItsRecordsWhileTheBenchPublish
     unsetenv("XDG_DATA_HOME");
     ASSERT_EQ(kept.size(), 1u);
     const std::string topic = "wct/gui/check/" + std::to_string(kept[0].serial.value_or(0));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !subscriber.On(topic).empty(); }, 5000)) << topic;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !subscriber.On(topic).empty(); }, kWaitMs)) << topic;
     EXPECT_EQ(nlohmann::json::parse(subscriber.On(topic)[0])["id"], kept[0].id);
 }
 

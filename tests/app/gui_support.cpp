@@ -57,7 +57,7 @@ void BenchTest::StartBench() {
 
 void BenchTest::Connect() {
     Click("Connect");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().Connected(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().Connected(); }, kWaitMs));
 }
 
 QPushButton& BenchTest::Button(const char* name) {

@@ -32,6 +32,10 @@
 
 namespace wct::test {
 
+// How long a test waits for what it expects: a bound for a hang on a busy machine, never a
+// measurement (what must not happen is watched for its own, short, time).
+constexpr int kWaitMs = 30000;
+
 // The protocol's clock, `factor` times real time, for the life of the object: a 20 s
 // reply time-out passes in 5 s at 4 times and the simulator follows, while Qt's own timers keep
 // real time.

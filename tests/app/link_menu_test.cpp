@@ -79,7 +79,7 @@ TEST_F(LinkMenuTest, RecordWritesBothDirectionsUntilStopRecording) {
     Click("Num Console");
     const std::string reply = Frame(mcNumberOfConsoles, 0, {3});
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return Holds(Recorded(), TWireDirection::wdFromDevice, reply); }, 3000))
+        [&] { return Holds(Recorded(), TWireDirection::wdFromDevice, reply); }, kWaitMs))
         << ReadFile(recording.toStdString());
     EXPECT_TRUE(Holds(Recorded(), TWireDirection::wdToDevice, Frame(mcNumberOfConsoles, 0)));
 
@@ -94,7 +94,7 @@ TEST_F(LinkMenuTest, RecordWritesBothDirectionsUntilStopRecording) {
     // Traffic after the stop stays out of the file.
     const std::string stopped = ReadFile(recording.toStdString());
     Click("Serial Request");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().Consoles()[0].Serial != 0; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().Consoles()[0].Serial != 0; }, kWaitMs));
     EXPECT_EQ(ReadFile(recording.toStdString()), stopped);
 }
 
@@ -145,7 +145,7 @@ TEST_F(LinkMenuTest, AWriteFailureStopsTheRecordingAndIsShown) {
     ASSERT_TRUE(Recording());
     ::close(reader);
     Connect();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.shown.empty(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.shown.empty(); }, kWaitMs));
     EXPECT_EQ(messages.shown[0].text,
               "Writing the recording " + pipe.toStdString() + " failed: Broken pipe");
     EXPECT_FALSE(Recording());
@@ -161,7 +161,7 @@ TEST_F(LinkMenuTest, ClosingTheWindowEndsTheRecordingWithWholeLines) {
     Record(recording);
     Connect();
     Click("Start Measure");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !Grid("GridDati").Cell(1, 2).isEmpty(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Grid("GridDati").Cell(1, 2).isEmpty(); }, kWaitMs));
     SaveScreenshot(Form(), "main_window_recording");
     Form().close();
     EXPECT_FALSE(Recording());
@@ -235,7 +235,7 @@ TEST_F(LinkStatsViewTest, ShowsEveryMeasuringConsoleRefreshedWhileOpenAndClearEm
     // command timed, wrapped in its row.
     for (const char* request : {"Serial Request", "FW Ver", "Num Console", "Req Total Rolls"})
         Click(request);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().Consoles()[0].Serial != 0; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().Consoles()[0].Serial != 0; }, kWaitMs));
     view.Refresh();
     QTableWidget& grid = view.Grid();
     const int last = grid.columnCount() - 1;

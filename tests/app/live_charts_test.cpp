@@ -54,9 +54,9 @@ TEST_F(LiveChartsTest, OpenFromTheViewMenuAndPlotWhatStreamsUntilPaused) {
     EXPECT_EQ(Charts().windowTitle(), "Live Charts");
 
     Stream();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Plotted().size() >= 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Plotted().size() >= 2; }, kWaitMs));
     const QList<QPointF> before = Plotted();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Plotted() != before; }, 3000)) << "plots stand";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Plotted() != before; }, kWaitMs)) << "plots stand";
     // The simulator's riders turn the rolls, beat and pedal; no rider device: no power.
     EXPECT_GT(Plotted().last().y(), 0);
     EXPECT_GT(Plotted("HeartRateChart").last().y(), 0);
@@ -65,7 +65,7 @@ TEST_F(LiveChartsTest, OpenFromTheViewMenuAndPlotWhatStreamsUntilPaused) {
     EXPECT_EQ(Charts().findChild<QChartView*>("PowerChart")->chart()->title(),
               "Power [W]: no rider device on these consoles");
     auto& consoles = *Charts().findChild<QListWidget*>("Consoles");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return consoles.count() == 3; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return consoles.count() == 3; }, kWaitMs));
     consoles.item(1)->setCheckState(Qt::Checked);
     EXPECT_EQ(Charts().findChild<QChartView*>("SpeedChart")->chart()->series().size(), 2);
     Charts().findChild<QComboBox*>("Minutes")->setCurrentText("1");
@@ -76,7 +76,7 @@ TEST_F(LiveChartsTest, OpenFromTheViewMenuAndPlotWhatStreamsUntilPaused) {
     EXPECT_FALSE(
         QTest::qWaitFor([&] { return Plotted() != paused; }, 3 * TLiveChartsWindow::kRefreshMs));
     ChartButton("Pause").click();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Plotted() != paused; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Plotted() != paused; }, kWaitMs));
     Click("Stop Measure");
 }
 
@@ -88,21 +88,21 @@ TEST_F(LiveChartsTest, ASilenceIsAGapInTheLinesAndARowOfNoValuesInTheCsv) {
     Charts().findChild<QComboBox*>("Minutes")->setCurrentText("1");
     Stream();
     auto& consoles = *Charts().findChild<QListWidget*>("Consoles");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return consoles.count() == 3; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return consoles.count() == 3; }, kWaitMs));
     consoles.item(0)->setCheckState(Qt::Checked);
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !Lines("SpeedChart").empty() && Lines("SpeedChart")[0].size() >= 4; }, 5000));
+        [&] { return !Lines("SpeedChart").empty() && Lines("SpeedChart")[0].size() >= 4; }, kWaitMs));
     EXPECT_EQ(ListedText(0), "Console 01");
 
     simulator->SetReporting(1, false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ListedText(0) == "Console 01 (silent)"; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ListedText(0) == "Console 01 (silent)"; }, kWaitMs));
     const uint32_t silentAt = GetTickCount();
     // Long enough to see on a minute's span.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return GetTickCount() - silentAt > 6000; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return GetTickCount() - silentAt > 6000; }, kWaitMs));
     SaveScreenshot(Charts(), "live_charts_silent");
     simulator->SetReporting(1, true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Lines("SpeedChart").size() == 2; }, 5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Lines("SpeedChart")[1].size() >= 4; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Lines("SpeedChart").size() == 2; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Lines("SpeedChart")[1].size() >= 4; }, kWaitMs));
     EXPECT_EQ(ListedText(0), "Console 01");
     const double bound = SilenceAfterMs((*Form().tmp().LastMeasure())[1]) / 1000.0;
     for (const char* chart : {"SpeedChart", "HeartRateChart", "CadenceChart"}) {
@@ -145,7 +145,7 @@ TEST_F(LiveChartsTest, ExportsSaveWhatIsShown) {
     StartBench();
     Form().ShowLiveCharts();
     Stream();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Plotted().size() >= 4; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Plotted().size() >= 4; }, kWaitMs));
     ChartButton("Pause").click();
     const QList<QPointF> shown = Plotted();
 

@@ -44,7 +44,7 @@ protected:
     }
     void SetForConsole(int value) { Control<QSpinBox>("txtIdTotalRolls").setValue(value); }
     bool Received(const std::string& frame, int times = 1) {
-        return QTest::qWaitFor([&] { return simLog.Count(frame) >= times; }, 3000);
+        return QTest::qWaitFor([&] { return simLog.Count(frame) >= times; }, kWaitMs);
     }
 };
 
@@ -139,13 +139,13 @@ TEST_F(MainWindowTest, OpenRegistersConsolesAndStartMeasureFillsTheirRows) {
     StartBench(options);
     Connect();
     Click("Open");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() == 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() == 2; }, kWaitMs));
     EXPECT_TRUE(Traced("Console Add ID=2"));
     Click("Close");
     Click("Start Measure");
     TStringGrid& grid = Grid("GridDati");
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !grid.Cell(1, 2).isEmpty() && !grid.Cell(1, 3).isEmpty(); }, 5000));
+        [&] { return !grid.Cell(1, 2).isEmpty() && !grid.Cell(1, 3).isEmpty(); }, kWaitMs));
     for (int row : {2, 3}) {
         const int rpm = grid.Cell(1, row).toInt();
         EXPECT_EQ(grid.Cell(2, row).toStdString(), SpeedText(rpm));
@@ -248,11 +248,11 @@ TEST_F(MainWindowTest, ASilentConsolesRowIsBlankAndGreyUntilItSendsAgainAndACutS
             .arg(id, 2, 16, QChar('0'))
             .arg(SilenceAfterMs(m));
     };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !blank(2) && !blank(3) && !blank(4); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !blank(2) && !blank(3) && !blank(4); }, kWaitMs));
     const QBrush plain = label(2)->background();
 
     simulator->SetReporting(2, false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !label(3)->toolTip().isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !label(3)->toolTip().isEmpty(); }, kWaitMs));
     EXPECT_EQ(label(3)->toolTip(), silentText(2));
     EXPECT_TRUE(silentText(2).endsWith("for 2000 ms")) << "four measures a second: the floor";
     EXPECT_NE(label(3)->background(), plain);
@@ -263,17 +263,17 @@ TEST_F(MainWindowTest, ASilentConsolesRowIsBlankAndGreyUntilItSendsAgainAndACutS
     EXPECT_TRUE(label(2)->toolTip().isEmpty());
 
     simulator->SetReporting(2, true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !blank(3); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !blank(3); }, kWaitMs));
     EXPECT_TRUE(label(3)->toolTip().isEmpty());
     EXPECT_EQ(label(3)->background(), plain);
     EXPECT_TRUE(Traced("Console 2 measures again"));
 
     // Console 3's heart above the maximum: its brake is held; then nobody sends.
     Control<QSpinBox>("MaxHr").setValue(180);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return label(4)->toolTip().contains("brake held"); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label(4)->toolTip().contains("brake held"); }, kWaitMs));
     const QBrush cut = label(4)->background();
     for (uint8_t id = 1; id <= 3; ++id) simulator->SetReporting(id, false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return blank(2) && blank(3) && blank(4); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return blank(2) && blank(3) && blank(4); }, kWaitMs));
     EXPECT_EQ(label(2)->toolTip(), silentText(1));
     EXPECT_EQ(label(3)->toolTip(), silentText(2));
     EXPECT_EQ(label(4)->toolTip(), "Heart rate above its maximum: brake held at 0");
@@ -326,7 +326,7 @@ TEST_F(MainWindowTest, AskAllRollsAndStartAllRollsAddressEveryConnectedConsole) 
     Connect();
     Click("Start all rolls");  // nobody registered yet: nothing to ask
     Click("Open");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() == 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() == 2; }, kWaitMs));
     Click("Ask all Rolls");
     EXPECT_TRUE(Received(Frame(mcTotalRolls, 1)));
     EXPECT_TRUE(Received(Frame(mcTotalRolls, 2)));
@@ -441,7 +441,7 @@ TEST_F(MainWindowTest, ReadPageShows256LinesOfEightBytes) {
 TEST_F(MainWindowTest, SendResTogglesAndSendsTheResCellsWhileABadCellBecomesErr) {
     StartAndConnect();
     Click("Num Console");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() > 0; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() > 0; }, kWaitMs));
     TStringGrid& resist = Grid("GridResist");
     resist.SetCell(1, 2, "1a");
     resist.SetCell(1, 5, "zz");
@@ -457,7 +457,7 @@ TEST_F(MainWindowTest, SendResTogglesAndSendsTheResCellsWhileABadCellBecomesErr)
 TEST_F(MainWindowTest, SendResWithAnEmptyResistanceGridSendsNothing) {
     StartAndConnect();
     Click("Num Console");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() > 0; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() > 0; }, kWaitMs));
     int resistanceTicks = 0;
     auto window = Form().tmp().OnBeforeSendResistance;
     Form().tmp().OnBeforeSendResistance = [&] {
@@ -465,7 +465,7 @@ TEST_F(MainWindowTest, SendResWithAnEmptyResistanceGridSendsNothing) {
         window();
     };
     Click("SendRes");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return resistanceTicks >= 3; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return resistanceTicks >= 3; }, kWaitMs));
     EXPECT_EQ(simLog.Received().find("3E1000"), std::string::npos);
     Click("SendRes");
 }
@@ -487,7 +487,7 @@ TEST_F(MainWindowTest, TheManualSenderRefusesOddOrNonHexTextAndSendsAWholeFrame)
     Click("Send Single Command HEX");
     EXPECT_TRUE(Received(Frame(mcNumberOfConsoles, 0), 1));
     EXPECT_TRUE(Traced("-> MANUAL 3E0400000021"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Traced("Number of Console : 3"); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Traced("Number of Console : 3"); }, kWaitMs));
 }
 
 TEST_F(MainWindowTest, TheWindowStaysLiveWhileAButtonWaitsAndDisconnectDuringTheWaitIsSafe) {
@@ -551,7 +551,7 @@ TEST_F(MainWindowTest, ConnectionTestHidesTheTraceAndTimer1SavesNumberedCopies) 
     EXPECT_FALSE(Form().TraceMemo().isVisible());
     EXPECT_TRUE(Form().Timer1().isActive());
     Form().Timer1().setInterval(20);  // thirty minutes are too long to wait for
-    EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(work.filePath("2.log")); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(work.filePath("2.log")); }, kWaitMs));
     Click("Stop");
     EXPECT_TRUE(Traced("*********STOP TEST*********"));
     EXPECT_TRUE(Form().TraceMemo().isVisible());
@@ -587,7 +587,7 @@ TEST_F(MainWindowTest, AVanishedDongleShowsDongleDisconnessoAndTheBenchGoesOn) {
     StartAndConnect();
     simulator->Vanish();
     Click("Num Console");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Shown("Dongle disconnesso!"); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Shown("Dongle disconnesso!"); }, kWaitMs));
     Click("Update");
     EXPECT_EQ(Grid("GridConsole").Cell(1, 1), "000078");
 }

@@ -22,7 +22,7 @@ TEST_F(OperatorTest, ClosingTheMainWindowClosesEveryOtherWindowAndStopsTheLink) 
     StartBench();
     Connect();
     Click("Num Console");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() > 0; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().NumberOfConsole() > 0; }, kWaitMs));
     Click("SendRes");
     Click("VxDevicePanel");
     Form().LinkStatsView().show();
@@ -61,14 +61,14 @@ TEST_F(OperatorTest, ConnectAfterTheDongleCameBackUnderItsNameConnectsAgain) {
     Connect();
 
     simulator->Vanish();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Shown("Dongle disconnesso!"); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Shown("Dongle disconnesso!"); }, kWaitMs));
     EXPECT_FALSE(Form().tmp().Port()->Connected());
     simulator->Return();
     Click("Connect");
     EXPECT_TRUE(Form().tmp().Port()->Connected());
     EXPECT_EQ(Form().tmp().Port()->Port(), settings.linkPath);
     Click("Num Console");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Traced("Number of Console : 1"); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Traced("Number of Console : 1"); }, kWaitMs));
     EXPECT_FALSE(Traced("Error in port writing"));
 }
 

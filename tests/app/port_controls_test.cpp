@@ -87,7 +87,7 @@ TEST(ComLedTest, ARingLightsTheLampForRingDuration) {
     clock.start();
     lamp.Logic().Link().RingSignal(&port);
     EXPECT_EQ(lamp.State(), lsOn);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lamp.State() == lsOff; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lamp.State() == lsOff; }, kWaitMs));
     // Window timers may end a few per cent early.
     EXPECT_GE(clock.elapsed(), 140);
 }
@@ -105,7 +105,7 @@ TEST_F(PortLampInTheWindowTest, TheBlueLampIsOffUntilConnectBindsItToTheProtocol
     EXPECT_EQ(lamp.State(), lsOn);
     SaveScreenshot(Form(), "main_window_lamp_lit");
     Click("Disconnect");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return lamp.State() == lsOff; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lamp.State() == lsOff; }, kWaitMs));
 }
 
 // ---- The settings dialog ----------------------------------------------------------
