@@ -670,7 +670,11 @@ std::string TVeloxDevice::ErrorText(int32_t code) const {
 std::string TVeloxDevice::BytesToHexString(const std::string& bytes, bool spaced) {
     if (!spaced) return BytesToHex(bytes);
     std::string text;
-    for (char c : bytes) text += " " + BytesToHex(std::string_view(&c, 1));
+    // Appended piece by piece: `" " + temporary` trips GCC 12's false -Wrestrict at -O3.
+    for (char c : bytes) {
+        text += ' ';
+        text += BytesToHex(std::string_view(&c, 1));
+    }
     return text;
 }
 
