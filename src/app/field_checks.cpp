@@ -21,7 +21,7 @@ bool IsHex(std::string_view text) {
 }
 
 std::string Quoted(std::string_view text) {
-    return "'" + std::string(text) + "'";
+    return std::string("'").append(text) + "'";
 }
 
 }  // namespace

@@ -229,7 +229,7 @@ void TLogToFile::WriteLog(const std::string& text, int blankBefore, int blankAft
     std::string head;
     if (incPrefix_) head += prefix_;
     if (incDateTime_) {
-        if (dateTimeFormatStr_.empty()) dateTimeFormatStr_ = "c";
+        if (dateTimeFormatStr_.empty()) dateTimeFormatStr_.push_back('c');
         head += FormatDateTime(dateTimeFormatStr_, std::chrono::system_clock::now());
     }
     if (incSeparator_) head += separator_;

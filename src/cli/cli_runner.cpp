@@ -111,8 +111,10 @@ std::string OpenFailure(const std::string& port) {
 
 std::string HexList(const uint8_t* bytes, size_t count) {
     std::string text;
-    for (size_t i = 0; i < count; ++i)
-        text += (i ? " " : "") + BytesToHex(std::string(1, static_cast<char>(bytes[i])));
+    for (size_t i = 0; i < count; ++i) {
+        if (i != 0) text += ' ';
+        text += BytesToHex(std::string(1, static_cast<char>(bytes[i])));
+    }
     return text;
 }
 
@@ -189,9 +191,10 @@ private:
     // Each port the search tried that cannot be opened, with the reason, apart from those
     // that opened and did not answer.
     void ReportNoDongle() {
-        std::vector<std::string> ports = FindSerialPorts();
-        if (!o_.port.empty() && std::find(ports.begin(), ports.end(), o_.port) == ports.end())
-            ports.insert(ports.begin(), o_.port);
+        std::vector<std::string> ports;
+        if (!o_.port.empty()) ports.push_back(o_.port);
+        for (std::string& name : FindSerialPorts())
+            if (name != o_.port) ports.push_back(std::move(name));
         std::string silent;
         for (const std::string& port : ports) {
             const std::string failure = OpenFailure(port);

@@ -35,8 +35,8 @@ std::string SystemText(int error) {
 // skips (its name does not end in .rules), renamed over it once written and synced.
 // Returns the errno of what failed, 0 on success.
 int WriteWhole(const fs::path& file, const std::string& text) {
-    std::string temporary =
-        (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
+    std::string temporary = (file.parent_path() / ".").string();
+    temporary += file.filename().string() + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) return errno;
     int error = 0;
