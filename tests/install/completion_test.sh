@@ -79,7 +79,7 @@ refuses "$wct" remove --console every
 # wct-sim reads its values when it starts the simulator: one it takes prints the
 # simulator's port, one it refuses ends as a usage error.
 sim_starts() {
-    local line= pid
+    local line='' pid
     coproc SIM { exec "$wct_sim" wired "$@" 2>&1; }
     pid=$SIM_PID
     read -r -t 30 line <&"${SIM[0]}" || true

@@ -22,7 +22,8 @@ for _ in $(seq 300); do
     sleep 0.1
 done
 [[ -s $tmp/display ]] || { cat "$tmp/xvfb.log" >&2; echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$(head -n1 "$tmp/display")
+DISPLAY=:$(head -n1 "$tmp/display")
+export DISPLAY
 
 # The bench's log and state stay in the temporary folder.
 HOME=$tmp XDG_STATE_HOME=$tmp/state QT_QPA_PLATFORM=xcb "$program" --simulate \
@@ -30,7 +31,7 @@ HOME=$tmp XDG_STATE_HOME=$tmp/state QT_QPA_PLATFORM=xcb "$program" --simulate \
 pids+=($!)
 
 # The bound on the wait is for a window that never comes; it normally shows in a second.
-window= icon=
+window='' icon=''
 for _ in $(seq 300); do
     window=$(xwininfo -root -tree 2>/dev/null | awk '/"Wireless Console Test"/ {print $1; exit}')
     if [[ -n $window ]]; then
