@@ -229,6 +229,7 @@ void TLogToFile::WriteLog(const std::string& text, int blankBefore, int blankAft
     std::string head;
     if (incPrefix_) head += prefix_;
     if (incDateTime_) {
+        // Not `= "c"`, on which GCC 12 at -O3 warns falsely (-Wrestrict).
         if (dateTimeFormatStr_.empty()) dateTimeFormatStr_.push_back('c');
         head += FormatDateTime(dateTimeFormatStr_, std::chrono::system_clock::now());
     }

@@ -35,6 +35,7 @@ std::string SystemText(int error) {
 // skips (its name does not end in .rules), renamed over it once written and synced.
 // Returns the errno of what failed, 0 on success.
 int WriteWhole(const fs::path& file, const std::string& text) {
+    // Appended: "." + a temporary makes GCC 12 at -O3 warn falsely (-Wrestrict).
     std::string temporary = (file.parent_path() / ".").string();
     temporary += file.filename().string() + ".XXXXXX";
     const int fd = mkstemp(temporary.data());

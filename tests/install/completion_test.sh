@@ -44,6 +44,10 @@ cases=(
     'wct-sim |dongle replay wired'
     'wct --port /dev/null --wait 5 reg|register'
 )
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
 for entry in "${cases[@]}"; do
     line=${entry%%|*} expected=${entry#*|}
     got=$(complete_line "$line")
@@ -52,30 +56,37 @@ for entry in "${cases[@]}"; do
     elif [[ $got == "$expected" ]]; then
         continue
     fi
-    echo "FAIL: '$line' completes to '$got', not '$expected'" >&2
-    failures=$((failures + 1))
+    fail "'$line' completes to '$got', not '$expected'"
 done
 
-# Exit code of a command line; its output is not wanted.
-code() { "$@" >/dev/null 2>&1; echo $?; }
-# Each offered value passes the program's reader (--help ends the run after the readers),
+# Runs a command line, its output unwanted; fails unless it exits with CODE.
+expect_exit() {  # CODE PROGRAM ARGUMENTS...
+    local want=$1 c
+    shift
+    "$@" >/dev/null 2>&1
+    c=$?
+    [[ $c == "$want" ]] || fail "exit $c, not $want: ${*##*/}"
+}
+# Each offered value passes the program's reader (--help ends the run after the readers);
 # a wrong one is refused as a usage error.
-accepts() {  # PROGRAM WORDS...: the line with the value, read to its end
-    local c
-    c=$(code "$@" --help)
-    [[ $c == 0 ]] || { echo "FAIL: refused ($c): ${*##*/}" >&2; failures=$((failures + 1)); }
-}
-refuses() {
-    local c
-    c=$(code "$@" --help)
-    [[ $c == 2 ]] || { echo "FAIL: not refused ($c): ${*##*/}" >&2; failures=$((failures + 1)); }
-}
-for v in $(_wct_fixed_values 'wct test'); do accepts "$wct" test "$v"; done
-refuses "$wct" test kesy
-for v in $(_wct_fixed_values 'wct history --outcome'); do accepts "$wct" history --outcome "$v"; done
-refuses "$wct" history --outcome pass
-accepts "$wct" remove --console "$(_wct_fixed_values 'wct remove --console')"
-refuses "$wct" remove --console every
+for v in $(_wct_fixed_values 'wct test'); do expect_exit 0 "$wct" test "$v" --help; done
+expect_exit 2 "$wct" test kesy --help
+for v in $(_wct_fixed_values 'wct history --outcome'); do
+    expect_exit 0 "$wct" history --outcome "$v" --help
+done
+expect_exit 2 "$wct" history --outcome pass --help
+expect_exit 0 "$wct" remove --console "$(_wct_fixed_values 'wct remove --console')" --help
+expect_exit 2 "$wct" remove --console every --help
+# A trainer's generation is checked with the whole line, after the readers: run without
+# --help. The simulator plays every generation; a real trainer is driven in 1 to 3 only.
+simulated=$(_wct_fixed_values 'wct trainer --generation' 1)
+real=$(_wct_fixed_values 'wct trainer --generation')
+for v in $simulated; do
+    expect_exit 0 timeout 60 "$wct" --simulate trainer --generation "$v" identify
+    [[ " $real " == *" $v "* ]] || expect_exit 2 "$wct" trainer --generation "$v" identify
+done
+for v in 4.2 9; do expect_exit 2 "$wct" --simulate trainer --generation "$v" identify; done
+
 # wct-sim reads its values when it starts the simulator: one it takes prints the
 # simulator's port, one it refuses ends as a usage error.
 sim_starts() {
@@ -85,33 +96,15 @@ sim_starts() {
     read -r -t 30 line <&"${SIM[0]}" || true
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
-    [[ $line == /dev/* ]] || { echo "FAIL: wct-sim wired $*: '$line'" >&2; failures=$((failures + 1)); }
+    [[ $line == /dev/* ]] || fail "wct-sim wired $*: '$line'"
 }
 for v in $(_wct_fixed_values 'wct-sim wired --generation'); do sim_starts --generation "$v"; done
 for v in $(_wct_fixed_values 'wct-sim wired --answer'); do
     sim_starts --generation 5 --answer "$v"
 done
-for line in "--generation 4.2" "--generation 8" "--generation 5 --answer maybe"; do
-    # shellcheck disable=SC2086
-    c=$(code timeout 30 "$wct_sim" wired $line)
-    [[ $c == 2 ]] || { echo "FAIL: wct-sim wired $line not refused ($c)" >&2; failures=$((failures + 1)); }
-done
-# A trainer generation is checked with the whole line, after the readers: run without
-# --help, a refused one ends as a usage error before any port is opened.
-for v in $(_wct_fixed_values 'wct trainer --generation' 1); do
-    c=$(code timeout 60 "$wct" --simulate trainer --generation "$v" identify)
-    [[ $c == 0 ]] || { echo "FAIL: simulated generation $v: exit $c" >&2; failures=$((failures + 1)); }
-done
-for v in 4.2 9; do
-    c=$(code "$wct" --simulate trainer --generation "$v" identify)
-    [[ $c == 2 ]] || { echo "FAIL: generation $v not refused ($c)" >&2; failures=$((failures + 1)); }
-done
-all=$(_wct_fixed_values 'wct trainer --generation' 1)
-for v in $all; do
-    [[ " $(_wct_fixed_values 'wct trainer --generation') " == *" $v "* ]] && continue
-    c=$(code "$wct" trainer --generation "$v" identify)
-    [[ $c == 2 ]] || { echo "FAIL: generation $v taken for a real trainer ($c)" >&2; failures=$((failures + 1)); }
-done
+expect_exit 2 timeout 30 "$wct_sim" wired --generation 4.2
+expect_exit 2 timeout 30 "$wct_sim" wired --generation 8
+expect_exit 2 timeout 30 "$wct_sim" wired --generation 5 --answer maybe
 
 ((failures == 0)) || exit 1
 echo "completion: ${#cases[@]} lines completed, every fixed value checked against the programs"

@@ -33,9 +33,11 @@ pids+=($!)
 # The bound on the wait is for a window that never comes; it normally shows in a second.
 window='' icon=''
 for _ in $(seq 300); do
-    window=$(xwininfo -root -tree 2>/dev/null | awk '/"Wireless Console Test"/ {print $1; exit}')
+    # A window may go while it is listed, and the readers stop early: neither is a failure.
+    window=$(xwininfo -root -tree 2>/dev/null | awk '/"Wireless Console Test"/ {print $1; exit}' ||
+        true)
     if [[ -n $window ]]; then
-        icon=$(xprop -id "$window" _NET_WM_ICON 2>&1 | head -c 200)
+        icon=$(xprop -id "$window" _NET_WM_ICON 2>&1 | head -c 200 || true)
         [[ $icon == *"_NET_WM_ICON(CARDINAL) = "* ]] && break
     fi
     kill -0 "${pids[1]}" 2>/dev/null || break
