@@ -6,6 +6,23 @@ target_compile_options(wct_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow
 if(WCT_WERROR)
   target_compile_options(wct_options INTERFACE -Werror)
 endif()
+
+# Debian's hardening, as dpkg-buildflags gives it: stack protector, fortified C library
+# calls, full RELRO with immediate binding, position-independent executables.
+# _FORTIFY_SOURCE needs the optimiser, so an unoptimised build goes without it, and the
+# sanitizer and fuzzing builds, whose checks go further, leave it out. A package is made
+# from a build with all of them (WCT_PACKAGE_BUILD), and tested there.
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+include(CheckPIESupported)
+check_pie_supported()
+target_compile_options(wct_options INTERFACE -fstack-protector-strong)
+target_link_options(wct_options INTERFACE LINKER:-z,relro LINKER:-z,now)
+set(WCT_PACKAGE_BUILD OFF)
+if(CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$" AND NOT WCT_SANITIZE
+   AND NOT WCT_TSAN AND NOT WCT_FUZZ)
+  set(WCT_PACKAGE_BUILD ON)
+  target_compile_definitions(wct_options INTERFACE _FORTIFY_SOURCE=2)
+endif()
 if(WCT_SANITIZE)
   target_compile_options(wct_options INTERFACE -fsanitize=address,undefined
                          -fno-sanitize-recover=undefined -fno-omit-frame-pointer)

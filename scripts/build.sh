@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# build.sh DIR [cmake options...]: configures (once) and builds one build tree.
+# build.sh DIR [cmake options...]: configures and builds one build tree, with warnings as
+# errors (a plain configure leaves them warnings). The options are given to cmake on every
+# run, so a tree made earlier builds with the current ones.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1
 shift
-[[ -f "$dir/build.ninja" ]] || cmake -S "$root" -B "$dir" -G Ninja "$@"
+cmake -S "$root" -B "$dir" -G Ninja --log-level=NOTICE -DWCT_WERROR=ON "$@"
 cmake --build "$dir" -j "${WCT_JOBS:-2}"

@@ -14,8 +14,12 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
   # device window's grid needs a narrow one. Qt's charts need the OpenGL module's CMake
   # files, which Debian's charts package does not pull in.
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-dejavu-core fonts-dejavu-extra
-  # The install test checks the desktop entry; cpack reads the package's dependencies.
-  desktop-file-utils dpkg-dev
+  # The install and package tests check the desktop entry, the package (lintian) and the
+  # AppStream metadata; cpack reads the package's dependencies; the window is shown on a
+  # virtual X server to read its icon back.
+  desktop-file-utils dpkg-dev lintian appstream xvfb x11-utils
+  # CI compiles the programs with clang too.
+  clang
   # Publishing to an MQTT broker; the tests start their own broker and make a certificate.
   libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl "$@")
 

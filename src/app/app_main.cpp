@@ -1,5 +1,6 @@
 // wirelessconsoletest: the bench's window.
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <csignal>
 #include <iostream>
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName("WirelessConsoleTest");
+    // Built in, so that every window shows it wherever the program runs from.
+    QApplication::setWindowIcon(QIcon(":/icons/wirelessconsoletest.png"));
 
     wct::TAppOptions options;
     try {

@@ -35,7 +35,11 @@ TConsoleTexts ConsoleTexts(const TMiraConsoleInfo& c) {
 std::string ReadLine(const std::string& timeOfDay, const TMiraConsoleInfo& entry) {
     std::string line = timeOfDay + " ";
     const int count = std::clamp(entry.DataCount, 0, static_cast<int>(entry.Data.size()));
-    for (int i = 0; i < count; ++i) line += " " + HexDigits(entry.Data[static_cast<size_t>(i)], 2);
+    // Piece by piece: " " + a temporary makes GCC 12 at -O3 warn falsely (-Wrestrict).
+    for (int i = 0; i < count; ++i) {
+        line += ' ';
+        line += HexDigits(entry.Data[static_cast<size_t>(i)], 2);
+    }
     return line;
 }
 

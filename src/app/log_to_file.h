@@ -10,8 +10,14 @@
 // directory (see SetExecutableDirectory); a name starting with '/' is kept. Setting
 // LogFileName closes the file; the next line opens the new one.
 //
+// The file does not grow without bound: a line that would take it past MaxFileBytes
+// first moves it to LogFileName + ".1", replacing the one moved before, and starts a new
+// file, so the newest lines are kept and the log holds at most twice the limit on disk.
+// The move is one rename(2), so a crash still loses at most the line being written.
+//
 // Failures: OpenLog swallows its failure and answers false; the writes and the close
-// that follow raise EInOutError, which names the file and the system's reason.
+// that follow raise EInOutError, which names the file and the system's reason. A move
+// that fails (a folder the user may not write) leaves the lines going to the file.
 #pragma once
 
 #include <sys/types.h>
@@ -39,6 +45,8 @@ private:
 class TLogToFile : public TComponent {
 public:
     static constexpr uint32_t kMovedCheckMs = 100;
+    // A bench measuring every console for hours stays within it.
+    static constexpr uint64_t kDefaultMaxFileBytes = 32 << 20;
 
     explicit TLogToFile(TComponent* owner = nullptr);
     ~TLogToFile() override;
@@ -69,6 +77,9 @@ public:
     void SetSuffix(const std::string& value) { suffix_ = value; }
     const std::string& DateTimeFormatStr() const { return dateTimeFormatStr_; }
     void SetDateTimeFormatStr(const std::string& value) { dateTimeFormatStr_ = value; }
+    // 0: no limit.
+    uint64_t MaxFileBytes() const { return maxFileBytes_; }
+    void SetMaxFileBytes(uint64_t value) { maxFileBytes_ = value; }
 
     // Opens the file: appending to an existing one unless OverwriteExistingFile; true on
     // success, false on any failure.
@@ -87,6 +98,9 @@ private:
     // kMovedCheckMs, as a look costs as much as the write.
     bool Moved();
     void Write(const std::string& line);
+    // Moves the full file aside and opens a new one; when the move fails, the lines go on
+    // to the full file.
+    void Rotate();
     [[noreturn]] void Fail(int error) const;
 
     std::string logFileName_ = "LogFile.Txt";
@@ -105,6 +119,8 @@ private:
     ino_t inode_ = 0;
     uint32_t checked_ = 0;  // tick of the last look
     int openError_ = 0;     // errno of the last failed open, for the write's message
+    uint64_t size_ = 0;     // of the open file, as far as this writer knows
+    uint64_t maxFileBytes_ = kDefaultMaxFileBytes;
 };
 
 // The directory relative log names are made absolute from, with its trailing '/': the

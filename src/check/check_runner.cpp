@@ -241,7 +241,8 @@ TStepResult TCheckRunner::Test(const TPlanStep& step, uint8_t id) {
 
 TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
     const auto count = static_cast<uint8_t>(step.pattern.size());
-    const std::string limits = "=" + BytesToHex(step.pattern);
+    // Appended: "=" + a temporary makes GCC 12 at -O3 warn falsely (-Wrestrict).
+    const std::string limits = std::string("=").append(BytesToHex(step.pattern));
     // Reads `count` bytes into `bytes`; a failed step when it cannot.
     const auto read = [&](std::string& bytes, const char* what) -> std::optional<TStepResult> {
         if (protocol_.ReadValue(id, step.address, count)) {

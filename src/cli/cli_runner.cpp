@@ -111,8 +111,11 @@ std::string OpenFailure(const std::string& port) {
 
 std::string HexList(const uint8_t* bytes, size_t count) {
     std::string text;
-    for (size_t i = 0; i < count; ++i)
-        text += (i ? " " : "") + BytesToHex(std::string(1, static_cast<char>(bytes[i])));
+    // Piece by piece: " " + a temporary makes GCC 12 at -O3 warn falsely (-Wrestrict).
+    for (size_t i = 0; i < count; ++i) {
+        if (i != 0) text += ' ';
+        text += BytesToHex(std::string(1, static_cast<char>(bytes[i])));
+    }
     return text;
 }
 
@@ -192,12 +195,13 @@ private:
     // Each port the search tried that cannot be opened, with the reason, apart from those
     // that opened and did not answer.
     void ReportNoDongle() {
-        std::vector<std::string> ports = FindSerialPorts();
-        if (!o_.port.empty()) {
-            const std::string path = PortDevicePath(o_.port);
-            if (std::find(ports.begin(), ports.end(), path) == ports.end())
-                ports.insert(ports.begin(), path);
-        }
+        // --port first, as the search tried it, by the path it opened. (Inserting it at the
+        // front made GCC 12 at -O3 warn falsely of a null pointer.)
+        std::vector<std::string> ports;
+        const std::string path = o_.port.empty() ? std::string() : PortDevicePath(o_.port);
+        if (!path.empty()) ports.push_back(path);
+        for (std::string& name : FindSerialPorts())
+            if (name != path) ports.push_back(std::move(name));
         std::string silent;
         for (const std::string& port : ports) {
             const std::string failure = OpenFailure(port);

@@ -4,6 +4,7 @@
 
 #include "cli/cli_runner.h"
 #include "cli/cli_trainer.h"
+#include "cli/cli_udev.h"
 #include "common/main_thread.h"
 #include "common/standard_output.h"
 
@@ -26,6 +27,8 @@ int Wct(int argc, char** argv) {
 
     TCliOptions options;
     const auto line = WctCommandLine(options);
+    TUdevRuleOptions udev;
+    DeclareUdevRuleCommand(line->Program(), udev);
     try {
         if (const auto text = line->Parse({argv + 1, argv + argc})) {
             std::cout << *text;
@@ -38,6 +41,8 @@ int Wct(int argc, char** argv) {
     if (options.command == "trainer")
         return RunTrainer(options.trainer, std::cout, std::cerr, &interrupted);
     try {
+        if (options.command == "udev-rule")
+            return RunUdevRule(options, udev, std::cout, std::cerr, {}, &interrupted);
         return RunCommand(options, std::cout, std::cerr, &interrupted);
     } catch (const std::exception& e) {
         std::cerr << "wct: " << e.what() << '\n';

@@ -672,7 +672,11 @@ std::string TVeloxDevice::ErrorText(int32_t code) const {
 std::string TVeloxDevice::BytesToHexString(const std::string& bytes, bool spaced) {
     if (!spaced) return BytesToHex(bytes);
     std::string text;
-    for (char c : bytes) text += " " + BytesToHex(std::string_view(&c, 1));
+    // Piece by piece: " " + a temporary makes GCC 12 at -O3 warn falsely (-Wrestrict).
+    for (char c : bytes) {
+        text += ' ';
+        text += BytesToHex(std::string_view(&c, 1));
+    }
     return text;
 }
 

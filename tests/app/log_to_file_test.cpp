@@ -173,6 +173,64 @@ TEST_F(LogToFileTest, AFailedOpenIsSwallowedAndTheWriteRaisesNamingTheFileAndThe
     EXPECT_THROW(log.CloseLog(), EInOutError);
 }
 
+// Lines of 9 bytes with their CR LF; a limit of 3 lines.
+class LogLimitTest : public LogToFileTest {
+protected:
+    void SetUp() override {
+        LogToFileTest::SetUp();
+        log.SetLogFileName("a.log");
+        log.SetMaxFileBytes(27);
+    }
+    void Write(std::initializer_list<const char*> lines) {
+        for (const char* line : lines) log.WriteLog(line, 0, 0);
+    }
+};
+
+TEST_F(LogLimitTest, TheLineThatWouldPassTheLimitMovesTheFileAsideAndStartsANewOne) {
+    Write({"line-01", "line-02", "line-03"});
+    EXPECT_EQ(Read(dir / "a.log"), "line-01\r\nline-02\r\nline-03\r\n");
+    EXPECT_FALSE(fs::exists(dir / "a.log.1"));
+    Write({"line-04"});
+    EXPECT_EQ(Read(dir / "a.log.1"), "line-01\r\nline-02\r\nline-03\r\n");
+    EXPECT_EQ(Read(dir / "a.log"), "line-04\r\n");
+}
+
+TEST_F(LogLimitTest, OnlyTheNewestTwoFilesAreKept) {
+    Write({"line-01", "line-02", "line-03", "line-04", "line-05", "line-06", "line-07"});
+    EXPECT_EQ(Read(dir / "a.log.1"), "line-04\r\nline-05\r\nline-06\r\n");
+    EXPECT_EQ(Read(dir / "a.log"), "line-07\r\n");
+    EXPECT_FALSE(fs::exists(dir / "a.log.2"));
+}
+
+TEST_F(LogLimitTest, AFileLeftFullByAnEarlierRunIsMovedAsideAtTheFirstLine) {
+    std::ofstream(dir / "a.log", std::ios::binary) << "earlier\r\nearlier\r\nearlier\r\n";
+    Write({"line-01"});
+    EXPECT_EQ(Read(dir / "a.log.1"), "earlier\r\nearlier\r\nearlier\r\n");
+    EXPECT_EQ(Read(dir / "a.log"), "line-01\r\n");
+}
+
+TEST_F(LogLimitTest, ALineLongerThanTheLimitIsWrittenWholeToAFileOfItsOwn) {
+    const std::string longLine(40, 'x');
+    Write({"line-01"});
+    log.WriteLog(longLine, 0, 0);
+    Write({"line-02"});
+    EXPECT_EQ(Read(dir / "a.log.1"), longLine + "\r\n");
+    EXPECT_EQ(Read(dir / "a.log"), "line-02\r\n");
+}
+
+TEST_F(LogLimitTest, AMoveThatFailsLeavesTheLinesGoingToTheFullFile) {
+    fs::create_directories(dir / "a.log.1" / "in-the-way");  // rename(2) onto it fails
+    Write({"line-01", "line-02", "line-03", "line-04"});
+    EXPECT_EQ(Read(dir / "a.log"), "line-01\r\nline-02\r\nline-03\r\nline-04\r\n");
+}
+
+TEST_F(LogLimitTest, NoLimitKeepsOneFile) {
+    log.SetMaxFileBytes(0);
+    Write({"line-01", "line-02", "line-03", "line-04"});
+    EXPECT_EQ(Read(dir / "a.log"), "line-01\r\nline-02\r\nline-03\r\nline-04\r\n");
+    EXPECT_FALSE(fs::exists(dir / "a.log.1"));
+}
+
 class TraceLogTest : public LogToFileTest {
 protected:
     void SetUp() override {
