@@ -73,6 +73,16 @@ TEST_F(CheckHistoryTest, RecordsComeBackWholeNewestFirstAndFiltered) {
     EXPECT_TRUE(reader.Find({999, "", std::nullopt}).empty());
 }
 
+TEST_F(CheckHistoryTest, ASinceIncludesItsInstantAndRecordsOfOneInstantComeLatestFirst) {
+    TCheckHistory history(path, TCheckHistory::TAccess::Write);
+    const TCheckRecord before = Record(1, "2026-12-05T07:59:59.999Z", TOutcome::Pass);
+    const TCheckRecord at = Record(2, "2026-12-05T08:00:00.000Z", TOutcome::Pass);
+    const TCheckRecord alsoAt = Record(3, "2026-12-05T08:00:00.000Z", TOutcome::Pass);
+    for (const auto* r : {&before, &at, &alsoAt}) history.Add(*r);
+    EXPECT_EQ(Ids(history.Find({std::nullopt, ParseSince("2026-12-05T08:00"), std::nullopt})),
+              (std::vector<std::string>{alsoAt.id, at.id}));
+}
+
 TEST_F(CheckHistoryTest, ARecordIsKeptWholeOrNotAtAllAndEachOnlyOnce) {
     TCheckHistory history(path, TCheckHistory::TAccess::Write);
     const TCheckRecord kept = Record(1, "2026-12-01T08:00:00.000Z", TOutcome::Pass);
@@ -143,7 +153,12 @@ TEST(CheckHistorySinceTest, DatesAndTimesBecomeTheRecordsForm) {
     EXPECT_EQ(ParseSince("2026-12-08"), "2026-12-08T00:00:00.000Z");
     EXPECT_EQ(ParseSince("2026-12-08T10:05"), "2026-12-08T10:05:00.000Z");
     EXPECT_EQ(ParseSince("2026-12-08T10:05:07.250Z"), "2026-12-08T10:05:07.250Z");
-    for (const char* bad : {"yesterday", "2026-13-01", "2026-12-08T25:00", "2026-12-8", ""})
+    // Each field at its ends, and just beyond.
+    for (const char* good : {"2026-01-01T00:00:00", "2026-12-31T23:59:59.999"})
+        EXPECT_NO_THROW(ParseSince(good)) << good;
+    for (const char* bad :
+         {"yesterday", "2026-13-01", "2026-00-10", "2026-12-32", "2026-12-00", "2026-12-08T24:00",
+          "2026-12-08T23:60", "2026-12-08T23:59:60", "2026-12-8", ""})
         EXPECT_THROW(ParseSince(bad), ECheckHistory) << bad;
 }
 

@@ -70,5 +70,59 @@ TEST(CheckPlanTest, AnErrorNamesItsLineAndKey) {
     EXPECT_THROW(ReadPlan("/nonexistent/plan.toml"), ECheckPlan);
 }
 
+TEST(CheckPlanTest, EachRangeTakesItsEndsAndRefusesJustBeyond) {
+    const struct {
+        const char* text;
+        bool taken;
+    } cases[] = {
+        {"reply_timeout_ms = 1\n[[step]]\nkind = \"keys\"", true},
+        {"reply_timeout_ms = 0\n[[step]]\nkind = \"keys\"", false},
+        {"reply_timeout_ms = 600000\n[[step]]\nkind = \"keys\"", true},
+        {"reply_timeout_ms = 600001\n[[step]]\nkind = \"keys\"", false},
+        {"[[step]]\nkind = \"radio\"\nseconds = 0.5", true},
+        {"[[step]]\nkind = \"radio\"\nseconds = 0.49", false},
+        {"[[step]]\nkind = \"radio\"\nseconds = 3600", true},
+        {"[[step]]\nkind = \"radio\"\nseconds = 3600.5", false},
+        {"[[step]]\nkind = \"radio\"\nmin_rate = 0", true},
+        {"[[step]]\nkind = \"radio\"\nmin_rate = -0.01", false},
+        {"[[step]]\nkind = \"radio\"\nmin_rate = 1", true},
+        {"[[step]]\nkind = \"radio\"\nmin_rate = 1.01", false},
+        {"[[step]]\nkind = \"radio\"\nmax_lost = 0", true},
+        {"[[step]]\nkind = \"radio\"\nmax_lost = -0.01", false},
+        {"[[step]]\nkind = \"radio\"\nmax_lost = 1", true},
+        {"[[step]]\nkind = \"radio\"\nmax_lost = 1.01", false},
+        {"[[step]]\nkind = \"radio\"\nexpected_fps = 0.1", true},
+        {"[[step]]\nkind = \"radio\"\nexpected_fps = 0.09", false},
+        {"[[step]]\nkind = \"radio\"\nexpected_fps = 1000", true},
+        {"[[step]]\nkind = \"radio\"\nexpected_fps = 1000.1", false},
+        {"[[step]]\nkind = \"memory\"\naddress = 0", true},
+        {"[[step]]\nkind = \"memory\"\naddress = -1", false},
+        {"[[step]]\nkind = \"memory\"\naddress = 0xFFFF", true},
+        {"[[step]]\nkind = \"memory\"\naddress = 0x10000", false},
+        {"[[step]]\nkind = \"memory\"\npattern = \"A5\"", true},
+        {"[[step]]\nkind = \"memory\"\npattern = \"\"", false},
+        {"[[step]]\nkind = \"memory\"\npattern = \"0102030405060708\"", true},
+        {"[[step]]\nkind = \"memory\"\npattern = \"010203040506070809\"", false},
+        {"[[step]]\nkind = \"total_rolls\"\nmin = 0", true},
+        {"[[step]]\nkind = \"total_rolls\"\nmin = -1", false},
+        {"[[step]]\nkind = \"total_rolls\"\nmax = 2147483647", true},
+        {"[[step]]\nkind = \"total_rolls\"\nmax = 2147483648", false},
+        {"[[step]]\nkind = \"total_rolls\"\nmin = 5\nmax = 5", true},
+        {"[[step]]\nkind = \"total_rolls\"\nmin = 5\nmax = 4", false},
+        {"[[step]]\nkind = \"identity\"\nfirmware = [\"0.0\", \"255.255\"]", true},
+        {"[[step]]\nkind = \"identity\"\nfirmware = [\"256.0\"]", false},
+        {"[[step]]\nkind = \"identity\"\nfirmware = [\"2.256\"]", false},
+    };
+    for (const auto& c : cases) {
+        bool taken = true;
+        try {
+            ParsePlan(c.text, "p.toml");
+        } catch (const ECheckPlan&) {
+            taken = false;
+        }
+        EXPECT_EQ(taken, c.taken) << c.text;
+    }
+}
+
 }  // namespace
 }  // namespace wct::check

@@ -37,10 +37,11 @@ TEST(WirelessFrame, CommandFramesAreBuiltByteForByte) {
 
 TEST(WirelessFrame, ValidationChecksStartStopAndLength) {
     EXPECT_TRUE(IsValidFrame(HexToBytes("3E0A00000021")));
-    EXPECT_FALSE(IsValidFrame(HexToBytes("3E0A000021")));    // 5 bytes
-    EXPECT_FALSE(IsValidFrame(HexToBytes("3F0A00000021")));  // start
-    EXPECT_FALSE(IsValidFrame(HexToBytes("3E0A00000022")));  // stop
-    EXPECT_FALSE(IsValidFrame(HexToBytes("3E0A00010021")));  // one byte short of N
+    EXPECT_FALSE(IsValidFrame(HexToBytes("3E0A000021")));      // 5 bytes
+    EXPECT_FALSE(IsValidFrame(HexToBytes("3F0A00000021")));    // start
+    EXPECT_FALSE(IsValidFrame(HexToBytes("3E0A00000022")));    // stop
+    EXPECT_FALSE(IsValidFrame(HexToBytes("3E0A00010021")));    // one byte short of N
+    EXPECT_FALSE(IsValidFrame(HexToBytes("3E0A0000000021")));  // one byte past N
     EXPECT_FALSE(IsValidFrame(""));
 }
 
@@ -150,10 +151,18 @@ TEST_F(DecoderTest, DebugNoDataLeavesOutOnlyTheMeasuresLine) {
 TEST_F(DecoderTest, AShortMeasuresFrameIsReportedAndReadsNothingPastItsEnd) {
     int events = 0;
     protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures&, uint8_t) { ++events; };
-    Receive("3E01090202580021");
+    // Two bytes, and four: one short of rpm, heart rate, cadence and keys.
+    for (const char* frame : {"3E01090202580021", "3E010904025848500021"}) {
+        Receive(frame);
+        EXPECT_EQ(LastLine(), "<-" + std::string(frame) + " ## Measures too short, ignored");
+    }
     EXPECT_EQ(events, 0);
     EXPECT_TRUE(protocol.LastMeasure()->empty());
-    EXPECT_EQ(LastLine(), "<-3E01090202580021 ## Measures too short, ignored");
+}
+
+TEST(RollSpeed, IsTheRollOf45MmAtItsRpmInKmh) {
+    EXPECT_DOUBLE_EQ(RollSpeedKmh(1000), 8.478);  // 1000 x 60 x 45 mm x 3.14
+    EXPECT_DOUBLE_EQ(RollSpeedKmh(0), 0);
 }
 
 TEST_F(DecoderTest, ConsoleAddAndRemoveKeepTheCountAndTheTable) {
@@ -342,12 +351,12 @@ TEST_F(DecoderTest, DataReadAnnouncingMoreThanEightOrMoreThanItCarriesIsNothingR
         "0021");
     EXPECT_EQ(protocol.Consoles()[3].ReadStatus, 3);
     EXPECT_EQ(protocol.Consoles()[3].DataCount, 0);
-    // Eight announced, two carried.
-    Receive(
-        "3E0F030308AA55"
-        "0021");
-    EXPECT_EQ(protocol.Consoles()[3].ReadStatus, 3);
-    EXPECT_EQ(protocol.Consoles()[3].DataCount, 0);
+    // Eight announced, two carried; and three, one more than carried.
+    for (const char* frame : {"3E0F030308AA550021", "3E0F030303AA550021"}) {
+        Receive(frame);
+        EXPECT_EQ(protocol.Consoles()[3].ReadStatus, 3) << frame;
+        EXPECT_EQ(protocol.Consoles()[3].DataCount, 0) << frame;
+    }
 }
 
 TEST_F(DecoderTest, UnknownCodesOnlyTrace) {

@@ -103,6 +103,33 @@ TEST_F(ProtocolSimTest, NegativeTimesDoNotWait) {
     EXPECT_LT(GetTickCount() - start, 1000u);
 }
 
+TEST_F(ProtocolSimTest, AnAnswerAtTheReplyTimeOutCountsAndOneAMillisecondLaterDoesNot) {
+    Connect();
+    Register(2);  // console 2 never answers the signals test: the test brings the answer
+    protocol.SetReplyTimeOut(1000);
+    clock.SetIdleStep(0);  // the clock moves only when the answer comes
+    const std::pair<uint32_t, bool> cases[] = {{999, true}, {1000, true}, {1001, false}};
+    for (const auto& [after, answered] : cases) {
+        const uint32_t start = GetTickCount();
+        // The wait's first turn moves the clock; the answer comes in the turn after it.
+        MainThread().Post([&, after = after] {
+            clock.Set(start + after);
+            MainThread().Post([&] {
+                protocol.PacketReceived(nullptr, BuildFrame(mcAck, 2, std::string(1, '\x17')));
+            });
+        });
+        EXPECT_EQ(protocol.TestSignals(2), answered) << after << " ms";
+        MainThread().ProcessMessages();  // a late answer goes before the next case
+    }
+    clock.SetIdleStep(2);
+}
+
+TEST(ProtocolWait, EndsAtItsTimeNotAnIdleTurnPast) {
+    TScopedVirtualClock clock(1000, 5);
+    TMiraWirelessProtocol::WaitWithMessages(100);
+    EXPECT_EQ(GetTickCount(), 1100u);
+}
+
 TEST_F(ProtocolSimTest, FindDongleDoesNotThrowWhenThePortLeftOpenCannotReopenOnPortDef) {
     Connect();
     // The port stays open on the simulator; the name the operator gives next is wrong.

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -100,11 +101,46 @@ void TTestBroker::Start() {
 }
 
 void TTestBroker::Stop() {
+    End(SIGTERM);
+}
+
+void TTestBroker::Pause() {
+    kill(pid_, SIGSTOP);
+}
+
+void TTestBroker::Kill() {
+    End(SIGKILL);
+}
+
+void TTestBroker::End(int signal) {
     if (pid_ < 0) return;
-    kill(pid_, SIGTERM);
+    kill(pid_, signal);
+    kill(pid_, SIGCONT);  // a paused broker sees its signal only when it runs
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
     reader_.join();
+}
+
+bool TTestBroker::WaitForUnread(size_t bytes, std::chrono::seconds timeout) const {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        std::ifstream table("/proc/net/tcp");
+        std::string line;
+        std::getline(table, line);  // the heading
+        size_t unread = 0;
+        while (std::getline(table, line)) {
+            // "sl: local-address:port remote-address:port state tx-queue:rx-queue ..."
+            unsigned local = 0, state = 0;
+            unsigned long rx = 0;
+            if (std::sscanf(line.c_str(), " %*u: %*x:%x %*x:%*x %x %*x:%lx", &local, &state,
+                            &rx) == 3 &&
+                static_cast<int>(local) == port_ && state == 1)  // established
+                unread += rx;
+        }
+        if (unread >= bytes) return true;
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 bool TTestBroker::WaitForLog(const std::string& text, int count, std::chrono::seconds timeout) {

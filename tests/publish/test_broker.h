@@ -30,14 +30,24 @@ public:
     // returns when it listens.
     void Start();
     void Stop();
+    // Stops the process (SIGSTOP): its connections stay open and nothing on them is read
+    // or answered until it is stopped or killed.
+    void Pause();
+    // Ends it at once, as a crash: what it had not read or stored is lost.
+    void Kill();
     int Port() const { return port_; }
     std::string Url() const;
     const std::string& Dir() const { return dir_; }
     std::string CertificateFile() const { return dir_ + "/cert.pem"; }
+    // Waits until at least `bytes` that clients sent wait unread in its connections (a
+    // paused broker's).
+    bool WaitForUnread(size_t bytes, std::chrono::seconds timeout = 10s) const;
     // Waits until `count` lines of the broker's log hold `text`.
     bool WaitForLog(const std::string& text, int count, std::chrono::seconds timeout = 10s);
 
 private:
+    void End(int signal);
+
     std::string dir_;
     bool tls_;
     int port_ = 0;

@@ -6,9 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "publish/mqtt_publisher.h"
 #include "run_process.h"
 #include "test_broker.h"
 
@@ -76,6 +78,57 @@ TEST_F(WctPublish, AKilledBenchLeavesItsLastWill) {
     EXPECT_TRUE(subscriber.WaitFor([](const std::vector<TReceived>& r) {
         return r.back().topic == "wct/bench-a/status" && r.back().payload == "offline";
     }));
+}
+
+TEST_F(WctPublish, ARecordHandedButNotAcknowledgedOutlivesTheBenchAndIsSentByTheNextRun) {
+    const std::string plan = broker.Dir() + "/long.toml";
+    std::ofstream(plan) << "[[step]]\nkind = \"identity\"\n[[step]]\nkind = \"radio\"\n"
+                           "seconds = 600\n";
+    const std::string outbox = broker.Dir() + "/WirelessConsoleTest/outbox/bench-a";
+    bool handed = false;
+    RunProcess(WCT_BINARY,
+               {"--simulate", "check", "--console", "1", "--plan", plan, "--broker", broker.Url(),
+                "--bench", "bench-a", "--db", broker.Dir() + "/checks.sqlite"},
+               60000, [&](int pid, const std::string& out) {
+                   if (handed || out.find(" identity ") == std::string::npos) return;
+                   handed = true;
+                   // Connected, then a broker that reads nothing more: the record of the
+                   // interrupted run goes out to it and is never acknowledged.
+                   ASSERT_TRUE(subscriber.WaitFor([](const std::vector<TReceived>& r) {
+                       return !Payloads(r, "wct/bench-a/status").empty();
+                   }));
+                   broker.Pause();
+                   kill(pid, SIGINT);
+                   EXPECT_TRUE(broker.WaitForUnread(100));
+                   kill(pid, SIGKILL);
+               });
+    ASSERT_TRUE(handed);
+    const std::vector<std::string> kept = publish::TCheckOutbox(outbox).Names();
+    ASSERT_EQ(kept.size(), 1u);
+    publish::TOutboxEntry entry;
+    ASSERT_TRUE(publish::TCheckOutbox(outbox).Read(kept[0], entry));
+    const std::string id = json::parse(entry.payload)["id"];
+
+    // The broker is lost with the copy it never read; the subscriber comes back to the new one.
+    broker.Kill();
+    broker.Start();
+    ASSERT_TRUE(subscriber.WaitFor([](const std::vector<TReceived>& r) {
+        return std::count_if(r.begin(), r.end(),
+                             [](const TReceived& m) { return m.topic == "$subscribed"; }) >= 2;
+    }));
+    publish::TPublisherSettings settings;
+    settings.broker = publish::ParseBrokerUrl(broker.Url());
+    settings.bench = "bench-a";
+    settings.outboxDir = outbox;
+    publish::TMqttPublisher next(settings);
+    next.Start();
+    EXPECT_TRUE(subscriber.WaitFor([&](const std::vector<TReceived>& r) {
+        for (const TReceived& m : r)
+            if (m.topic == entry.topic && json::parse(m.payload)["id"] == id) return true;
+        return false;
+    }));
+    next.Stop();
+    EXPECT_TRUE(publish::TCheckOutbox(outbox).Names().empty());
 }
 
 TEST_F(WctPublish, AWrongUrlIsAUsageErrorAndARefusedConnectionIsToldOnce) {
