@@ -117,6 +117,11 @@ std::function<void(const std::string&)> TLogLines::Sink() {
     };
 }
 
+void TLogLines::Clear() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+}
+
 bool TLogLines::WaitFor(const std::string& text, int ms) {
     std::unique_lock lock(mutex_);
     return added_.wait_for(lock, std::chrono::milliseconds(ms), [&] {

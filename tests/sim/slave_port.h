@@ -56,6 +56,8 @@ namespace wct::sim::test {
 class TLogLines {
 public:
     std::function<void(const std::string&)> Sink();
+    // Forgets the lines so far, for the next simulator.
+    void Clear();
     // Waits up to `ms` of real time for a line that contains `text`.
     bool WaitFor(const std::string& text, int ms);
 
