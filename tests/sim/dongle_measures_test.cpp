@@ -32,7 +32,6 @@ protected:
         options.measureRate = rate;
         for (int id = 1; id <= consoles; ++id) options.consoles.push_back(DefaultConsole(id));
         TSimSettings settings;
-        log_.Clear();
         settings.log = log_.Sink();
         sim_ = std::make_unique<TDongleSimulator>(options, settings);
         sim_->Start();
@@ -44,6 +43,7 @@ protected:
     // Writes `bytes` and waits until the dongle has taken them in, so that the clock
     // moved afterwards moves for them.
     void Tell(const std::string& bytes) {
+        log_.Clear();  // the same bytes told before are no answer
         port_->Write(bytes);
         ASSERT_TRUE(log_.WaitFor("<- " + BytesToHex(bytes), kReplyMs));
     }
