@@ -121,7 +121,7 @@ bool TPacedClock::Holds(TSimulator& s) {
 
 void TPacedClock::Idle() {
     std::lock_guard lock(mutex_);
-    uint32_t step = idleStep_;
+    uint32_t step = idleStep_.load();
     for (auto& [simulator, s] : simulators_) {
         if (Holds(s)) return;
         if (!s.sleep.due) continue;

@@ -88,6 +88,7 @@ public:
     // Moves the clock at once, as a device's thread that is late sees it; the simulators
     // wake and catch up before it moves again.
     void Advance(uint32_t ms);
+    void SetIdleStep(uint32_t ms) { idleStep_.store(ms); }
 
     void Idle() override;
     std::chrono::milliseconds WaitSlice(uint32_t) override { return std::chrono::milliseconds(1); }
@@ -107,7 +108,7 @@ private:
     bool Holds(TSimulator& s);
     void Wake(TSimulator& s);
 
-    const uint32_t idleStep_;
+    std::atomic<uint32_t> idleStep_;
     std::mutex mutex_;  // protects simulators_ and every change of now_
     std::map<const TPtySimulator*, TSimulator> simulators_;
     std::atomic<uint32_t> now_;
