@@ -107,14 +107,13 @@ TCheckRun TCheckRunner::Run(const std::vector<uint8_t>& consoles) {
     protocol_.LinkStatistics().Clear(GetTickCount());
     protocol_.SetMeasure(true);
     start_ = SendFence();
-    pending_ = &start_;
+    AwaitFence(start_);
 
     for (uint8_t id : consoles) {
         if (Stopped()) break;
         run.records.push_back(CheckConsole(id, run.id));
         if (OnRecord) OnRecord(run.records.back());
     }
-    pending_ = nullptr;
     run.interrupted = Stopped();
     run.ended = UtcNow();
     return run;
@@ -327,28 +326,35 @@ TCheckRunner::TFence TCheckRunner::SendFence() {
 }
 
 bool TCheckRunner::Passed(TFence& fence) {
-    if (!fence.frames && Answers(0, mcNumberOfConsoles) > fence.answersBefore)
+    if (!fence.frames && Answers(0, mcNumberOfConsoles) > fence.answersBefore) {
         fence.frames = frames_;
+        fence.answeredBy = GetTickCount();
+    }
     return fence.frames.has_value();
 }
 
-bool TCheckRunner::AwaitFence(TFence& fence, uint8_t id) {
+bool TCheckRunner::AwaitFence(TFence& fence) {
     pending_ = &fence;
-    ServeUntil([&] { return Left(id) || Passed(fence); },
+    ServeUntil([&] { return Passed(fence); },
                TMiraWirelessProtocol::Milliseconds(protocol_.ReplyTimeOut()));
-    pending_ = nullptr;
+    // An answer that comes later still closes it in the order of the stream.
+    if (fence.frames) pending_ = nullptr;
     return fence.frames.has_value();
 }
 
 TStepResult TCheckRunner::Radio(const TPlanStep& step, uint8_t id) {
-    const auto window = static_cast<uint32_t>(step.seconds * 1000);
-    ServeUntil([&] { return Left(id) || GetTickCount() - start_.sentAt >= window; },
-               window - std::min(window, GetTickCount() - start_.sentAt));
     TFence end;
-    bool counted = !Left(id) && !Stopped() && AwaitFence(start_, id);
+    bool counted = AwaitFence(start_);
+    if (counted) {
+        const auto window = static_cast<uint32_t>(step.seconds * 1000);
+        const auto waited = [&] { return GetTickCount() - start_.answeredBy; };
+        ServeUntil([&] { return Left(id) || waited() >= window; },
+                   window - std::min(window, waited()));
+        counted = !Left(id) && !Stopped();
+    }
     if (counted) {
         end = SendFence();
-        counted = AwaitFence(end, id);
+        counted = AwaitFence(end);
     }
     if (Left(id)) return Result(TOutcome::Error, "", "", "console left");
     if (Stopped()) return Result(TOutcome::Error, "", "", "interrupted");
@@ -359,7 +365,10 @@ TStepResult TCheckRunner::Radio(const TPlanStep& step, uint8_t id) {
         return found == frames.end() ? uint64_t{0} : found->second;
     };
     const uint64_t frames = count(*end.frames) - count(*start_.frames);
-    const double seconds = static_cast<double>(end.sentAt - start_.sentAt) / 1e3;
+    // The dongle answered the first request by the time its answer was seen and took in
+    // the second after it was sent: the window lasted at least this long. A console that
+    // sends every period sent at least as many whole periods as that holds.
+    const double seconds = static_cast<double>(end.sentAt - start_.answeredBy) / 1e3;
     const TMiraLinkReport report = protocol_.LinkReport();
     const auto c = std::find_if(report.consoles.begin(), report.consoles.end(),
                                 [&](const TMiraConsoleLinkStats& s) { return s.console == id; });
@@ -369,7 +378,7 @@ TStepResult TCheckRunner::Radio(const TPlanStep& step, uint8_t id) {
                       "too few measures to tell a rate");
     }
     const double fps = static_cast<double>(frames) / seconds;
-    const double expected = std::max(0.0, std::floor(seconds * c->expectedRate - 0.5));
+    const double expected = std::floor(seconds * c->expectedRate);
     const double lost = std::max(0.0, expected - static_cast<double>(frames));
     const double lostShare = lost > 0 ? lost / (static_cast<double>(frames) + lost) : 0;
     const double minFps = step.minRate * c->expectedRate;

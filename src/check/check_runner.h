@@ -8,10 +8,11 @@
 // count requests to the dongle mark the window in the dongle's own stream, one when
 // measuring starts and one at the step; its answers come in line with the measures, so
 // the frames between them are those the console sent between the two requests, counted
-// whenever the PC reads them. The window's length is the time between the requests, and
-// the frames expected in it follow from the expected rate (the plan's, or the console's
-// own as the link statistics tell it); half a period of them is left to the phase of the
-// console's frames and to the dongle's answer delays.
+// whenever the PC reads them. The window is taken as the shortest it can have lasted for
+// the dongle, from the first answer's arrival to the second request; the frames expected
+// in it are its whole periods at the expected rate (the plan's, or the console's own as
+// the link statistics tell it), which a console that keeps its rate sends whatever the
+// phase of its frames and however late the dongle answers.
 // The plan's reply time-out is the protocol's while the run lasts. The runner chains
 // itself into the protocol's OnNAck, OnConsoleRemove and OnMeasuresReceived and restores
 // them afterwards, so the owner's handlers keep working; it stops measuring at the end.
@@ -64,6 +65,7 @@ private:
     // A console count request, whose answer marks a point in the dongle's stream.
     struct TFence {
         uint32_t sentAt = 0;
+        uint32_t answeredBy = 0;  // a tick no earlier than the answer
         uint64_t answersBefore = 0;
         // Measures frames per console before the answer; none until it came.
         std::optional<std::map<uint8_t, uint64_t>> frames;
@@ -87,10 +89,10 @@ private:
     TStepResult Silence(const std::string& what) const;
     TFence SendFence();
     // Whether `fence` was answered. The frames counted so far are all before its answer:
-    // a frame after it finds the fence pending and closes it first (see Run).
+    // while it is pending, a frame after the answer closes it first (see Run).
     bool Passed(TFence& fence);
-    // Serves until `fence` is answered, `id` left, or the reply time-out passed.
-    bool AwaitFence(TFence& fence, uint8_t id);
+    // Serves until `fence` is answered, or the reply time-out passed or the run stopped.
+    bool AwaitFence(TFence& fence);
     // Serves the main thread until `done`, `ms` passed, or the run is stopped.
     template <typename Done>
     void ServeUntil(Done done, uint32_t ms);
@@ -99,7 +101,7 @@ private:
     TCheckPlan plan_;
     TCheckSession session_;
     TFence start_;                        // sent when measuring began
-    TFence* pending_ = nullptr;           // the fence whose answer is awaited, if any
+    TFence* pending_ = nullptr;           // the fence not answered yet, if any
     std::map<uint8_t, uint64_t> frames_;  // measures frames per console since the run began
     std::set<std::pair<uint8_t, uint8_t>> nacks_;  // console, command
     std::set<uint8_t> left_;
