@@ -48,8 +48,8 @@ public:
 };
 
 // wct::GetTickCount: real time, or the virtual clock a test installed in the process. It
-// never sleeps more than 10 ms at a time, so a virtual clock moved by a test is
-// followed within that.
+// sleeps as long as the tick source says a wait for the ticks should block, and never
+// more than 10 ms at a time, so a virtual clock moved by a test is followed within that.
 class TTickClock : public TSimClock {
 public:
     uint32_t Now() const override;
