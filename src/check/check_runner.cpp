@@ -1,13 +1,14 @@
 #include "check/check_runner.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
+#include "common/hex.h"
 #include "common/main_thread.h"
 #include "common/tick_count.h"
 #include "protocol/wireless_frame.h"
 #include "protocol/wireless_protocol.h"
-#include "common/hex.h"
 
 namespace wct::check {
 namespace {
@@ -36,18 +37,21 @@ public:
           replyTimeOut_(p.ReplyTimeOut()),
           expectedRate_(p.LinkStatistics().ExpectedRate()),
           onNAck_(p.OnNAck),
-          onConsoleRemove_(p.OnConsoleRemove) {}
+          onConsoleRemove_(p.OnConsoleRemove),
+          onMeasures_(p.OnMeasuresReceived) {}
     ~TRestore() {
         p_.SetMeasure(false);
         p_.SetReplyTimeOut(replyTimeOut_);
         p_.LinkStatistics().SetExpectedRate(expectedRate_);
         p_.OnNAck = onNAck_;
         p_.OnConsoleRemove = onConsoleRemove_;
+        p_.OnMeasuresReceived = onMeasures_;
     }
     TRestore(const TRestore&) = delete;
     TRestore& operator=(const TRestore&) = delete;
     const TMiraNAck& OnNAck() const { return onNAck_; }
     const TMiraIDProcedureEvent& OnConsoleRemove() const { return onConsoleRemove_; }
+    const TMiraMeasureRecievedEvent& OnMeasures() const { return onMeasures_; }
 
 private:
     TMiraWirelessProtocol& p_;
@@ -55,6 +59,7 @@ private:
     double expectedRate_;
     TMiraNAck onNAck_;
     TMiraIDProcedureEvent onConsoleRemove_;
+    TMiraMeasureRecievedEvent onMeasures_;
 };
 
 }  // namespace
@@ -89,13 +94,20 @@ TCheckRun TCheckRunner::Run(const std::vector<uint8_t>& consoles) {
         left_.insert(static_cast<uint8_t>(id));
         if (restore.OnConsoleRemove()) restore.OnConsoleRemove()(id);
     };
+    protocol_.OnMeasuresReceived = [this, &restore](const TMiraWirelessConsoleMeasures& val,
+                                                    uint8_t id) {
+        if (pending_ != nullptr && Passed(*pending_)) pending_ = nullptr;
+        ++frames_[id];
+        if (restore.OnMeasures()) restore.OnMeasures()(val, id);
+    };
     protocol_.SetReplyTimeOut(plan_.replyTimeoutMs);
     const auto radio = std::find_if(plan_.steps.begin(), plan_.steps.end(),
                                     [](const TPlanStep& s) { return s.kind == TStepKind::Radio; });
     protocol_.LinkStatistics().SetExpectedRate(radio == plan_.steps.end() ? 0 : radio->expectedFps);
-    windowStart_ = GetTickCount();
-    protocol_.LinkStatistics().Clear(windowStart_);
+    protocol_.LinkStatistics().Clear(GetTickCount());
     protocol_.SetMeasure(true);
+    start_ = SendFence();
+    AwaitFence(start_);
 
     for (uint8_t id : consoles) {
         if (Stopped()) break;
@@ -306,28 +318,75 @@ TStepResult TCheckRunner::TotalRolls(const TPlanStep& step, uint8_t id) {
                   within ? "" : "total rolls outside the limits");
 }
 
+TCheckRunner::TFence TCheckRunner::SendFence() {
+    TFence fence;
+    fence.answersBefore = Answers(0, mcNumberOfConsoles);
+    fence.sentAt = GetTickCount();
+    protocol_.AskNumberOfConsole();
+    return fence;
+}
+
+bool TCheckRunner::Passed(TFence& fence) {
+    if (!fence.frames && Answers(0, mcNumberOfConsoles) > fence.answersBefore) {
+        fence.frames = frames_;
+        fence.answeredBy = GetTickCount();
+    }
+    return fence.frames.has_value();
+}
+
+bool TCheckRunner::AwaitFence(TFence& fence) {
+    pending_ = &fence;
+    ServeUntil([&] { return Passed(fence); },
+               TMiraWirelessProtocol::Milliseconds(protocol_.ReplyTimeOut()));
+    // An answer that comes later still closes it in the order of the stream.
+    if (fence.frames) pending_ = nullptr;
+    return fence.frames.has_value();
+}
+
 TStepResult TCheckRunner::Radio(const TPlanStep& step, uint8_t id) {
-    const auto window = static_cast<uint32_t>(step.seconds * 1000);
-    ServeUntil([&] { return Left(id) || GetTickCount() - windowStart_ >= window; },
-               window - std::min(window, GetTickCount() - windowStart_));
+    TFence end;
+    bool counted = AwaitFence(start_);
+    if (counted) {
+        const auto window = static_cast<uint32_t>(step.seconds * 1000);
+        const auto waited = [&] { return GetTickCount() - start_.answeredBy; };
+        ServeUntil([&] { return Left(id) || waited() >= window; },
+                   window - std::min(window, waited()));
+        counted = !Left(id) && !Stopped();
+    }
+    if (counted) {
+        end = SendFence();
+        counted = AwaitFence(end);
+    }
     if (Left(id)) return Result(TOutcome::Error, "", "", "console left");
     if (Stopped()) return Result(TOutcome::Error, "", "", "interrupted");
+    if (!counted) return Silence("the console count request");
+
+    const auto count = [id](const std::map<uint8_t, uint64_t>& frames) {
+        const auto found = frames.find(id);
+        return found == frames.end() ? uint64_t{0} : found->second;
+    };
+    const uint64_t frames = count(*end.frames) - count(*start_.frames);
+    // The dongle answered the first request by the time its answer was seen and took in
+    // the second after it was sent: the window lasted at least this long. A console that
+    // sends every period sent at least as many whole periods as that holds.
+    const double seconds = static_cast<double>(end.sentAt - start_.answeredBy) / 1e3;
     const TMiraLinkReport report = protocol_.LinkReport();
     const auto c = std::find_if(report.consoles.begin(), report.consoles.end(),
                                 [&](const TMiraConsoleLinkStats& s) { return s.console == id; });
     const std::string lostLimit = Format("<%.1f%%lost", step.maxLost * 100, 0);
-    if (c == report.consoles.end() || c->expectedRate <= 0) {
-        const uint64_t frames = c == report.consoles.end() ? 0 : c->frames;
+    if (c == report.consoles.end() || c->expectedRate <= 0 || seconds <= 0) {
         return Result(TOutcome::Fail, std::to_string(frames) + "frames", lostLimit,
                       "too few measures to tell a rate");
     }
+    const double fps = static_cast<double>(frames) / seconds;
+    const double expected = std::floor(seconds * c->expectedRate);
+    const double lost = std::max(0.0, expected - static_cast<double>(frames));
+    const double lostShare = lost > 0 ? lost / (static_cast<double>(frames) + lost) : 0;
     const double minFps = step.minRate * c->expectedRate;
-    const std::string value =
-        Format("%.2ffps,", c->framesPerSecond, 0) + Format("%.1f%%lost", c->lostShare * 100, 0);
+    const std::string value = Format("%.2ffps,", fps, 0) + Format("%.1f%%lost", lostShare * 100, 0);
     const std::string limits = Format(">=%.2ffps,", minFps, 0) + lostLimit;
-    if (c->framesPerSecond < minFps)
-        return Result(TOutcome::Fail, value, limits, "frame rate below the limit");
-    if (!(c->lostShare < step.maxLost))
+    if (fps < minFps) return Result(TOutcome::Fail, value, limits, "frame rate below the limit");
+    if (!(lostShare < step.maxLost))
         return Result(TOutcome::Fail, value, limits, "too many frames lost");
     return Result(TOutcome::Pass, value, limits);
 }

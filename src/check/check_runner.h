@@ -1,12 +1,21 @@
 // Runs a check plan on consoles through the protocol component, one console after the
 // other, and makes one record per console.
 //
-// Measuring runs for the whole run, and the link statistics are cleared at its start:
-// every console's radio step judges the statistics from the start of the run to that
-// step, waiting until the plan's seconds have passed (only the first console waits).
+// Measuring runs for the whole run, and the link statistics are cleared at its start.
+// Every console's radio step judges what the console sent from the start of the run to
+// that step, waiting until the plan's seconds have passed (only the first console waits):
+// not how fast the PC read it, which a busy PC does late and in bursts. Two console
+// count requests to the dongle mark the window in the dongle's own stream, one when
+// measuring starts and one at the step; its answers come in line with the measures, so
+// the frames between them are those the console sent between the two requests, counted
+// whenever the PC reads them. The window is taken as the shortest it can have lasted for
+// the dongle, from the first answer's arrival to the second request; the frames expected
+// in it are its whole periods at the expected rate (the plan's, or the console's own as
+// the link statistics tell it), which a console that keeps its rate sends whatever the
+// phase of its frames and however late the dongle answers.
 // The plan's reply time-out is the protocol's while the run lasts. The runner chains
-// itself into the protocol's OnNAck and OnConsoleRemove and restores them afterwards,
-// so the owner's handlers keep working; it stops measuring at the end.
+// itself into the protocol's OnNAck, OnConsoleRemove and OnMeasuresReceived and restores
+// them afterwards, so the owner's handlers keep working; it stops measuring at the end.
 //
 // A refused command (NACK) fails its step; a command that is not answered within the
 // reply time-out is an error. A console that leaves (the dongle reports it removed) gets
@@ -19,6 +28,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -51,6 +62,15 @@ public:
     TCheckRun Run(const std::vector<uint8_t>& consoles);
 
 private:
+    // A console count request, whose answer marks a point in the dongle's stream.
+    struct TFence {
+        uint32_t sentAt = 0;
+        uint32_t answeredBy = 0;  // a tick no earlier than the answer
+        uint64_t answersBefore = 0;
+        // Measures frames per console before the answer; none until it came.
+        std::optional<std::map<uint8_t, uint64_t>> frames;
+    };
+
     TCheckRecord CheckConsole(uint8_t id, const std::string& runId);
     TStepResult RunStep(const TPlanStep& step, uint8_t id, TCheckRecord& record);
     TStepResult Identity(const TPlanStep& step, uint8_t id, TCheckRecord& record);
@@ -67,6 +87,12 @@ private:
     uint64_t Answers(uint8_t id, uint8_t command) const;
     // A step that got no answer: ERROR, unless the console was lost meanwhile.
     TStepResult Silence(const std::string& what) const;
+    TFence SendFence();
+    // Whether `fence` was answered. The frames counted so far are all before its answer:
+    // while it is pending, a frame after the answer closes it first (see Run).
+    bool Passed(TFence& fence);
+    // Serves until `fence` is answered, or the reply time-out passed or the run stopped.
+    bool AwaitFence(TFence& fence);
     // Serves the main thread until `done`, `ms` passed, or the run is stopped.
     template <typename Done>
     void ServeUntil(Done done, uint32_t ms);
@@ -74,7 +100,9 @@ private:
     TMiraWirelessProtocol& protocol_;
     TCheckPlan plan_;
     TCheckSession session_;
-    uint32_t windowStart_ = 0;                     // when measuring began
+    TFence start_;                        // sent when measuring began
+    TFence* pending_ = nullptr;           // the fence not answered yet, if any
+    std::map<uint8_t, uint64_t> frames_;  // measures frames per console since the run began
     std::set<std::pair<uint8_t, uint8_t>> nacks_;  // console, command
     std::set<uint8_t> left_;
 };

@@ -157,14 +157,18 @@ void TDongleSimulator::PressKeys(uint8_t id, uint8_t keys) {
 }
 
 void TDongleSimulator::SetReporting(uint8_t id, bool reporting) {
-    Script(id, [&](TConsole& console) { console.reporting = reporting; });
+    Script(id, [&](TConsole& console) {
+        // Nothing is owed for the time it kept quiet.
+        if (reporting && !console.reporting) console.nextMeasure = Now() + MeasurePeriod();
+        console.reporting = reporting;
+    });
 }
 
 void TDongleSimulator::Leave(uint8_t id) {
     Script(id, [&](TConsole& console) {
         console.inReach = false;
         if (!console.joined) return;
-        UpdateRolls();
+        UpdateRolls(Now());
         console.joined = false;
         console.rolling = false;
         Reply(kRemove, 0, Bytes({id}), false);
@@ -224,40 +228,43 @@ void TDongleSimulator::Received(std::string_view bytes) {
 }
 
 int64_t TDongleSimulator::Tick(int64_t now) {
-    UpdateRolls();
-    if (registrationOpen_ && nextJoin_ <= now) {
-        nextJoin_ = kNever;
-        auto waiting = std::find_if(consoles_.begin(), consoles_.end(),
-                                    [](const TConsole& c) { return !c.joined && c.inReach; });
-        if (waiting != consoles_.end()) {
-            waiting->joined = true;
-            waiting->nextMeasure = now + MeasurePeriod();
-            Reply(kConsoleAdded, 0, Bytes({waiting->config.id}), false);
-            if (std::any_of(consoles_.begin(), consoles_.end(),
-                            [](const TConsole& c) { return !c.joined && c.inReach; })) {
-                nextJoin_ = now + options_.joinDelayMs;
+    for (TConsole& console : consoles_)
+        console.nextMeasure = Recent(console.nextMeasure, MeasurePeriod(), now);
+    if (registrationOpen_ && nextJoin_ != kNever) nextJoin_ = Recent(nextJoin_, 1, now);
+    // Joins and measures in the order they fell due, the rolls counted up to each.
+    for (;;) {
+        int64_t due = registrationOpen_ ? nextJoin_ : kNever;
+        TConsole* measured = nullptr;
+        for (TConsole& console : consoles_) {
+            if (measuring_ && console.joined && console.reporting && console.nextMeasure < due) {
+                due = console.nextMeasure;
+                measured = &console;
             }
         }
-    }
-    int64_t next = nextJoin_;
-    // Rolls are counted in steps of at most this, so totals follow the ride's speed.
-    constexpr int64_t kRollStepMs = 100;
-    if (std::any_of(consoles_.begin(), consoles_.end(),
-                    [](const TConsole& c) { return c.rolling; })) {
-        next = std::min(next, now + kRollStepMs);
-    }
-    if (!measuring_) return next;
-    for (TConsole& console : consoles_) {
-        if (!console.joined || !console.reporting) continue;
-        if (console.nextMeasure <= now) {
-            SendMeasures(console);
-            console.nextMeasure += MeasurePeriod();
-            // Far behind (the clock jumped): carry on from now rather than burst.
-            if (console.nextMeasure <= now) console.nextMeasure = now + MeasurePeriod();
+        if (due > now) {
+            UpdateRolls(now);
+            return due;
         }
-        next = std::min(next, console.nextMeasure);
+        UpdateRolls(due);
+        if (measured == nullptr) {
+            Join(due);
+        } else {
+            SendMeasures(*measured, due);
+            measured->nextMeasure += MeasurePeriod();
+        }
     }
-    return next;
+}
+
+void TDongleSimulator::Join(int64_t due) {
+    nextJoin_ = kNever;
+    const auto waiting = [](const TConsole& c) { return !c.joined && c.inReach; };
+    const auto joining = std::find_if(consoles_.begin(), consoles_.end(), waiting);
+    if (joining == consoles_.end()) return;
+    joining->joined = true;
+    joining->nextMeasure = due + MeasurePeriod();
+    Reply(kConsoleAdded, 0, Bytes({joining->config.id}), false);
+    if (std::any_of(consoles_.begin(), consoles_.end(), waiting))
+        nextJoin_ = due + options_.joinDelayMs;
 }
 
 int64_t TDongleSimulator::MeasurePeriod() const {
@@ -358,18 +365,18 @@ void TDongleSimulator::HandleConsoleCommand(TConsole& console, uint8_t code,
             Reply(kFirmware, id, Bytes({config.firmwareMajor, config.firmwareMinor}));
             return;
         case kTotalRolls: {
-            UpdateRolls();
+            UpdateRolls(Now());
             const auto count = static_cast<unsigned>(std::min(console.revolutions / 32, 65535.0));
             Reply(kTotalRolls, id, Bytes({count >> 8, count}));
             return;
         }
         case kResetTotalRolls:
-            UpdateRolls();
+            UpdateRolls(Now());
             console.revolutions = 0;
             return;
         case kRoll:
             if (payload.size() != 1 || At(payload, 0) > 1) break;
-            UpdateRolls();
+            UpdateRolls(Now());
             console.rolling = At(payload, 0) == 1;
             return;
         case kReadValue: {
@@ -432,8 +439,13 @@ void TDongleSimulator::Reply(uint8_t code, uint8_t id, std::string_view payload,
     }
 }
 
-void TDongleSimulator::SendMeasures(TConsole& console) {
-    unsigned rpm = RollRpm(console);
+void TDongleSimulator::SendMeasures(TConsole& console, int64_t due) {
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    if (console.config.radioLoss > 0 && chance(Random()) < console.config.radioLoss) {
+        Log("-- measures of console " + std::to_string(console.config.id) + " lost on the radio");
+        return;
+    }
+    unsigned rpm = RollRpm(console, due);
     if (faults_.measuresHold0x21) rpm = (rpm & 0xFF00u) | kStop;
     unsigned heart = 0;
     unsigned cadence = 0;
@@ -443,7 +455,7 @@ void TDongleSimulator::SendMeasures(TConsole& console) {
         heart = console.rider->heartRate;
         cadence = console.rider->cadence;
     } else {
-        const TRiderState rider = console.ride.At(Now());
+        const TRiderState rider = console.ride.At(due);
         heart = static_cast<unsigned>(std::clamp(std::lround(rider.heartRate), 0L, 255L));
         cadence = static_cast<unsigned>(std::clamp(std::lround(rider.cadence), 0L, 255L));
         keys |= rider.keys;
@@ -451,17 +463,22 @@ void TDongleSimulator::SendMeasures(TConsole& console) {
     Reply(kMeasures, console.config.id, Bytes({rpm >> 8, rpm, heart, cadence, keys}), false);
 }
 
-uint16_t TDongleSimulator::RollRpm(TConsole& console) {
+uint16_t TDongleSimulator::RollRpm(TConsole& console, int64_t at) {
     if (console.rider) return console.rider->rpm;
-    const double speed = RollSpeed(console.ride.At(Now()).power, console.brake);
+    const double speed = RollSpeed(console.ride.At(at).power, console.brake);
     return static_cast<uint16_t>(std::min(std::lround(speed / kRollCircumference * 60), 65535L));
 }
 
-void TDongleSimulator::UpdateRolls() {
-    const auto elapsed = static_cast<double>(Now() - lastRollUpdate_);
-    lastRollUpdate_ = Now();
-    for (TConsole& console : consoles_) {
-        if (console.rolling) console.revolutions += RollRpm(console) * elapsed / 60000;
+void TDongleSimulator::UpdateRolls(int64_t until) {
+    // In steps short enough for totals to follow the ride's speed.
+    constexpr int64_t kRollStepMs = 100;
+    while (lastRollUpdate_ < until) {
+        const int64_t end = std::min(until, lastRollUpdate_ + kRollStepMs);
+        const auto elapsed = static_cast<double>(end - lastRollUpdate_);
+        lastRollUpdate_ = end;
+        for (TConsole& console : consoles_) {
+            if (console.rolling) console.revolutions += RollRpm(console, end) * elapsed / 60000;
+        }
     }
 }
 

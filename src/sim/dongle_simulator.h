@@ -54,6 +54,8 @@ struct TConsoleConfig {
     bool joinedAtStart = false;
     // Answer to each test command (0x16 to 0x19); an ACK for those not listed.
     std::map<uint8_t, TTestAnswer> testAnswers;
+    // Share of its measures frames that never reach the dongle, 0 to 1.
+    double radioLoss = 0;
 };
 
 // Fixed figures that replace a console's ride profile.
@@ -138,12 +140,14 @@ private:
     void Handle(const std::string& frame);
     void HandleConsoleCommand(TConsole& console, uint8_t code, std::string_view payload);
     void Reply(uint8_t code, uint8_t id, std::string_view payload, bool answer = true);
-    void SendMeasures(TConsole& console);
-    void UpdateRolls();
+    void Join(int64_t due);
+    void SendMeasures(TConsole& console, int64_t due);
+    // Counts the rolls of the rolling consoles up to `until`.
+    void UpdateRolls(int64_t until);
     TConsole* Joined(uint8_t id);
     // Runs `change` on console `id` on the simulator thread.
     void Script(uint8_t id, const std::function<void(TConsole&)>& change);
-    uint16_t RollRpm(TConsole& console);
+    uint16_t RollRpm(TConsole& console, int64_t at);
     int64_t MeasurePeriod() const;
 
     // Simulator thread.

@@ -52,6 +52,7 @@ void TPtySimulator::Start() {
     if (master_ < 0) OpenPty();
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0) ThrowErrno("eventfd");
+    clock_.Works(this);
     // Under the lock: Call reads thread_ there, from the new thread too.
     std::lock_guard lock(callsMutex_);
     thread_ = std::thread([this] { Loop(); });
@@ -68,6 +69,7 @@ void TPtySimulator::Stop() {
     const uint64_t one = 1;
     (void)!write(wakeFd_, &one, sizeof one);
     thread_.join();
+    clock_.Stopped(this);
     close(wakeFd_);
     wakeFd_ = -1;
     ClosePty();
@@ -207,20 +209,31 @@ bool TPtySimulator::RunCalls() {
     return !stopping;
 }
 
+int64_t TPtySimulator::CatchUp() {
+    UpdateNow();
+    const int64_t next = Tick(now_);
+    Flush();
+    return outgoing_.empty() ? next : std::min(next, outgoing_.front().due);
+}
+
 void TPtySimulator::Loop() {
     char buffer[4096];
-    while (RunCalls()) {
-        UpdateNow();
-        const int64_t next = Tick(now_);
-        Flush();
-        const int64_t due = outgoing_.empty() ? next : std::min(next, outgoing_.front().due);
+    for (;;) {
+        // What fell due while the thread was away leaves before a call changes the device.
+        CatchUp();
+        if (!RunCalls()) break;
+        const int64_t due = CatchUp();
         int timeout = -1;
+        TSimSleep sleep{std::nullopt, wakeFd_, master_, slaveKeeper_};
         if (due != kNever) {
             const int64_t wait = std::clamp<int64_t>(due - now_, 0, INT_MAX);
             timeout = clock_.RealSleep(static_cast<uint32_t>(wait));
+            sleep.due = lastRaw_ + static_cast<uint32_t>(wait);
         }
+        clock_.Sleeps(this, sleep);
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {master_, POLLIN, 0}};
         const int count = poll(fds, master_ >= 0 ? 2 : 1, timeout);
+        clock_.Works(this);
         if (count <= 0) continue;  // time-out, or EINTR: look at the schedule again
         if (fds[0].revents & POLLIN) {
             uint64_t value;
@@ -229,13 +242,19 @@ void TPtySimulator::Loop() {
         if (master_ >= 0 && (fds[1].revents & POLLIN)) {
             const ssize_t n = read(master_, buffer, sizeof buffer);
             if (n > 0) {
-                UpdateNow();
+                // Likewise before the bytes that came in.
+                CatchUp();
                 const std::string_view bytes(buffer, static_cast<size_t>(n));
                 Log("<- " + BytesToHex(bytes));
                 Received(bytes);
             }
         }
     }
+}
+
+int64_t TPtySimulator::Recent(int64_t due, int64_t period, int64_t now) {
+    if (now - due < kMaxCatchUpMs) return due;
+    return due + ((now - kMaxCatchUpMs - due) / period + 1) * period;
 }
 
 void TPtySimulator::Send(std::string frame, bool answer) {

@@ -9,6 +9,12 @@
 // after Stop such calls run on the caller's thread. The only lock guards that hand-over
 // queue. The log sink runs on the simulator thread.
 //
+// Time. A device keeps its own clock whatever the PC does: by any moment it has sent
+// what its schedule says. The thread sleeps until its next work is due; when it wakes
+// late (a busy machine), it first does everything that fell due meanwhile, each piece as
+// of its own time, and only then takes in calls and received bytes. Bytes the PC did not
+// read wait on the line, as they would on a serial port.
+//
 // Vanish closes the master; the slave path stops working at once (readers get an error
 // or hang-up). Return opens a new pseudo-terminal: the slave path usually changes, so a
 // client must ask PortPath() again, or open the link path (TSimSettings::linkPath), a
@@ -86,14 +92,22 @@ public:
 
 protected:
     static constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+    // A thread is late by a few seconds at worst. Further behind, the clock jumped (a
+    // test's virtual clock installed, a machine woken from sleep): what fell due this
+    // long ago or longer is not owed.
+    static constexpr int64_t kMaxCatchUpMs = 10000;
 
     // `frameStart` is the byte that garbage never contains.
     TPtySimulator(const TSimSettings& settings, uint8_t frameStart);
 
     // Simulator thread. Derived destructors must call Stop() first.
     virtual void Received(std::string_view bytes) = 0;
-    // Does the work due at `now` (ms since construction) and returns when the next is due.
+    // Does all the work due by `now` (ms since construction), each piece as of the time it
+    // fell due, oldest first, and returns when the next is due. The thread calls it when
+    // it wakes, whether late or not, before it takes in calls or received bytes.
     virtual int64_t Tick(int64_t now) = 0;
+    // The first of `due`, `due` + `period` ... that is owed (see kMaxCatchUpMs) at `now`.
+    static int64_t Recent(int64_t due, int64_t period, int64_t now);
 
     // Queues a frame for the line, through the link faults. `answer` marks replies to a
     // request (the ones the reply delay holds back). Frames leave in order.
@@ -122,6 +136,8 @@ private:
     void ClosePty();
     void PointLink();
     void Loop();
+    // Ticks and flushes; returns when the thread must wake next.
+    int64_t CatchUp();
     void UpdateNow();
     bool RunCalls();
     void Flush();

@@ -281,20 +281,23 @@ void TWiredTrainerSimulator::SendFrame(uint8_t command, std::string payload, boo
 }
 
 int64_t TWiredTrainerSimulator::Tick(int64_t now) {
-    if (silent_) return kNever;
+    if (silent_ || !streaming_) return kNever;
+    // Measuring stops once the PC has said nothing for keepAliveMs; what fell due before
+    // that went out.
     const int64_t keepAlive = options_.keepAliveMs;
-    if (streaming_ && keepAlive > 0 && now - lastHeard_ >= keepAlive) {
-        streaming_ = false;
-        identified_ = false;
-        Log("-- nothing from the PC for " + std::to_string(keepAlive) + " ms, measures stop");
-    }
-    if (!streaming_) return kNever;
-    if (now - nextMeasure_ > kMaxLateMs) nextMeasure_ = now;
-    while (nextMeasure_ <= now) {
+    const int64_t lapse = keepAlive > 0 ? lastHeard_ + keepAlive : kNever;
+    nextMeasure_ = Recent(nextMeasure_, MeasurePeriod(), now);
+    while (nextMeasure_ <= now && nextMeasure_ < lapse) {
         SendMeasures(nextMeasure_);
         nextMeasure_ += MeasurePeriod();
     }
-    return keepAlive > 0 ? std::min(nextMeasure_, lastHeard_ + keepAlive) : nextMeasure_;
+    if (lapse <= now) {
+        streaming_ = false;
+        identified_ = false;
+        Log("-- nothing from the PC for " + std::to_string(keepAlive) + " ms, measures stop");
+        return kNever;
+    }
+    return std::min(nextMeasure_, lapse);
 }
 
 void TWiredTrainerSimulator::SendMeasures(int64_t due) {

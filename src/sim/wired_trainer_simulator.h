@@ -16,10 +16,12 @@
 // and a roll total every second (frame generations), or one flags byte every 10 ms (byte
 // protocol), with heart beats, pedal revolutions and keys. The rider is a seeded ride
 // profile (TRideProfile, slowed by brake and slope) unless a fixed rider is set. Measures
-// follow the clock: a trainer that was held up (silent, stopped, or its thread late by
-// more than kMaxLateMs) resumes on the current clock and never sends what it owes. A
-// roll event is one roll turn of the geometry the driver uses for the generation; the
-// roll total counts them from power-on (from `rollTotal`, as if it had rolled before).
+// follow the trainer's clock: every frame that fell due while its thread was late goes
+// out when it wakes, with the rider as at the frame's own time; a trainer that did not
+// measure (silent, or stopped for want of keep-alive) resumes on the current clock and
+// owes nothing for that time. A roll event is one roll turn of the geometry the driver
+// uses for the generation; the roll total counts them from power-on (from `rollTotal`, as
+// if it had rolled before).
 //
 // Heart beats and pedal revolutions happen at their own times, a beat's interval varied
 // by up to `heartVariationMs` either way. A frame flags each one that fell in its period;
@@ -94,9 +96,6 @@ double MetresPerRollEvent(double generation);
 
 class TWiredTrainerSimulator : public TPtySimulator {
 public:
-    // Frames owed for longer than this are skipped when the trainer catches up.
-    static constexpr int64_t kMaxLateMs = 50;
-
     // Throws std::invalid_argument for a generation that does not exist.
     explicit TWiredTrainerSimulator(TWiredOptions options, const TSimSettings& settings = {});
     ~TWiredTrainerSimulator() override;

@@ -119,9 +119,15 @@ protected:
         dongle->SetRider(1, {1000, 120, 80});
         dongle->Start();
     }
+    // `wct` on the dongle waiting `waitMs` for a console; the dongle search waits for its
+    // answer as long as any command would, however busy the machine.
+    std::vector<std::string> Args(const std::string& waitMs, std::vector<std::string> ride) {
+        ride.insert(ride.begin(), {"--port", dongle->PortPath(), "--reply-timeout", "15000",
+                                   "--wait", waitMs, "ride"});
+        return ride;
+    }
     TProcessResult Ride(std::vector<std::string> args, int timeoutMs = 60000) {
-        args.insert(args.begin(), {"--port", dongle->PortPath(), "--wait", "3000", "ride"});
-        return RunProcess(WCT_BINARY, args, timeoutMs);
+        return RunProcess(WCT_BINARY, Args("3000", std::move(args)), timeoutMs);
     }
     std::unique_ptr<sim::TDongleSimulator> dongle;
 };
@@ -166,13 +172,13 @@ TEST_F(WctRide, AHeartAboveTheMaximumGetsNoLoadAndTheRiderIsTold) {
 
 TEST_F(WctRide, SigintEndsTheRideCleanly) {
     // Interrupted once the first step is printed.
-    const TProcessResult r = RunProcess(
-        WCT_BINARY, {"--port", dongle->PortPath(), "--wait", "3000", "ride", "--seconds", "600"},
-        60000, [interrupted = false](int pid, const std::string& out) mutable {
-            if (interrupted || out.find("csStarted") == std::string::npos) return;
-            kill(pid, SIGINT);
-            interrupted = true;
-        });
+    const TProcessResult r =
+        RunProcess(WCT_BINARY, Args("3000", {"--seconds", "600"}), 60000,
+                   [interrupted = false](int pid, const std::string& out) mutable {
+                       if (interrupted || out.find("csStarted") == std::string::npos) return;
+                       kill(pid, SIGINT);
+                       interrupted = true;
+                   });
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_LT(r.elapsedMs, 20000);
     EXPECT_NE(r.out.find(" csStarted\n"), std::string::npos) << r.out;
@@ -181,8 +187,7 @@ TEST_F(WctRide, SigintEndsTheRideCleanly) {
 
 TEST_F(WctRide, NoConsoleJoiningExitsOne) {
     dongle->Leave(1);
-    const TProcessResult r =
-        RunProcess(WCT_BINARY, {"--port", dongle->PortPath(), "--wait", "1000", "ride"}, 60000);
+    const TProcessResult r = RunProcess(WCT_BINARY, Args("1000", {}), 60000);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("no console joined within 1000 ms"), std::string::npos) << r.err;
@@ -191,13 +196,12 @@ TEST_F(WctRide, NoConsoleJoiningExitsOne) {
 TEST_F(WctRide, AConsoleThatIsLostEndsTheRideWithExitOne) {
     // Leaves once the ride is under way: its first step is out.
     bool left = false;
-    const TProcessResult r = RunProcess(
-        WCT_BINARY, {"--port", dongle->PortPath(), "--wait", "3000", "ride", "--seconds", "60"},
-        60000, [&](int, const std::string& out) {
-            if (left || out.empty()) return;
-            dongle->Leave(1);
-            left = true;
-        });
+    const TProcessResult r = RunProcess(WCT_BINARY, Args("3000", {"--seconds", "60"}), 60000,
+                                        [&](int, const std::string& out) {
+                                            if (left || out.empty()) return;
+                                            dongle->Leave(1);
+                                            left = true;
+                                        });
     ASSERT_TRUE(left);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("console 1 was lost"), std::string::npos) << r.err;

@@ -1,6 +1,7 @@
 // Fault runs: a device unplugged and plugged back under the same name, over and over,
 // under a connected component that must repair its link each time. Real pseudo-terminals
-// reached through the simulators' symbolic link; protocol time on a virtual clock.
+// reached through the simulators' symbolic link; protocol time on a virtual clock that the
+// simulators keep in step with.
 //
 // After the run nothing may be left behind: the process has the descriptors and threads
 // it had before, every trace line is in the log file, and the link works.
@@ -174,7 +175,7 @@ protected:
 // ---- The dongle under the protocol component --------------------------------------------
 
 TEST_F(FaultRun, TheProtocolGetsItsDongleBackEveryTimeItIsUnpluggedAndPluggedInAgain) {
-    TScopedVirtualClock clock{100000, 10};
+    sim::TPacedClock clock{100000, 10};
     TWatchdog watchdog(std::chrono::seconds(120), "dongle start");
     TLoggedMemo memo(logPath);
     sim::TDongleOptions options;
@@ -182,6 +183,7 @@ TEST_F(FaultRun, TheProtocolGetsItsDongleBackEveryTimeItIsUnpluggedAndPluggedInA
     options.joinDelayMs = 50;
     options.measureRate = 20;
     sim::TSimSettings settings;
+    settings.clock = &clock;
     settings.linkPath = link;
     sim::TDongleSimulator dongle(options, settings);
     dongle.Start();
@@ -244,12 +246,13 @@ TEST_F(FaultRun, TheProtocolGetsItsDongleBackEveryTimeItIsUnpluggedAndPluggedInA
 // ---- The wired trainer under the driver's link repair -----------------------------------
 
 TEST_F(FaultRun, TheWiredDriverRepairsItsLinkEveryTimeTheTrainerIsUnpluggedAndPluggedInAgain) {
-    TScopedVirtualClock clock{100000, 50};
+    sim::TPacedClock clock{100000, 50};
     TWatchdog watchdog(std::chrono::seconds(120), "trainer start");
     TLoggedMemo memo(logPath);
     sim::TWiredOptions options;
     options.generation = 6;
     sim::TSimSettings settings;
+    settings.clock = &clock;
     settings.linkPath = link;
     sim::TWiredTrainerSimulator trainer(options, settings);
     trainer.Start();

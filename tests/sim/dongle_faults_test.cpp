@@ -40,14 +40,19 @@ protected:
         port_ = std::make_unique<TSlavePort>(sim_->PortPath());
     }
     // All that comes back for `count` version requests.
-    std::string AskVersion(int count, int ms = 100) {
+    std::string AskVersion(int count) {
         for (int i = 0; i < count; ++i) port_->Write(kVersionRequest);
-        return port_->ReadFor(ms);
+        asked_ += count;
+        EXPECT_TRUE(log_.WaitFor(BytesToHex(kVersionRequest), kReplyMs, asked_));
+        // A call runs once the thread has sent what it owed for the bytes it took in.
+        sim_->PortPath();
+        return port_->ReadFor(10);
     }
 
     test::TLogLines log_;
     std::unique_ptr<TDongleSimulator> sim_;
     std::unique_ptr<TSlavePort> port_;
+    size_t asked_ = 0;
 };
 
 TEST_F(DongleFaults, DroppingEveryReplyLeavesRequestsUnanswered) {

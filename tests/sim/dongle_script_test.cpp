@@ -64,7 +64,9 @@ protected:
             options.consoles.push_back(DefaultConsole(id));
             options.consoles.back().joinedAtStart = true;
         }
-        sim = std::make_unique<TDongleSimulator>(options);
+        TSimSettings settings;
+        settings.log = log.Sink();
+        sim = std::make_unique<TDongleSimulator>(options, settings);
         sim->SetRider(1, {1000, 120, 85});
         sim->Start();
         port = std::make_unique<TSlavePort>(sim->PortPath());
@@ -78,22 +80,34 @@ protected:
         }
         return {};
     }
+    // The first measures frame of console `id` that differs from `before`: frames sent
+    // before a change may still wait on the line.
+    std::string ChangedMeasures(uint8_t id, const std::string& before) {
+        for (int i = 0; i < 20; ++i) {
+            std::string frame = NextMeasures(id);
+            if (frame != before) return frame;
+        }
+        return {};
+    }
 
+    test::TLogLines log;
     std::unique_ptr<TDongleSimulator> sim;
     std::unique_ptr<TSlavePort> port;
 };
 
 TEST_F(ScriptedConsoles, AScriptedRiderReportsExactlyItsFigures) {
-    EXPECT_EQ(NextMeasures(1), Bytes({0x3E, 0x01, 0x01, 0x05, 0x03, 0xE8, 120, 85, 0, 0x00, 0x21}));
+    const std::string first = NextMeasures(1);
+    EXPECT_EQ(first, Bytes({0x3E, 0x01, 0x01, 0x05, 0x03, 0xE8, 120, 85, 0, 0x00, 0x21}));
     sim->SetRider(1, {300, 0, 0});
-    const std::string frame = NextMeasures(1);
-    EXPECT_EQ(frame, Bytes({0x3E, 0x01, 0x01, 0x05, 0x01, 0x2C, 0, 0, 0, 0x00, 0x21}));
+    const std::string changed = Bytes({0x3E, 0x01, 0x01, 0x05, 0x01, 0x2C, 0, 0, 0, 0x00, 0x21});
+    EXPECT_EQ(ChangedMeasures(1, first), changed);
+    EXPECT_EQ(NextMeasures(1), changed);
 }
 
 TEST_F(ScriptedConsoles, KeysPressedOnDemandGoOutOnceInTheNextMeasures) {
-    NextMeasures(1);
+    const std::string before = NextMeasures(1);
     sim->PressKeys(1, 0x05);
-    EXPECT_EQ(NextMeasures(1)[8], 0x05);
+    EXPECT_EQ(ChangedMeasures(1, before)[8], 0x05);
     EXPECT_EQ(NextMeasures(1)[8], 0x00);
 }
 
@@ -133,8 +147,9 @@ TEST_F(ScriptedConsoles, AConsoleThatLeavesIsReportedRemovedAndJoinsOnlyWhenBack
 
 TEST_F(ScriptedConsoles, TheBrakeLevelIsTheLastResistanceFrames) {
     EXPECT_EQ(sim->Brake(2), 0);
-    port->Write(Bytes({0x3E, 0x10, 0x00, 0x03, 0x00, 0x11, 0x72, 0x00, 0x21}));
-    port->ReadFor(50);
+    const std::string resistances = Bytes({0x3E, 0x10, 0x00, 0x03, 0x00, 0x11, 0x72, 0x00, 0x21});
+    port->Write(resistances);
+    ASSERT_TRUE(log.WaitFor("<- " + BytesToHex(resistances), kReplyMs));
     EXPECT_EQ(sim->Brake(1), 0x11);
     EXPECT_EQ(sim->Brake(2), 0x72);
 }
@@ -147,9 +162,14 @@ TEST_F(ScriptedConsoles, ConsolesThatDoNotExistAreRefused) {
 
 TEST_F(ScriptedConsoles, ScriptLinesDriveTheSameOperations) {
     sim->RunScriptLine("rider 2:rpm=2000,hr=99,cad=70");
-    EXPECT_EQ(NextMeasures(2), Bytes({0x3E, 0x01, 0x02, 0x05, 0x07, 0xD0, 99, 70, 0, 0x00, 0x21}));
+    const std::string scripted = Bytes({0x3E, 0x01, 0x02, 0x05, 0x07, 0xD0, 99, 70, 0, 0x00, 0x21});
+    std::string frame;
+    for (int i = 0; i < 20 && frame != scripted; ++i) frame = NextMeasures(2);
+    EXPECT_EQ(frame, scripted);
+    EXPECT_EQ(NextMeasures(2), scripted);
+    const std::string before = NextMeasures(2);
     sim->RunScriptLine("keys 2 0x0C");
-    EXPECT_EQ(NextMeasures(2)[8], 0x0C);
+    EXPECT_EQ(ChangedMeasures(2, before)[8], 0x0C);
     sim->RunScriptLine("silent 1");
     sim->RunScriptLine("report 1");
     EXPECT_FALSE(NextMeasures(1).empty());

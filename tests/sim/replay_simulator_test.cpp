@@ -16,7 +16,8 @@ using test::Bytes;
 using test::Hex;
 using test::TSlavePort;
 
-constexpr int kQuietMs = 80;  // real time in which nothing must arrive
+constexpr int kQuietMs = 80;  // real time in which nothing more must arrive
+constexpr int kReplyMs = 1000;
 
 // Moves only when the test says so.
 class THandClock : public TSimClock {
@@ -52,23 +53,31 @@ protected:
     void Start(const std::vector<TWireChunk>& recording, TReplayOptions options = {}) {
         TSimSettings settings;
         settings.clock = &clock;
+        settings.log = log.Sink();
         sim = std::make_unique<TReplaySimulator>(recording, options, settings);
         sim->Start();
         port = std::make_unique<TSlavePort>(sim->PortPath());
     }
-    // Writes `frame` and collects what arrives before the clock moves; afterwards the
-    // simulator has surely read the frame.
+    // Writes `frame` and collects what arrives before the clock moves.
     std::string Send(const std::string& frame) {
+        log.Clear();
         port->Write(frame);
-        return Hex(port->ReadFor(kQuietMs));
+        EXPECT_TRUE(log.WaitFor("<- " + BytesToHex(frame), kReplyMs));
+        return Collect();
     }
     // Advances the clock and collects what arrives.
     std::string After(uint32_t ms) {
         clock.Advance(ms);
+        return Collect();
+    }
+    // What the simulator has sent: a call runs once its thread did what was due by now.
+    std::string Collect() {
+        sim->PortPath();
         return Hex(port->ReadFor(kQuietMs));
     }
 
     THandClock clock;
+    test::TLogLines log;
     std::unique_ptr<TReplaySimulator> sim;
     std::unique_ptr<TSlavePort> port;
 };

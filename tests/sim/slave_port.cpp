@@ -117,13 +117,21 @@ std::function<void(const std::string&)> TLogLines::Sink() {
     };
 }
 
-bool TLogLines::WaitFor(const std::string& text, int ms) {
+void TLogLines::Clear() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+}
+
+bool TLogLines::WaitFor(const std::string& text, int ms, size_t times) {
     std::unique_lock lock(mutex_);
     return added_.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+        size_t seen = 0;
         for (const std::string& line : lines_) {
-            if (line.find(text) != std::string::npos) return true;
+            for (size_t at = line.find(text); at != std::string::npos;
+                 at = line.find(text, at + text.size()))
+                ++seen;
         }
-        return false;
+        return seen >= times;
     });
 }
 

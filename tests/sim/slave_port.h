@@ -56,8 +56,10 @@ namespace wct::sim::test {
 class TLogLines {
 public:
     std::function<void(const std::string&)> Sink();
-    // Waits up to `ms` of real time for a line that contains `text`.
-    bool WaitFor(const std::string& text, int ms);
+    // Forgets the lines so far, for the next simulator.
+    void Clear();
+    // Waits up to `ms` of real time until the lines hold `text` `times` times.
+    bool WaitFor(const std::string& text, int ms, size_t times = 1);
 
 private:
     std::mutex mutex_;  // protects lines_

@@ -113,9 +113,12 @@ TEST(WctSimProgram, RunsAWiredTrainerOfTheChosenGenerationUntilSigint) {
     TProgram program({"wired", "--generation", "4.5"});
     test::TSlavePort port(program.Line());
     port.Write(Bytes({0xF0, 0x08, 0x28, 0x00, 0x00, 0xF7}));
-    EXPECT_EQ(
-        port.ReadUntil([](const std::string& d) { return d.size() >= 6; }, kReplyMs).substr(0, 6),
-        Bytes({0xF0, 0x08, 0x55, 0x00, 0x00, 0xF7}));
+    // Among the measures it streams from power-on.
+    const std::string answer = Bytes({0xF0, 0x08, 0x55, 0x00, 0x00, 0xF7});
+    EXPECT_NE(
+        port.ReadUntil([&](const std::string& d) { return d.find(answer) != d.npos; }, kReplyMs)
+            .find(answer),
+        std::string::npos);
     program.Signal(SIGINT);
     EXPECT_EQ(program.Wait(), 0);
 }
@@ -218,9 +221,10 @@ TEST(WctSimProgram, RejectsWrongUsageWithExitCode2) {
 TEST(WctSimProgram, PlaysTheRiderGivenOnTheCommandLine) {
     TProgram program({"wired", "--generation", "4", "--rider", "speed=0,hr=120,cad=0,keys=15"});
     test::TSlavePort port(program.Line());
+    // The first frame, and any that followed it while the test was busy.
     const std::string frame =
         port.ReadUntil([](const std::string& d) { return d.size() >= 6; }, kReplyMs);
-    ASSERT_EQ(frame.size(), 6u);
+    ASSERT_GE(frame.size(), 6u);
     EXPECT_EQ(test::Hex(frame.substr(0, 2)), "F0 01");
     EXPECT_EQ(frame[2] & 0x0F, 0x0F) << "all four keys held";
     EXPECT_EQ(frame[3], 0) << "the roll stands";

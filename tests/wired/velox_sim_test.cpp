@@ -1,6 +1,6 @@
 // The driver against the wired trainer simulator over a real pseudo-terminal, in virtual
 // time: every idle turn of the main thread moves the clock a few milliseconds, and the
-// simulator runs on the same clock.
+// simulator keeps in step with it (sim::TPacedClock).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -48,6 +48,7 @@ protected:
         options.serial = 0x0A0B0C;
         options.productVersion = 0x21;
         sim::TSimSettings settings;
+        settings.clock = &clock;
         if (withLink) {
             const auto dir =
                 std::filesystem::temp_directory_path() / ("wct-velox-" + std::to_string(getpid()));
@@ -93,9 +94,7 @@ protected:
         return true;
     }
 
-    // Twice real time: the simulator drops frames it is more than 50 ms late for, which
-    // a faster clock makes a busy machine do.
-    TScopedVirtualClock clock{100000, 2};
+    sim::TPacedClock clock{100000, 2};
     std::unique_ptr<sim::TWiredTrainerSimulator> trainer;
     TVeloxDevice device;
     std::vector<TNotice> notices;
