@@ -162,6 +162,7 @@ int main(int argc, char** argv) {
     TLogToFile logFile;
     logFile.SetIncSuffix(true);
     logFile.SetLogFileName(logPath);
+    logFile.SetMaxFileBytes(0);  // every line is counted in one file: no rotation
     TTraceLog traceLog(
         logFile, [](const std::string& note) { std::fprintf(stderr, "log: %s\n", note.c_str()); });
     TLoggedMemo memo(traceLog);

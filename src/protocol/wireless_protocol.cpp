@@ -250,6 +250,8 @@ bool TMiraWirelessProtocol::FindDongle() {
         bar->Close();
         return true;
     }
+    // A port without a dongle is not kept open (and locked) when no other port is tried.
+    port_->SetConnected(false);
 
     const std::vector<std::string> names = FindSerialPorts();
     bar->SetMax(static_cast<int>(names.size()));

@@ -57,6 +57,7 @@ TEST_F(ProtocolSimTest, ASilentDongleIsReportedNotFoundOnEveryPort) {
     };
     EXPECT_FALSE(protocol.FindDongle());
     EXPECT_FALSE(protocol.Connected());
+    EXPECT_FALSE(protocol.Port()->Connected()) << "no port without a dongle is left open";
     const auto notFound = std::count_if(reports.begin(), reports.end(),
                                         [](const auto& r) { return r.first == cnsDongleNotFound; });
     EXPECT_EQ(notFound, 2);
@@ -77,6 +78,13 @@ TEST_F(ProtocolSimTest, WithNoPortsAndNoDongleOnTheFirstTheProgressMaximumIsZero
     EXPECT_FALSE(protocol.FindDongle());
     SetProgressBarFactory(nullptr);
     EXPECT_EQ(finalMax, 0);
+
+    // The port named first, with a dongle that never answers, and no other port.
+    sim::TDongleOptions silent = ThreeConsoles();
+    silent.version.reset();
+    StartSimulator(silent);
+    EXPECT_FALSE(protocol.FindDongle());
+    EXPECT_FALSE(protocol.Port()->Connected()) << "left open, and locked for everyone else";
 }
 
 TEST_F(ProtocolSimTest, ConsolesJoinAndFindConsoleHandsOutEachOnce) {
