@@ -228,7 +228,7 @@ TEST_F(WctCliTest, ResistanceSendingReachesTheDongle) {
 TEST_F(WctCliTest, ResistanceHoldsAConsoleAboveMaxHrAtZeroAndSaysWhyOnce) {
     simulator->SetRider(1, {1000, 230, 80});
     const TProcessResult cut = Wct({"--trace", "-", "resistance", "--set", "1=0x80", "--set",
-                                    "3=7", "--seconds", "2"});
+                                    "3=7", "--seconds", "3"});
     EXPECT_EQ(cut.exitCode, 0) << cut.err;
     EXPECT_TRUE(SimReceived("3E100004000000070021"));
     EXPECT_FALSE(SimReceived("3E100004008000070021")) << "console 1 got its level";
@@ -239,7 +239,7 @@ TEST_F(WctCliTest, ResistanceHoldsAConsoleAboveMaxHrAtZeroAndSaysWhyOnce) {
     EXPECT_EQ(told, 1) << cut.out;
 
     const TProcessResult allowed = Wct({"resistance", "--set", "1=0x81", "--set", "3=7",
-                                        "--seconds", "2", "--max-hr", "230"});
+                                        "--seconds", "3", "--max-hr", "230"});
     EXPECT_EQ(allowed.exitCode, 0) << allowed.err;
     EXPECT_TRUE(SimReceived("3E100004008100070021")) << "230 is not above a maximum of 230";
     simulator->SetRider(1, {1000, 120, 80});
