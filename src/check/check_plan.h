@@ -17,7 +17,7 @@
 //   [[step]]
 //   kind = "total_rolls"             # optional min, max
 //   [[step]]
-//   kind = "radio"                   # from the link statistics while measuring
+//   kind = "radio"                   # the frames a console sent while measuring
 //   seconds = 3
 //   min_rate = 0.9                   # frames per second, as a share of the expected rate
 //   max_lost = 0.05                  # share of frames lost, below this

@@ -10,9 +10,11 @@
 // the frames between them are those the console sent between the two requests, counted
 // whenever the PC reads them. The window is taken as the shortest it can have lasted for
 // the dongle, from the first answer's arrival to the second request; the frames expected
-// in it are its whole periods at the expected rate (the plan's, or the console's own as
-// the link statistics tell it), which a console that keeps its rate sends whatever the
-// phase of its frames and however late the dongle answers.
+// in it are its whole periods at the expected rate, which a console that keeps its rate
+// sends whatever the phase of its frames and however late the dongle answers. The rate
+// is the plan's, or else the console's own: the median interval of its frames in the
+// link statistics, right as long as most frames are read as they come. A dongle that
+// does not answer a request within the reply time-out makes the step an ERROR.
 // The plan's reply time-out is the protocol's while the run lasts. The runner chains
 // itself into the protocol's OnNAck, OnConsoleRemove and OnMeasuresReceived and restores
 // them afterwards, so the owner's handlers keep working; it stops measuring at the end.

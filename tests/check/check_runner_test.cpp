@@ -223,5 +223,20 @@ TEST_F(CheckRunnerTest, TheRadioStepJudgesWhatAConsoleSentNotHowLateThePcReadIt)
     EXPECT_GT(seenByOwner, 50) << "the owner's handler kept getting the measures";
 }
 
+TEST_F(CheckRunnerTest, ARadioStepWhoseDongleLeavesTheCountUnansweredIsAnError) {
+    plan = ParsePlan(R"(
+        reply_timeout_ms = 300
+        [[step]]
+        kind = "radio"
+        seconds = 1
+    )",
+                     "radio.toml");
+    Start(1);
+    simulator->SetLinkFaults({.dropFraction = 1});
+    const TStepResult radio = Run({1}).records.at(0).steps.at(0);
+    EXPECT_EQ(radio.outcome, TOutcome::Error);
+    EXPECT_EQ(radio.message, "no answer to the console count request within 300 ms");
+}
+
 }  // namespace
 }  // namespace wct::check

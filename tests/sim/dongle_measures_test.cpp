@@ -48,6 +48,8 @@ protected:
         ASSERT_TRUE(log_.WaitFor("<- " + BytesToHex(bytes), kReplyMs));
     }
 
+    // Outlives the simulator, whose thread reads it until it stops.
+    TScopedVirtualClock clock_;
     test::TLogLines log_;
     std::unique_ptr<TDongleSimulator> sim_;
     std::unique_ptr<TSlavePort> port_;
@@ -55,12 +57,11 @@ protected:
 
 TEST_F(DongleMeasures, ArriveAtTheConfiguredRateForEveryJoinedConsole) {
     for (double rate : {4.0, 10.0}) {
-        TScopedVirtualClock clock;
         Start(3, rate);
         Tell(kStartMeasure);
         std::map<int, int> counts;
         for (int second = 1; second <= 10; ++second) {
-            clock.Advance(1000);
+            clock_.Advance(1000);
             const auto owed = static_cast<size_t>(rate) * 3;
             const std::vector<std::string> frames = port_->ReadFrames(owed, kReplyMs);
             ASSERT_EQ(frames.size(), owed) << "second " << second << " at " << rate;
@@ -78,12 +79,11 @@ TEST_F(DongleMeasures, ArriveAtTheConfiguredRateForEveryJoinedConsole) {
 }
 
 TEST_F(DongleMeasures, FiveSecondsHoldTwentyFramesAConsoleThoughTheReaderStallsForOne) {
-    TScopedVirtualClock clock;
     Start(2, 4);
     Tell(kStartMeasure);
     std::map<int, int> counts;
     for (int quarter = 1; quarter <= 20; ++quarter) {
-        clock.Advance(250);
+        clock_.Advance(250);
         // From 2 s to 3 s the reader is busy elsewhere: what falls due waits on the line.
         if (quarter > 8 && quarter < 12) continue;
         const size_t owed = quarter == 12 ? 8 : 2;
@@ -96,10 +96,9 @@ TEST_F(DongleMeasures, FiveSecondsHoldTwentyFramesAConsoleThoughTheReaderStallsF
 }
 
 TEST_F(DongleMeasures, AreWholeFramesOfTheReportingConsoleAndStopWithMeasuring) {
-    TScopedVirtualClock clock;
     Start(2, 4);
     Tell(kStartMeasure);
-    clock.Advance(250);
+    clock_.Advance(250);
     const std::vector<std::string> frames = port_->ReadFrames(2, kReplyMs);
     ASSERT_EQ(frames.size(), 2u);
     for (size_t i = 0; i < frames.size(); ++i) {
@@ -112,21 +111,20 @@ TEST_F(DongleMeasures, AreWholeFramesOfTheReportingConsoleAndStopWithMeasuring) 
         EXPECT_GE(static_cast<uint8_t>(f[7]), 60) << "cadence";
     }
     Tell(kStopMeasure);
-    clock.Advance(1000);
+    clock_.Advance(1000);
     EXPECT_EQ(port_->ReadFor(50), "");
 }
 
 TEST_F(DongleMeasures, AHigherBrakeLevelLowersTheRollRpmForTheSameEffort) {
-    TScopedVirtualClock clock;
     Start(2, 4);
     Tell(kStartMeasure);
-    clock.Advance(250);
+    clock_.Advance(250);
     const std::vector<std::string> free = port_->ReadFrames(2, kReplyMs);
     ASSERT_EQ(free.size(), 2u);
 
     // Console 1 brakes at 200, console 2 stays at 0.
     Tell(Bytes({0x3E, 0x10, 0x00, 0x03, 0x00, 200, 0x00, 0x00, 0x21}));
-    clock.Advance(250);
+    clock_.Advance(250);
     const std::vector<std::string> braked = port_->ReadFrames(2, kReplyMs);
     ASSERT_EQ(braked.size(), 2u);
     EXPECT_LT(Rpm(braked[0]), Rpm(free[0]) / 2);
