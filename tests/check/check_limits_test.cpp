@@ -40,8 +40,9 @@ protected:
         runner.OnStep = [&](const TCheckRecord&, const TStepResult&) {
             if (betweenSteps) betweenSteps();
         };
+        const TCheckRun run = runner.Run({1});
         std::vector<std::string> outcomes;
-        for (const TStepResult& s : runner.Run({1}).records.at(0).steps)
+        for (const TStepResult& s : run.records.at(0).steps)
             outcomes.push_back(OutcomeText(s.outcome));
         return outcomes;
     }
