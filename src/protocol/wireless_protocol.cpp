@@ -332,10 +332,22 @@ uint8_t TMiraWirelessProtocol::FindConsole(int& version, int& serial) {
         for (size_t id = 1; id < consoles_.size() && !gone(); ++id) {
             if (!consoles_[id].Connected || consoles_[id].Used) continue;
             const auto console = static_cast<uint8_t>(id);
+            // 400 ms is a console's usual answer time; one that has not answered by then
+            // (a busy PC reads late) gets the rest of the reply time-out, so that it is
+            // not taken with another trainer's roll.
+            auto answered = [&](auto TMiraConsoleInfo::*field) {
+                const uint32_t sent = GetTickCount();
+                WaitWithMessages(400);
+                const uint32_t reply = std::max<uint32_t>(Milliseconds(replyTimeOut_), 400);
+                WaitWithMessages(reply - std::min(reply, GetTickCount() - sent), [&] {
+                    return gone() || id >= consoles_.size() || consoles_[id].*field != 0;
+                });
+            };
             RequestSerial(console);
-            WaitWithMessages(400);
+            answered(&TMiraConsoleInfo::Serial);
+            if (gone() || id >= consoles_.size()) break;
             RequestVersion(console);
-            WaitWithMessages(400);
+            answered(&TMiraConsoleInfo::Version);
             if (gone() || id >= consoles_.size()) break;
             result = console;
             version = consoles_[id].Version;

@@ -42,6 +42,9 @@ void BenchTest::StartBench(sim::TDongleOptions options, const TAppOptions& appOp
     simulator = std::make_unique<sim::TDongleSimulator>(std::move(options), settings);
     simulator->Start();
     app = std::make_unique<TBenchApp>(appOptions);
+    // The simulator's thread keeps real time: on a busy machine the 200 ms the dongle
+    // has (50 ms here) can pass before it has run at all.
+    Form().tmp().SetDongleReplyTimeOut(2000);
     Form().SelectPort(simulator->PortPath());
     app->Show();
 }

@@ -137,8 +137,7 @@ protected:
     bool Shown(const std::string& text) const;
     std::string LogText() { return ReadFile(logDir.filePath("VxWireless.log").toStdString()); }
 
-    // Fast enough that a 20 s time-out passes in 5 s, slow enough that the 200 ms the
-    // dongle has to answer still leave a loaded sanitizer build 50 ms.
+    // Fast enough that a 20 s time-out passes in 5 s.
     TScopedFastTicks ticks{4};
     TRecordingMessages messages;
     QTemporaryDir logDir;  // where the executable's log file goes

@@ -10,6 +10,7 @@
 #include "device/velox_device_w.h"
 #include "serial/port_inventory.h"
 #include "sim/dongle_simulator.h"
+#include "sim/sim_clock.h"
 #include "support/resistance_levels.h"
 
 namespace wct {
@@ -27,7 +28,9 @@ protected:
             options.consoles.push_back(sim::DefaultConsole(id));
             options.consoles.back().version = 5;  // a 45 mm roll
         }
-        simulator = std::make_unique<sim::TDongleSimulator>(options);
+        sim::TSimSettings settings;
+        settings.clock = &clock;
+        simulator = std::make_unique<sim::TDongleSimulator>(options, settings);
         simulator->SetRider(1, {1000, 100, 80});
         simulator->SetRider(2, {1500, 110, 90});
         simulator->Start();
@@ -83,7 +86,7 @@ protected:
             5000));
     }
 
-    TScopedVirtualClock clock{100000, 10};
+    sim::TPacedClock clock{100000, 10};
     std::unique_ptr<sim::TDongleSimulator> simulator;
     TMiraWirelessProtocol protocol;
     TResistanceMap map;

@@ -113,7 +113,7 @@ TEST_F(ProtocolSimTest, AnAnswerAtTheReplyTimeOutCountsAndOneAMillisecondLaterDo
         const uint32_t start = GetTickCount();
         // The wait's first turn moves the clock; the answer comes in the turn after it.
         MainThread().Post([&, after = after] {
-            clock.Set(start + after);
+            clock.Advance(start + after - clock.Now());
             MainThread().Post([&] {
                 protocol.PacketReceived(nullptr, BuildFrame(mcAck, 2, std::string(1, '\x17')));
             });

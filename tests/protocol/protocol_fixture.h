@@ -1,6 +1,6 @@
 // The protocol component against the dongle simulator, over a real pseudo-terminal, in
 // virtual time: every idle turn of the main thread moves the clock a few milliseconds,
-// and the simulator runs on the same clock.
+// and the simulator runs on the same clock, which waits for it however busy the machine.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,6 +18,7 @@
 #include "common/hex.h"
 #include "serial/port_inventory.h"
 #include "sim/dongle_simulator.h"
+#include "sim/sim_clock.h"
 
 namespace wct::test {
 
@@ -87,6 +88,7 @@ protected:
     void StartSimulator(sim::TDongleOptions options = ThreeConsoles()) {
         sim::TSimSettings settings;
         settings.log = simLog.Sink();
+        settings.clock = &clock;
         simulator = std::make_unique<sim::TDongleSimulator>(std::move(options), settings);
         simulator->Start();
         protocol.SetPortDef(simulator->PortPath());
@@ -122,7 +124,7 @@ protected:
                            [&](const std::string& l) { return l.find(text) != l.npos; });
     }
 
-    TScopedVirtualClock clock{100000, 2};
+    sim::TPacedClock clock{100000, 2};
     TSimLog simLog;
     std::unique_ptr<sim::TDongleSimulator> simulator;
     TStringsMemo memo;

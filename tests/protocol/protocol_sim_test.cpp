@@ -114,6 +114,28 @@ TEST_F(ProtocolSimTest, ConsolesJoinAndFindConsoleHandsOutEachOnce) {
     EXPECT_FALSE(protocol.Opened());
 }
 
+// 400 ms is the usual answer time; a console that answers later within the reply
+// time-out is still taken with its own version and serial. One later still is taken
+// without its version; its serial came in while the version was awaited.
+TEST_F(ProtocolSimTest, FindConsoleWaitsForALateIdentityAnswerUpToTheReplyTimeOut) {
+    const struct {
+        uint32_t delayMs;
+        int version, serial;
+    } cases[] = {{300, 0x10, 0x100111}, {900, 0x10, 0x100222}, {1300, 0, 0x100333}};
+    Connect();
+    protocol.SetReplyTimeOut(1000);
+    protocol.OpenRegistration();
+    for (const auto& c : cases) {
+        sim::TLinkFaults faults;
+        faults.replyDelayMs = c.delayMs;
+        simulator->SetLinkFaults(faults);
+        int version = -1, serial = -1;
+        EXPECT_NE(protocol.FindConsole(version, serial), 0) << c.delayMs;
+        EXPECT_EQ(version, c.version) << c.delayMs << " ms";
+        EXPECT_EQ(serial, c.serial) << c.delayMs << " ms";
+    }
+}
+
 TEST_F(ProtocolSimTest, MeasuresArriveForEveryJoinedConsole) {
     Connect();
     Register(3);

@@ -181,15 +181,24 @@ TEST_F(VeloxDevice, WithLongFramesStartsAPacketOnlyWhereAStopByteEndsIt) {
     EXPECT_EQ(TVeloxDevice::BytesToHexString(messages[0].str, false), "F00100001000000000F7");
 }
 
-TEST_F(VeloxDevice, RejectsASixByteMessageThatDoesNotStartWithF0AndChangesNothing) {
-    device.SetConnected(true);
-    device.Start();
-    const std::string wrong = Bytes({0x00, 0x01, 0x00, 0x0A, 0x00, 0xF7});
-    EXPECT_FALSE(device.ParseMessage(wrong));
-    EXPECT_EQ(rejected, std::vector<std::string>{wrong});
-    EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(device.RollEventTotal(), 0);
-    EXPECT_EQ(device.Status(), vdsRunning);
+TEST_F(VeloxDevice, RejectsAMessageOfEitherFrameLengthThatDoesNotStartWithF0AndChangesNothing) {
+    // Measures of ten roll events, and of one roll period of one event.
+    const std::pair<double, std::string> cases[] = {
+        {4, Bytes({0x00, 0x01, 0x00, 0x0A, 0x00, 0xF7})},
+        {5, Bytes({0x00, 0x01, 0x00, 0x0E, 0xCC, 0xFF, 0xFF, 0xFF, 0xFF, 0xF7})}};
+    for (const auto& [version, wrong] : cases) {
+        device.SetVersion(version);
+        device.SetConnected(true);
+        device.Start();
+        rejected.clear();
+        messages.clear();
+        EXPECT_FALSE(device.ParseMessage(wrong)) << version;
+        EXPECT_EQ(rejected, std::vector<std::string>{wrong});
+        EXPECT_TRUE(messages.empty());
+        EXPECT_EQ(device.RollEventTotal(), 0);
+        EXPECT_EQ(device.Status(), vdsRunning);
+        device.Stop();
+    }
 }
 
 TEST_F(VeloxDevice, RejectsUnknownCommandsOfShortFramesAndIgnoresThoseOfLongFrames) {

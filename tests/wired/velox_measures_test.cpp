@@ -1,6 +1,8 @@
 // Speed, distance, the statistics tick and the load, fed with the trainer's messages.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "common/delay_with_messages.h"
 #include "common/tick_count.h"
 #include "velox_test_support.h"
@@ -123,6 +125,35 @@ TEST_F(VeloxMeasures, EndTheCourseOnTheNextTickAndStopCounting) {
     DelayWithMessages(1100);
     EXPECT_EQ(finished, 1);
     EXPECT_EQ(device.Status(), vdsStopped);
+}
+
+TEST_F(VeloxMeasures, EndTheCourseAtADistanceExactlyItsLengthAndNotJustShortOfIt) {
+    device.SetConnected(true);
+    device.Start();
+    for (int i = 0; i < 8; ++i) Receive(ShortMeasures(0, 10));
+    const long double distance = device.Distance();
+    // The same ride again from zero, to a course of that length and to one a hair longer.
+    for (const auto& [course, done] :
+         {std::pair{distance, true}, std::pair{std::nextafter(distance, 1.0L), false}}) {
+        device.Stop();
+        device.SetCourseDistance(course);
+        device.Start();
+        for (int i = 0; i < 8; ++i) Receive(ShortMeasures(0, 10));
+        const long double reached = device.Distance();
+        ASSERT_EQ(reached, distance);
+        Receive(ShortMeasures(0, 10));
+        EXPECT_EQ(device.Distance() == reached, done) << "course done: " << done;
+    }
+}
+
+TEST_F(VeloxMeasures, InMilesGiveMilesAndMilesAnHourOf1609Metres) {
+    device.SetUnitMeasure(umMiles);
+    device.SetConnected(true);
+    device.Start();
+    for (int i = 0; i < 25; ++i) Receive(ShortMeasures(0, 10));
+    // 250 events of 0.1241 m, 10 of them in each 100 ms.
+    EXPECT_NEAR(static_cast<double>(device.Distance()), 250 * 0.1241 / 1609, 1e-8);
+    EXPECT_NEAR(static_cast<double>(device.Speed()), 10 * 0.1241 * 36000 / 1609, 1e-7);
 }
 
 TEST_F(VeloxMeasures, RaiseOnStatsEverySecondWithTheLap) {
