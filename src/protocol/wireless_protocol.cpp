@@ -325,10 +325,7 @@ uint8_t TMiraWirelessProtocol::FindConsole(int& version, int& serial) {
     const unsigned ended = waitsEnded_;
     auto gone = [this, ended] { return !connected_ || waitsEnded_ != ended; };
     while (!gone()) {
-        // Wakes for every reply, at least once a second for the progress position, and
-        // at the end of the search time.
-        if (elapsed() < limit)
-            MainThread().ProcessMessagesFor(std::min(1000 - elapsed() % 1000, limit - elapsed()));
+        MainThread().ProcessMessages();
         for (size_t id = 1; id < consoles_.size() && !gone(); ++id) {
             if (!consoles_[id].Connected || consoles_[id].Used) continue;
             const auto console = static_cast<uint8_t>(id);
@@ -338,10 +335,11 @@ uint8_t TMiraWirelessProtocol::FindConsole(int& version, int& serial) {
             auto answered = [&](auto TMiraConsoleInfo::*field) {
                 const uint32_t sent = GetTickCount();
                 WaitWithMessages(400);
-                const uint32_t reply = std::max<uint32_t>(Milliseconds(replyTimeOut_), 400);
-                WaitWithMessages(reply - std::min(reply, GetTickCount() - sent), [&] {
+                const auto done = [&] {
                     return gone() || id >= consoles_.size() || consoles_[id].*field != 0;
-                });
+                };
+                const uint32_t reply = std::max<uint32_t>(Milliseconds(replyTimeOut_), 400);
+                if (!done()) WaitWithMessages(reply - std::min(reply, GetTickCount() - sent), done);
             };
             RequestSerial(console);
             answered(&TMiraConsoleInfo::Serial);
@@ -361,6 +359,9 @@ uint8_t TMiraWirelessProtocol::FindConsole(int& version, int& serial) {
         if (result != 0) break;
         if (now - start >= limit) break;
         if (static_cast<int32_t>(now) < static_cast<int32_t>(start)) break;
+        // Wakes for every hand-off (a console that joins), at least once a second for the
+        // progress position, and at the end of the search time.
+        MainThread().ProcessMessagesFor(std::min(1000 - elapsed() % 1000, limit - elapsed()));
     }
 
     if (result != 0) {

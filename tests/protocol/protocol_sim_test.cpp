@@ -121,16 +121,23 @@ TEST_F(ProtocolSimTest, FindConsoleWaitsForALateIdentityAnswerUpToTheReplyTimeOu
     const struct {
         uint32_t delayMs;
         int version, serial;
-    } cases[] = {{300, 0x10, 0x100111}, {900, 0x10, 0x100222}, {1300, 0, 0x100333}};
+        // The search, its 800 ms of "Console Found" included, waits no longer than this:
+        // nothing past an answer.
+        uint32_t withinMs;
+    } cases[] = {{300, 0x10, 0x100111, 1700},
+                 {900, 0x10, 0x100222, 2700},
+                 {1300, 0, 0x100333, 2900}};
     Connect();
     protocol.SetReplyTimeOut(1000);
-    protocol.OpenRegistration();
+    Register(3);
     for (const auto& c : cases) {
         sim::TLinkFaults faults;
         faults.replyDelayMs = c.delayMs;
         simulator->SetLinkFaults(faults);
         int version = -1, serial = -1;
+        const uint32_t start = GetTickCount();
         EXPECT_NE(protocol.FindConsole(version, serial), 0) << c.delayMs;
+        EXPECT_LE(GetTickCount() - start, c.withinMs) << c.delayMs << " ms";
         EXPECT_EQ(version, c.version) << c.delayMs << " ms";
         EXPECT_EQ(serial, c.serial) << c.delayMs << " ms";
     }
