@@ -45,7 +45,7 @@
 #include "protocol/wireless_protocol.h"
 #include "serial/com_data_packet.h"
 #include "serial/com_port.h"
-#include "testbench/test_bench.h"
+#include "testbench/testbench.h"
 #include "wired/velox_device.h"
 
 class QAction;

@@ -19,7 +19,7 @@
 #include "check/check_history.h"
 #include "common/user_messages.h"
 #include "protocol/wireless_protocol.h"
-#include "testbench/test_bench.h"
+#include "testbench/testbench.h"
 
 namespace wct {
 namespace {

@@ -13,7 +13,7 @@
 #include "cli/cli_runner.h"
 #include "publish/check_outbox.h"
 #include "publish/mqtt_publisher.h"
-#include "testbench/test_bench.h"
+#include "testbench/testbench.h"
 
 namespace wct::cli {
 namespace {

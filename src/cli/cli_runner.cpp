@@ -25,7 +25,7 @@
 #include "serial/port_inventory.h"
 #include "serial/usb_identity.h"
 #include "sim/dongle_simulator.h"
-#include "testbench/test_bench.h"
+#include "testbench/testbench.h"
 
 namespace wct::cli {
 namespace {

@@ -2,7 +2,7 @@
 // real SQLite history and real report files: what refuses a run does so before the first
 // console and leaves nothing behind, every record reaches the history and every sink, and
 // a run the operator ends keeps its current record as interrupted.
-#include "testbench/test_bench.h"
+#include "testbench/testbench.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "testbench/test_bench.h"
+#include "testbench/testbench.h"
 
 #include <memory>
 #include <nlohmann/json.hpp>
