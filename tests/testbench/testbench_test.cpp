@@ -42,6 +42,7 @@ class TestBenchCheckTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SetPortSource([] { return std::vector<std::string>{}; });
+        paced.clock = &clock;
         dir = fs::temp_directory_path() /
               ("wct-testbench-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -76,8 +77,6 @@ protected:
             options.consoles[i] = sim::DefaultConsole(static_cast<uint8_t>(i + 1));
             options.consoles[i].joinedAtStart = true;
         }
-        sim::TSimSettings paced;
-        paced.clock = &clock;
         simulator = std::make_unique<sim::TDongleSimulator>(options, paced);
         simulator->Start();
         protocol.SetPortDef(simulator->PortPath());
@@ -101,6 +100,7 @@ protected:
     }
 
     sim::TPacedClock clock{100000, 2};
+    sim::TSimSettings paced;  // the simulator keeps to the test's clock
     std::unique_ptr<sim::TDongleSimulator> simulator;
     TMiraWirelessProtocol protocol;
     TTestBench bench{protocol};
