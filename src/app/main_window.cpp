@@ -173,6 +173,7 @@ void TForm1::CreateComponents() {
     comDataPacket1_ = new TComDataPacket(&components_);
     comDataPacket1_->SetName("ComDataPacket1");
     tmp_ = new TMiraWirelessProtocol(&components_);
+    bench_ = std::make_unique<testbench::TTestBench>(*tmp_);
     tmp_->SetName("tmp");
     veloxDeviceW1_ = new TVeloxDeviceW(&components_);
     veloxDeviceW1_->SetName("VeloxDeviceW1");
@@ -283,7 +284,7 @@ void TForm1::BuildMenu() {
     menuBar()
         ->addMenu("&Check")
         ->addAction("&Production Check...", this,
-                    [this, publisher] { ShowProductionCheckWindow(*tmp_, this, publisher); })
+                    [this, publisher] { ShowProductionCheckWindow(*bench_, this, publisher); })
         ->setObjectName("ProductionCheck");
 
     // The file being recorded is named in the menu bar's free corner, so that the controls

@@ -45,6 +45,7 @@
 #include "protocol/wireless_protocol.h"
 #include "serial/com_data_packet.h"
 #include "serial/com_port.h"
+#include "testbench/testbench.h"
 #include "wired/velox_device.h"
 
 class QAction;
@@ -229,6 +230,7 @@ private:
     TComDataPacket* comDataPacket1_ = nullptr;
     TMiraWirelessProtocol* tmp_ = nullptr;
     TVeloxDeviceW* veloxDeviceW1_ = nullptr;
+    std::unique_ptr<testbench::TTestBench> bench_;
     TResistanceMap* resistanceMap1_ = nullptr;
     wired::TVeloxDevice* veloxDevice1_ = nullptr;
     QTimer timer1_;

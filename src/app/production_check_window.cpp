@@ -15,15 +15,11 @@
 #include <QSysInfo>
 #include <QTableWidget>
 #include <QVBoxLayout>
-#include <memory>
-#include <nlohmann/json.hpp>
 
 #include "check/check_history.h"
-#include "check/check_report.h"
-#include "check/check_runner.h"
 #include "common/user_messages.h"
 #include "protocol/wireless_protocol.h"
-#include "publish/mqtt_publisher.h"
+#include "testbench/testbench.h"
 
 namespace wct {
 namespace {
@@ -85,8 +81,8 @@ QString Q(const std::string& text) {
 
 }  // namespace
 
-TProductionCheckWindow::TProductionCheckWindow(TMiraWirelessProtocol& protocol, QWidget* parent)
-    : QWidget(parent, Qt::Window), protocol_(protocol) {
+TProductionCheckWindow::TProductionCheckWindow(testbench::TTestBench& bench, QWidget* parent)
+    : QWidget(parent, Qt::Window), bench_(bench) {
     setObjectName("ProductionCheckWindow");
     setWindowTitle("Production Check");
 
@@ -205,90 +201,63 @@ void TProductionCheckWindow::Run(bool all) {
     const auto refuse = [](const std::string& text) {
         UserMessages().MessageDlg(text, TMsgDlgType::mtWarning, mbOK);
     };
-    if (!protocol_.Connected()) return refuse("Connect to the dongle first.");
+    if (!bench_.Protocol().Connected()) return refuse("Connect to the dongle first.");
     const std::string operatorName = operator_->text().trimmed().toStdString();
     if (operatorName.empty()) return refuse("Enter the operator's name first.");
 
-    // Everything that can refuse the run does so before the first console.
-    std::unique_ptr<check::TCheckHistory> history;
-    std::unique_ptr<check::TReportFile> json, junit;
-    const QString stamp = QString::fromStdString(check::UtcNow()).remove(':').remove('-').left(15);
-    try {
-        history = std::make_unique<check::TCheckHistory>(check::TCheckHistory::DefaultPath(),
-                                                         check::TCheckHistory::TAccess::Write);
-        if (!ReportsFolder().isEmpty()) {
-            const QDir dir(ReportsFolder());
-            json = std::make_unique<check::TReportFile>(
-                dir.filePath("check-" + stamp + ".json").toStdString());
-            junit = std::make_unique<check::TReportFile>(
-                dir.filePath("check-" + stamp + ".xml").toStdString());
-        }
-    } catch (const std::exception& e) {
-        return refuse(std::string(e.what()) + "\nNothing was checked.");
+    testbench::TCheckRequest request;
+    if (!all) request.consoles.push_back(static_cast<uint8_t>(console_->value()));
+    request.session = {station_->text().trimmed().toStdString(), operatorName};
+    request.history = testbench::TTestBench::HistoryPath();
+    if (!ReportsFolder().isEmpty()) {
+        const QString stamp =
+            QString::fromStdString(check::UtcNow()).remove(':').remove('-').left(15);
+        const QDir dir(ReportsFolder());
+        request.report = dir.filePath("check-" + stamp + ".json").toStdString();
+        request.junit = dir.filePath("check-" + stamp + ".xml").toStdString();
     }
-
-    ShowRunning(true);
-    interrupt_ = false;
-    steps_->setRowCount(0);
-    results_->setRowCount(0);
-    status_->setText("Looking for consoles...");
-    std::vector<uint8_t> consoles;
-    if (all)
-        consoles = check::FindPresentConsoles(protocol_, 1500);
-    else
-        consoles.push_back(static_cast<uint8_t>(console_->value()));
-
-    std::string failures;
-    check::TCheckRunner runner(protocol_, check::DefaultPlan(),
-                               {station_->text().trimmed().toStdString(), operatorName});
-    runner.Interrupted = [this] { return interrupt_; };
-    runner.OnStep = [this](const check::TCheckRecord& r, const check::TStepResult& s) {
+    testbench::TPublisherSink published(Publisher);
+    request.sinks = {&published};
+    request.Interrupted = [this] { return interrupt_; };
+    request.OnStart = [this] {
+        steps_->setRowCount(0);
+        results_->setRowCount(0);
+    };
+    request.OnStep = [this](const check::TCheckRecord& r, const check::TStepResult& s) {
         status_->setText(QString("Checking console %1: %2").arg(r.console).arg(Q(s.name)));
         AddStepRow(r, s);
     };
-    runner.OnRecord = [&](const check::TCheckRecord& r) {
-        AddResultRow(r);
-        KeepRecord(r, *history, failures);
-    };
-    const check::TCheckRun run = runner.Run(consoles);
+    request.OnRecord = [this](const check::TCheckRecord& r) { AddResultRow(r); };
+
+    ShowRunning(true);
+    interrupt_ = false;
+    status_->setText(all ? "Looking for consoles..." : "");
+    testbench::TCheckSummary summary;
+    std::string refused;
     try {
-        if (json) json->Commit(check::RunToJson(run).dump(2) + "\n");
-        if (junit) junit->Commit(check::JUnitText(run));
-    } catch (const std::exception& e) {
-        failures += std::string(e.what()) + "\n";
+        summary = bench_.RunCheck(request);
+    } catch (const testbench::ECheckRefused& e) {
+        refused = std::string(e.what()) + "\nNothing was checked.";
     }
-    int passed = 0;
-    for (const check::TCheckRecord& r : run.records) passed += r.outcome == check::TOutcome::Pass;
-    status_->setText(QString("%1 of %2 consoles passed%3")
-                         .arg(passed)
-                         .arg(run.records.size())
-                         .arg(run.interrupted ? " (interrupted)" : ""));
     ShowRunning(false);
-    RefreshHistory();
-    if (consoles.empty()) refuse("No console is present.");
-    if (!failures.empty())
-        UserMessages().MessageDlg("Not everything was kept:\n" + failures, TMsgDlgType::mtError,
-                                  mbOK);
+    if (!refused.empty() || summary.noConsole) {
+        status_->setText("");
+        refuse(refused.empty() ? "No console is present." : refused);
+    } else {
+        status_->setText(QString("%1 of %2 consoles passed%3")
+                             .arg(summary.passed)
+                             .arg(summary.run.records.size())
+                             .arg(summary.run.interrupted ? " (interrupted)" : ""));
+        RefreshHistory();
+        std::string notKept;
+        for (const std::string& line : summary.notKept) notKept += line + "\n";
+        if (!notKept.empty())
+            UserMessages().MessageDlg("Not everything was kept:\n" + notKept,
+                                      TMsgDlgType::mtError, mbOK);
+    }
     if (closeAfterRun_) {
         closeAfterRun_ = false;
         close();
-    }
-}
-
-// Into the history and, with a broker, published; what fails is added to `failures`.
-void TProductionCheckWindow::KeepRecord(const check::TCheckRecord& r, check::TCheckHistory& history,
-                                        std::string& failures) {
-    try {
-        history.Add(r);
-    } catch (const std::exception& e) {
-        failures += std::string(e.what()) + "\n";
-    }
-    publish::TMqttPublisher* publisher = Publisher ? Publisher() : nullptr;
-    if (publisher == nullptr) return;
-    try {
-        publisher->PublishCheck({r.id, check::SerialLabel(r), check::RecordToJson(r).dump()});
-    } catch (const std::exception& e) {
-        failures += "Not published: " + std::string(e.what()) + "\n";
     }
 }
 
@@ -323,7 +292,7 @@ void TProductionCheckWindow::RefreshHistory() {
     }
     std::vector<check::TCheckRecord> records;
     try {
-        const check::TCheckHistory history(check::TCheckHistory::DefaultPath(),
+        const check::TCheckHistory history(testbench::TTestBench::HistoryPath(),
                                            check::TCheckHistory::TAccess::Read);
         records = history.Find(filter);
     } catch (const check::ECheckHistory&) {
@@ -353,11 +322,11 @@ void TProductionCheckWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
 }
 
-void ShowProductionCheckWindow(TMiraWirelessProtocol& protocol, QWidget* parent,
+void ShowProductionCheckWindow(testbench::TTestBench& bench, QWidget* parent,
                                std::function<publish::TMqttPublisher*()> publisher) {
     auto* window = parent->findChild<TProductionCheckWindow*>("ProductionCheckWindow");
     if (window == nullptr) {
-        window = new TProductionCheckWindow(protocol, parent);
+        window = new TProductionCheckWindow(bench, parent);
         window->Publisher = std::move(publisher);
     }
     window->show();

@@ -5,11 +5,12 @@
 // file) as its console is done; the history below is searched by serial. When a reports
 // folder has been picked (it is remembered), every run leaves its JSON and JUnit reports
 // there. While the main window publishes to a broker, each record is also published.
+// With no console present the run is refused and nothing is written.
 // Closing the window during a run interrupts it: the current console's record is
 // kept as ERROR "interrupted" and the window closes when the run has ended. Stop, or Esc,
 // interrupts a run the same way.
 //
-// Main thread only; the protocol must outlive the window.
+// Main thread only; the bench must outlive the window.
 #pragma once
 
 #include <QWidget>
@@ -27,20 +28,20 @@ class QTableWidget;
 
 namespace wct {
 
-class TMiraWirelessProtocol;
-
 namespace check {
-class TCheckHistory;
 struct TCheckRecord;
 struct TStepResult;
 }  // namespace check
 namespace publish {
 class TMqttPublisher;
 }
+namespace testbench {
+class TTestBench;
+}
 
 class TProductionCheckWindow : public QWidget {
 public:
-    explicit TProductionCheckWindow(TMiraWirelessProtocol& protocol, QWidget* parent = nullptr);
+    explicit TProductionCheckWindow(testbench::TTestBench& bench, QWidget* parent = nullptr);
 
     // The publisher each record also goes to, asked as each record is kept; null or unset:
     // none.
@@ -66,11 +67,9 @@ private:
     void Run(bool all);
     void AddStepRow(const check::TCheckRecord& record, const check::TStepResult& step);
     void AddResultRow(const check::TCheckRecord& record);
-    void KeepRecord(const check::TCheckRecord& record, check::TCheckHistory& history,
-                    std::string& failures);
     void ShowRunning(bool running);
 
-    TMiraWirelessProtocol& protocol_;
+    testbench::TTestBench& bench_;
     TClickGuard guard_{[this] { return Escape(); }};
     QLineEdit* operator_ = nullptr;
     QLineEdit* station_ = nullptr;
@@ -91,7 +90,7 @@ private:
 
 // Shows the main window's production check window, creating it on first use as a
 // window of `parent`'s, its records published by `publisher` (see Publisher).
-void ShowProductionCheckWindow(TMiraWirelessProtocol& protocol, QWidget* parent,
+void ShowProductionCheckWindow(testbench::TTestBench& bench, QWidget* parent,
                                std::function<publish::TMqttPublisher*()> publisher = {});
 
 }  // namespace wct

@@ -3,7 +3,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
+
+#include "common/state_folder.h"
 
 namespace wct {
 namespace {
@@ -19,17 +20,8 @@ bool MakeDirectories(const std::string& path) {
 
 }  // namespace
 
-std::string StateDirectory() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/') return std::string(state) + "/WirelessConsoleTest/";
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/')
-        return std::string(home) + "/.local/state/WirelessConsoleTest/";
-    return {};
-}
-
 bool LogToStateDirectory() {
-    const std::string directory = StateDirectory();
+    const std::string directory = StateFolder();
     if (directory.empty() || !MakeDirectories(directory)) return false;
     SetExecutableDirectory(directory);
     return true;
@@ -45,7 +37,7 @@ void TTraceLog::Write(const std::string& line) {
         reason = e.what();
     }
 
-    const std::string directory = StateDirectory();
+    const std::string directory = StateFolder();
     const std::string& current = file_.LogFileName();
     const std::string fallback = directory + current.substr(current.rfind('/') + 1);
     if (!directory.empty() && fallback != current && MakeDirectories(directory)) {

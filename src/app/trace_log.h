@@ -27,13 +27,9 @@ private:
     bool lost_ = false;
 };
 
-// $XDG_STATE_HOME/WirelessConsoleTest/, or ~/.local/state/WirelessConsoleTest/; empty
-// when neither variable is set.
-std::string StateDirectory();
-
-// Makes the state directory, created when missing, the one relative log names are made
-// absolute from: an installed bench logs there from the start. False when there is none
-// or it cannot be made.
+// Makes the state folder (StateFolder), created when missing, the one relative log names
+// are made absolute from: an installed bench logs there from the start. False when there
+// is none or it cannot be made.
 bool LogToStateDirectory();
 
 }  // namespace wct

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <regex>
 
+#include "common/state_folder.h"
+
 namespace wct::check {
 namespace {
 
@@ -257,15 +259,20 @@ std::vector<TCheckRecord> TCheckHistory::Find(const THistoryFilter& filter) cons
 }
 
 std::string TCheckHistory::DefaultPath() {
+    const std::string path = StateFolder() + "checks.sqlite";
+    // The history used to live in the data folder: a bench that kept one there goes on
+    // with it rather than starting an empty one.
     const char* data = std::getenv("XDG_DATA_HOME");
-    std::filesystem::path base;
-    if (data != nullptr && *data == '/') {
-        base = data;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::filesystem::path(home != nullptr ? home : ".") / ".local" / "share";
-    }
-    return (base / "WirelessConsoleTest" / "checks.sqlite").string();
+    const char* home = std::getenv("HOME");
+    const std::filesystem::path former =
+        data != nullptr && data[0] == '/'
+            ? std::filesystem::path(data) / "WirelessConsoleTest/checks.sqlite"
+            : std::filesystem::path(home != nullptr ? home : ".") /
+                  ".local/share/WirelessConsoleTest/checks.sqlite";
+    std::error_code error;
+    if (!std::filesystem::exists(path, error) && std::filesystem::exists(former, error))
+        return former.string();
+    return path;
 }
 
 std::string ParseSince(const std::string& text) {

@@ -49,7 +49,9 @@ public:
     // Newest first (by start time).
     std::vector<TCheckRecord> Find(const THistoryFilter& filter) const;
 
-    // $XDG_DATA_HOME/WirelessConsoleTest/checks.sqlite, or under ~/.local/share.
+    // checks.sqlite in the state folder (StateFolder); one kept where the history used to
+    // be, in the data folder ($XDG_DATA_HOME or ~/.local/share), while the state folder
+    // has none.
     static std::string DefaultPath();
     static constexpr int kSchemaVersion = 1;
 

@@ -2,9 +2,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <nlohmann/json.hpp>
 #include <random>
+
+#include "common/utc_text.h"
 
 namespace wct::check {
 
@@ -86,17 +87,7 @@ std::string NewRecordId() {
 }
 
 std::string UtcNow() {
-    using namespace std::chrono;
-    const auto now = system_clock::now();
-    const std::time_t seconds = system_clock::to_time_t(now);
-    const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[80];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  static_cast<int>(ms));
-    return text;
+    return UtcText(std::chrono::system_clock::now());
 }
 
 }  // namespace wct::check

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/delay_with_messages.h"
 #include "common/hex.h"
-#include "common/main_thread.h"
 #include "common/tick_count.h"
 #include "protocol/wireless_frame.h"
 #include "protocol/wireless_protocol.h"
@@ -69,12 +69,8 @@ TCheckRunner::TCheckRunner(TMiraWirelessProtocol& protocol, TCheckPlan plan, TCh
 
 template <typename Done>
 void TCheckRunner::ServeUntil(Done done, uint32_t ms) {
-    const uint32_t start = GetTickCount();
-    for (uint32_t elapsed = 0; !done() && elapsed < ms && !Stopped();
-         elapsed = GetTickCount() - start) {
-        // Short slices, so that an interruption is seen soon; any hand-off ends one early.
-        MainThread().ProcessMessagesFor(std::min<uint32_t>(ms - elapsed, 100));
-    }
+    // Short slices, so that an interruption is seen soon; any hand-off ends one early.
+    wct::ServeUntil([&] { return done() || Stopped(); }, ms, 100);
 }
 
 TCheckRun TCheckRunner::Run(const std::vector<uint8_t>& consoles) {

@@ -6,16 +6,14 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "check/check_history.h"
-#include "check/check_report.h"
-#include "check/check_runner.h"
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
 #include "publish/check_outbox.h"
 #include "publish/mqtt_publisher.h"
+#include "testbench/testbench.h"
 
 namespace wct::cli {
 namespace {
@@ -95,73 +93,44 @@ void StopPublisher(publish::TMqttPublisher& publisher, const TCheckOptions& o, s
 
 }  // namespace
 
-int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, TMiraWirelessProtocol& protocol,
+int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, testbench::TTestBench& bench,
              std::ostream& out, std::ostream& err, const std::function<bool()>& interrupted) {
-    std::unique_ptr<check::TCheckHistory> history;
-    std::unique_ptr<check::TReportFile> report, junit;
-    try {
-        history =
-            std::make_unique<check::TCheckHistory>(o.db, check::TCheckHistory::TAccess::Write);
-        if (o.report) report = std::make_unique<check::TReportFile>(*o.report);
-        if (o.junit) junit = std::make_unique<check::TReportFile>(*o.junit);
-    } catch (const std::exception& e) {
-        err << "wct: " << e.what() << "; nothing checked\n";
-        return exUsage;
-    }
-
-    std::vector<uint8_t> consoles;
-    if (o.console)
-        consoles.push_back(static_cast<uint8_t>(*o.console));
-    else
-        consoles =
-            check::FindPresentConsoles(protocol, static_cast<uint32_t>(waitMs.value_or(1500)));
-    if (consoles.empty()) {
-        err << "wct: no console present\n";
-        return exFailed;
-    }
-
     std::mutex errLock;  // notices come from the publisher's thread
-    const std::unique_ptr<publish::TMqttPublisher> publisher = StartPublisher(o, err, errLock);
+    std::unique_ptr<publish::TMqttPublisher> publisher;
+    testbench::TPublisherSink published([&publisher] { return publisher.get(); });
 
-    bool kept = true;
-    check::TCheckRunner runner(protocol, o.plan, {o.station, o.operatorName});
-    runner.Interrupted = interrupted;
-    runner.OnStep = [&](const check::TCheckRecord& r, const check::TStepResult& s) {
+    testbench::TCheckRequest request;
+    if (o.console) request.consoles.push_back(static_cast<uint8_t>(*o.console));
+    request.presentWaitMs = static_cast<uint32_t>(waitMs.value_or(1500));
+    request.plan = o.plan;
+    request.session = {o.station, o.operatorName};
+    request.history = o.db;
+    request.report = o.report.value_or("");
+    request.junit = o.junit.value_or("");
+    request.sinks = {&published};
+    request.Interrupted = interrupted;
+    request.OnStart = [&] { publisher = StartPublisher(o, err, errLock); };
+    request.OnStep = [&](const check::TCheckRecord& r, const check::TStepResult& s) {
         out << r.console << ' ' << (r.serial ? std::to_string(*r.serial) : "-") << ' ' << s.name
             << ' ' << check::OutcomeText(s.outcome) << ' ' << s.value << ' ' << s.limits << ' '
             << s.ms << (s.message.empty() ? "" : " " + s.message) << std::endl;
     };
-    runner.OnRecord = [&](const check::TCheckRecord& r) {
-        try {
-            history->Add(r);
-        } catch (const std::exception& e) {
-            std::lock_guard lock(errLock);
-            err << "wct: console " << r.console << ": " << e.what() << '\n';
-            kept = false;
-        }
-        if (!publisher) return;
-        try {
-            publisher->PublishCheck({r.id, check::SerialLabel(r), check::RecordToJson(r).dump()});
-        } catch (const std::exception& e) {
-            std::lock_guard lock(errLock);
-            err << "wct: console " << r.console << ": not published: " << e.what() << '\n';
-        }
-    };
-    const check::TCheckRun run = runner.Run(consoles);
-    if (publisher) StopPublisher(*publisher, o, err);
-
+    testbench::TCheckSummary summary;
     try {
-        if (report) report->Commit(check::RunToJson(run).dump(2) + "\n");
-        if (junit) junit->Commit(check::JUnitText(run));
-    } catch (const std::exception& e) {
-        err << "wct: " << e.what() << '\n';
-        kept = false;
+        summary = bench.RunCheck(request);
+    } catch (const testbench::ECheckRefused& e) {
+        err << "wct: " << e.what() << "; nothing checked\n";
+        return exUsage;
     }
-    size_t passed = 0;
-    for (const check::TCheckRecord& r : run.records) passed += r.outcome == check::TOutcome::Pass;
-    err << "wct: " << passed << " of " << run.records.size() << " consoles passed"
-        << (run.interrupted ? " (interrupted)" : "") << '\n';
-    return kept && passed == run.records.size() && !run.interrupted ? exDone : exFailed;
+    if (publisher) StopPublisher(*publisher, o, err);
+    if (summary.noConsole) {
+        err << "wct: no console present\n";
+        return exFailed;
+    }
+    for (const std::string& line : summary.notKept) err << "wct: " << line << '\n';
+    err << "wct: " << summary.passed << " of " << summary.run.records.size() << " consoles passed"
+        << (summary.run.interrupted ? " (interrupted)" : "") << '\n';
+    return summary.AllPassedAndKept() ? exDone : exFailed;
 }
 
 }  // namespace wct::cli

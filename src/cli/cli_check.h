@@ -13,8 +13,8 @@
 #include "cli/cli_publish.h"
 #include "common/command_line.h"
 
-namespace wct {
-class TMiraWirelessProtocol;
+namespace wct::testbench {
+class TTestBench;
 }
 
 namespace wct::cli {
@@ -35,14 +35,14 @@ struct TCheckOptions {
 // an error is refused (EUsage) naming its line and key.
 void DeclareCheckOptions(TCommand& check, TCheckOptions& o);
 
-// Runs on `protocol`, connected to the dongle. The history and the report files are
+// Runs on the bench, its protocol connected to the dongle. The history and the report files are
 // opened before the first console is checked; one that cannot be is exit code 2 and
 // nothing is checked. 0 when every step passed, 1 otherwise (or when no console is
 // present, or a record could not be kept). `waitMs`: how long --all waits for consoles.
 // With a broker, each record is also published; broker trouble is told on `err` and
 // never changes the exit code.
 int RunCheck(const TCheckOptions& options, std::optional<int> waitMs,
-             TMiraWirelessProtocol& protocol, std::ostream& out, std::ostream& err,
+             testbench::TTestBench& bench, std::ostream& out, std::ostream& err,
              const std::function<bool()>& interrupted);
 
 }  // namespace wct::cli

@@ -6,19 +6,11 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
-#include "common/tick_count.h"
 #include "protocol/wireless_protocol.h"
 #include "publish/bench_feed.h"
 #include "publish/mqtt_publisher.h"
 
 namespace wct::cli {
-namespace {
-
-// How often the bench's tables are read for the publisher.
-constexpr uint32_t kPollMs = 50;
-
-}  // namespace
-
 void DeclareBrokerOptions(TCommand& command, TBrokerOptions& o, bool required) {
     publish::TPublisherSettings& s = o.settings;
     command.Option("--broker", "URL", "mqtt://host:port or mqtts://host:port", Text(o.broker))
@@ -70,8 +62,7 @@ void DeclarePublishOptions(TCommand& publish, TPublishOptions& o) {
 }
 
 int RunPublish(const TPublishOptions& options, TMiraWirelessProtocol& protocol, std::ostream& out,
-               std::ostream& err, const std::function<void(uint32_t ms)>& serve,
-               const std::function<bool()>& interrupted) {
+               std::ostream& err, const TServe& serve, const std::function<bool()>& interrupted) {
     std::mutex errLock;  // notices come from the publisher's thread
     publish::TMqttPublisher publisher(options.broker.settings);
     publisher.OnNotice = [&](const std::string& text, bool) {
@@ -83,11 +74,7 @@ int RunPublish(const TPublishOptions& options, TMiraWirelessProtocol& protocol, 
 
     // Consoles that report are asked once for their data, so that their info is whole.
     std::set<uint8_t> asked;
-    protocol.SetMeasure(true);
-    const uint32_t start = GetTickCount();
-    const uint64_t runMs = options.seconds ? uint64_t(*options.seconds) * 1000 : UINT64_MAX;
-    while (!interrupted() && GetTickCount() - start < runMs) {
-        serve(static_cast<uint32_t>(std::min<uint64_t>(kPollMs, runMs - (GetTickCount() - start))));
+    const auto poll = [&] {
         feed.Poll();
         const auto& measures = *protocol.LastMeasure();
         for (size_t id = 1; id < measures.size(); ++id) {
@@ -97,7 +84,12 @@ int RunPublish(const TPublishOptions& options, TMiraWirelessProtocol& protocol, 
             protocol.RequestVersion(console);
             protocol.RequestFirmware(console);
         }
-    }
+    };
+    protocol.SetMeasure(true);
+    // Without --seconds until interrupted, in the longest waits the tick counter measures.
+    do
+        serve(options.seconds ? static_cast<uint32_t>(*options.seconds) * 1000 : UINT32_MAX, poll);
+    while (!options.seconds && !interrupted());
     protocol.SetMeasure(false);
     feed.Poll();
     publisher.Stop();

@@ -39,11 +39,14 @@ struct TPublishOptions {
 // What "publish" takes, read into `o`.
 void DeclarePublishOptions(TCommand& publish, TPublishOptions& o);
 
-// Runs on `protocol`, connected to the dongle. `serve` waits the given milliseconds
-// while replies are handled (less when interrupted); `interrupted` says whether the run
-// was. Broker trouble is told on `err` and never ends the run.
+// Waits `ms` while replies are handled (less when interrupted), calling `each` between
+// passes, at least every few tens of milliseconds.
+using TServe = std::function<void(uint32_t ms, const std::function<void()>& each)>;
+
+// Runs on `protocol`, connected to the dongle; the bench's tables are read for the
+// publisher on each of `serve`'s passes. `interrupted` says whether the run was. Broker
+// trouble is told on `err` and never ends the run.
 int RunPublish(const TPublishOptions& options, TMiraWirelessProtocol& protocol, std::ostream& out,
-               std::ostream& err, const std::function<void(uint32_t ms)>& serve,
-               const std::function<bool()>& interrupted);
+               std::ostream& err, const TServe& serve, const std::function<bool()>& interrupted);
 
 }  // namespace wct::cli

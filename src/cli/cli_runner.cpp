@@ -13,6 +13,7 @@
 
 #include "cli/cli_publish.h"
 #include "cli/cli_stats.h"
+#include "common/delay_with_messages.h"
 #include "common/hex.h"
 #include "common/main_thread.h"
 #include "common/tick_count.h"
@@ -24,6 +25,7 @@
 #include "serial/port_inventory.h"
 #include "serial/usb_identity.h"
 #include "sim/dongle_simulator.h"
+#include "testbench/testbench.h"
 
 namespace wct::cli {
 namespace {
@@ -281,11 +283,12 @@ private:
         if (c == "send") return Send();
         if (c == "ride") return RunRide(o_.ride, o_.wait, protocol_, out_, err_, interrupted_);
         if (c == "check")
-            return RunCheck(o_.check, o_.wait, protocol_, out_, err_,
+            return RunCheck(o_.check, o_.wait, bench_, out_, err_,
                             [this] { return Interrupted(); });
         if (c == "publish")
             return RunPublish(
-                o_.publish, protocol_, out_, err_, [this](uint32_t ms) { Serve(ms); },
+                o_.publish, protocol_, out_, err_,
+                [this](uint32_t ms, const std::function<void()>& each) { Serve(ms, each); },
                 [this] { return Interrupted(); });
         if (c == "stats") {
             TellSilences();
@@ -322,19 +325,21 @@ private:
     // Waits `ms` while the main thread serves replies, or until interrupted. What the
     // replies printed is flushed every kFlushMs: a watching script sees each line that
     // soon, without a write(2) for every line at the line's rate.
-    void Serve(uint32_t ms) {
-        const uint32_t start = GetTickCount();
-        uint32_t flushed = start;
+    // `each`, when given, runs between passes too.
+    void Serve(uint32_t ms, const std::function<void()>& each = nullptr) {
+        uint32_t flushed = GetTickCount();
         // Short waits so that an interrupt is seen soon; replies end them at once anyway.
-        for (uint32_t elapsed = 0; elapsed < ms && !Interrupted();
-             elapsed = GetTickCount() - start) {
-            MainThread().ProcessMessagesFor(std::min<uint32_t>(ms - elapsed, kFlushMs));
-            protocol_.WatchSilence();  // nothing arrives to tell it when all fall silent
-            if (GetTickCount() - flushed >= kFlushMs) {
-                out_.flush();
-                flushed = GetTickCount();
-            }
-        }
+        ServeUntil(
+            [&] {
+                if (each) each();
+                protocol_.WatchSilence();  // nothing arrives to tell it when all fall silent
+                if (GetTickCount() - flushed >= kFlushMs) {
+                    out_.flush();
+                    flushed = GetTickCount();
+                }
+                return Interrupted();
+            },
+            ms, kFlushMs);
         out_.flush();
     }
 
@@ -498,11 +503,8 @@ private:
     int Resistance() {
         // Resistances are only kept while the dongle reports consoles.
         protocol_.AskNumberOfConsole();
-        const uint32_t start = GetTickCount();
-        while (protocol_.NumberOfConsole() <= 0 &&
-               !TMiraWirelessProtocol::TimedOut(start,
-                                                static_cast<uint32_t>(protocol_.ReplyTimeOut())))
-            MainThread().ProcessMessages();
+        ServeUntil([this] { return protocol_.NumberOfConsole() > 0; },
+                   static_cast<uint32_t>(protocol_.ReplyTimeOut()));
         if (protocol_.NumberOfConsole() <= 0) {
             err_ << "wct: the dongle reports no console to send resistances to\n";
             return exFailed;
@@ -515,12 +517,13 @@ private:
             return static_cast<size_t>(console) < protocol_.LastMeasure()->size() &&
                    (*protocol_.LastMeasure())[static_cast<size_t>(console)].MeasureTick != 0;
         };
-        const uint32_t listening = GetTickCount();
-        while (!Interrupted() &&
-               !std::all_of(o_.levels.begin(), o_.levels.end(),
-                            [&](const auto& set) { return heard(set.first); }) &&
-               !TMiraWirelessProtocol::TimedOut(listening, kHeartListenMs))
-            MainThread().ProcessMessages();
+        ServeUntil(
+            [&] {
+                return Interrupted() ||
+                       std::all_of(o_.levels.begin(), o_.levels.end(),
+                                   [&](const auto& set) { return heard(set.first); });
+            },
+            kHeartListenMs, kFlushMs);
         for (const auto& [console, level] : o_.levels)
             if (!heard(console))
                 err_ << "wct: console " << console
@@ -548,6 +551,7 @@ private:
     TWireRecorder recorder_;
     std::unique_ptr<sim::TDongleSimulator> simulator_;
     TMiraWirelessProtocol protocol_;
+    testbench::TTestBench bench_{protocol_};
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "common/delay_with_messages.h"
 #include "common/locale_info.h"
 #include "common/main_thread.h"
 #include "common/tick_count.h"
@@ -470,12 +471,15 @@ void TMiraWirelessProtocol::RecoverPort() {
 
 void TMiraWirelessProtocol::WaitWithMessages(uint32_t ms, const std::function<bool()>& done) {
     const uint32_t start = GetTickCount();
-    uint32_t elapsed = 0;
-    do {
-        MainThread().ProcessMessagesFor(ms - elapsed);
-        elapsed = GetTickCount() - start;
-    } while (elapsed < ms && static_cast<int32_t>(GetTickCount()) >= static_cast<int32_t>(start) &&
-             !(done && done()));
+    // One pass even for 0 ms or a `done` that already holds; the wait also ends when the
+    // counter, read as signed, falls below its start.
+    MainThread().ProcessMessagesFor(ms);
+    ServeUntil(
+        [&] {
+            return static_cast<int32_t>(GetTickCount()) < static_cast<int32_t>(start) ||
+                   (done && done());
+        },
+        ms - std::min(ms, GetTickCount() - start));
 }
 
 bool TMiraWirelessProtocol::TimedOut(uint32_t start, uint32_t limit) {

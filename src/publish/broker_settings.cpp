@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "common/number_text.h"
+#include "common/state_folder.h"
 #include "publish/payloads.h"
 
 namespace wct::publish {
@@ -51,12 +52,9 @@ std::string DefaultBenchName() {
 }
 
 std::string DefaultOutboxDir(const std::string& bench) {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    std::string base = state != nullptr && *state != '\0' ? state
-                       : home != nullptr                  ? std::string(home) + "/.local/state"
-                                                          : "/tmp";
-    return base + "/WirelessConsoleTest/outbox/" + bench;
+    // Without a home, somewhere any user can write; the outbox only bridges broker outages.
+    const std::string folder = StateFolder();
+    return (folder.empty() ? "/tmp/WirelessConsoleTest/" : folder) + "outbox/" + bench;
 }
 
 std::string ReadPasswordFile(const std::string& path) {

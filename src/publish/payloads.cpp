@@ -1,10 +1,10 @@
 #include "publish/payloads.h"
 
 #include <cmath>
-#include <cstdio>
-#include <ctime>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+
+#include "common/utc_text.h"
 
 namespace wct::publish {
 namespace {
@@ -40,18 +40,6 @@ std::string RideTopic(const std::string& bench, int console) {
 
 std::string CheckTopic(const std::string& bench, const std::string& serial) {
     return Prefix(bench) + "check/" + serial;
-}
-
-std::string UtcText(TUtcTime time) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
-    const std::time_t seconds = static_cast<std::time_t>(std::floor(ms.count() / 1000.0));
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[80];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  static_cast<int>(ms.count() - static_cast<long long>(seconds) * 1000));
-    return text;
 }
 
 std::string MeasuresPayload(const TMeasuresMessage& m) {

@@ -65,9 +65,6 @@ std::string MeasuresTopic(const std::string& bench, int console);
 std::string RideTopic(const std::string& bench, int console);
 std::string CheckTopic(const std::string& bench, const std::string& serial);
 
-// "2026-12-08T12:34:56.789Z"
-std::string UtcText(TUtcTime time);
-
 std::string MeasuresPayload(const TMeasuresMessage& m);
 std::string InfoPayload(const TConsoleInfoMessage& m);
 std::string RidePayload(const TRideMessage& m);

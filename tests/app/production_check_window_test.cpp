@@ -24,6 +24,8 @@ protected:
     void SetUp() override {
         BenchTest::SetUp();
         ASSERT_TRUE(dataDir.isValid());
+        // The data folder too: a history left there by an earlier bench would be taken on.
+        setenv("XDG_STATE_HOME", dataDir.path().toUtf8().constData(), 1);
         setenv("XDG_DATA_HOME", dataDir.path().toUtf8().constData(), 1);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dataDir.path());
         sim::TDongleOptions options;
@@ -39,6 +41,7 @@ protected:
         ASSERT_NE(window, nullptr);
     }
     void TearDown() override {
+        unsetenv("XDG_STATE_HOME");
         unsetenv("XDG_DATA_HOME");
         BenchTest::TearDown();
     }

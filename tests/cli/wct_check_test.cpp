@@ -145,8 +145,11 @@ TEST_F(WctCheckTest, CheckAllPrintsEveryStepKeepsTheRecordsAndWritesBothReports)
 }
 
 TEST_F(WctCheckTest, APassingConsoleExitsZeroIntoTheDefaultHistory) {
+    // The data folder too: a history left there by an earlier bench would be taken on.
+    setenv("XDG_STATE_HOME", dir.c_str(), 1);
     setenv("XDG_DATA_HOME", dir.c_str(), 1);
     const TProcessResult r = Wct({"check", "--console", "1", "--plan", In("plan.toml")});
+    unsetenv("XDG_STATE_HOME");
     unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Lines(r.out).size(), 4u);

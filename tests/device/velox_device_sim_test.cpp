@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/delay_with_messages.h"
 #include "common/tick_count.h"
 #include "device/velox_device_w.h"
 #include "serial/port_inventory.h"
@@ -60,12 +61,7 @@ protected:
 
     template <typename Pred>
     bool PumpUntil(Pred done, uint32_t ms = 20000) {
-        const uint32_t start = GetTickCount();
-        while (!done()) {
-            if (GetTickCount() - start > ms) return false;
-            MainThread().ProcessMessages();
-        }
-        return true;
+        return ServeUntil(done, ms, 1);
     }
     // Waits for the console's next measures frame.
     void NextMeasures() {

@@ -24,6 +24,7 @@
 
 #include "app/log_to_file.h"
 #include "app/trace_log.h"
+#include "common/delay_with_messages.h"
 #include "common/main_thread.h"
 #include "common/tick_count.h"
 #include "protocol/wireless_protocol.h"
@@ -146,12 +147,7 @@ protected:
 
     template <typename Pred>
     bool PumpUntil(Pred done, uint32_t ms) {
-        const uint32_t start = GetTickCount();
-        while (!done()) {
-            if (GetTickCount() - start > ms) return false;
-            MainThread().ProcessMessages();
-        }
-        return true;
+        return ServeUntil(done, ms, 1);
     }
 
     // The process holds what it held at `before`, once every thread that ended had a

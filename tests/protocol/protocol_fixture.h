@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/delay_with_messages.h"
 #include "common/main_thread.h"
 #include "common/tick_count.h"
 #include "protocol/wireless_frame.h"
@@ -111,12 +112,7 @@ protected:
 
     template <typename Pred>
     bool PumpUntil(Pred done, uint32_t ms = 20000) {
-        const uint32_t start = GetTickCount();
-        while (!done()) {
-            if (GetTickCount() - start > ms) return false;
-            MainThread().ProcessMessages();
-        }
-        return true;
+        return ServeUntil(done, ms, 1);
     }
 
     bool Traced(const std::string& text) const {

@@ -86,12 +86,7 @@ protected:
     }
     template <typename Pred>
     bool WaitFor(Pred done, uint32_t ms) {
-        const uint32_t start = GetTickCount();
-        while (!done()) {
-            if (GetTickCount() - start > ms) return false;
-            DelayWithMessages(10);
-        }
-        return true;
+        return ServeUntil(done, ms, 10);
     }
 
     sim::TPacedClock clock{100000, 2};

@@ -1,0 +1,76 @@
+#include "testbench/testbench.h"
+
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "check/check_history.h"
+#include "publish/mqtt_publisher.h"
+
+namespace wct::testbench {
+
+void TPublisherSink::Keep(const check::TCheckRecord& r) {
+    publish::TMqttPublisher* publisher = current_ ? current_() : nullptr;
+    if (publisher == nullptr) return;
+    try {
+        publisher->PublishCheck({r.id, check::SerialLabel(r), check::RecordToJson(r).dump()});
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("not published: ") + e.what());
+    }
+}
+
+TCheckSummary TTestBench::RunCheck(const TCheckRequest& request) {
+    std::unique_ptr<check::TCheckHistory> history;
+    std::unique_ptr<check::TReportFile> report, junit;
+    try {
+        history = std::make_unique<check::TCheckHistory>(request.history,
+                                                         check::TCheckHistory::TAccess::Write);
+        if (!request.report.empty()) report = std::make_unique<check::TReportFile>(request.report);
+        if (!request.junit.empty()) junit = std::make_unique<check::TReportFile>(request.junit);
+    } catch (const std::exception& e) {
+        throw ECheckRefused(e.what());
+    }
+
+    TCheckSummary summary;
+    std::vector<uint8_t> consoles = request.consoles;
+    if (consoles.empty()) consoles = check::FindPresentConsoles(protocol_, request.presentWaitMs);
+    // The report files are dropped unwritten: an empty report would read as a run.
+    if (consoles.empty()) {
+        summary.noConsole = true;
+        return summary;
+    }
+
+    if (request.OnStart) request.OnStart();
+    check::TCheckRunner runner(protocol_, request.plan, request.session);
+    runner.Interrupted = request.Interrupted;
+    runner.OnStep = request.OnStep;
+    runner.OnRecord = [&](const check::TCheckRecord& r) {
+        const auto keep = [&](const auto& store) {
+            try {
+                store();
+            } catch (const std::exception& e) {
+                summary.notKept.push_back("console " + std::to_string(r.console) + ": " +
+                                          e.what());
+            }
+        };
+        keep([&] { history->Add(r); });
+        for (TRecordSink* sink : request.sinks) keep([&] { sink->Keep(r); });
+        if (request.OnRecord) request.OnRecord(r);
+    };
+    summary.run = runner.Run(consoles);
+
+    try {
+        if (report) report->Commit(check::RunToJson(summary.run).dump(2) + "\n");
+        if (junit) junit->Commit(check::JUnitText(summary.run));
+    } catch (const std::exception& e) {
+        summary.notKept.push_back(e.what());
+    }
+    for (const check::TCheckRecord& r : summary.run.records)
+        summary.passed += r.outcome == check::TOutcome::Pass;
+    return summary;
+}
+
+std::string TTestBench::HistoryPath() {
+    return check::TCheckHistory::DefaultPath();
+}
+
+}  // namespace wct::testbench
