@@ -21,6 +21,7 @@
 #include "check/check_history.h"
 #include "check/check_report.h"
 #include "check/check_runner.h"
+#include "common/printable_name.h"
 #include "common/user_messages.h"
 #include "protocol/wireless_protocol.h"
 #include "publish/mqtt_publisher.h"
@@ -208,6 +209,10 @@ void TProductionCheckWindow::Run(bool all) {
     if (!protocol_.Connected()) return refuse("Connect to the dongle first.");
     const std::string operatorName = operator_->text().trimmed().toStdString();
     if (operatorName.empty()) return refuse("Enter the operator's name first.");
+    const std::string station = station_->text().trimmed().toStdString();
+    std::string problem = NameProblem(operatorName, "operator");
+    if (problem.empty()) problem = NameProblem(station, "station");
+    if (!problem.empty()) return refuse("The " + problem + ".");
 
     // Everything that can refuse the run does so before the first console.
     std::unique_ptr<check::TCheckHistory> history;
@@ -240,7 +245,7 @@ void TProductionCheckWindow::Run(bool all) {
 
     std::string failures;
     check::TCheckRunner runner(protocol_, check::DefaultPlan(),
-                               {station_->text().trimmed().toStdString(), operatorName});
+                               {station, operatorName});
     runner.Interrupted = [this] { return interrupt_; };
     runner.OnStep = [this](const check::TCheckRecord& r, const check::TStepResult& s) {
         status_->setText(QString("Checking console %1: %2").arg(r.console).arg(Q(s.name)));
@@ -251,12 +256,16 @@ void TProductionCheckWindow::Run(bool all) {
         KeepRecord(r, *history, failures);
     };
     const check::TCheckRun run = runner.Run(consoles);
-    try {
-        if (json) json->Commit(check::RunToJson(run).dump(2) + "\n");
-        if (junit) junit->Commit(check::JUnitText(run));
-    } catch (const std::exception& e) {
-        failures += std::string(e.what()) + "\n";
-    }
+    // Each report on its own: one that cannot be written keeps nothing from the other.
+    const auto commit = [&](check::TReportFile* file, const std::string& text) {
+        try {
+            if (file) file->Commit(text);
+        } catch (const std::exception& e) {
+            failures += std::string(e.what()) + "\n";
+        }
+    };
+    commit(json.get(), check::RunToJson(run).dump(2) + "\n");
+    commit(junit.get(), check::JUnitText(run));
     int passed = 0;
     for (const check::TCheckRecord& r : run.records) passed += r.outcome == check::TOutcome::Pass;
     status_->setText(QString("%1 of %2 consoles passed%3")

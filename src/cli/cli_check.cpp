@@ -53,8 +53,8 @@ void DeclareCheckOptions(TCommand& check, TCheckOptions& o) {
                 Text(o.junit))
         .Option("--db", "FILE", "the history (" + check::TCheckHistory::DefaultPath() + ")",
                 Text(o.db))
-        .Option("--operator", "NAME", "who checks (the user)", Text(o.operatorName))
-        .Option("--station", "NAME", "where (the host name)", Text(o.station));
+        .Option("--operator", "NAME", "who checks (the user)", Name(o.operatorName))
+        .Option("--station", "NAME", "where (the host name)", Name(o.station));
     DeclareBrokerOptions(check, o.broker, false);
     check.Check([&o] {
         if (o.all == o.console.has_value()) throw EUsage("check needs either --console N or --all");
@@ -150,13 +150,17 @@ int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, TMiraWirelessPro
     const check::TCheckRun run = runner.Run(consoles);
     if (publisher) StopPublisher(*publisher, o, err);
 
-    try {
-        if (report) report->Commit(check::RunToJson(run).dump(2) + "\n");
-        if (junit) junit->Commit(check::JUnitText(run));
-    } catch (const std::exception& e) {
-        err << "wct: " << e.what() << '\n';
-        kept = false;
-    }
+    // Each report on its own: one that cannot be written keeps nothing from the other.
+    const auto commit = [&](check::TReportFile* file, const std::string& text) {
+        try {
+            if (file) file->Commit(text);
+        } catch (const std::exception& e) {
+            err << "wct: " << e.what() << '\n';
+            kept = false;
+        }
+    };
+    commit(report.get(), check::RunToJson(run).dump(2) + "\n");
+    commit(junit.get(), check::JUnitText(run));
     size_t passed = 0;
     for (const check::TCheckRecord& r : run.records) passed += r.outcome == check::TOutcome::Pass;
     err << "wct: " << passed << " of " << run.records.size() << " consoles passed"

@@ -4,16 +4,21 @@
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
 namespace wct::check {
 namespace {
+
+namespace fs = std::filesystem;
 
 TCheckRun TwoConsoles() {
     TCheckRun run;
@@ -79,23 +84,153 @@ TEST(CheckReportTest, TheJUnitReportHasASuitePerConsoleAndACasePerStep) {
     EXPECT_EQ(Count(xml, "count(//property[@name='operator' and @value='Anna & Co'])"), 2);
 }
 
-TEST(CheckReportTest, AReportFileIsWrittenWholeOrNotAtAll) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("wct-report-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    const std::string path = (dir / "run.json").string();
+class ReportFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override {
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+        fs::remove_all(dir);
+    }
+    std::string In(const std::string& name) const { return (dir / name).string(); }
+
+    const fs::path dir =
+        fs::temp_directory_path() / ("wct-report-" + std::to_string(getpid()));
+    int fifoReader = -1;
+};
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST_F(ReportFileTest, AReportIsWrittenWholeOrNotAtAll) {
+    const std::string path = In("run.json");
     { TReportFile dropped(path); }
     EXPECT_TRUE(fs::is_empty(dir));
     {
         TReportFile file(path);
         file.Commit("{}\n");
     }
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), "{}\n");
-    EXPECT_THROW(TReportFile((dir / "no" / "such" / "dir.json").string()), EReportFile);
-    fs::remove_all(dir);
+    EXPECT_EQ(ReadText(path), "{}\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+// What each kind of path becomes: a file is replaced by a new one, a link keeps pointing
+// where it did, anything else is written through and stays what it was.
+TEST_F(ReportFileTest, EachKindOfPathIsWrittenTheWayThatKeepsIt) {
+    struct TCase {
+        const char* name;
+        std::function<std::string()> make;  // the report's path
+        std::function<void(const std::string& path)> check;
+    };
+    const TCase cases[] = {
+        {"a new file", [&] { return In("new.json"); },
+         [&](const std::string& path) {
+             EXPECT_EQ(ReadText(path), "report\n");
+             EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+                       fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                           fs::perms::others_read);
+         }},
+        {"a file replaced, its mode kept",
+         [&] {
+             std::ofstream(In("old.json")) << "old report, longer than the new one\n";
+             fs::permissions(In("old.json"), fs::perms::owner_read | fs::perms::owner_write);
+             return In("old.json");
+         },
+         [&](const std::string& path) {
+             EXPECT_EQ(ReadText(path), "report\n");
+             EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+                       fs::perms::owner_read | fs::perms::owner_write);
+         }},
+        {"a link to a file",
+         [&] {
+             fs::create_directories(dir / "reports");
+             std::ofstream(dir / "reports" / "latest.json") << "old\n";
+             fs::create_symlink("reports/latest.json", dir / "link.json");
+             return In("link.json");
+         },
+         [&](const std::string& path) {
+             EXPECT_TRUE(fs::is_symlink(path));
+             EXPECT_EQ(ReadText(dir / "reports" / "latest.json"), "report\n");
+         }},
+        {"a link to a file not made yet",
+         [&] {
+             fs::create_symlink(dir / "target.json", dir / "dangling.json");
+             return In("dangling.json");
+         },
+         [&](const std::string& path) {
+             EXPECT_TRUE(fs::is_symlink(path));
+             EXPECT_EQ(ReadText(dir / "target.json"), "report\n");
+         }},
+        {"a FIFO",
+         [&] {
+             EXPECT_EQ(mkfifo(In("fifo").c_str(), 0600), 0);
+             fifoReader = open(In("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+             return In("fifo");
+         },
+         [&](const std::string& path) {
+             EXPECT_TRUE(fs::is_fifo(path));
+             char text[64] = {};
+             EXPECT_EQ(read(fifoReader, text, sizeof text), 7);
+             EXPECT_STREQ(text, "report\n");
+             close(fifoReader);
+         }},
+        {"a device", [] { return std::string("/dev/null"); },
+         [](const std::string& path) { EXPECT_TRUE(fs::is_character_file(path)); }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = c.make();
+        EXPECT_EQ(CheckReportPath(path), "");
+        {
+            TReportFile file(path);
+            file.Commit("report\n");
+        }
+        c.check(path);
+        // Nothing of the writing is left beside it.
+        for (const auto& entry : fs::recursive_directory_iterator(dir))
+            EXPECT_EQ(entry.path().filename().string().rfind(".", 0), std::string::npos)
+                << entry.path();
+    }
+}
+
+TEST_F(ReportFileTest, APathThatCannotTakeAReportIsRefusedBeforeAnythingIsWritten) {
+    fs::create_directories(dir / "locked");
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    fs::create_symlink("loop-b", dir / "loop-a");
+    fs::create_symlink("loop-a", dir / "loop-b");
+    struct TCase {
+        std::string path;
+        const char* why;
+    };
+    std::vector<TCase> cases = {
+        {In(""), "is a folder"},
+        {In("no/such/folder.json"), "No such file or directory"},
+        {In("loop-a"), "symbolic links"},
+        {"", "no file named"},
+    };
+    // The superuser writes anywhere.
+    if (geteuid() != 0) cases.push_back({In("locked/run.json"), "cannot be written"});
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_NE(CheckReportPath(c.path).find(c.why), std::string::npos)
+            << CheckReportPath(c.path);
+        EXPECT_THROW(TReportFile{c.path}, EReportFile);
+    }
+    EXPECT_TRUE(fs::is_empty(dir / "locked"));
+}
+
+TEST_F(ReportFileTest, AReportThatADeviceRefusesIsAnErrorAndTheDeviceStays) {
+    TReportFile full("/dev/full");
+    try {
+        full.Commit("report\n");
+        ADD_FAILURE() << "/dev/full took the report";
+    } catch (const EReportFile& e) {
+        EXPECT_STREQ(e.what(), "report /dev/full: No space left on device");
+    }
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
 TEST(CheckReportTest, RecordIdsAreUuidsThatDoNotRepeat) {
