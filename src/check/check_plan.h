@@ -23,7 +23,8 @@
 //   max_lost = 0.05                  # share of frames lost, below this
 //   expected_fps = 4.0               # optional: else each console's own rate
 //
-// A file with an error is refused whole, naming its line and key.
+// A file with an error is refused whole, naming its line and key. Only a regular file of
+// at most kMaxPlanBytes with at most kMaxPlanSteps steps is taken.
 #pragma once
 
 #include <cstdint>
@@ -62,6 +63,9 @@ struct TCheckPlan {
     int replyTimeoutMs = 3000;
     std::vector<TPlanStep> steps;
 };
+
+constexpr size_t kMaxPlanBytes = 1 << 20;
+constexpr size_t kMaxPlanSteps = 1000;
 
 // Identity, the four self-tests, memory at 0x00F0, total rolls, radio for 3 s.
 TCheckPlan DefaultPlan();
