@@ -253,8 +253,7 @@ TStepResult TCheckRunner::Test(const TPlanStep& step, uint8_t id) {
 
 TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
     const auto count = static_cast<uint8_t>(step.pattern.size());
-    // Appended: "=" + a temporary makes GCC 12 at -O3 warn falsely (-Wrestrict).
-    const std::string limits = std::string("=").append(BytesToHex(step.pattern));
+    std::string limits = std::string("=").append(BytesToHex(step.pattern));
     // Reads `count` bytes into `bytes`; a failed step when it cannot.
     const auto read = [&](std::string& bytes, const char* what) -> std::optional<TStepResult> {
         if (protocol_.ReadValue(id, step.address, count)) {
@@ -271,7 +270,9 @@ TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
         const TMiraConsoleInfo& c = protocol_.Consoles()[id];
         if (c.ReadStatus == 3)
             return Result(TOutcome::Fail, "-", limits, std::string(what) + ": nothing read");
-        return Silence(what);
+        TStepResult silence = Silence(what);
+        silence.limits = limits;
+        return silence;
     };
     const auto write = [&](const std::string& bytes,
                            const char* what) -> std::optional<TStepResult> {
@@ -280,26 +281,47 @@ TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
         if (protocol_.WriteValue(id, step.address, count, data)) return std::nullopt;
         if (Refused(id, mcWriteValue))
             return Result(TOutcome::Fail, "NACK", limits, std::string(what) + " refused");
-        return Silence(what);
+        TStepResult silence = Silence(what);
+        silence.limits = limits;
+        return silence;
     };
     std::string original, readBack;
     if (auto failed = read(original, "the first read")) return *failed;
-    if (auto failed = write(step.pattern, "the pattern write")) return *failed;
-    const auto readBackFailed = read(readBack, "the read back");
+    // A console that ignores writes still reads back a pattern it held already: then the
+    // pattern's complement is written, so the read back tells a write from none.
+    std::string pattern = step.pattern;
+    if (pattern == original)
+        for (char& c : pattern) c = static_cast<char>(~c);
+    limits = std::string("=").append(BytesToHex(pattern));
+    const std::string at = BytesToHex(std::string{static_cast<char>(step.address >> 8),
+                                                  static_cast<char>(step.address)});
+    // What the console held is kept in every outcome's message from here on, so that a
+    // run stopped before the restore still tells what belongs there.
+    const std::string held = "; held " + BytesToHex(original) + " at " + at;
+    if (auto failed = write(pattern, "the pattern write")) {
+        // A write that got no answer may have landed all the same.
+        if (!write(original, "the restoring write")) return *failed;
+        failed->message += held + ", not restored";
+        return *failed;
+    }
+    auto result = read(readBack, "the read back");
     // What was there goes back whatever the read back found.
     const auto restoreFailed = write(original, "the restoring write");
-    if (readBackFailed) return *readBackFailed;
-    if (readBack != step.pattern)
-        return Result(TOutcome::Fail, BytesToHex(readBack), limits,
-                      "the pattern did not stick at " +
-                          BytesToHex(std::string{static_cast<char>(step.address >> 8),
-                                                 static_cast<char>(step.address)}));
-    if (restoreFailed) {
-        TStepResult r = *restoreFailed;
-        r.value = BytesToHex(readBack);
-        return r;
+    if (!result && readBack != pattern)
+        result = Result(TOutcome::Fail, BytesToHex(readBack), limits,
+                        "the pattern did not stick at " + at);
+    if (!restoreFailed)
+        return result ? *result : Result(TOutcome::Pass, BytesToHex(readBack), limits);
+    // A failed restore is reported whatever else went wrong: the console holds a pattern.
+    if (!result) {
+        result = *restoreFailed;
+        result->value = BytesToHex(readBack);
+    } else {
+        result->outcome = Worse(result->outcome, restoreFailed->outcome);
+        result->message += "; " + restoreFailed->message;
     }
-    return Result(TOutcome::Pass, BytesToHex(readBack), limits);
+    result->message += held + ", not restored";
+    return *result;
 }
 
 TStepResult TCheckRunner::TotalRolls(const TPlanStep& step, uint8_t id) {

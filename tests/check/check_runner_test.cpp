@@ -151,6 +151,54 @@ TEST_F(CheckRunnerTest, AWriteThatDoesNotStickFailsMemoryAndAnOtherFirmwareFails
     EXPECT_EQ(r.outcome, TOutcome::Fail);
 }
 
+// The memory step on a console holding 11 00 at 0x20: whatever the plan's pattern, what
+// is written differs from what was held, and a restore that fails is told.
+TEST_F(CheckRunnerTest, TheMemoryStepWritesWhatTheConsoleDidNotHoldAndTellsAFailedRestore) {
+    struct TCase {
+        const char* name;
+        const char* pattern;
+        bool writesLost;
+        bool silentAfterWrite;  // the dongle sends nothing once the pattern was acknowledged
+        TOutcome outcome;
+        const char* value;
+        const char* limits;
+        const char* message;  // a part of it; "" for none
+    };
+    const TCase cases[] = {
+        {"other pattern", "A55A", false, false, TOutcome::Pass, "A55A", "=A55A", ""},
+        {"held pattern", "1100", false, false, TOutcome::Pass, "EEFF", "=EEFF", ""},
+        {"held pattern, writes lost", "1100", true, false, TOutcome::Fail, "1100", "=EEFF",
+         "the pattern did not stick at 0020"},
+        {"other pattern, writes lost", "A55A", true, false, TOutcome::Fail, "1100", "=A55A",
+         "the pattern did not stick"},
+        {"silent after the write", "A55A", false, true, TOutcome::Error, "none", "=A55A",
+         "no answer to the read back within 300 ms; no answer to the restoring write within "
+         "300 ms; held 1100 at 0020, not restored"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        plan = ParsePlan("reply_timeout_ms = 300\n[[step]]\nkind = \"memory\"\naddress = 0x20\n"
+                         "pattern = \""s + c.pattern + "\"\n",
+                         "memory.toml");
+        Start(1, c.writesLost ? +[](sim::TConsoleConfig& k) { k.writesLost = true; } : nullptr);
+        protocol.OnAck = [&] {
+            if (c.silentAfterWrite) simulator->SetLinkFaults({.dropFraction = 1});
+        };
+        const TStepResult memory = Run({1}).records.at(0).steps.at(0);
+        EXPECT_EQ(memory.outcome, c.outcome) << memory.message;
+        EXPECT_EQ(memory.value, c.value);
+        EXPECT_EQ(memory.limits, c.limits);
+        EXPECT_NE(memory.message.find(c.message), std::string::npos) << memory.message;
+        protocol.OnAck = nullptr;
+        simulator->SetLinkFaults({});
+        if (!c.silentAfterWrite) {
+            EXPECT_EQ(Memory(1), "\x11\x00"s);
+        }
+        protocol.Disconnect();
+        simulator.reset();
+    }
+}
+
 TEST_F(CheckRunnerTest, AConsoleThatLeavesGetsErrorsOnTheStepsItMissedAndTheRunGoesOn) {
     Start(2);
     onStep = [&](const TCheckRecord& r, const TStepResult& s) {
