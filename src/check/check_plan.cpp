@@ -157,16 +157,20 @@ private:
         return step;
     }
 
-    std::string Firmware(const toml::node& node, const std::string& key) const {
+    TFirmwareVersion Firmware(const toml::node& node, const std::string& key) const {
         const std::string text = String(node, key);
         const size_t dot = text.find('.');
         const auto part = [&](std::string_view digits) {
-            return InRange(ReadNumber<unsigned>(digits), 0u, 255u).has_value();
+            return InRange(ReadNumber<unsigned>(digits), 0u, 255u);
         };
-        if (dot == std::string::npos || !part(std::string_view(text).substr(0, dot)) ||
-            !part(std::string_view(text).substr(dot + 1)))
+        std::optional<unsigned> major, minor;
+        if (dot != std::string::npos) {
+            major = part(std::string_view(text).substr(0, dot));
+            minor = part(std::string_view(text).substr(dot + 1));
+        }
+        if (!major || !minor)
             Fail(node, key, "'" + text + "' is not \"major.minor\" (0 to 255 each)");
-        return text;
+        return {static_cast<int>(*major), static_cast<int>(*minor)};
     }
 
     std::string Pattern(const toml::node& node, const std::string& key) const {
@@ -183,6 +187,10 @@ private:
 };
 
 }  // namespace
+
+std::string TFirmwareVersion::Text() const {
+    return std::to_string(major) + "." + std::to_string(minor);
+}
 
 TCheckPlan DefaultPlan() {
     TCheckPlan plan;

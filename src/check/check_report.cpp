@@ -108,7 +108,8 @@ TOutcome RunOutcome(const TCheckRun& run) {
 nlohmann::json RunToJson(const TCheckRun& run) {
     nlohmann::json records = nlohmann::json::array();
     for (const TCheckRecord& r : run.records) records.push_back(RecordToJson(r));
-    return {{"run",
+    return {{"format_version", kReportFormatVersion},
+            {"run",
              {{"id", run.id},
               {"plan", run.plan},
               {"station", run.station},

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "common/hex.h"
 #include "common/main_thread.h"
@@ -23,10 +22,21 @@ TStepResult Result(TOutcome outcome, std::string value, std::string limits,
     return r;
 }
 
-std::string Format(const char* format, double a, double b) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, a, b);
-    return text;
+// A step judged on its measures: PASS when each is within its limits, else FAIL with
+// `why` of the first that is not.
+TStepResult Measured(std::vector<TMeasure> measures, const std::vector<std::string>& why) {
+    std::string value, limits, message;
+    for (size_t i = 0; i < measures.size(); ++i) {
+        const TMeasure& m = measures[i];
+        value += (value.empty() ? "" : ",") + ValueText(m);
+        const std::string shown = LimitsText(m);
+        if (!shown.empty()) limits += (limits.empty() ? "" : ",") + shown;
+        if (message.empty() && !Within(m)) message = why[i];
+    }
+    TStepResult r =
+        Result(message.empty() ? TOutcome::Pass : TOutcome::Fail, value, limits, message);
+    r.measures = std::move(measures);
+    return r;
 }
 
 // Puts the protocol's settings and handlers back as they were when the run began.
@@ -218,9 +228,12 @@ TStepResult TCheckRunner::Identity(const TPlanStep& step, uint8_t id, TCheckReco
         std::to_string(c.Version) + "/" + std::to_string(c.Serial) + "/" + record.firmware;
     if (step.firmware.empty()) return Result(TOutcome::Pass, value, "");
     std::string limits = "firmware=";
-    for (size_t i = 0; i < step.firmware.size(); ++i) limits += (i ? "|" : "") + step.firmware[i];
-    const bool allowed = std::find(step.firmware.begin(), step.firmware.end(), record.firmware) !=
-                         step.firmware.end();
+    for (size_t i = 0; i < step.firmware.size(); ++i)
+        limits += (i ? "|" : "") + step.firmware[i].Text();
+    // Compared as numbers: a plan's "2.03" is the console's 2.3.
+    const TFirmwareVersion firmware{c.FirmwareMajor, c.FirmwareMinor};
+    const bool allowed =
+        std::find(step.firmware.begin(), step.firmware.end(), firmware) != step.firmware.end();
     if (allowed) return Result(TOutcome::Pass, value, limits);
     return Result(TOutcome::Fail, value, limits,
                   "firmware " + record.firmware + " is not among those allowed");
@@ -326,18 +339,18 @@ TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
 
 TStepResult TCheckRunner::TotalRolls(const TPlanStep& step, uint8_t id) {
     const int32_t total = protocol_.RequestTotalRolls(id);
-    std::string limits = ">=" + std::to_string(step.minRolls);
-    if (step.maxRolls)
-        limits = std::to_string(step.minRolls) + ".." + std::to_string(*step.maxRolls);
+    std::optional<double> max;
+    if (step.maxRolls) max = static_cast<double>(*step.maxRolls);
+    TMeasure rolls = ShownMeasure("total_rolls", "", 0, 0, static_cast<double>(step.minRolls), max);
+    const std::string limits = LimitsText(rolls);
     if (Refused(id, mcTotalRolls))
         return Result(TOutcome::Fail, "NACK", limits, "the total rolls request was refused");
     if (total < 0) {
         if (!protocol_.Connected()) return Result(TOutcome::Error, "", limits, "dongle lost");
         return Result(TOutcome::Error, "none", limits, "no answer to the total rolls request");
     }
-    const bool within = total >= step.minRolls && (!step.maxRolls || total <= *step.maxRolls);
-    return Result(within ? TOutcome::Pass : TOutcome::Fail, std::to_string(total), limits,
-                  within ? "" : "total rolls outside the limits");
+    rolls.value = total;  // a count, shown whole
+    return Measured({rolls}, {"total rolls outside the limits"});
 }
 
 TCheckRunner::TFence TCheckRunner::SendFence() {
@@ -395,22 +408,23 @@ TStepResult TCheckRunner::Radio(const TPlanStep& step, uint8_t id) {
     const TMiraLinkReport report = protocol_.LinkReport();
     const auto c = std::find_if(report.consoles.begin(), report.consoles.end(),
                                 [&](const TMiraConsoleLinkStats& s) { return s.console == id; });
-    const std::string lostLimit = Format("<%.1f%%lost", step.maxLost * 100, 0);
+    // Each judged as shown: a rate that reads as its limit passes, a share of frames lost
+    // that reads as its limit does not.
+    const auto lost = [&](double share) {
+        return ShownMeasure("lost", "%", 1, share * 100, std::nullopt, std::nullopt,
+                            step.maxLost * 100);
+    };
     if (c == report.consoles.end() || c->expectedRate <= 0 || seconds <= 0) {
-        return Result(TOutcome::Fail, std::to_string(frames) + "frames", lostLimit,
+        return Result(TOutcome::Fail, "frames=" + std::to_string(frames), LimitsText(lost(0)),
                       "too few measures to tell a rate");
     }
     const double fps = static_cast<double>(frames) / seconds;
     const double expected = std::floor(seconds * c->expectedRate);
-    const double lost = std::max(0.0, expected - static_cast<double>(frames));
-    const double lostShare = lost > 0 ? lost / (static_cast<double>(frames) + lost) : 0;
-    const double minFps = step.minRate * c->expectedRate;
-    const std::string value = Format("%.2ffps,", fps, 0) + Format("%.1f%%lost", lostShare * 100, 0);
-    const std::string limits = Format(">=%.2ffps,", minFps, 0) + lostLimit;
-    if (fps < minFps) return Result(TOutcome::Fail, value, limits, "frame rate below the limit");
-    if (!(lostShare < step.maxLost))
-        return Result(TOutcome::Fail, value, limits, "too many frames lost");
-    return Result(TOutcome::Pass, value, limits);
+    const double missing = std::max(0.0, expected - static_cast<double>(frames));
+    const double lostShare = missing > 0 ? missing / (static_cast<double>(frames) + missing) : 0;
+    return Measured(
+        {ShownMeasure("rate", "fps", 2, fps, step.minRate * c->expectedRate), lost(lostShare)},
+        {"frame rate below the limit", "too many frames lost"});
 }
 
 std::vector<uint8_t> FindPresentConsoles(TMiraWirelessProtocol& protocol, uint32_t waitMs) {

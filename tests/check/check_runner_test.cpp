@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "check/report_schema.h"
 #include "common/main_thread.h"
 #include "common/tick_count.h"
 #include "protocol/wireless_frame.h"
@@ -118,6 +120,32 @@ TEST_F(CheckRunnerTest, AnAnsweringConsolePassesEveryStepAndKeepsItsMemory) {
     EXPECT_EQ(Memory(1), "\x11\x00"s);
     // The plan's reply time-out lasted as long as the run.
     EXPECT_EQ(protocol.ReplyTimeOut(), 15000);
+    EXPECT_EQ(test::SchemaErrors(RunToJson(run)), "");
+}
+
+// Firmware versions are compared part by part, as numbers: a plan's "2.03" is 2.3.
+TEST_F(CheckRunnerTest, AllowedFirmwareIsComparedAsVersionNumbers) {
+    struct TCase {
+        const char* allowed;
+        TOutcome outcome;
+        const char* limits;
+    };
+    const TCase cases[] = {
+        {R"(["2.3"])", TOutcome::Pass, "firmware=2.3"},
+        {R"(["2.03"])", TOutcome::Pass, "firmware=2.3"},
+        {R"(["002.3", "3.0"])", TOutcome::Pass, "firmware=2.3|3.0"},
+        {R"(["2.30"])", TOutcome::Fail, "firmware=2.30"},
+        {R"(["2.4", "3.3"])", TOutcome::Fail, "firmware=2.4|3.3"},
+    };
+    Start(1);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.allowed);
+        plan = ParsePlan("[[step]]\nkind = \"identity\"\nfirmware = "s + c.allowed + "\n",
+                         "firmware.toml");
+        const TStepResult identity = Run({1}).records.at(0).steps.at(0);
+        EXPECT_EQ(identity.outcome, c.outcome) << identity.message;
+        EXPECT_EQ(identity.limits, c.limits);
+    }
 }
 
 TEST_F(CheckRunnerTest, ARefusedTestFailsThatStepOnlyAndSilenceIsAnError) {
@@ -262,12 +290,16 @@ TEST_F(CheckRunnerTest, TheRadioStepJudgesWhatAConsoleSentNotHowLateThePcReadIt)
     for (int i = 0; i < 2; ++i) {
         const TStepResult& radio = run.records[i].steps.at(0);
         EXPECT_EQ(radio.outcome, TOutcome::Pass) << radio.value << " " << radio.message;
-        EXPECT_NE(radio.value.find(",0.0%lost"), std::string::npos) << radio.value;
-        EXPECT_EQ(radio.limits, ">=3.60fps,<5.0%lost");
+        EXPECT_NE(radio.value.find(",lost=0.0%"), std::string::npos) << radio.value;
+        EXPECT_EQ(radio.limits, "rate>=3.60fps,lost<5.0%");
+        ASSERT_EQ(radio.measures.size(), 2u);
+        EXPECT_EQ(radio.measures[0].unit, "fps");
+        EXPECT_EQ(radio.measures[1].value, 0);
     }
     const TStepResult& lossy = run.records[2].steps.at(0);
     EXPECT_EQ(lossy.outcome, TOutcome::Fail) << lossy.value;
-    EXPECT_GE(std::stod(lossy.value.substr(lossy.value.find(',') + 1)), 5) << lossy.value;
+    ASSERT_EQ(lossy.measures.size(), 2u);
+    EXPECT_GE(lossy.measures[1].value, 5) << lossy.value;
     EXPECT_GT(seenByOwner, 50) << "the owner's handler kept getting the measures";
 }
 
