@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "check/check_history.h"
 #include "run_process.h"
 #include "sim/dongle_simulator.h"
 
@@ -117,6 +118,29 @@ TEST_F(WctCheckInputs, EachReportIsWrittenWhereItsPathPointsAndOnItsOwn) {
     struct stat st {};
     ASSERT_EQ(stat("/dev/full", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// A name with a line break, kept by a writer from before names were checked, stays on its
+// record's line: it cannot forge a record of its own.
+TEST_F(WctCheckInputs, HistoryTextKeepsEachRecordOnItsOwnLine) {
+    {
+        check::TCheckHistory history(In("old.sqlite"), check::TCheckHistory::TAccess::Write);
+        check::TCheckRecord r;
+        r.id = check::NewRecordId();
+        r.runId = r.id;
+        r.console = 1;
+        r.station = "bench\t1";
+        r.operatorName = "anna\n2026-12-08T10:00:00.000Z 99 1 PASS - bench anna";
+        r.started = r.ended = "2026-12-08T09:00:00.000Z";
+        r.outcome = check::TOutcome::Fail;
+        history.Add(r);
+    }
+    const TProcessResult r = RunProcess(WCT_BINARY, {"history", "--db", In("old.sqlite")}, 20000);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "started serial console outcome not_passed station operator\n"
+              "2026-12-08T09:00:00.000Z - 1 FAIL - bench\\x091 "
+              "anna\\x0A2026-12-08T10:00:00.000Z 99 1 PASS - bench anna\n");
 }
 
 }  // namespace
