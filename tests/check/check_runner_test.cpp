@@ -187,19 +187,22 @@ TEST_F(CheckRunnerTest, TheMemoryStepWritesWhatTheConsoleDidNotHoldAndTellsAFail
         const char* pattern;
         bool writesLost;
         bool silentAfterWrite;  // the dongle sends nothing once the pattern was acknowledged
+        bool stopAfterWrite;    // the run is stopped once the pattern was acknowledged
         TOutcome outcome;
         const char* value;
         const char* limits;
         const char* message;  // a part of it; "" for none
     };
     const TCase cases[] = {
-        {"other pattern", "A55A", false, false, TOutcome::Pass, "A55A", "=A55A", ""},
-        {"held pattern", "1100", false, false, TOutcome::Pass, "EEFF", "=EEFF", ""},
-        {"held pattern, writes lost", "1100", true, false, TOutcome::Fail, "1100", "=EEFF",
+        {"other pattern", "A55A", false, false, false, TOutcome::Pass, "A55A", "=A55A", ""},
+        {"held pattern", "1100", false, false, false, TOutcome::Pass, "EEFF", "=EEFF", ""},
+        {"held pattern, writes lost", "1100", true, false, false, TOutcome::Fail, "1100", "=EEFF",
          "the pattern did not stick at 0020"},
-        {"other pattern, writes lost", "A55A", true, false, TOutcome::Fail, "1100", "=A55A",
-         "the pattern did not stick"},
-        {"silent after the write", "A55A", false, true, TOutcome::Error, "none", "=A55A",
+        {"other pattern, writes lost", "A55A", true, false, false, TOutcome::Fail, "1100",
+         "=A55A", "the pattern did not stick"},
+        {"stopped after the write", "A55A", false, false, true, TOutcome::Pass, "A55A", "=A55A",
+         ""},
+        {"silent after the write", "A55A", false, true, false, TOutcome::Error, "none", "=A55A",
          "no answer to the read back within 300 ms; no answer to the restoring write within "
          "300 ms; held 1100 at 0020, not restored"},
     };
@@ -209,8 +212,10 @@ TEST_F(CheckRunnerTest, TheMemoryStepWritesWhatTheConsoleDidNotHoldAndTellsAFail
                          "pattern = \""s + c.pattern + "\"\n",
                          "memory.toml");
         Start(1, c.writesLost ? +[](sim::TConsoleConfig& k) { k.writesLost = true; } : nullptr);
+        interrupt = false;
         protocol.OnAck = [&] {
             if (c.silentAfterWrite) simulator->SetLinkFaults({.dropFraction = 1});
+            interrupt = interrupt || c.stopAfterWrite;
         };
         const TStepResult memory = Run({1}).records.at(0).steps.at(0);
         EXPECT_EQ(memory.outcome, c.outcome) << memory.message;
