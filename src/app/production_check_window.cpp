@@ -244,8 +244,7 @@ void TProductionCheckWindow::Run(bool all) {
         consoles.push_back(static_cast<uint8_t>(console_->value()));
 
     std::string failures;
-    check::TCheckRunner runner(protocol_, check::DefaultPlan(),
-                               {station, operatorName});
+    check::TCheckRunner runner(protocol_, check::DefaultPlan(), {station, operatorName});
     runner.Interrupted = [this] { return interrupt_; };
     runner.OnStep = [this](const check::TCheckRecord& r, const check::TStepResult& s) {
         status_->setText(QString("Checking console %1: %2").arg(r.console).arg(Q(s.name)));

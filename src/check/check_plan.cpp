@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <toml++/toml.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -14,9 +14,9 @@
 #include <sstream>
 #include <utility>
 
+#include "common/hex.h"
 #include "common/number_text.h"
 #include "protocol/wireless_frame.h"
-#include "common/hex.h"
 
 namespace wct::check {
 namespace {
@@ -221,8 +221,8 @@ TCheckPlan ReadPlan(const std::string& path) {
         if (!S_ISREG(st.st_mode))
             throw ECheckPlan(path + ": not a regular file; a plan is read from a file only");
         if (st.st_size > static_cast<off_t>(kMaxPlanBytes))
-            throw ECheckPlan(path + ": " + std::to_string(st.st_size) + " bytes; a plan has at most " +
-                             std::to_string(kMaxPlanBytes));
+            throw ECheckPlan(path + ": " + std::to_string(st.st_size) +
+                             " bytes; a plan has at most " + std::to_string(kMaxPlanBytes));
         char buffer[65536];
         for (;;) {
             const ssize_t n = read(fd, buffer, sizeof buffer);

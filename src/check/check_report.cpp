@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 namespace wct::check {
 namespace {

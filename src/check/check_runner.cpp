@@ -306,8 +306,8 @@ TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
     if (pattern == original)
         for (char& c : pattern) c = static_cast<char>(~c);
     limits = std::string("=").append(BytesToHex(pattern));
-    const std::string at = BytesToHex(std::string{static_cast<char>(step.address >> 8),
-                                                  static_cast<char>(step.address)});
+    const std::string at = BytesToHex(
+        std::string{static_cast<char>(step.address >> 8), static_cast<char>(step.address)});
     // What the console held is kept in every outcome's message from here on, so that a
     // run stopped before the restore still tells what belongs there.
     const std::string held = "; held " + BytesToHex(original) + " at " + at;

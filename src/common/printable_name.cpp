@@ -33,8 +33,7 @@ int32_t NextCodePoint(const std::string& text, size_t& i) {
 }
 
 bool IsControl(int32_t point) {
-    return point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x2028 ||
-           point == 0x2029;
+    return point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x2028 || point == 0x2029;
 }
 
 }  // namespace

@@ -49,7 +49,8 @@ void TBenchFeed::Poll() {
     // answered, and stays known (the link statistics may be cleared meanwhile).
     const size_t known = std::max(measures.size(), consoles.size());
     if (told_.size() < known) told_.resize(known, 0);
-    if (told_.size() > 1 && std::any_of(told_.begin() + 1, told_.end(), [](uint8_t t) { return t != kToldAll; })) {
+    if (told_.size() > 1 &&
+        std::any_of(told_.begin() + 1, told_.end(), [](uint8_t t) { return t != kToldAll; })) {
         for (const TMiraConsoleLinkStats& c : protocol_.LinkReport().consoles) {
             if (c.console == 0 || c.console >= told_.size()) continue;
             for (const TMiraCommandLatency& l : c.latencies) {

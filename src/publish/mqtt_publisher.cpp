@@ -299,10 +299,9 @@ private:
                 continue;  // gone meanwhile
             int mid = -1;
             if (problem.empty()) {
-                const int rc =
-                    mosquitto_publish(mosq_, &mid, entry.topic.c_str(),
-                                      static_cast<int>(entry.payload.size()),
-                                      entry.payload.data(), 1, false);
+                const int rc = mosquitto_publish(mosq_, &mid, entry.topic.c_str(),
+                                                 static_cast<int>(entry.payload.size()),
+                                                 entry.payload.data(), 1, false);
                 // The connection's trouble passes; the record's own does not.
                 if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NOMEM)
                     return;
@@ -404,7 +403,7 @@ private:
     std::string tlsError_;                 // the last TLS error the library logged
     std::map<int, std::string> inFlight_;  // message id -> outbox entry
     std::set<std::string> handed_;         // entries sent on this connection
-    std::set<std::string> stuck_;         // entries that could not even be set aside
+    std::set<std::string> stuck_;          // entries that could not even be set aside
     std::array<Clock::time_point, 256> lastSent_{};
     int offlineMid_ = -1;
     bool offlineAcked_ = false;

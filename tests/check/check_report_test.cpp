@@ -178,8 +178,7 @@ protected:
     }
     std::string In(const std::string& name) const { return (dir / name).string(); }
 
-    const fs::path dir =
-        fs::temp_directory_path() / ("wct-report-" + std::to_string(getpid()));
+    const fs::path dir = fs::temp_directory_path() / ("wct-report-" + std::to_string(getpid()));
     int fifoReader = -1;
 };
 

@@ -198,8 +198,8 @@ TEST_F(CheckRunnerTest, TheMemoryStepWritesWhatTheConsoleDidNotHoldAndTellsAFail
         {"held pattern", "1100", false, false, false, TOutcome::Pass, "EEFF", "=EEFF", ""},
         {"held pattern, writes lost", "1100", true, false, false, TOutcome::Fail, "1100", "=EEFF",
          "the pattern did not stick at 0020"},
-        {"other pattern, writes lost", "A55A", true, false, false, TOutcome::Fail, "1100",
-         "=A55A", "the pattern did not stick"},
+        {"other pattern, writes lost", "A55A", true, false, false, TOutcome::Fail, "1100", "=A55A",
+         "the pattern did not stick"},
         {"stopped after the write", "A55A", false, false, true, TOutcome::Pass, "A55A", "=A55A",
          ""},
         {"silent after the write", "A55A", false, true, false, TOutcome::Error, "none", "=A55A",
@@ -208,9 +208,8 @@ TEST_F(CheckRunnerTest, TheMemoryStepWritesWhatTheConsoleDidNotHoldAndTellsAFail
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
-        plan = ParsePlan("reply_timeout_ms = 300\n[[step]]\nkind = \"memory\"\naddress = 0x20\n"
-                         "pattern = \""s + c.pattern + "\"\n",
-                         "memory.toml");
+        const std::string step = "[[step]]\nkind = \"memory\"\naddress = 0x20\npattern = ";
+        plan = ParsePlan("reply_timeout_ms = 300\n" + step + '"' + c.pattern + "\"\n", "m.toml");
         Start(1, c.writesLost ? +[](sim::TConsoleConfig& k) { k.writesLost = true; } : nullptr);
         interrupt = false;
         protocol.OnAck = [&] {

@@ -71,7 +71,8 @@ TEST(BenchFeed, MeasuresConsoleDataAndEachRiderStepReachTheBrokerInKilometres) {
             },
             true));
         const double speed = device.Speed();
-        const json ride = json::parse(test::Payloads(subscriber.Received(), "wct/feed/ride/1").back());
+        const json ride =
+            json::parse(test::Payloads(subscriber.Received(), "wct/feed/ride/1").back());
         device.Stop();
         EXPECT_EQ(ride["console"], 1);
         EXPECT_EQ(ride["state"], "csStarted");

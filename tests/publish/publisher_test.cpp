@@ -129,9 +129,9 @@ TEST_F(BrokerPublishing, EachKindOfMessageReachesItsTopicAndStopLeavesOfflineRet
         bool offline = false, info = false;
         for (const TReceived& m : r) {
             offline |= m.topic == "wct/bench-t/status" && m.payload == "offline" && m.retained;
-            info |= m.topic == "wct/bench-t/console/3/info" && m.retained &&
-                    json::parse(m.payload) ==
-                        json::parse(R"({"console":3,"version":16,"serial":1049395,
+            info |=
+                m.topic == "wct/bench-t/console/3/info" && m.retained &&
+                json::parse(m.payload) == json::parse(R"({"console":3,"version":16,"serial":1049395,
                                         "firmware":"2.3","connected":false,"silent":true})");
         }
         return offline && info;
@@ -273,8 +273,7 @@ TEST_F(BrokerPublishing, AnOutboxFileThatCannotBePublishedIsSetAsideAndTheOthers
         EXPECT_EQ(m.topic.rfind("wct/bench-b/", 0), std::string::npos) << m.topic;
     // The bench's own "offline" at Stop, and no other.
     EXPECT_TRUE(subscriber.WaitFor(Has("wct/bench-t/status", "offline")));
-    EXPECT_EQ(subscriber.On("wct/bench-t/status"),
-              (std::vector<std::string>{"online", "offline"}));
+    EXPECT_EQ(subscriber.On("wct/bench-t/status"), (std::vector<std::string>{"online", "offline"}));
 }
 
 // The broker away for a moment at the end of a run: the grace of Stop is spent
