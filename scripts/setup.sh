@@ -8,8 +8,8 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
   libcli11-dev nlohmann-json3-dev
   # Production checks: the history and the plan files.
   libsqlite3-dev libtomlplusplus-dev
-  # The tests read the JUnit reports back.
-  libxml2-dev
+  # The tests read the JUnit reports back and check the JSON report against its schema.
+  libxml2-dev python3 python3-jsonschema
   # The window; offscreen rendering draws text only with a font installed, and the
   # device window's grid needs a narrow one. Qt's charts need the OpenGL module's CMake
   # files, which Debian's charts package does not pull in.

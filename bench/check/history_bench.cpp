@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
         r.id = wct::check::NewRecordId();
         r.serial = serial(random);
         r.started = r.ended = wct::check::UtcNow();
-        r.steps.resize(8, {"step", wct::check::TOutcome::Pass, "ACK", "ACK", 12, ""});
+        r.steps.resize(8, {"step", wct::check::TOutcome::Pass, "ACK", "ACK", 12, "", {}});
         const auto start = Clock::now();
         writer.Add(r);
         writes.push_back(Ms(Clock::now() - start));

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "check/check_history.h"
+#include "common/printable_name.h"
 #include "common/user_messages.h"
 #include "protocol/wireless_protocol.h"
 #include "testbench/testbench.h"
@@ -204,6 +205,10 @@ void TProductionCheckWindow::Run(bool all) {
     if (!bench_.Protocol().Connected()) return refuse("Connect to the dongle first.");
     const std::string operatorName = operator_->text().trimmed().toStdString();
     if (operatorName.empty()) return refuse("Enter the operator's name first.");
+    const std::string station = station_->text().trimmed().toStdString();
+    std::string problem = NameProblem(operatorName, "operator");
+    if (problem.empty()) problem = NameProblem(station, "station");
+    if (!problem.empty()) return refuse("The " + problem + ".");
 
     testbench::TCheckRequest request;
     if (!all) request.consoles.push_back(static_cast<uint8_t>(console_->value()));

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <regex>
 
 #include "common/state_folder.h"
@@ -40,6 +41,8 @@ const char* const kMigrations[] = {
          ms INTEGER NOT NULL,
          message TEXT NOT NULL,
          PRIMARY KEY (check_seq, position)) WITHOUT ROWID;)",
+    // Each step's numbers with their units and limits, as JSON.
+    "ALTER TABLE steps ADD COLUMN measures TEXT NOT NULL DEFAULT '[]';",
 };
 static_assert(std::size(kMigrations) == TCheckHistory::kSchemaVersion);
 
@@ -116,9 +119,10 @@ TCheckHistory::TCheckHistory(const std::string& path, TAccess access) : path_(pa
             // Takes the write lock once: a file that cannot be written is refused now.
             Exec("BEGIN IMMEDIATE");
             Exec("ROLLBACK");
-        } else if (found < kSchemaVersion) {
+        } else if (found < 1) {
             Fail("is not a history of this wct's (schema " + std::to_string(found) + ")");
         }
+        schema_ = SchemaVersion();
     } catch (...) {
         sqlite3_close(db_);
         db_ = nullptr;
@@ -189,7 +193,7 @@ void TCheckHistory::Add(const TCheckRecord& r) {
         const int64_t seq = sqlite3_last_insert_rowid(db_);
         TStatement step(db_,
                         "INSERT INTO steps(check_seq, position, name, outcome, value, limits, ms, "
-                        "message) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+                        "message, measures) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
         if (!step.Ok()) Fail(sqlite3_errmsg(db_));
         for (size_t i = 0; i < r.steps.size(); ++i) {
             const TStepResult& s = r.steps[i];
@@ -202,6 +206,7 @@ void TCheckHistory::Add(const TCheckRecord& r) {
             step.Bind(6, s.limits);
             step.Bind(7, int64_t{s.ms});
             step.Bind(8, s.message);
+            step.Bind(9, MeasuresToJson(s.measures).dump());
             if (sqlite3_step(*step) != SQLITE_DONE) Fail(sqlite3_errmsg(db_));
         }
         Exec("COMMIT");
@@ -221,9 +226,10 @@ std::vector<TCheckRecord> TCheckHistory::Find(const THistoryFilter& filter) cons
     if (filter.outcome) sql += " AND outcome = ?3";
     sql += " ORDER BY started DESC, seq DESC";
     TStatement query(db_, sql);
-    TStatement steps(db_,
-                     "SELECT name, outcome, value, limits, ms, message FROM steps "
-                     "WHERE check_seq = ? ORDER BY position");
+    // A file of an older schema is read as it is: its steps have no measures.
+    TStatement steps(db_, std::string("SELECT name, outcome, value, limits, ms, message, ") +
+                              (schema_ >= 2 ? "measures" : "'[]'") +
+                              " FROM steps WHERE check_seq = ? ORDER BY position");
     if (!query.Ok() || !steps.Ok()) Fail(sqlite3_errmsg(db_));
     if (filter.serial) query.Bind(1, int64_t{*filter.serial});
     if (!filter.since.empty()) query.Bind(2, filter.since);
@@ -249,8 +255,19 @@ std::vector<TCheckRecord> TCheckHistory::Find(const THistoryFilter& filter) cons
         sqlite3_reset(*steps);
         steps.Bind(1, query.Int(0));
         while (sqlite3_step(*steps) == SQLITE_ROW) {
-            r.steps.push_back({steps.Text(0), OutcomeOf(steps.Text(1)), steps.Text(2),
-                               steps.Text(3), static_cast<uint32_t>(steps.Int(4)), steps.Text(5)});
+            TStepResult s;
+            s.name = steps.Text(0);
+            s.outcome = OutcomeOf(steps.Text(1));
+            s.value = steps.Text(2);
+            s.limits = steps.Text(3);
+            s.ms = static_cast<uint32_t>(steps.Int(4));
+            s.message = steps.Text(5);
+            try {
+                s.measures = MeasuresFromJson(nlohmann::json::parse(steps.Text(6)));
+            } catch (const nlohmann::json::exception& e) {
+                Fail("record " + r.id + ", step " + s.name + ": measures unreadable: " + e.what());
+            }
+            r.steps.push_back(std::move(s));
         }
         records.push_back(std::move(r));
     }

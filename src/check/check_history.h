@@ -5,7 +5,8 @@
 // beside the file, so the file must sit on a disk both benches' machine mounts locally,
 // not on a network file system. Each record is written in one transaction: a crash
 // leaves whole records only. The schema carries its version (user_version) and is
-// migrated forward when the file is opened for writing.
+// migrated forward when the file is opened for writing; a file of an older schema is read
+// as it is.
 //
 // One object per thread; not shared.
 #pragma once
@@ -53,7 +54,7 @@ public:
     // be, in the data folder ($XDG_DATA_HOME or ~/.local/share), while the state folder
     // has none.
     static std::string DefaultPath();
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
 private:
     void Exec(const char* sql) const;
@@ -63,6 +64,7 @@ private:
 
     std::string path_;
     sqlite3* db_ = nullptr;
+    int64_t schema_ = 0;  // of the file as opened; an older one is read as it is
 };
 
 // "2026-12-08", "2026-12-08T10:00", "2026-12-08T10:00:00" or with ".mmm" and/or "Z": the

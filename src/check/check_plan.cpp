@@ -1,18 +1,22 @@
 #include "check/check_plan.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <toml++/toml.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
-#include <fstream>
+#include <cstring>
 #include <sstream>
 #include <utility>
 
+#include "common/hex.h"
 #include "common/number_text.h"
 #include "protocol/wireless_frame.h"
-#include "common/hex.h"
 
 namespace wct::check {
 namespace {
@@ -58,6 +62,10 @@ public:
                 const toml::array* steps = node.as_array();
                 if (steps == nullptr || !steps->is_array_of_tables())
                     Fail(node, k, "wants [[step]] tables");
+                if (steps->size() > kMaxPlanSteps)
+                    Fail(node, k,
+                         std::to_string(steps->size()) + " steps; a plan has at most " +
+                             std::to_string(kMaxPlanSteps));
                 for (size_t i = 0; i < steps->size(); ++i)
                     plan.steps.push_back(ReadStep(*steps->get(i)->as_table(), i + 1));
             } else {
@@ -149,16 +157,20 @@ private:
         return step;
     }
 
-    std::string Firmware(const toml::node& node, const std::string& key) const {
+    TFirmwareVersion Firmware(const toml::node& node, const std::string& key) const {
         const std::string text = String(node, key);
         const size_t dot = text.find('.');
         const auto part = [&](std::string_view digits) {
-            return InRange(ReadNumber<unsigned>(digits), 0u, 255u).has_value();
+            return InRange(ReadNumber<unsigned>(digits), 0u, 255u);
         };
-        if (dot == std::string::npos || !part(std::string_view(text).substr(0, dot)) ||
-            !part(std::string_view(text).substr(dot + 1)))
+        std::optional<unsigned> major, minor;
+        if (dot != std::string::npos) {
+            major = part(std::string_view(text).substr(0, dot));
+            minor = part(std::string_view(text).substr(dot + 1));
+        }
+        if (!major || !minor)
             Fail(node, key, "'" + text + "' is not \"major.minor\" (0 to 255 each)");
-        return text;
+        return {static_cast<int>(*major), static_cast<int>(*minor)};
     }
 
     std::string Pattern(const toml::node& node, const std::string& key) const {
@@ -175,6 +187,10 @@ private:
 };
 
 }  // namespace
+
+std::string TFirmwareVersion::Text() const {
+    return std::to_string(major) + "." + std::to_string(minor);
+}
 
 TCheckPlan DefaultPlan() {
     TCheckPlan plan;
@@ -194,12 +210,37 @@ TCheckPlan ParsePlan(const std::string& text, const std::string& source) {
 }
 
 TCheckPlan ReadPlan(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw ECheckPlan(path + ": cannot be read");
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) throw ECheckPlan(path + ": cannot be read");
-    return ParsePlan(text.str(), path);
+    // Opened without waiting (a FIFO would wait for a writer) and looked at before a byte
+    // is read: only a regular file of bounded size is read.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) throw ECheckPlan(path + ": cannot be read: " + std::strerror(errno));
+    std::string text;
+    try {
+        struct stat st {};
+        if (fstat(fd, &st) != 0) throw ECheckPlan(path + ": " + std::strerror(errno));
+        if (!S_ISREG(st.st_mode))
+            throw ECheckPlan(path + ": not a regular file; a plan is read from a file only");
+        if (st.st_size > static_cast<off_t>(kMaxPlanBytes))
+            throw ECheckPlan(path + ": " + std::to_string(st.st_size) +
+                             " bytes; a plan has at most " + std::to_string(kMaxPlanBytes));
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) throw ECheckPlan(path + ": cannot be read: " + std::strerror(errno));
+            if (n == 0) break;
+            text.append(buffer, static_cast<size_t>(n));
+            // A file that grows while it is read is held to the same bound.
+            if (text.size() > kMaxPlanBytes)
+                throw ECheckPlan(path + ": more than " + std::to_string(kMaxPlanBytes) +
+                                 " bytes; a plan has at most that");
+        }
+    } catch (...) {
+        close(fd);
+        throw;
+    }
+    close(fd);
+    return ParsePlan(text, path);
 }
 
 }  // namespace wct::check

@@ -23,7 +23,8 @@
 //   max_lost = 0.05                  # share of frames lost, below this
 //   expected_fps = 4.0               # optional: else each console's own rate
 //
-// A file with an error is refused whole, naming its line and key.
+// A file with an error is refused whole, naming its line and key. Only a regular file of
+// at most kMaxPlanBytes with at most kMaxPlanSteps steps is taken.
 #pragma once
 
 #include <cstdint>
@@ -41,11 +42,19 @@ public:
 
 enum class TStepKind { Identity, Test, Memory, TotalRolls, Radio };
 
+// A firmware version, compared part by part: "2.03" and "2.3" are one version.
+struct TFirmwareVersion {
+    int major = 0;
+    int minor = 0;
+    bool operator==(const TFirmwareVersion&) const = default;
+    std::string Text() const;  // "2.3"
+};
+
 struct TPlanStep {
     TStepKind kind = TStepKind::Identity;
     std::string name;  // as recorded: the kind's name, or the test's
 
-    std::vector<std::string> firmware;  // identity: "major.minor" allowed; empty: any
+    std::vector<TFirmwareVersion> firmware;  // identity: those allowed; empty: any
     uint8_t command = 0;                // test: its command code
     uint16_t address = 0x00F0;          // memory
     std::string pattern = "\xA5\x5A\xC3\x3C";
@@ -62,6 +71,9 @@ struct TCheckPlan {
     int replyTimeoutMs = 3000;
     std::vector<TPlanStep> steps;
 };
+
+constexpr size_t kMaxPlanBytes = 1 << 20;
+constexpr size_t kMaxPlanSteps = 1000;
 
 // Identity, the four self-tests, memory at 0x00F0, total rolls, radio for 3 s.
 TCheckPlan DefaultPlan();

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "common/round_decimals.h"
 #include "common/utc_text.h"
 
 namespace wct::check {
@@ -39,7 +40,8 @@ nlohmann::json RecordToJson(const TCheckRecord& r) {
                          {"value", s.value},
                          {"limits", s.limits},
                          {"ms", s.ms},
-                         {"message", s.message}});
+                         {"message", s.message},
+                         {"measures", MeasuresToJson(s.measures)}});
     }
     const auto optional = [](const auto& value) {
         return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
@@ -58,6 +60,87 @@ nlohmann::json RecordToJson(const TCheckRecord& r) {
             {"outcome", OutcomeText(r.outcome)},
             {"message", r.message},
             {"steps", steps}};
+}
+
+TMeasure ShownMeasure(std::string name, std::string unit, int decimals, double value,
+                      std::optional<double> min, std::optional<double> max,
+                      std::optional<double> below) {
+    const auto shown = [decimals](double x) {
+        return static_cast<double>(RoundDecimals(decimals, x));
+    };
+    const auto shownLimit = [&](std::optional<double> x) {
+        return x ? std::optional<double>(shown(*x)) : std::nullopt;
+    };
+    return {.name = std::move(name),
+            .value = shown(value),
+            .unit = std::move(unit),
+            .decimals = decimals,
+            .min = shownLimit(min),
+            .max = shownLimit(max),
+            .below = shownLimit(below)};
+}
+
+bool Within(const TMeasure& m) {
+    return (!m.min || m.value >= *m.min) && (!m.max || m.value <= *m.max) &&
+           (!m.below || m.value < *m.below);
+}
+
+namespace {
+
+std::string Number(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+}  // namespace
+
+std::string ValueText(const TMeasure& m) {
+    return m.name + "=" + Number(m.value, m.decimals) + m.unit;
+}
+
+std::string LimitsText(const TMeasure& m) {
+    std::string text;
+    const auto add = [&](const char* relation, const std::string& limit) {
+        text += (text.empty() ? "" : ",") + m.name + relation + limit + m.unit;
+    };
+    if (m.min && m.max)
+        add("=", Number(*m.min, m.decimals) + ".." + Number(*m.max, m.decimals));
+    else if (m.min)
+        add(">=", Number(*m.min, m.decimals));
+    else if (m.max)
+        add("<=", Number(*m.max, m.decimals));
+    if (m.below) add("<", Number(*m.below, m.decimals));
+    return text;
+}
+
+nlohmann::json MeasuresToJson(const std::vector<TMeasure>& measures) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const TMeasure& m : measures) {
+        nlohmann::json item = {
+            {"name", m.name}, {"value", m.value}, {"unit", m.unit}, {"decimals", m.decimals}};
+        if (m.min) item["min"] = *m.min;
+        if (m.max) item["max"] = *m.max;
+        if (m.below) item["below"] = *m.below;
+        list.push_back(std::move(item));
+    }
+    return list;
+}
+
+std::vector<TMeasure> MeasuresFromJson(const nlohmann::json& json) {
+    std::vector<TMeasure> measures;
+    for (const nlohmann::json& item : json) {
+        TMeasure m;
+        m.name = item.at("name").get<std::string>();
+        m.value = item.at("value").get<double>();
+        m.unit = item.at("unit").get<std::string>();
+        m.decimals = item.at("decimals").get<int>();
+        if (item.contains("min")) m.min = item["min"].get<double>();
+        if (item.contains("max")) m.max = item["max"].get<double>();
+        if (item.contains("below")) m.below = item["below"].get<double>();
+        measures.push_back(std::move(m));
+    }
+    return measures;
 }
 
 std::string SerialLabel(const TCheckRecord& r) {

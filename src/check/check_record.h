@@ -21,14 +21,44 @@ std::optional<TOutcome> ParseOutcome(const std::string& text);
 // The worse of two: ERROR over FAIL over PASS.
 TOutcome Worse(TOutcome a, TOutcome b);
 
+// One quantity a step measured, as a number with its unit apart, and the limits it was
+// judged against. The value is rounded to the decimals it is shown with, and the limits
+// are the ones shown, so that what reads as within its limits is.
+struct TMeasure {
+    std::string name;  // "rate", "lost", "total_rolls"
+    double value = 0;
+    std::string unit;  // "fps", "%"; "" for a count
+    int decimals = 0;
+    std::optional<double> min;    // passes at or above
+    std::optional<double> max;    // passes at or below
+    std::optional<double> below;  // passes below
+    bool operator==(const TMeasure&) const = default;
+};
+
 struct TStepResult {
     std::string name;  // identity, keys, cardio, signals, clock, memory, total_rolls, radio
     TOutcome outcome = TOutcome::Pass;
-    std::string value;   // what was measured, as text without blanks; "-" when nothing
-    std::string limits;  // what the value was judged against; "-" when nothing
+    std::string value;   // what was measured, as shown, without blanks; "-" when nothing
+    std::string limits;  // what the value was judged against, as shown; "-" when nothing
     uint32_t ms = 0;
     std::string message;  // why it failed or erred; empty when it passed
+    std::vector<TMeasure> measures;  // the step's numbers, where it measured any
 };
+
+// A measure as shown with `decimals`: its value and limits rounded (halves away from zero)
+// as they are written, so that Within judges what a person reads.
+TMeasure ShownMeasure(std::string name, std::string unit, int decimals, double value,
+                      std::optional<double> min, std::optional<double> max = std::nullopt,
+                      std::optional<double> below = std::nullopt);
+// Whether `m.value` is within its limits.
+bool Within(const TMeasure& m);
+// A value or its limits as shown: "rate=36.00fps"; "rate>=3.60fps", "lost<5.0%",
+// "total_rolls=10..20"; "" for none.
+std::string ValueText(const TMeasure& m);
+std::string LimitsText(const TMeasure& m);
+nlohmann::json MeasuresToJson(const std::vector<TMeasure>& measures);
+// Throws nlohmann::json::exception for anything MeasuresToJson does not write.
+std::vector<TMeasure> MeasuresFromJson(const nlohmann::json& json);
 
 struct TCheckRecord {
     std::string id;

@@ -1,12 +1,15 @@
 #include "check/check_report.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 namespace wct::check {
 namespace {
@@ -56,6 +59,39 @@ std::string JUnitTimestamp(const std::string& iso) {
     return iso.substr(0, 19);
 }
 
+// All of `text` to `fd`; false with errno set when it cannot.
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = ENOSPC;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// `path` with its symbolic links followed to what they name, which may not exist yet;
+// none for a loop.
+std::optional<std::string> Followed(const std::string& path) {
+    std::filesystem::path current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, error)))
+            return current.string();
+        const std::filesystem::path target = std::filesystem::read_symlink(current, error);
+        if (error) return current.string();
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return std::nullopt;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::string folder = std::filesystem::path(path).parent_path();
+    return folder.empty() ? "." : folder;
+}
+
 std::string Property(const char* name, const std::string& value) {
     return std::string("      <property") + Attribute("name", name) + Attribute("value", value) +
            "/>\n";
@@ -72,7 +108,8 @@ TOutcome RunOutcome(const TCheckRun& run) {
 nlohmann::json RunToJson(const TCheckRun& run) {
     nlohmann::json records = nlohmann::json::array();
     for (const TCheckRecord& r : run.records) records.push_back(RecordToJson(r));
-    return {{"run",
+    return {{"format_version", kReportFormatVersion},
+            {"run",
              {{"id", run.id},
               {"plan", run.plan},
               {"station", run.station},
@@ -138,9 +175,46 @@ std::string JUnitText(const TCheckRun& run) {
            ">\n" + suites + "</testsuites>\n";
 }
 
-TReportFile::TReportFile(std::string path) : path_(std::move(path)), part_(path_ + ".part") {
-    fd_ = open(part_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0) throw EReportFile("report " + path_ + ": " + std::strerror(errno));
+std::string CheckReportPath(const std::string& path) {
+    if (path == "-") return "";
+    const std::string name = "report " + (path.empty() ? std::string("''") : path) + ": ";
+    if (path.empty()) return name + "no file named";
+    const std::optional<std::string> target = Followed(path);
+    if (!target) return name + std::strerror(ELOOP);
+    struct stat st {};
+    if (stat(target->c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return name + "is a folder; name a file in it";
+        if (access(target->c_str(), W_OK) != 0) return name + std::strerror(errno);
+        if (!S_ISREG(st.st_mode)) return "";  // written through
+    } else if (errno != ENOENT) {
+        return name + std::strerror(errno);
+    }
+    // A regular file is replaced by a new one made in its folder.
+    const std::string dir = FolderOf(*target);
+    if (stat(dir.c_str(), &st) != 0)
+        return name + "the folder " + dir + ": " + std::strerror(errno);
+    if (!S_ISDIR(st.st_mode)) return name + dir + " is not a folder";
+    if (access(dir.c_str(), W_OK | X_OK) != 0)
+        return name + "the folder " + dir + " cannot be written: " + std::strerror(errno);
+    return "";
+}
+
+TReportFile::TReportFile(std::string path) : path_(std::move(path)) {
+    if (const std::string why = CheckReportPath(path_); !why.empty()) throw EReportFile(why);
+    if (path_ == "-") return;
+    target_ = Followed(path_).value_or(path_);
+    struct stat st {};
+    const bool exists = stat(target_.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) return;
+    const std::string base = std::filesystem::path(target_).filename();
+    part_ = FolderOf(target_) + "/." + base + ".XXXXXX";
+    fd_ = mkostemp(part_.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+        part_.clear();
+        Fail(errno);
+    }
+    // mkostemp makes it private; a report is as readable as the file it replaces.
+    fchmod(fd_, exists ? (st.st_mode & 07777) : 0644);
 }
 
 TReportFile::~TReportFile() {
@@ -150,28 +224,32 @@ TReportFile::~TReportFile() {
     }
 }
 
+void TReportFile::Fail(int error) const {
+    throw EReportFile("report " + path_ + ": " + std::strerror(error));
+}
+
 void TReportFile::Commit(const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd_, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw EReportFile("report " + path_ + ": " + std::strerror(errno));
-        done += static_cast<size_t>(n);
+    if (part_.empty()) {
+        // Through: the standard output, a FIFO or a device takes the text as it comes.
+        const bool out = path_ == "-";
+        const int fd = out ? STDOUT_FILENO : open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) Fail(errno);
+        const bool written = WriteAll(fd, text);
+        const int error = errno;
+        if (!out) close(fd);
+        if (!written) Fail(error);
+        return;
     }
-    const bool synced = fsync(fd_) == 0;
+    if (fd_ < 0) Fail(EBADF);  // committed already
+    const bool synced = WriteAll(fd_, text) && fsync(fd_) == 0;
     const int syncError = errno;
     const bool closed = close(fd_) == 0;
     const int closeError = errno;
     fd_ = -1;
-    if (!synced || !closed) {
+    if (!synced || !closed || std::rename(part_.c_str(), target_.c_str()) != 0) {
+        const int error = !synced ? syncError : !closed ? closeError : errno;
         unlink(part_.c_str());
-        throw EReportFile("report " + path_ + ": " +
-                          std::strerror(synced ? closeError : syncError));
-    }
-    if (std::rename(part_.c_str(), path_.c_str()) != 0) {
-        const int error = errno;
-        unlink(part_.c_str());
-        throw EReportFile("report " + path_ + ": " + std::strerror(error));
+        Fail(error);
     }
 }
 

@@ -23,6 +23,11 @@ struct TCheckRun {
     std::vector<TCheckRecord> records;
 };
 
+// The JSON report's format version, its "format_version": raised when a field changes its
+// meaning or goes, not when one is added. The reports before it had none and their values
+// as text only. docs/check-report.schema.json describes it.
+constexpr int kReportFormatVersion = 2;
+
 // The worst outcome of the records; PASS for none.
 TOutcome RunOutcome(const TCheckRun& run);
 
@@ -34,9 +39,18 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// A report file written whole or not at all: created beside its final name when the
-// object is made (so that a path that cannot be written is refused before the run), and
-// renamed into place by Commit. Dropped without Commit, it leaves nothing behind.
+// Why a report cannot be written to `path`, or "" when it can. "-" is the standard
+// output. A path that names a folder, lies in a folder that is missing or cannot be
+// written, or names something that cannot be written is refused, so that a run can say
+// so before its first console.
+std::string CheckReportPath(const std::string& path);
+
+// A report file, written whole or not at all where that can be done. A regular file (or
+// a new one) is written beside its final name and renamed into place by Commit; a
+// symbolic link has its target written that way, so the link stays. Anything else ("-"
+// for the standard output, a FIFO, a device) is written through at Commit. The path is
+// checked (CheckReportPath) when the object is made; dropped without Commit, it leaves
+// nothing behind.
 class TReportFile {
 public:
     explicit TReportFile(std::string path);  // throws EReportFile
@@ -46,8 +60,11 @@ public:
     void Commit(const std::string& text);  // throws EReportFile
 
 private:
-    std::string path_;
-    std::string part_;
+    [[noreturn]] void Fail(int error) const;
+
+    std::string path_;    // as given, for messages
+    std::string target_;  // links followed: what is replaced or written
+    std::string part_;    // the file written beside it; empty when written through
     int fd_ = -1;
 };
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "common/delay_with_messages.h"
 #include "common/hex.h"
@@ -23,10 +22,21 @@ TStepResult Result(TOutcome outcome, std::string value, std::string limits,
     return r;
 }
 
-std::string Format(const char* format, double a, double b) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, a, b);
-    return text;
+// A step judged on its measures: PASS when each is within its limits, else FAIL with
+// `why` of the first that is not.
+TStepResult Measured(std::vector<TMeasure> measures, const std::vector<std::string>& why) {
+    std::string value, limits, message;
+    for (size_t i = 0; i < measures.size(); ++i) {
+        const TMeasure& m = measures[i];
+        value += (value.empty() ? "" : ",") + ValueText(m);
+        const std::string shown = LimitsText(m);
+        if (!shown.empty()) limits += (limits.empty() ? "" : ",") + shown;
+        if (message.empty() && !Within(m)) message = why[i];
+    }
+    TStepResult r =
+        Result(message.empty() ? TOutcome::Pass : TOutcome::Fail, value, limits, message);
+    r.measures = std::move(measures);
+    return r;
 }
 
 // Puts the protocol's settings and handlers back as they were when the run began.
@@ -214,9 +224,12 @@ TStepResult TCheckRunner::Identity(const TPlanStep& step, uint8_t id, TCheckReco
         std::to_string(c.Version) + "/" + std::to_string(c.Serial) + "/" + record.firmware;
     if (step.firmware.empty()) return Result(TOutcome::Pass, value, "");
     std::string limits = "firmware=";
-    for (size_t i = 0; i < step.firmware.size(); ++i) limits += (i ? "|" : "") + step.firmware[i];
-    const bool allowed = std::find(step.firmware.begin(), step.firmware.end(), record.firmware) !=
-                         step.firmware.end();
+    for (size_t i = 0; i < step.firmware.size(); ++i)
+        limits += (i ? "|" : "") + step.firmware[i].Text();
+    // Compared as numbers: a plan's "2.03" is the console's 2.3.
+    const TFirmwareVersion firmware{c.FirmwareMajor, c.FirmwareMinor};
+    const bool allowed =
+        std::find(step.firmware.begin(), step.firmware.end(), firmware) != step.firmware.end();
     if (allowed) return Result(TOutcome::Pass, value, limits);
     return Result(TOutcome::Fail, value, limits,
                   "firmware " + record.firmware + " is not among those allowed");
@@ -249,8 +262,7 @@ TStepResult TCheckRunner::Test(const TPlanStep& step, uint8_t id) {
 
 TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
     const auto count = static_cast<uint8_t>(step.pattern.size());
-    // Appended: "=" + a temporary makes GCC 12 at -O3 warn falsely (-Wrestrict).
-    const std::string limits = std::string("=").append(BytesToHex(step.pattern));
+    std::string limits = std::string("=").append(BytesToHex(step.pattern));
     // Reads `count` bytes into `bytes`; a failed step when it cannot.
     const auto read = [&](std::string& bytes, const char* what) -> std::optional<TStepResult> {
         if (protocol_.ReadValue(id, step.address, count)) {
@@ -267,7 +279,9 @@ TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
         const TMiraConsoleInfo& c = protocol_.Consoles()[id];
         if (c.ReadStatus == 3)
             return Result(TOutcome::Fail, "-", limits, std::string(what) + ": nothing read");
-        return Silence(what);
+        TStepResult silence = Silence(what);
+        silence.limits = limits;
+        return silence;
     };
     const auto write = [&](const std::string& bytes,
                            const char* what) -> std::optional<TStepResult> {
@@ -276,42 +290,63 @@ TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
         if (protocol_.WriteValue(id, step.address, count, data)) return std::nullopt;
         if (Refused(id, mcWriteValue))
             return Result(TOutcome::Fail, "NACK", limits, std::string(what) + " refused");
-        return Silence(what);
+        TStepResult silence = Silence(what);
+        silence.limits = limits;
+        return silence;
     };
     std::string original, readBack;
     if (auto failed = read(original, "the first read")) return *failed;
-    if (auto failed = write(step.pattern, "the pattern write")) return *failed;
-    const auto readBackFailed = read(readBack, "the read back");
+    // A console that ignores writes still reads back a pattern it held already: then the
+    // pattern's complement is written, so the read back tells a write from none.
+    std::string pattern = step.pattern;
+    if (pattern == original)
+        for (char& c : pattern) c = static_cast<char>(~c);
+    limits = std::string("=").append(BytesToHex(pattern));
+    const std::string at = BytesToHex(
+        std::string{static_cast<char>(step.address >> 8), static_cast<char>(step.address)});
+    // What the console held is kept in every outcome's message from here on, so that a
+    // run stopped before the restore still tells what belongs there.
+    const std::string held = "; held " + BytesToHex(original) + " at " + at;
+    if (auto failed = write(pattern, "the pattern write")) {
+        // A write that got no answer may have landed all the same.
+        if (!write(original, "the restoring write")) return *failed;
+        failed->message += held + ", not restored";
+        return *failed;
+    }
+    auto result = read(readBack, "the read back");
     // What was there goes back whatever the read back found.
     const auto restoreFailed = write(original, "the restoring write");
-    if (readBackFailed) return *readBackFailed;
-    if (readBack != step.pattern)
-        return Result(TOutcome::Fail, BytesToHex(readBack), limits,
-                      "the pattern did not stick at " +
-                          BytesToHex(std::string{static_cast<char>(step.address >> 8),
-                                                 static_cast<char>(step.address)}));
-    if (restoreFailed) {
-        TStepResult r = *restoreFailed;
-        r.value = BytesToHex(readBack);
-        return r;
+    if (!result && readBack != pattern)
+        result = Result(TOutcome::Fail, BytesToHex(readBack), limits,
+                        "the pattern did not stick at " + at);
+    if (!restoreFailed)
+        return result ? *result : Result(TOutcome::Pass, BytesToHex(readBack), limits);
+    // A failed restore is reported whatever else went wrong: the console holds a pattern.
+    if (!result) {
+        result = *restoreFailed;
+        result->value = BytesToHex(readBack);
+    } else {
+        result->outcome = Worse(result->outcome, restoreFailed->outcome);
+        result->message += "; " + restoreFailed->message;
     }
-    return Result(TOutcome::Pass, BytesToHex(readBack), limits);
+    result->message += held + ", not restored";
+    return *result;
 }
 
 TStepResult TCheckRunner::TotalRolls(const TPlanStep& step, uint8_t id) {
     const int32_t total = protocol_.RequestTotalRolls(id);
-    std::string limits = ">=" + std::to_string(step.minRolls);
-    if (step.maxRolls)
-        limits = std::to_string(step.minRolls) + ".." + std::to_string(*step.maxRolls);
+    std::optional<double> max;
+    if (step.maxRolls) max = static_cast<double>(*step.maxRolls);
+    TMeasure rolls = ShownMeasure("total_rolls", "", 0, 0, static_cast<double>(step.minRolls), max);
+    const std::string limits = LimitsText(rolls);
     if (Refused(id, mcTotalRolls))
         return Result(TOutcome::Fail, "NACK", limits, "the total rolls request was refused");
     if (total < 0) {
         if (!protocol_.Connected()) return Result(TOutcome::Error, "", limits, "dongle lost");
         return Result(TOutcome::Error, "none", limits, "no answer to the total rolls request");
     }
-    const bool within = total >= step.minRolls && (!step.maxRolls || total <= *step.maxRolls);
-    return Result(within ? TOutcome::Pass : TOutcome::Fail, std::to_string(total), limits,
-                  within ? "" : "total rolls outside the limits");
+    rolls.value = total;  // a count, shown whole
+    return Measured({rolls}, {"total rolls outside the limits"});
 }
 
 TCheckRunner::TFence TCheckRunner::SendFence() {
@@ -369,22 +404,23 @@ TStepResult TCheckRunner::Radio(const TPlanStep& step, uint8_t id) {
     const TMiraLinkReport report = protocol_.LinkReport();
     const auto c = std::find_if(report.consoles.begin(), report.consoles.end(),
                                 [&](const TMiraConsoleLinkStats& s) { return s.console == id; });
-    const std::string lostLimit = Format("<%.1f%%lost", step.maxLost * 100, 0);
+    // Each judged as shown: a rate that reads as its limit passes, a share of frames lost
+    // that reads as its limit does not.
+    const auto lost = [&](double share) {
+        return ShownMeasure("lost", "%", 1, share * 100, std::nullopt, std::nullopt,
+                            step.maxLost * 100);
+    };
     if (c == report.consoles.end() || c->expectedRate <= 0 || seconds <= 0) {
-        return Result(TOutcome::Fail, std::to_string(frames) + "frames", lostLimit,
+        return Result(TOutcome::Fail, "frames=" + std::to_string(frames), LimitsText(lost(0)),
                       "too few measures to tell a rate");
     }
     const double fps = static_cast<double>(frames) / seconds;
     const double expected = std::floor(seconds * c->expectedRate);
-    const double lost = std::max(0.0, expected - static_cast<double>(frames));
-    const double lostShare = lost > 0 ? lost / (static_cast<double>(frames) + lost) : 0;
-    const double minFps = step.minRate * c->expectedRate;
-    const std::string value = Format("%.2ffps,", fps, 0) + Format("%.1f%%lost", lostShare * 100, 0);
-    const std::string limits = Format(">=%.2ffps,", minFps, 0) + lostLimit;
-    if (fps < minFps) return Result(TOutcome::Fail, value, limits, "frame rate below the limit");
-    if (!(lostShare < step.maxLost))
-        return Result(TOutcome::Fail, value, limits, "too many frames lost");
-    return Result(TOutcome::Pass, value, limits);
+    const double missing = std::max(0.0, expected - static_cast<double>(frames));
+    const double lostShare = missing > 0 ? missing / (static_cast<double>(frames) + missing) : 0;
+    return Measured(
+        {ShownMeasure("rate", "fps", 2, fps, step.minRate * c->expectedRate), lost(lostShare)},
+        {"frame rate below the limit", "too many frames lost"});
 }
 
 std::vector<uint8_t> FindPresentConsoles(TMiraWirelessProtocol& protocol, uint32_t waitMs) {

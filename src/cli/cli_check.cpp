@@ -51,8 +51,8 @@ void DeclareCheckOptions(TCommand& check, TCheckOptions& o) {
                 Text(o.junit))
         .Option("--db", "FILE", "the history (" + check::TCheckHistory::DefaultPath() + ")",
                 Text(o.db))
-        .Option("--operator", "NAME", "who checks (the user)", Text(o.operatorName))
-        .Option("--station", "NAME", "where (the host name)", Text(o.station));
+        .Option("--operator", "NAME", "who checks (the user)", Name(o.operatorName))
+        .Option("--station", "NAME", "where (the host name)", Name(o.station));
     DeclareBrokerOptions(check, o.broker, false);
     check.Check([&o] {
         if (o.all == o.console.has_value()) throw EUsage("check needs either --console N or --all");

@@ -1,5 +1,6 @@
 #include "cli/cli_history.h"
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
@@ -20,6 +21,25 @@ std::string Csv(const std::string& field) {
     std::string quoted = "\"";
     for (char c : field) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     return quoted + '"';
+}
+
+// A name in the text form, where a line is a record: the control characters of a name
+// from a history written before names were checked are shown escaped, so none can start
+// a line of its own.
+std::string Shown(const std::string& name) {
+    if (name.empty()) return "-";
+    std::string text;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            text += c;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+        text += escaped;
+    }
+    return text;
 }
 
 std::string Serial(const check::TCheckRecord& r) {
@@ -85,9 +105,8 @@ int RunHistory(const THistoryOptions& o, std::ostream& out, std::ostream& err) {
     out << "started serial console outcome not_passed station operator\n";
     for (const check::TCheckRecord& r : records) {
         out << r.started << ' ' << (r.serial ? Serial(r) : "-") << ' ' << r.console << ' '
-            << check::OutcomeText(r.outcome) << ' ' << NotPassed(r) << ' '
-            << (r.station.empty() ? "-" : r.station) << ' '
-            << (r.operatorName.empty() ? "-" : r.operatorName) << '\n';
+            << check::OutcomeText(r.outcome) << ' ' << NotPassed(r) << ' ' << Shown(r.station)
+            << ' ' << Shown(r.operatorName) << '\n';
     }
     return exDone;
 }

@@ -6,6 +6,7 @@
 
 #include "common/hex.h"
 #include "common/number_text.h"
+#include "common/printable_name.h"
 
 namespace wct::cli {
 
@@ -34,6 +35,14 @@ std::string ParseHexBytes(const std::string& text) {
     if (text.size() % 2 != 0) throw EUsage("caratteri dispari");
     if (text.empty()) throw EUsage("no bytes given");
     return HexToBytes(text);
+}
+
+TValueReader Name(std::string& target) {
+    return [&target](const std::string& name, const std::string& value) {
+        if (const std::string problem = NameProblem(value, name); !problem.empty())
+            throw EUsage(problem);
+        target = value;
+    };
 }
 
 std::optional<double> ReadDecimal(const std::string& text) {

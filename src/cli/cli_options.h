@@ -83,6 +83,9 @@ template <class T>  // std::string or std::optional<std::string>
 TValueReader Text(T& target) {
     return [&target](const std::string&, const std::string& value) { target = value; };
 }
+// A name people read in the records (operator, station, bench): printable text only
+// (NameProblem), refused naming the option otherwise.
+TValueReader Name(std::string& target);
 // A finite number written as C writes it; nothing for any other text.
 std::optional<double> ReadDecimal(const std::string& text);
 // The same, refusing other text with "WHAT: 'TEXT' is not a number".

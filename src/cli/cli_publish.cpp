@@ -14,7 +14,7 @@ namespace wct::cli {
 void DeclareBrokerOptions(TCommand& command, TBrokerOptions& o, bool required) {
     publish::TPublisherSettings& s = o.settings;
     command.Option("--broker", "URL", "mqtt://host:port or mqtts://host:port", Text(o.broker))
-        .Option("--bench", "NAME", "the bench's name in the topics (the host name)", Text(s.bench))
+        .Option("--bench", "NAME", "the bench's name in the topics (the host name)", Name(s.bench))
         .Option("--tls-ca", "FILE", "the certificate authority a mqtts broker is checked with",
                 Text(s.tlsCa))
         .Option("--username", "U", "the broker's user", Text(s.username))

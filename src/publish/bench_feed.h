@@ -2,8 +2,11 @@
 // every few tens of milliseconds) it reads the protocol component's measures and console
 // tables and the statistics of the rider devices it was given, and hands on what changed:
 // each console's newest measures, its data when they change, and each new statistics step
-// of a rider. Reading the tables rather than taking over the components' events leaves
-// those to the window and the commands that own them; a poll costs a few microseconds.
+// of a rider, in kilometres whatever unit the device shows. A console's version, serial
+// and firmware are handed on once it answered their request, never a value in their place;
+// measures are handed on once each, never again after the console left. Reading the tables
+// rather than taking over the components' events leaves those to the window and the
+// commands that own them; a poll costs a few microseconds.
 //
 // A console that fell silent (IsConsoleSilent: no measures for longer than its silence
 // bound) has its info say so ("silent"), and its last measures are not handed on, not even
@@ -44,7 +47,10 @@ private:
 
     TMiraWirelessProtocol& protocol_;
     TMqttPublisher& publisher_;
+    static constexpr uint8_t kToldVersion = 1, kToldSerial = 2, kToldFirmware = 4, kToldAll = 7;
+
     std::vector<uint32_t> measureTicks_;  // per console: the measures last handed on
+    std::vector<uint8_t> told_;           // per console: what of its identity it answered
     std::vector<TRider> riders_;
 };
 

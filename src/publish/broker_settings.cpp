@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "common/number_text.h"
+#include "common/printable_name.h"
 #include "common/state_folder.h"
 #include "publish/payloads.h"
 
@@ -67,6 +68,8 @@ std::string ReadPasswordFile(const std::string& path) {
 }
 
 void CheckSettings(const TPublisherSettings& s) {
+    if (const std::string problem = NameProblem(s.bench, "bench name"); !problem.empty())
+        throw EBrokerSettings(problem);
     if (!IsTopicLevel(s.bench))
         throw EBrokerSettings("bench name '" + s.bench +
                               "' cannot be a topic level (no '/', '+' or '#', not empty)");

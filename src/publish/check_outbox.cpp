@@ -103,4 +103,11 @@ void TCheckOutbox::Remove(const std::string& name) {
     unlink((dir_ + "/" + name).c_str());
 }
 
+std::string TCheckOutbox::SetAside(const std::string& name) {
+    const std::string aside = name + ".bad";
+    if (rename((dir_ + "/" + name).c_str(), (dir_ + "/" + aside).c_str()) != 0)
+        throw OsError("cannot set aside the outbox record", dir_ + "/" + name);
+    return aside;
+}
+
 }  // namespace wct::publish

@@ -1,6 +1,8 @@
 // TCheckOutbox: check records waiting for the broker's acknowledgement, one file each in
 // a folder, so that neither a broker restart nor a bench restart loses one.
 //
+// An entry that can never be published (a topic or a record that is not whole) is set
+// aside under another suffix, so that it stops no other.
 // A record is written to a hidden temporary file, synced and renamed into place, so an
 // entry is either whole or absent; entries sort in the order they were added. Any thread
 // may Add while another lists and removes: they touch different files.
@@ -31,6 +33,10 @@ public:
     bool Read(const std::string& name, TOutboxEntry& entry) const;
     // Gone already is fine.
     void Remove(const std::string& name);
+    // Moves an entry that cannot be published out of the queue, to NAME.bad beside the
+    // others, where a person can look at it; returns that name. Throws std::runtime_error
+    // (with the OS text) when it cannot be moved.
+    std::string SetAside(const std::string& name);
     const std::string& Dir() const { return dir_; }
 
 private:

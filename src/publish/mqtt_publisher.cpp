@@ -135,6 +135,8 @@ private:
         inFlight_.clear();
         handed_.clear();
         sayOnline_ = true;
+        offlineMid_ = -1;
+        offlineAcked_ = false;
         {
             std::lock_guard lock(p_.mutex_);
             ++p_.counters_.connections;
@@ -150,7 +152,11 @@ private:
     // and try again after the back-off.
     void Down(const std::string& why, bool wasConnected) {
         connected_ = false;
-        if (finishing_) return;
+        if (finishing_) {
+            // The grace is short: the next attempt comes soon, and nobody waits for news.
+            nextAttempt_ = Clock::now() + s_.firstRetry;
+            return;
+        }
         if (wasConnected) {
             Notice("lost the broker " + s_.broker.Text() + " (" + why + "); reconnecting", true);
             reported_ = why;
@@ -232,7 +238,6 @@ private:
             std::chrono::duration<double>(1.0 / s_.rate));
         auto next = now + std::chrono::seconds(1);
         std::vector<TMeasuresMessage> measures;
-        std::vector<TConsoleInfoMessage> info;
         std::deque<TRideMessage> rides;
         bool outbox = false;
         // Not from the connect callback: the library's own locks would nest the other way
@@ -253,14 +258,11 @@ private:
                 slot.pending = false;
                 lastSent_[i] = now;
             }
-            for (int console : p_.infoChanged_) info.push_back(p_.info_[console]);
-            p_.infoChanged_.clear();
             rides.swap(p_.rides_);
             outbox = p_.outboxChanged_;
             p_.outboxChanged_ = false;
         }
-        for (const TConsoleInfoMessage& m : info)
-            Publish(InfoTopic(s_.bench, m.console), InfoPayload(m), 1, true);
+        SendInfo();
         for (const TMeasuresMessage& m : measures)
             Publish(MeasuresTopic(s_.bench, m.console), MeasuresPayload(m), 0, false);
         for (const TRideMessage& m : rides)
@@ -274,22 +276,59 @@ private:
         return next;
     }
 
+    void SendInfo() {
+        std::vector<TConsoleInfoMessage> info;
+        {
+            std::lock_guard lock(p_.mutex_);
+            for (int console : p_.infoChanged_) info.push_back(p_.info_[console]);
+            p_.infoChanged_.clear();
+        }
+        for (const TConsoleInfoMessage& m : info)
+            Publish(InfoTopic(s_.bench, m.console), InfoPayload(m), 1, true);
+    }
+
     void SendOutbox() {
         for (const std::string& name : p_.outbox_.Names()) {
             if (inFlight_.size() >= kRecordsInFlight) break;  // more after the next ack
-            if (handed_.count(name) != 0 || unreadable_.count(name) != 0) continue;
+            if (handed_.count(name) != 0 || stuck_.count(name) != 0) continue;
             TOutboxEntry entry;
-            if (!p_.outbox_.Read(name, entry)) {
-                unreadable_.insert(name);
-                Notice("outbox record " + p_.outbox_.Dir() + "/" + name +
-                           " cannot be read; it is left there",
-                       true);
+            std::string problem = "it holds no topic and record";
+            if (p_.outbox_.Read(name, entry))
+                problem = CheckRecordProblem(s_.bench, entry.topic, entry.payload);
+            else if (access((p_.outbox_.Dir() + "/" + name).c_str(), F_OK) != 0)
+                continue;  // gone meanwhile
+            int mid = -1;
+            if (problem.empty()) {
+                const int rc = mosquitto_publish(mosq_, &mid, entry.topic.c_str(),
+                                                 static_cast<int>(entry.payload.size()),
+                                                 entry.payload.data(), 1, false);
+                // The connection's trouble passes; the record's own does not.
+                if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NOMEM)
+                    return;
+                if (rc != MOSQ_ERR_SUCCESS) problem = mosquitto_strerror(rc);
+            }
+            if (!problem.empty()) {
+                SetAside(name, problem);
                 continue;
             }
-            const int mid = Publish(entry.topic, entry.payload, 1, false);
-            if (mid < 0) return;
             inFlight_[mid] = name;
             handed_.insert(name);
+        }
+    }
+
+    // One entry that cannot be published stops no other: it leaves the queue, told once.
+    void SetAside(const std::string& name, const std::string& problem) {
+        const std::string path = p_.outbox_.Dir() + "/" + name;
+        try {
+            const std::string aside = p_.outbox_.SetAside(name);
+            Notice("outbox record " + path + " cannot be published (" + problem +
+                       "); set aside as " + aside,
+                   true);
+        } catch (const std::exception& e) {
+            stuck_.insert(name);
+            Notice("outbox record " + path + " cannot be published (" + problem + ") and " +
+                       e.what() + "; it is skipped",
+                   true);
         }
     }
 
@@ -304,8 +343,10 @@ private:
         p_.outboxChanged_ = true;
     }
 
-    // Stop: the outbox, "offline" (retained), then a clean disconnection, so
-    // that the last will is not sent.
+    // Stop: each console's info, the outbox, "offline" (retained), then a clean
+    // disconnection, so that the last will is not sent. A connection lost shortly before
+    // is tried again while the grace lasts, when there is something to say: records kept,
+    // or "offline" to a broker that had us online.
     void Finish() {
         std::chrono::milliseconds grace;
         {
@@ -314,15 +355,25 @@ private:
         }
         const auto deadline = Clock::now() + grace;
         finishing_ = true;
-        if (connected_) {
-            // Records kept just before Stop, and those beyond the in-flight window, leave
-            // too while the grace lasts.
-            SendOutbox();
-            offlineMid_ = Publish(status_, kOffline, 1, true);
-            while (connected_ && !(offlineAcked_ && inFlight_.empty()) && Clock::now() < deadline) {
-                Wait(deadline);
-                if (connected_) SendOutbox();
+        if (!connected_) {
+            if (!everConnected_ && p_.outbox_.Names().empty()) return SetState(TBrokerState::Off);
+            nextAttempt_ = Clock::now();
+        }
+        while (Clock::now() < deadline) {
+            if (!SocketOpen() && Clock::now() >= nextAttempt_) Attempt();
+            if (connected_) {
+                // Records kept just before Stop, and those beyond the in-flight window,
+                // leave too while the grace lasts.
+                SendOutbox();
+                if (offlineMid_ < 0) {
+                    SendInfo();
+                    offlineMid_ = Publish(status_, kOffline, 1, true);
+                }
+                if (offlineAcked_ && inFlight_.empty()) break;
             }
+            Wait(SocketOpen() ? deadline : std::min(deadline, nextAttempt_));
+        }
+        if (SocketOpen()) {
             mosquitto_disconnect(mosq_);
             if (SocketOpen() && mosquitto_want_write(mosq_)) mosquitto_loop_write(mosq_, 1);
         }
@@ -352,7 +403,7 @@ private:
     std::string tlsError_;                 // the last TLS error the library logged
     std::map<int, std::string> inFlight_;  // message id -> outbox entry
     std::set<std::string> handed_;         // entries sent on this connection
-    std::set<std::string> unreadable_;
+    std::set<std::string> stuck_;          // entries that could not even be set aside
     std::array<Clock::time_point, 256> lastSent_{};
     int offlineMid_ = -1;
     bool offlineAcked_ = false;
@@ -386,6 +437,12 @@ void TMqttPublisher::Stop(std::chrono::milliseconds grace) {
         std::lock_guard lock(mutex_);
         stopping_ = true;
         grace_ = grace;
+        // The bench stops: no console is connected through it any more.
+        for (auto& [console, info] : info_) {
+            if (!info.connected) continue;
+            info.connected = false;
+            infoChanged_.insert(console);
+        }
     }
     Wake();
     thread_.join();

@@ -9,7 +9,9 @@
 // - console data: the latest per console, retained, sent again after every reconnection;
 // - rides: a queue of kRideQueue steps, the oldest dropped when full (QoS 0);
 // - check records: the on-disk outbox, sent with QoS 1 and removed only when the broker
-//   acknowledges them (a record may arrive twice; it carries its id).
+//   acknowledges them (a record may arrive twice; it carries its id). An entry whose
+//   topic is not this bench's check topic or whose record is no whole JSON object is set
+//   aside (NAME.bad) and told once; the others go on.
 // The status topic holds "online" (retained) while connected and "offline" after Stop;
 // "offline" is also the connection's last will.
 //
@@ -69,9 +71,10 @@ public:
 
     // The state is Connecting from here on; OnStateChange tells the changes after it.
     void Start();
-    // Publishes "offline" when connected and waits up to `grace` for the broker to take
-    // it and every record in the outbox, then disconnects. Records not acknowledged stay in
-    // the outbox for the next run.
+    // Marks every console's info disconnected, publishes it and "offline", and waits up
+    // to `grace` for the broker to take them and every record in the outbox, then
+    // disconnects. A connection lost before is tried again within the grace. Records not
+    // acknowledged stay in the outbox for the next run.
     void Stop(std::chrono::milliseconds grace = std::chrono::seconds(2));
 
     void PublishMeasures(const TMeasuresMessage& message);

@@ -54,13 +54,13 @@ std::string MeasuresPayload(const TMeasuresMessage& m) {
 }
 
 std::string InfoPayload(const TConsoleInfoMessage& m) {
-    return json{
-        {"console", m.console},
-        {"version", m.version},
-        {"serial", m.serial},
-        {"firmware", std::to_string(m.firmwareMajor) + "." + std::to_string(m.firmwareMinor)},
-        {"connected", m.connected},
-        {"silent", m.silent}}
+    const auto known = [](const auto& value) { return value ? json(*value) : json(nullptr); };
+    return json{{"console", m.console},
+                {"version", known(m.version)},
+                {"serial", known(m.serial)},
+                {"firmware", m.firmware.empty() ? json(nullptr) : json(m.firmware)},
+                {"connected", m.connected},
+                {"silent", m.silent}}
         .dump();
 }
 
@@ -88,6 +88,17 @@ std::string CheckPayload(const TCheckRecordMessage& m) {
     else if (!(id->is_string() ? id->get<std::string>() == m.id : id->dump() == m.id))
         throw std::invalid_argument("check record " + m.id + " carries another id: " + id->dump());
     return record.dump();
+}
+
+std::string CheckRecordProblem(const std::string& bench, const std::string& topic,
+                               const std::string& payload) {
+    const std::string prefix = CheckTopic(bench, "");
+    if (topic.rfind(prefix, 0) != 0 || !IsTopicLevel(topic.substr(prefix.size())))
+        return "its topic '" + topic + "' is not " + prefix + "<serial>";
+    const json record = json::parse(payload, nullptr, false);
+    if (record.is_discarded()) return "its record is no whole JSON text";
+    if (!record.is_object()) return "its record is no JSON object";
+    return "";
 }
 
 bool IsTopicLevel(const std::string& name) {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace wct::publish {
@@ -24,20 +25,20 @@ struct TMeasuresMessage {
     uint8_t keys = 0;
 };
 
-// What is known of a console; published retained whenever it changes.
+// What is known of a console; published retained whenever it changes. Its identity is
+// empty until the console told it: no value stands in for one not read yet.
 struct TConsoleInfoMessage {
     uint8_t console = 0;
-    int version = 0;
-    int32_t serial = 0;
-    int firmwareMajor = 0;
-    int firmwareMinor = 0;
+    std::optional<int> version;
+    std::optional<int32_t> serial;
+    std::string firmware;  // "major.minor"; empty until known
     bool connected = false;
     // It sent measures, and none for longer than its silence bound: its last ones are old.
     bool silent = false;
     bool operator==(const TConsoleInfoMessage&) const = default;
 };
 
-// One statistics step of a rider device.
+// One statistics step of a rider device, in kilometres whatever the device shows.
 struct TRideMessage {
     int console = 0;
     TUtcTime time;
@@ -71,6 +72,10 @@ std::string RidePayload(const TRideMessage& m);
 // The record's JSON object, with "id" added when it lacks one. Throws std::invalid_argument
 // when the text is no JSON object, or its id differs from the message's.
 std::string CheckPayload(const TCheckRecordMessage& m);
+// Why a check record kept for `bench` cannot be published as it is, or "" when it can: its
+// topic must be this bench's check topic, its payload a whole JSON object.
+std::string CheckRecordProblem(const std::string& bench, const std::string& topic,
+                               const std::string& payload);
 
 // A name that can stand as one topic level: not empty, no '/', '+', '#' or NUL.
 bool IsTopicLevel(const std::string& name);

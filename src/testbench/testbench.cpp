@@ -58,12 +58,16 @@ TCheckSummary TTestBench::RunCheck(const TCheckRequest& request) {
     };
     summary.run = runner.Run(consoles);
 
-    try {
-        if (report) report->Commit(check::RunToJson(summary.run).dump(2) + "\n");
-        if (junit) junit->Commit(check::JUnitText(summary.run));
-    } catch (const std::exception& e) {
-        summary.notKept.push_back(e.what());
-    }
+    // Each report on its own: one that cannot be written keeps nothing from the other.
+    const auto commit = [&](check::TReportFile* file, const std::string& text) {
+        try {
+            if (file) file->Commit(text);
+        } catch (const std::exception& e) {
+            summary.notKept.push_back(e.what());
+        }
+    };
+    commit(report.get(), check::RunToJson(summary.run).dump(2) + "\n");
+    commit(junit.get(), check::JUnitText(summary.run));
     for (const check::TCheckRecord& r : summary.run.records)
         summary.passed += r.outcome == check::TOutcome::Pass;
     return summary;

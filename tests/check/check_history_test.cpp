@@ -29,8 +29,16 @@ TCheckRecord Record(int32_t serial, const std::string& started, TOutcome outcome
     r.started = started;
     r.ended = started;
     r.outcome = outcome;
-    r.steps = {{"identity", TOutcome::Pass, "16/1/2.3", "-", 12, ""},
-               {"keys", outcome, outcome == TOutcome::Pass ? "ACK" : "NACK", "ACK", 3, "refused"}};
+    r.steps = {
+        {"identity", TOutcome::Pass, "16/1/2.3", "-", 12, "", {}},
+        {"keys", outcome, outcome == TOutcome::Pass ? "ACK" : "NACK", "ACK", 3, "refused", {}},
+        {"total_rolls",
+         TOutcome::Pass,
+         "total_rolls=160000",
+         "total_rolls>=0",
+         5,
+         "",
+         {ShownMeasure("total_rolls", "", 0, 160000, 0)}}};
     return r;
 }
 
@@ -103,7 +111,49 @@ TEST_F(CheckHistoryTest, ARecordIsKeptWholeOrNotAtAllAndEachOnlyOnce) {
     EXPECT_THROW(history.Add(Record(2, "2026-12-02T08:00:00.000Z", TOutcome::Pass)), ECheckHistory);
     const auto records = history.Find({});
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].steps.size(), 2u);
+    EXPECT_EQ(records[0].steps.size(), 3u);
+}
+
+// A file from before the steps kept their measures: read as it is, its steps without
+// measures; opened for writing, it takes records with measures beside the old ones.
+TEST_F(CheckHistoryTest, AFileOfTheFirstSchemaIsReadAsItIsAndMigratedForWriting) {
+    fs::create_directories(dir / "sub");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, R"(
+            CREATE TABLE checks(seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE,
+              run_id TEXT NOT NULL, console INTEGER NOT NULL, serial INTEGER, version INTEGER,
+              firmware TEXT NOT NULL, plan TEXT NOT NULL, station TEXT NOT NULL,
+              operator TEXT NOT NULL, started TEXT NOT NULL, ended TEXT NOT NULL,
+              outcome TEXT NOT NULL, message TEXT NOT NULL);
+            CREATE TABLE steps(check_seq INTEGER NOT NULL, position INTEGER NOT NULL,
+              name TEXT NOT NULL, outcome TEXT NOT NULL, value TEXT NOT NULL,
+              limits TEXT NOT NULL, ms INTEGER NOT NULL, message TEXT NOT NULL,
+              PRIMARY KEY (check_seq, position)) WITHOUT ROWID;
+            INSERT INTO checks VALUES(1, 'old', 'run', 1, 7, 16, '2.3', 'default', 'b', 'a',
+              '2026-11-01T08:00:00.000Z', '2026-11-01T08:00:01.000Z', 'PASS', '');
+            INSERT INTO steps VALUES(1, 0, 'radio', 'PASS', '4.00fps,0.0%lost',
+              '>=3.60fps,<5.0%lost', 3000, '');
+            PRAGMA user_version=1;)",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    {
+        const TCheckHistory reader(path, TCheckHistory::TAccess::Read);
+        const auto records = reader.Find({});
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].steps.at(0).value, "4.00fps,0.0%lost");
+        EXPECT_TRUE(records[0].steps.at(0).measures.empty());
+    }
+    TCheckHistory history(path, TCheckHistory::TAccess::Write);
+    const TCheckRecord added = Record(8, "2026-12-01T08:00:00.000Z", TOutcome::Pass);
+    history.Add(added);
+    const auto records = history.Find({});
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(RecordToJson(records[0]), RecordToJson(added));
+    EXPECT_TRUE(records[1].steps.at(0).measures.empty());
 }
 
 TEST_F(CheckHistoryTest, TwoBenchesWriteOneFile) {

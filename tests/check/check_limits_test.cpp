@@ -94,11 +94,12 @@ TEST_F(CheckLimitsTest, TotalRollsAtEitherLimitPassAndOneBeyondFails) {
     EXPECT_EQ(Outcomes(steps), expected);
 }
 
-TEST_F(CheckLimitsTest, AFrameRateExactlyAtItsMinimumPassesAndJustBelowFails) {
+// A minimum a hair above the rate reads as the rate: judged as shown, it passes.
+TEST_F(CheckLimitsTest, AFrameRateAtItsMinimumOrAHairEitherSidePasses) {
     struct TCase {
         int side;  // of the measured rate the minimum is on: at (0), above (1), below (-1)
         const char* outcome;
-    } const cases[] = {{0, "PASS"}, {1, "FAIL"}, {-1, "PASS"}};
+    } const cases[] = {{0, "PASS"}, {1, "PASS"}, {-1, "PASS"}};
     std::vector<std::string> expected = {"PASS"};
     for (const TCase& c : cases) expected.push_back(c.outcome);
     // The report works the expected rate out through its period, so that not every

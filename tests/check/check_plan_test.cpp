@@ -2,6 +2,11 @@
 #include "check/check_plan.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 namespace wct::check {
 namespace {
@@ -122,6 +127,49 @@ TEST(CheckPlanTest, EachRangeTakesItsEndsAndRefusesJustBeyond) {
         }
         EXPECT_EQ(taken, c.taken) << c.text;
     }
+}
+
+// Only a regular file of bounded size and steps is read: nothing can make the reading
+// wait for a writer or run until memory is out.
+TEST(CheckPlanTest, APlanIsReadFromABoundedRegularFileOnly) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("wct-plan-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const auto file = [&](const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return (dir / name).string();
+    };
+    std::string steps;
+    for (size_t i = 0; i <= kMaxPlanSteps; ++i) steps += "[[step]]\nkind = \"keys\"\n";
+    const std::string fifo = (dir / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct TCase {
+        std::string path;
+        const char* error;  // "" for a plan that is read
+    };
+    const TCase cases[] = {
+        {file("ok.toml", "[[step]]\nkind = \"keys\"\n"), ""},
+        {fifo, "not a regular file"},
+        {"/dev/zero", "not a regular file"},
+        {dir.string(), "not a regular file"},
+        {(dir / "missing.toml").string(), "cannot be read: No such file or directory"},
+        {file("big.toml", "# " + std::string(kMaxPlanBytes, 'x') + "\n"),
+         "bytes; a plan has at most 1048576"},
+        {file("long.toml", steps), "step: 1001 steps; a plan has at most 1000"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.path);
+        try {
+            EXPECT_FALSE(ReadPlan(c.path).steps.empty());
+            EXPECT_STREQ(c.error, "");
+        } catch (const ECheckPlan& e) {
+            const std::string what = e.what();
+            EXPECT_NE(*c.error, '\0') << what;
+            EXPECT_NE(what.find(c.error), std::string::npos) << what;
+            EXPECT_EQ(what.rfind(c.path, 0), 0u) << what;
+        }
+    }
+    fs::remove_all(dir);
 }
 
 }  // namespace

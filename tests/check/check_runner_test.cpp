@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "check/report_schema.h"
 #include "common/main_thread.h"
 #include "common/tick_count.h"
 #include "protocol/wireless_frame.h"
@@ -118,6 +120,32 @@ TEST_F(CheckRunnerTest, AnAnsweringConsolePassesEveryStepAndKeepsItsMemory) {
     EXPECT_EQ(Memory(1), "\x11\x00"s);
     // The plan's reply time-out lasted as long as the run.
     EXPECT_EQ(protocol.ReplyTimeOut(), 15000);
+    EXPECT_EQ(test::SchemaErrors(RunToJson(run)), "");
+}
+
+// Firmware versions are compared part by part, as numbers: a plan's "2.03" is 2.3.
+TEST_F(CheckRunnerTest, AllowedFirmwareIsComparedAsVersionNumbers) {
+    struct TCase {
+        const char* allowed;
+        TOutcome outcome;
+        const char* limits;
+    };
+    const TCase cases[] = {
+        {R"(["2.3"])", TOutcome::Pass, "firmware=2.3"},
+        {R"(["2.03"])", TOutcome::Pass, "firmware=2.3"},
+        {R"(["002.3", "3.0"])", TOutcome::Pass, "firmware=2.3|3.0"},
+        {R"(["2.30"])", TOutcome::Fail, "firmware=2.30"},
+        {R"(["2.4", "3.3"])", TOutcome::Fail, "firmware=2.4|3.3"},
+    };
+    Start(1);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.allowed);
+        plan = ParsePlan("[[step]]\nkind = \"identity\"\nfirmware = "s + c.allowed + "\n",
+                         "firmware.toml");
+        const TStepResult identity = Run({1}).records.at(0).steps.at(0);
+        EXPECT_EQ(identity.outcome, c.outcome) << identity.message;
+        EXPECT_EQ(identity.limits, c.limits);
+    }
 }
 
 TEST_F(CheckRunnerTest, ARefusedTestFailsThatStepOnlyAndSilenceIsAnError) {
@@ -149,6 +177,58 @@ TEST_F(CheckRunnerTest, AWriteThatDoesNotStickFailsMemoryAndAnOtherFirmwareFails
     EXPECT_EQ(r.steps[5].value, "1100");
     EXPECT_EQ(r.steps[5].limits, "=A55A");
     EXPECT_EQ(r.outcome, TOutcome::Fail);
+}
+
+// The memory step on a console holding 11 00 at 0x20: whatever the plan's pattern, what
+// is written differs from what was held, and a restore that fails is told.
+TEST_F(CheckRunnerTest, TheMemoryStepWritesWhatTheConsoleDidNotHoldAndTellsAFailedRestore) {
+    struct TCase {
+        const char* name;
+        const char* pattern;
+        bool writesLost;
+        bool silentAfterWrite;  // the dongle sends nothing once the pattern was acknowledged
+        bool stopAfterWrite;    // the run is stopped once the pattern was acknowledged
+        TOutcome outcome;
+        const char* value;
+        const char* limits;
+        const char* message;  // a part of it; "" for none
+    };
+    const TCase cases[] = {
+        {"other pattern", "A55A", false, false, false, TOutcome::Pass, "A55A", "=A55A", ""},
+        {"held pattern", "1100", false, false, false, TOutcome::Pass, "EEFF", "=EEFF", ""},
+        {"held pattern, writes lost", "1100", true, false, false, TOutcome::Fail, "1100", "=EEFF",
+         "the pattern did not stick at 0020"},
+        {"other pattern, writes lost", "A55A", true, false, false, TOutcome::Fail, "1100", "=A55A",
+         "the pattern did not stick"},
+        {"stopped after the write", "A55A", false, false, true, TOutcome::Pass, "A55A", "=A55A",
+         ""},
+        {"silent after the write", "A55A", false, true, false, TOutcome::Error, "none", "=A55A",
+         "no answer to the read back within 300 ms; no answer to the restoring write within "
+         "300 ms; held 1100 at 0020, not restored"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string step = "[[step]]\nkind = \"memory\"\naddress = 0x20\npattern = ";
+        plan = ParsePlan("reply_timeout_ms = 300\n" + step + '"' + c.pattern + "\"\n", "m.toml");
+        Start(1, c.writesLost ? +[](sim::TConsoleConfig& k) { k.writesLost = true; } : nullptr);
+        interrupt = false;
+        protocol.OnAck = [&] {
+            if (c.silentAfterWrite) simulator->SetLinkFaults({.dropFraction = 1});
+            interrupt = interrupt || c.stopAfterWrite;
+        };
+        const TStepResult memory = Run({1}).records.at(0).steps.at(0);
+        EXPECT_EQ(memory.outcome, c.outcome) << memory.message;
+        EXPECT_EQ(memory.value, c.value);
+        EXPECT_EQ(memory.limits, c.limits);
+        EXPECT_NE(memory.message.find(c.message), std::string::npos) << memory.message;
+        protocol.OnAck = nullptr;
+        simulator->SetLinkFaults({});
+        if (!c.silentAfterWrite) {
+            EXPECT_EQ(Memory(1), "\x11\x00"s);
+        }
+        protocol.Disconnect();
+        simulator.reset();
+    }
 }
 
 TEST_F(CheckRunnerTest, AConsoleThatLeavesGetsErrorsOnTheStepsItMissedAndTheRunGoesOn) {
@@ -214,12 +294,16 @@ TEST_F(CheckRunnerTest, TheRadioStepJudgesWhatAConsoleSentNotHowLateThePcReadIt)
     for (int i = 0; i < 2; ++i) {
         const TStepResult& radio = run.records[i].steps.at(0);
         EXPECT_EQ(radio.outcome, TOutcome::Pass) << radio.value << " " << radio.message;
-        EXPECT_NE(radio.value.find(",0.0%lost"), std::string::npos) << radio.value;
-        EXPECT_EQ(radio.limits, ">=3.60fps,<5.0%lost");
+        EXPECT_NE(radio.value.find(",lost=0.0%"), std::string::npos) << radio.value;
+        EXPECT_EQ(radio.limits, "rate>=3.60fps,lost<5.0%");
+        ASSERT_EQ(radio.measures.size(), 2u);
+        EXPECT_EQ(radio.measures[0].unit, "fps");
+        EXPECT_EQ(radio.measures[1].value, 0);
     }
     const TStepResult& lossy = run.records[2].steps.at(0);
     EXPECT_EQ(lossy.outcome, TOutcome::Fail) << lossy.value;
-    EXPECT_GE(std::stod(lossy.value.substr(lossy.value.find(',') + 1)), 5) << lossy.value;
+    ASSERT_EQ(lossy.measures.size(), 2u);
+    EXPECT_GE(lossy.measures[1].value, 5) << lossy.value;
     EXPECT_GT(seenByOwner, 50) << "the owner's handler kept getting the measures";
 }
 

@@ -9,6 +9,7 @@
 
 #include "common/main_thread.h"
 #include "common/tick_count.h"
+#include "common/utc_text.h"
 #include "device/velox_device_w.h"
 #include "serial/port_inventory.h"
 #include "sim/dongle_simulator.h"
@@ -20,59 +21,90 @@ namespace {
 using nlohmann::json;
 using test::TReceived;
 
-TEST(BenchFeed, MeasuresConsoleDataAndEachRiderStepReachTheBroker) {
-    test::TTestBroker broker;
-    broker.Start();
-    test::TTestSubscriber subscriber(broker.Port(), "wct/feed/#");
-    SetPortSource([] { return std::vector<std::string>{}; });
-    sim::TDongleOptions options;
-    options.joinDelayMs = 100;
-    options.consoles = {sim::DefaultConsole(1)};
-    sim::TDongleSimulator simulator(options);
-    simulator.SetRider(1, {1000, 100, 80});
-    simulator.Start();
-    TMiraWirelessProtocol protocol;
-    protocol.SetPortDef(simulator.PortPath());
-    ASSERT_TRUE(protocol.FindDongle());
-    TVeloxDeviceW device;
-    device.SetWirelessUSB(&protocol);
-    device.SetTimerStatsInterval(3600000);  // no tick of its own: steps are run by hand
-    ASSERT_TRUE(device.Connect());
-    ASSERT_TRUE(device.Start());
+// Whatever unit the rider device shows, the ride carries kilometres; a console that leaves
+// sends nothing more, its old measures least of all.
+TEST(BenchFeed, MeasuresConsoleDataAndEachRiderStepReachTheBrokerInKilometres) {
+    for (const TUnitMeasure unit : {umKm, umMiles}) {
+        SCOPED_TRACE(unit == umKm ? "km" : "miles");
+        test::TTestBroker broker;
+        broker.Start();
+        test::TTestSubscriber subscriber(broker.Port(), "wct/feed/#");
+        const auto begun = std::chrono::system_clock::now();
+        SetPortSource([] { return std::vector<std::string>{}; });
+        sim::TDongleOptions options;
+        options.joinDelayMs = 100;
+        options.consoles = {sim::DefaultConsole(1)};
+        sim::TDongleSimulator simulator(options);
+        simulator.SetRider(1, {1000, 100, 80});
+        simulator.Start();
+        TMiraWirelessProtocol protocol;
+        protocol.SetPortDef(simulator.PortPath());
+        ASSERT_TRUE(protocol.FindDongle());
+        TVeloxDeviceW device;
+        device.SetUOM(unit);
+        device.SetWirelessUSB(&protocol);
+        device.SetTimerStatsInterval(3600000);  // no tick of its own: steps are run by hand
+        ASSERT_TRUE(device.Connect());
+        ASSERT_TRUE(device.Start());
 
-    TPublisherSettings settings;
-    settings.broker = ParseBrokerUrl(broker.Url());
-    settings.bench = "feed";
-    settings.outboxDir = broker.Dir() + "/outbox";
-    TMqttPublisher publisher(settings);
-    TBenchFeed feed(protocol, publisher);
-    feed.AddRider(device);
-    publisher.Start();
-    const auto ridden = [](const std::vector<TReceived>& r) {
-        return test::Payloads(r, "wct/feed/ride/1").size() >= 2 &&
-               !test::Payloads(r, "wct/feed/console/1/measures").empty();
-    };
-    const uint32_t start = GetTickCount();
-    while (!subscriber.WaitFor(ridden, std::chrono::seconds(0)) && GetTickCount() - start < 10000) {
-        MainThread().ProcessMessagesFor(100);
-        device.TimerStats().TickNow();
-        feed.Poll();
+        TPublisherSettings settings;
+        settings.broker = ParseBrokerUrl(broker.Url());
+        settings.bench = "feed";
+        settings.outboxDir = broker.Dir() + "/outbox";
+        TMqttPublisher publisher(settings);
+        TBenchFeed feed(protocol, publisher);
+        feed.AddRider(device);
+        publisher.Start();
+        const auto until = [&](const test::TTestSubscriber::TCheck& check, bool ride) {
+            const uint32_t start = GetTickCount();
+            while (!subscriber.WaitFor(check, std::chrono::seconds(0)) &&
+                   GetTickCount() - start < 10000) {
+                MainThread().ProcessMessagesFor(100);
+                if (ride) device.TimerStats().TickNow();
+                feed.Poll();
+            }
+            return subscriber.WaitFor(check, std::chrono::seconds(0));
+        };
+        ASSERT_TRUE(until(
+            [](const std::vector<TReceived>& r) {
+                return test::Payloads(r, "wct/feed/ride/1").size() >= 2 &&
+                       !test::Payloads(r, "wct/feed/console/1/measures").empty();
+            },
+            true));
+        const double speed = device.Speed();
+        const json ride =
+            json::parse(test::Payloads(subscriber.Received(), "wct/feed/ride/1").back());
+        device.Stop();
+        EXPECT_EQ(ride["console"], 1);
+        EXPECT_EQ(ride["state"], "csStarted");
+        EXPECT_GT(speed, 0);
+        EXPECT_NEAR(ride["speed_kmh"].get<double>(), speed * (unit == umKm ? 1 : 1.609344), 0.01);
+
+        simulator.Leave(1);
+        ASSERT_TRUE(until(
+            [](const std::vector<TReceived>& r) {
+                const auto info = test::Payloads(r, "wct/feed/console/1/info");
+                return !info.empty() && json::parse(info.back())["connected"] == false;
+            },
+            false));
+        for (int i = 0; i < 10; ++i) {
+            MainThread().ProcessMessagesFor(20);
+            feed.Poll();
+        }
+        publisher.Stop();
+        SetPortSource(nullptr);
+
+        const auto received = subscriber.Received();
+        const auto measures = test::Payloads(received, "wct/feed/console/1/measures");
+        ASSERT_FALSE(measures.empty());
+        EXPECT_EQ(json::parse(measures.back())["rpm"], 1000);
+        // Each stamped when it came: none from before the test began.
+        const std::string since = UtcText(begun - std::chrono::seconds(1));
+        for (const std::string& m : measures)
+            EXPECT_GE(json::parse(m)["time"].get<std::string>(), since) << m;
+        const json info = json::parse(test::Payloads(received, "wct/feed/console/1/info").back());
+        EXPECT_EQ(info["serial"], device.SerialNumber());
     }
-    const auto received = subscriber.Received();
-    device.Stop();
-    publisher.Stop();
-    SetPortSource(nullptr);
-
-    ASSERT_TRUE(ridden(received));
-    const json ride = json::parse(test::Payloads(received, "wct/feed/ride/1").back());
-    EXPECT_EQ(ride["console"], 1);
-    EXPECT_EQ(ride["state"], "csStarted");
-    EXPECT_GT(ride["speed_kmh"].get<double>(), 0);
-    EXPECT_EQ(json::parse(test::Payloads(received, "wct/feed/console/1/measures").back())["rpm"],
-              1000);
-    const json info = json::parse(test::Payloads(received, "wct/feed/console/1/info").back());
-    EXPECT_EQ(info["serial"], device.SerialNumber());
-    EXPECT_EQ(info["connected"], true);
 }
 
 // A console that stops sending without leaving, in protocol time that runs as fast as the

@@ -97,7 +97,7 @@ TEST_F(BrokerPublishing, EachKindOfMessageReachesItsTopicAndStopLeavesOfflineRet
     ASSERT_TRUE(subscriber.WaitFor(Has("wct/bench-t/status", "online")));
 
     const auto time = sys_days{2026y / 12 / 8} + 12h + 34min + 56s + 789ms;
-    publisher.PublishInfo({3, 16, 1049395, 2, 3, true, true});
+    publisher.PublishInfo({3, 16, 1049395, "2.3", true, true});
     publisher.PublishMeasures({3, time, 2950, RollSpeedKmh(2950), 79, 71, 4});
     publisher.PublishRide({3, time, 25.014, 1.23456, 180, 12, 9, 120, 85, "csStarted"});
     publisher.PublishCheck(Record(1));
@@ -122,13 +122,17 @@ TEST_F(BrokerPublishing, EachKindOfMessageReachesItsTopicAndStopLeavesOfflineRet
     publisher.Stop();
     EXPECT_EQ(publisher.State(), TBrokerState::Off);
     EXPECT_TRUE(TCheckOutbox(broker.Dir() + "/outbox").Names().empty());
-    // One who comes later finds the bench offline and the console's data kept.
+    // One who comes later finds the bench offline and the console's data kept, no longer
+    // connected through a bench that stopped.
     TTestSubscriber later(broker.Port(), "wct/#");
     EXPECT_TRUE(later.WaitFor([](const std::vector<TReceived>& r) {
         bool offline = false, info = false;
         for (const TReceived& m : r) {
             offline |= m.topic == "wct/bench-t/status" && m.payload == "offline" && m.retained;
-            info |= m.topic == "wct/bench-t/console/3/info" && m.retained;
+            info |=
+                m.topic == "wct/bench-t/console/3/info" && m.retained &&
+                json::parse(m.payload) == json::parse(R"({"console":3,"version":16,"serial":1049395,
+                                        "firmware":"2.3","connected":false,"silent":true})");
         }
         return offline && info;
     }));
@@ -224,6 +228,80 @@ TEST_F(BrokerPublishing, ARecordTheBrokerDidNotAcknowledgeBeforeStopStaysInTheOu
     publisher.Stop(100ms);
     EXPECT_EQ(TCheckOutbox(broker.Dir() + "/outbox").Names().size(), 1u);
     broker.Kill();
+}
+
+// Outbox files that cannot be published as they are: each is set aside and named once,
+// and the records around it go on.
+TEST_F(BrokerPublishing, AnOutboxFileThatCannotBePublishedIsSetAsideAndTheOthersGoOn) {
+    struct TEntry {
+        std::string topic;
+        std::string payload;
+        bool good;
+    };
+    const std::vector<TEntry> entries = {
+        {"wct/bench-t/check/1", R"({"id":"good-1"})", true},
+        {"wct/bench-t/check/a/b", R"({"id":"deeper"})", false},
+        {"wct/bench-t/status", "offline", false},
+        {"wct/bench-b/check/1", R"({"id":"other-bench"})", false},
+        {"wct/bench-t/check/2", R"({"id":"truncated","steps":[{"na)", false},
+        {"wct/bench-t/check/3", R"(["not", "an", "object"])", false},
+        {"wct/bench-t/check/\xFF", R"({"id":"not-utf8"})", false},
+        {"wct/bench-t/check/4", R"({"id":"good-2"})", true},
+    };
+    TCheckOutbox outbox(broker.Dir() + "/outbox");
+    std::vector<std::string> names;
+    for (const TEntry& e : entries) names.push_back(outbox.Add(e.topic, e.payload));
+
+    TMqttPublisher publisher(SettingsFor(broker));
+    TNotices notices;
+    notices.Attach(publisher);
+    publisher.Start();
+    EXPECT_TRUE(subscriber.WaitFor([](auto& r) {
+        const std::set<std::string> ids = CheckIds(r);
+        return ids.count("good-1") == 1 && ids.count("good-2") == 1;
+    }));
+    publisher.Stop();
+
+    EXPECT_TRUE(outbox.Names().empty());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        SCOPED_TRACE(entries[i].topic);
+        const bool aside = std::filesystem::exists(outbox.Dir() + "/" + names[i] + ".bad");
+        EXPECT_EQ(aside, !entries[i].good);
+        EXPECT_EQ(notices.Count(names[i]), entries[i].good ? 0 : 1);
+    }
+    for (const TReceived& m : subscriber.Received())
+        EXPECT_EQ(m.topic.rfind("wct/bench-b/", 0), std::string::npos) << m.topic;
+    // The bench's own "offline" at Stop, and no other.
+    EXPECT_TRUE(subscriber.WaitFor(Has("wct/bench-t/status", "offline")));
+    EXPECT_EQ(subscriber.On("wct/bench-t/status"), (std::vector<std::string>{"online", "offline"}));
+}
+
+// The broker away for a moment at the end of a run: the grace of Stop is spent
+// reconnecting, long before the back-off would have tried again.
+TEST_F(BrokerPublishing, StopReconnectsWithinItsGraceAfterAShortOutage) {
+    TPublisherSettings settings = SettingsFor(broker);
+    settings.firstRetry = 30s;
+    settings.longestRetry = 60s;
+    TMqttPublisher publisher(settings);
+    publisher.PublishInfo({1, 16, 1048849, "2.3", true, false});
+    publisher.Start();
+    ASSERT_TRUE(subscriber.WaitFor(Has("wct/bench-t/console/1/info")));
+    broker.Stop();
+    const auto start = steady_clock::now();
+    while (publisher.State() != TBrokerState::Reconnecting && steady_clock::now() - start < 10s)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(publisher.State(), TBrokerState::Reconnecting);
+    publisher.PublishCheck(Record(9));
+    broker.Start();
+    publisher.Stop(5s);
+    EXPECT_TRUE(TCheckOutbox(broker.Dir() + "/outbox").Names().empty());
+    EXPECT_TRUE(subscriber.WaitFor([](auto& r) { return CheckIds(r).count("rec-9") == 1; }));
+    EXPECT_TRUE(subscriber.WaitFor([](auto& r) {
+        const auto status = test::Payloads(r, "wct/bench-t/status");
+        const auto info = test::Payloads(r, "wct/bench-t/console/1/info");
+        return !status.empty() && status.back() == "offline" && !info.empty() &&
+               json::parse(info.back())["connected"] == false;
+    }));
 }
 
 TEST_F(BrokerPublishing, BadInputIsRefusedWithItsReasonAndNothingIsKept) {
