@@ -19,26 +19,11 @@ public:
     explicit TConsoleCommandsPanel(TPanelHost& host);
 
 private:
-    void SelectClick();
-    void DeselectClick();
-    void RollStartClick();
-    void RollPauseClick();
-    void ReqTotalRollsClick();
-    void ResetRollsClick();
-    void DiscConsIdClick();
-    void DiscAllConsClick();
-    void AskAllRollsClick();
-    void StartAllRollsClick();
-    void TriggerClockClick();
-    void TestSignalsClick();
-    void TestKeysClick();
-    void TestCardioClick();
     // A console test on "For Console": busy while it waits, then its ok or error message.
     void RunConsoleTest(const char* test, bool (TMiraWirelessProtocol::*run)(uint8_t),
                         const char* ok, const char* error);
     // Every connected console of the table from index 1, asked with `request`.
     void ForEachConnectedConsole(const std::function<void(uint8_t id)>& request);
-    uint8_t ForConsole() const;
 
     TPanelHost& host_;
     TMiraWirelessProtocol& tmp_;

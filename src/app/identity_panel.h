@@ -3,27 +3,14 @@
 #pragma once
 
 #include <QGroupBox>
-#include <cstdint>
-
-class QSpinBox;
 
 namespace wct {
 
-class TMiraWirelessProtocol;
 class TPanelHost;
 
 class TIdentityPanel : public QGroupBox {
 public:
     explicit TIdentityPanel(TPanelHost& host);
-
-private:
-    void SerialRequestClick();
-    void FwVerClick();
-    void VersionNumberClick();
-
-    TMiraWirelessProtocol& tmp_;
-    QSpinBox* txtSNid = nullptr;
-    QSpinBox* txtVNid = nullptr;
 };
 
 }  // namespace wct

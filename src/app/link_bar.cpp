@@ -6,7 +6,6 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 
-#include "app/click_guard.h"
 #include "app/com_led.h"
 #include "app/com_setup.h"
 #include "app/device_test_window.h"
@@ -36,27 +35,35 @@ TLinkBar::TLinkBar(TPanelHost& host, TComPort& comPort1)
     ComLed1_->SetComPort(&comPort1_);
     ComLed1_->setToolTip("Port open");
 
-    TClickGuard& clicks = host.Clicks();
-    const auto button = [&](const char* caption, void (TLinkBar::*handler)()) {
-        return clicks.Button(this, caption, handler);
+    const auto button = [&](const char* caption, std::function<void()> handler) {
+        return Button(host.Clicks(), this, caption, std::move(handler));
     };
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(Label("Port"));
     layout->addWidget(ComboBox1);
-    layout->addWidget(button("Connect", &TLinkBar::ConnectClick));
-    layout->addWidget(button("Disconnect", &TLinkBar::DisconnectClick));
+    layout->addWidget(button("Connect", [this] { ConnectClick(); }));
+    layout->addWidget(button("Disconnect", [this] {
+        tmp_.Disconnect();
+        if (OnDisconnected) OnDisconnected();
+    }));
     layout->addWidget(ComLed1_);
-    layout->addWidget(button("Com Settings", &TLinkBar::ComSettingsClick));
+    layout->addWidget(
+        button("Com Settings", [this] { ShowSettingsDialog(*currentPort_, window()); }));
     layout->addWidget(separator());
-    layout->addWidget(button("Open", &TLinkBar::OpenClick));
-    layout->addWidget(button("Close", &TLinkBar::CloseClick));
-    layout->addWidget(button("Num Console", &TLinkBar::NumConsoleClick));
+    layout->addWidget(button("Open", [this] { tmp_.OpenRegistration(); }));
+    layout->addWidget(button("Close", [this] { tmp_.CloseRegistration(); }));
+    layout->addWidget(button("Num Console", [this] { tmp_.AskNumberOfConsole(); }));
     layout->addWidget(separator());
-    layout->addWidget(button("Start Measure", &TLinkBar::StartMeasureClick));
-    layout->addWidget(button("Stop Measure", &TLinkBar::StopMeasureClick));
+    layout->addWidget(button("Start Measure", [this] { tmp_.SetMeasure(true); }));
+    layout->addWidget(button("Stop Measure", [this] { tmp_.SetMeasure(false); }));
     layout->addStretch(1);
-    layout->addWidget(button("VxDevicePanel", &TLinkBar::VxDevicePanelClick));
+    layout->addWidget(button("VxDevicePanel", [this] {
+        if (deviceTestWindow_ == nullptr) return;
+        deviceTestWindow_->show();
+        deviceTestWindow_->raise();
+        deviceTestWindow_->activateWindow();
+    }));
 }
 
 void TLinkBar::ListPorts() {
@@ -75,10 +82,6 @@ void TLinkBar::SelectPort(const std::string& port) {
     comPort1_.SetPort(port);
 }
 
-void TLinkBar::ComSettingsClick() {
-    ShowSettingsDialog(*currentPort_, window());
-}
-
 void TLinkBar::ConnectClick() {
     tmp_.SetDisplayMessage(true);
     tmp_.SetPortDef(ComboBox1->currentText().toStdString());
@@ -92,38 +95,6 @@ void TLinkBar::ConnectClick() {
     if (tmp_.Port() == nullptr) return;
     currentPort_ = tmp_.Port();
     ComLed1_->SetComPort(currentPort_);
-}
-
-void TLinkBar::DisconnectClick() {
-    tmp_.Disconnect();
-    if (OnDisconnected) OnDisconnected();
-}
-
-void TLinkBar::StartMeasureClick() {
-    tmp_.SetMeasure(true);
-}
-
-void TLinkBar::StopMeasureClick() {
-    tmp_.SetMeasure(false);
-}
-
-void TLinkBar::OpenClick() {
-    tmp_.OpenRegistration();
-}
-
-void TLinkBar::CloseClick() {
-    tmp_.CloseRegistration();
-}
-
-void TLinkBar::NumConsoleClick() {
-    tmp_.AskNumberOfConsole();
-}
-
-void TLinkBar::VxDevicePanelClick() {
-    if (deviceTestWindow_ == nullptr) return;
-    deviceTestWindow_->show();
-    deviceTestWindow_->raise();
-    deviceTestWindow_->activateWindow();
 }
 
 }  // namespace wct

@@ -38,15 +38,7 @@ public:
     std::function<void()> OnDisconnected;
 
 private:
-    void ComSettingsClick();
     void ConnectClick();
-    void DisconnectClick();
-    void StartMeasureClick();
-    void StopMeasureClick();
-    void OpenClick();
-    void CloseClick();
-    void NumConsoleClick();
-    void VxDevicePanelClick();
 
     TPanelHost& host_;
     TMiraWirelessProtocol& tmp_;

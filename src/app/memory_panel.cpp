@@ -11,7 +11,6 @@
 #include <climits>
 
 #include "app/bench_texts.h"
-#include "app/click_guard.h"
 #include "app/field_checks.h"
 #include "app/panel_controls.h"
 #include "app/panel_host.h"
@@ -45,11 +44,15 @@ TMemoryPanel::TMemoryPanel(TPanelHost& host) : host_(host), tmp_(host.Protocol()
     bytes->addStretch(1);
 
     TClickGuard& clicks = host.Clicks();
-    viewData_ = clicks.Button(this, "View Data", &TMemoryPanel::ViewDataClick);
     auto* actions = new QHBoxLayout;
-    actions->addWidget(clicks.Button(this, "Read Data", &TMemoryPanel::ReadDataClick));
-    actions->addWidget(clicks.Button(this, "Read Page", &TMemoryPanel::ReadPageClick));
-    actions->addWidget(clicks.Button(this, "Write Data", &TMemoryPanel::WriteDataClick));
+    actions->addWidget(Button(clicks, this, "Read Data", [this] { ReadDataClick(); }));
+    actions->addWidget(Button(clicks, this, "Read Page", [this] { ReadPageClick(); }));
+    actions->addWidget(Button(clicks, this, "Write Data", [this] { WriteDataClick(); }));
+    viewData_ = Button(clicks, this, "View Data", [this] {
+        const bool show = Memo5->isHidden();
+        Memo5->setVisible(show);
+        viewData_->setText(show ? "Hide Data" : "View Data");
+    });
     actions->addWidget(viewData_);
 
     auto* memory = new QVBoxLayout;
@@ -57,12 +60,6 @@ TMemoryPanel::TMemoryPanel(TPanelHost& host) : host_(host), tmp_(host.Protocol()
     memory->addLayout(bytes);
     memory->addLayout(actions);
     Fill(*this, "Console memory", memory);
-}
-
-void TMemoryPanel::ViewDataClick() {
-    const bool show = Memo5->isHidden();
-    Memo5->setVisible(show);
-    viewData_->setText(show ? "Hide Data" : "View Data");
 }
 
 std::string TMemoryPanel::ReadLine(uint8_t console) const {

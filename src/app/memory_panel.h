@@ -25,7 +25,6 @@ public:
     QPlainTextEdit& DataMemo() { return *Memo5; }
 
 private:
-    void ViewDataClick();
     void ReadDataClick();
     // A console that does not answer one read will not answer the next 255 either: the
     // page ends there rather than after 256 time-outs.

@@ -4,12 +4,23 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSpinBox>
 
+#include "app/click_guard.h"
 #include "app/string_grid.h"
 #include "protocol/brake_interlock.h"
 
 namespace wct {
+
+QPushButton* Button(TClickGuard& clicks, QObject* owner, const QString& caption,
+                    std::function<void()> handler) {
+    auto* button = new QPushButton(caption);
+    button->setObjectName(caption);
+    QObject::connect(button, &QPushButton::clicked, owner,
+                     [&clicks, button, handler = std::move(handler)] { clicks.Run(button, handler); });
+    return button;
+}
 
 QSpinBox* SpinEdit(const char* name, int min, int max, int value) {
     auto* spin = new QSpinBox;

@@ -4,19 +4,27 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 class QGroupBox;
+class QObject;
 class QLabel;
 class QLayout;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 class QSpinBox;
 
 namespace wct {
 
 class TBrakeInterlock;
+class TClickGuard;
 class TStringGrid;
 
+// A button named after its caption whose clicks run `handler` through `clicks`, while
+// `owner` lives.
+QPushButton* Button(TClickGuard& clicks, QObject* owner, const QString& caption,
+                    std::function<void()> handler);
 QSpinBox* SpinEdit(const char* name, int min, int max, int value);
 // An edit `chars` characters wide.
 QLineEdit* Edit(const char* name, const char* text, int chars);

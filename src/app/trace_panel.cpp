@@ -10,7 +10,6 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "app/click_guard.h"
 #include "app/memo_hex.h"
 #include "app/panel_controls.h"
 #include "app/panel_host.h"
@@ -19,14 +18,6 @@
 #include "protocol/wireless_protocol.h"
 
 namespace wct {
-namespace {
-
-std::string Now() {
-    return LocaleInfo().DateTimeText(std::chrono::system_clock::now());
-}
-
-}  // namespace
-
 TTracePanel::TTracePanel(TPanelHost& host) : host_(host) {
     Memo2 = new TMemoHEX;
     Memo2->setObjectName("Memo2");
@@ -45,12 +36,13 @@ TTracePanel::TTracePanel(TPanelHost& host) : host_(host) {
 
     TClickGuard& clicks = host.Clicks();
     auto* tools = new QHBoxLayout;
-    tools->addWidget(clicks.Button(this, "Clear", &TTracePanel::ClearClick));
+    tools->addWidget(Button(clicks, this, "Clear", [this] { Memo2->Clear(); }));
     tools->addWidget(enableTime_);
     tools->addWidget(noDataMessages_);
     tools->addStretch(1);
-    tools->addWidget(clicks.Button(this, "Start connection Test", &TTracePanel::StartTestClick));
-    tools->addWidget(clicks.Button(this, "Stop", &TTracePanel::StopTestClick));
+    tools->addWidget(
+        Button(clicks, this, "Start connection Test", [this] { ConnectionTest(true); }));
+    tools->addWidget(Button(clicks, this, "Stop", [this] { ConnectionTest(false); }));
 
     memos_ = new QHBoxLayout;
     memos_->addWidget(Memo2, 3);
@@ -78,20 +70,14 @@ void TTracePanel::ApplyDebugSwitches() {
     host_.Protocol().SetDebugNoData(noDataMessages_->isChecked());
 }
 
-void TTracePanel::ClearClick() {
-    Memo2->Clear();
-}
-
-void TTracePanel::StartTestClick() {
-    host_.Trace("*********START TEST********" + Now());
-    Memo2->hide();
-    timer1_.start();
-}
-
-void TTracePanel::StopTestClick() {
-    host_.Trace("*********STOP TEST*********" + Now());
-    Memo2->show();
-    timer1_.stop();
+void TTracePanel::ConnectionTest(bool start) {
+    host_.Trace((start ? "*********START TEST********" : "*********STOP TEST*********") +
+                LocaleInfo().DateTimeText(std::chrono::system_clock::now()));
+    Memo2->setVisible(!start);
+    if (start)
+        timer1_.start();
+    else
+        timer1_.stop();
 }
 
 void TTracePanel::Timer1Timer() {

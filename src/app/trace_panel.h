@@ -32,9 +32,8 @@ public:
     void ApplyDebugSwitches();
 
 private:
-    void ClearClick();
-    void StartTestClick();
-    void StopTestClick();
+    // Starts or stops the connection test.
+    void ConnectionTest(bool start);
     void Timer1Timer();
 
     TPanelHost& host_;
