@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QSpinBox>
-#include <utility>
 
 #include "app/bench_texts.h"
 #include "app/frame_clock.h"
@@ -41,12 +40,9 @@ TAveragesPanel::TAveragesPanel(TFrameClock& frames) : frames_(frames) {
     averages->addWidget(Memo4, 1, 1);
     Fill(*this, "Averages", averages);
 
-    speedLabel_ = Label("0", "speedLabel");
-    hrLabel_ = Label("0", "hrLabel");
-    hrAverageLabel_ = Label("0", "hrAverageLabel");
-    cadenceLabel_ = Label("0", "cadenceLabel");
-    keysLabel_ = Label("0", "keysLabel");
-    kmhLabel_ = Label("0", "kmhLabel");
+    const char* names[] = {"speedLabel", "hrLabel",  "cadenceLabel",
+                           "keysLabel",  "kmhLabel", "hrAverageLabel"};
+    for (size_t i = 0; i < figures_.size(); ++i) figures_[i] = Label("0", names[i]);
     QSpinBox* speedLength = SpinEdit("speedAverageLength", 1, 1000, 5);
     QSpinBox* hrLength = SpinEdit("hrAverageLength", 1, 1000, 5);
     connect(speedLength, &QSpinBox::valueChanged, this, [this](int n) {
@@ -56,20 +52,18 @@ TAveragesPanel::TAveragesPanel(TFrameClock& frames) : frames_(frames) {
         if (n > 0) hrAverage_.SetLength(n);
     });
     auto* single = new QGridLayout;
-    const std::pair<const char*, QWidget*> rows[] = {
-        {"Speed [rpm]", speedLabel_},     {"HR", hrLabel_},
-        {"Cadence", cadenceLabel_},       {"Keyboard", keysLabel_},
-        {"Speed [Kmh]", kmhLabel_},       {"Avg Hr", hrAverageLabel_},
-        {"media  velocita", speedLength}, {"media  cardio", hrLength},
-    };
-    int r = 0;
-    for (const auto& [caption, value] : rows) {
-        single->addWidget(Label(caption), r, 0);
-        single->addWidget(value, r++, 1);
+    const char* captions[] = {"Speed [rpm]", "HR",          "Cadence",         "Keyboard",
+                              "Speed [Kmh]", "Avg Hr",      "media  velocita", "media  cardio"};
+    QWidget* const values[] = {figures_[0], figures_[1], figures_[2], figures_[3],
+                               figures_[4], figures_[5], speedLength,  hrLength};
+    for (int r = 0; r < 8; ++r) {
+        single->addWidget(Label(captions[r]), r, 0);
+        single->addWidget(values[r], r, 1);
     }
-    singleConsole_ = new QGroupBox;
-    Fill(*singleConsole_, "Data single console", single);
-    singleConsole_->setObjectName("DataSingleConsole");
+    auto* singleConsole = new QGroupBox(this);
+    Fill(*singleConsole, "Data single console", single);
+    singleConsole->setObjectName("DataSingleConsole");
+    singleConsole->hide();
     frames_.Follow(this, [this] { Draw(); });
 }
 
@@ -89,12 +83,15 @@ void TAveragesPanel::Draw() {
     const TMiraConsoleMeasure& first = (*measuresShown_)[0];
     ShowSamples(*Memo3, speedAverage_);
     ShowSamples(*Memo4, hrAverage_);
-    speedLabel_->setNum(first.Rpm);
-    hrLabel_->setNum(first.HeartRate);
-    hrAverageLabel_->setText(QString::asprintf("%3.0f", static_cast<double>(hrAverage_.Value())));
-    cadenceLabel_->setNum(first.Cadence);
-    keysLabel_->setNum(first.Keys);
-    kmhLabel_->setText(QString::fromStdString(OneDecimal(static_cast<double>(speedAverage_.Value()))));
+    const QString texts[] = {
+        QString::number(first.Rpm),
+        QString::number(first.HeartRate),
+        QString::number(first.Cadence),
+        QString::number(first.Keys),
+        QString::fromStdString(OneDecimal(static_cast<double>(speedAverage_.Value()))),
+        QString::asprintf("%3.0f", static_cast<double>(hrAverage_.Value())),
+    };
+    for (size_t i = 0; i < figures_.size(); ++i) figures_[i]->setText(texts[i]);
 }
 
 }  // namespace wct

@@ -1,10 +1,11 @@
 // TAveragesPanel, "Averages": the moving averages of console 0's roll speed (Memo3) and of
 // the table's first heart rate (Memo4), 5 samples each, drawn with the frame clock. It
-// also keeps the hidden "Data single console" group: console 0's figures, and the two
-// average lengths.
+// also keeps the "Data single console" group, never shown: console 0's figures, and the
+// two average lengths.
 #pragma once
 
 #include <QGroupBox>
+#include <array>
 #include <cstdint>
 
 #include "protocol/console_tables.h"
@@ -23,8 +24,6 @@ public:
 
     // A measures frame from console `id`: its samples now, its figures with the next frame.
     void Add(const TMiraWirelessConsoleMeasures& val, uint8_t id);
-    // The hidden "Data single console" group, for the window to keep out of sight.
-    QGroupBox& SingleConsole() { return *singleConsole_; }
 
 private:
     void Draw();
@@ -36,13 +35,8 @@ private:
     bool toDraw_ = false;
     QPlainTextEdit* Memo3 = nullptr;
     QPlainTextEdit* Memo4 = nullptr;
-    QGroupBox* singleConsole_ = nullptr;
-    QLabel* speedLabel_ = nullptr;
-    QLabel* hrLabel_ = nullptr;
-    QLabel* hrAverageLabel_ = nullptr;
-    QLabel* cadenceLabel_ = nullptr;
-    QLabel* keysLabel_ = nullptr;
-    QLabel* kmhLabel_ = nullptr;
+    // Console 0's rpm, heart rate, cadence and keys; the km/h and heart rate averages.
+    std::array<QLabel*, 6> figures_{};
 };
 
 }  // namespace wct

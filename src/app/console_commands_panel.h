@@ -7,12 +7,13 @@
 #include <cstdint>
 #include <functional>
 
+#include "app/panel_host.h"
+
 class QSpinBox;
 
 namespace wct {
 
 class TMiraWirelessProtocol;
-class TPanelHost;
 
 class TConsoleCommandsPanel : public QGroupBox {
 public:

@@ -13,12 +13,8 @@
 namespace wct {
 
 TConsolesPanel::TConsolesPanel(TPanelHost& host) : tmp_(host.Protocol()) {
-    GridConsole = new TStringGrid(7, 20);
-    GridConsole->setObjectName("GridConsole");
-    GridConsole->SetColWidths({34, 66, 66, 52, 74, 44, 62});
-    const char* headers[] = {"", "Vers", "SN", "Rolls", "Connected", "Used", "Firmware"};
-    for (int c = 0; c < 7; ++c) GridConsole->SetCell(c, 0, headers[c]);
-    GridConsole->LabelRows(0);
+    GridConsole = Grid("GridConsole", {"", "Vers", "SN", "Rolls", "Connected", "Used", "Firmware"},
+                       {34, 66, 66, 52, 74, 44, 62}, 20, 0);
     auto* consoles = new QVBoxLayout;
     consoles->addWidget(GridConsole);
     consoles->addWidget(host.Clicks().Button(this, "Update", &TConsolesPanel::UpdateClick), 0,

@@ -5,10 +5,11 @@
 
 #include <QGroupBox>
 
+#include "app/panel_host.h"
+
 namespace wct {
 
 class TMiraWirelessProtocol;
-class TPanelHost;
 class TStringGrid;
 
 class TConsolesPanel : public QGroupBox {

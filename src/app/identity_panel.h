@@ -4,9 +4,9 @@
 
 #include <QGroupBox>
 
-namespace wct {
+#include "app/panel_host.h"
 
-class TPanelHost;
+namespace wct {
 
 class TIdentityPanel : public QGroupBox {
 public:

@@ -11,6 +11,8 @@
 #include <functional>
 #include <string>
 
+#include "app/panel_host.h"
+
 class QComboBox;
 
 namespace wct {
@@ -19,7 +21,6 @@ class TComLed;
 class TComPort;
 class TForm2;
 class TMiraWirelessProtocol;
-class TPanelHost;
 
 class TLinkBar : public QWidget {
 public:

@@ -130,13 +130,9 @@ void TForm1::BuildWindow() {
     splitter->setStretchFactor(1, 2);
     splitter->setChildrenCollapsible(false);
 
-    // Controls the bench carries without showing them: the single-console view, the lines
-    // Timer1 saves, and a few leftovers.
+    // Leftovers the bench carries without showing them.
     auto* hidden = new QWidget;
     auto* hiddenLayout = new QHBoxLayout(hidden);
-    hiddenLayout->addWidget(&averages_->SingleConsole());
-    hiddenLayout->addWidget(&manual->HiddenStart());
-    hiddenLayout->addWidget(&trace_->SavedLines());
     hiddenLayout->addWidget(new QCheckBox("Mostra pacchetti"));
     hiddenLayout->addWidget(new QLineEdit("10"));
     hidden->hide();

@@ -25,6 +25,7 @@ TManualFramePanel::TManualFramePanel(TPanelHost& host) : host_(host) {
                       1, 1);
     Fill(*this, "Manual frame", manual);
     hiddenStart_ = clicks.Button(this, "Start", &TManualFramePanel::HiddenStartClick);
+    hiddenStart_->setParent(this);
     hiddenStart_->hide();
 }
 

@@ -1,23 +1,20 @@
 // TManualFramePanel, "Manual frame": sends the hex text of hexSt, as bytes, on the port the
-// window works on, and traces it; recordings of the wire hold it too. The hidden "Start"
-// button sends the roll start and stop frames in turn through it.
+// window works on, and traces it; recordings of the wire hold it too. Its hidden "Start"
+// button, never shown, sends the roll start and stop frames in turn through it.
 #pragma once
 
 #include <QGroupBox>
+
+#include "app/panel_host.h"
 
 class QLineEdit;
 class QPushButton;
 
 namespace wct {
 
-class TPanelHost;
-
 class TManualFramePanel : public QGroupBox {
 public:
     explicit TManualFramePanel(TPanelHost& host);
-
-    // The hidden "Start" button, for the window to keep out of sight.
-    QPushButton& HiddenStart() { return *hiddenStart_; }
 
 private:
     void SendSingleCommandClick();

@@ -14,12 +14,8 @@ namespace wct {
 
 TMeasuresPanel::TMeasuresPanel(TMiraWirelessProtocol& protocol, TFrameClock& frames)
     : tmp_(protocol), frames_(frames) {
-    GridDati = new TStringGrid(7, 20);
-    GridDati->setObjectName("GridDati");
-    GridDati->SetColWidths({58, 50, 52, 40, 54, 60, 40});
-    const char* headers[] = {"Console", "RPM", "Speed", "Hr", "Avg Hr", "Cadence", "Keys"};
-    for (int c = 0; c < 7; ++c) GridDati->SetCell(c, 0, headers[c]);
-    GridDati->LabelRows(0);
+    GridDati = Grid("GridDati", {"Console", "RPM", "Speed", "Hr", "Avg Hr", "Cadence", "Keys"},
+                    {58, 50, 52, 40, 54, 60, 40}, 20, 0);
     auto* measures = new QVBoxLayout;
     measures->addWidget(GridDati);
     Fill(*this, "Measures", measures);

@@ -19,7 +19,7 @@
 
 namespace wct {
 
-TMemoryPanel::TMemoryPanel(TPanelHost& host) : host_(host), tmp_(host.Protocol()) {
+TMemoryPanel::TMemoryPanel(TPanelHost& host) : host_(host) {
     Memo5 = Memo("Memo5");
     Memo5->hide();
     dataConsoleID = SpinEdit("dataConsoleID", INT_MIN, INT_MAX, 1);
@@ -64,8 +64,8 @@ TMemoryPanel::TMemoryPanel(TPanelHost& host) : host_(host), tmp_(host.Protocol()
 
 std::string TMemoryPanel::ReadLine(uint8_t console) const {
     const std::string time = LocaleInfo().TimeText(std::chrono::system_clock::now());
-    if (console >= tmp_.Consoles().size()) return time + " ";
-    return wct::ReadLine(time, tmp_.Consoles()[console]);
+    if (console >= host_.Protocol().Consoles().size()) return time + " ";
+    return wct::ReadLine(time, host_.Protocol().Consoles()[console]);
 }
 
 uint8_t TMemoryPanel::ByteCount() const {
@@ -77,21 +77,25 @@ uint16_t TMemoryPanel::Address() const {
     return static_cast<uint16_t>(HexField("Address", Edit1->text().toStdString(), 4));
 }
 
+bool TMemoryPanel::Read(uint8_t console, uint16_t address, uint8_t count,
+                        const std::string& which) {
+    bool read = false;
+    {
+        TPanelHost::TWaitNote note(host_, "console " + HexDigits(console, 2) +
+                                              " to answer the read" + which);
+        read = host_.Protocol().ReadValue(console, address, count);
+    }
+    if (!read) host_.Trace("Data NOT Readed !");
+    return read;
+}
+
 void TMemoryPanel::ReadDataClick() {
     const uint8_t count = ByteCount();
     const uint16_t address = Address();
     const uint8_t console = ConsoleOf(*dataConsoleID);
-    bool read = false;
-    {
-        TPanelHost::TWaitNote note(host_,
-                                   "console " + HexDigits(console, 2) + " to answer the read");
-        read = tmp_.ReadValue(console, address, count);
-    }
-    if (!read) {
-        host_.Trace("Data NOT Readed !");
-        return;
-    }
-    const int bytes = console < tmp_.Consoles().size() ? tmp_.Consoles()[console].DataCount : 0;
+    if (!Read(console, address, count, "")) return;
+    const TMiraConsolesInformation& table = host_.Protocol().Consoles();
+    const int bytes = console < table.size() ? table[console].DataCount : 0;
     Memo5->appendPlainText(" ## Data Readed ! Bytes: " + QString::number(bytes));
     Memo5->appendPlainText(QString::fromStdString(ReadLine(console)));
 }
@@ -101,15 +105,8 @@ void TMemoryPanel::ReadPageClick() {
     const uint8_t console = ConsoleOf(*dataConsoleID);
     for (int i = 0; i < 256 && !host_.Closing(); ++i) {
         const auto at = static_cast<uint16_t>(address + 8 * i);
-        bool read = false;
-        {
-            TPanelHost::TWaitNote note(host_, "console " + HexDigits(console, 2) +
-                                                  " to answer the read at " + HexDigits(at, 4) +
-                                                  " (" + std::to_string(i + 1) + " of 256)");
-            read = tmp_.ReadValue(console, at, 8);
-        }
-        if (!read) {
-            host_.Trace("Data NOT Readed !");
+        if (!Read(console, at, 8,
+                  " at " + HexDigits(at, 4) + " (" + std::to_string(i + 1) + " of 256)")) {
             host_.Trace("Read Page ended at address " + HexDigits(at, 4) + ": " +
                         std::to_string(i) + " of 256 reads done");
             return;
@@ -128,7 +125,7 @@ void TMemoryPanel::WriteDataClick() {
                      dataBytes_[static_cast<size_t>(i)]->text().toStdString(), 2));
     const uint8_t console = ConsoleOf(*dataConsoleID);
     TPanelHost::TWaitNote note(host_, "console " + HexDigits(console, 2) + " to answer the write");
-    tmp_.WriteValue(console, address, count, bytes);
+    host_.Protocol().WriteValue(console, address, count, bytes);
 }
 
 }  // namespace wct

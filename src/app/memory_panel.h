@@ -8,15 +8,14 @@
 #include <cstdint>
 #include <string>
 
+#include "app/panel_host.h"
+
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
 
 namespace wct {
-
-class TMiraWirelessProtocol;
-class TPanelHost;
 
 class TMemoryPanel : public QGroupBox {
 public:
@@ -25,6 +24,9 @@ public:
     QPlainTextEdit& DataMemo() { return *Memo5; }
 
 private:
+    // `count` bytes at `address` into the console's table entry; a failure is traced.
+    // `which` tells the read apart in the status bar.
+    bool Read(uint8_t console, uint16_t address, uint8_t count, const std::string& which);
     void ReadDataClick();
     // A console that does not answer one read will not answer the next 255 either: the
     // page ends there rather than after 256 time-outs.
@@ -38,7 +40,6 @@ private:
     uint16_t Address() const;
 
     TPanelHost& host_;
-    TMiraWirelessProtocol& tmp_;
     QPlainTextEdit* Memo5 = nullptr;
     QSpinBox* dataConsoleID = nullptr;
     QLineEdit* Edit1 = nullptr;              // address

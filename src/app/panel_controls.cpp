@@ -30,6 +30,17 @@ QSpinBox* SpinEdit(const char* name, int min, int max, int value) {
     return spin;
 }
 
+TStringGrid* Grid(const char* name, std::initializer_list<const char*> headers,
+                  std::initializer_list<int> widths, int rows, int firstLabel) {
+    auto* grid = new TStringGrid(static_cast<int>(headers.size()), rows);
+    grid->setObjectName(name);
+    grid->SetColWidths(widths);
+    int col = 0;
+    for (const char* header : headers) grid->SetCell(col++, 0, header);
+    grid->LabelRows(firstLabel);
+    return grid;
+}
+
 QLineEdit* Edit(const char* name, const char* text, int chars) {
     auto* edit = new QLineEdit(text);
     edit->setObjectName(name);

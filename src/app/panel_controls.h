@@ -5,6 +5,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 
 class QGroupBox;
 class QObject;
@@ -26,6 +27,10 @@ class TStringGrid;
 QPushButton* Button(TClickGuard& clicks, QObject* owner, const QString& caption,
                     std::function<void()> handler);
 QSpinBox* SpinEdit(const char* name, int min, int max, int value);
+// A grid named `name` of `rows` rows counting its header row, which holds `headers`; its
+// rows are labelled from `firstLabel` on (TStringGrid::LabelRows).
+TStringGrid* Grid(const char* name, std::initializer_list<const char*> headers,
+                  std::initializer_list<int> widths, int rows, int firstLabel);
 // An edit `chars` characters wide.
 QLineEdit* Edit(const char* name, const char* text, int chars);
 // A read-only memo of unwrapped lines.

@@ -18,16 +18,11 @@
 namespace wct {
 
 TResistancesPanel::TResistancesPanel(TPanelHost& host) : tmp_(host.Protocol()) {
-    GridResist = new TStringGrid(2, 15);
-    GridResist->setObjectName("GridResist");
     // Wide enough for its "Cons" header.
-    GridResist->SetColWidths({36, 50});
+    GridResist = Grid("GridResist", {"Cons", "Res"}, {36, 50}, 15, 1);
     GridResist->setEditTriggers(QAbstractItemView::DoubleClicked |
                                 QAbstractItemView::EditKeyPressed |
                                 QAbstractItemView::AnyKeyPressed);
-    GridResist->SetCell(0, 0, "Cons");
-    GridResist->SetCell(1, 0, "Res");
-    GridResist->LabelRows(1);
     auto* caption = Label("Valore  di resistenza in Hex. Vuoto non invia");
     caption->setWordWrap(true);
     sendRes_ = host.Clicks().Button(this, "SendRes", &TResistancesPanel::SendResClick);

@@ -7,12 +7,13 @@
 
 #include <QGroupBox>
 
+#include "app/panel_host.h"
+
 class QPushButton;
 
 namespace wct {
 
 class TMiraWirelessProtocol;
-class TPanelHost;
 class TStringGrid;
 
 class TResistancesPanel : public QGroupBox {

@@ -24,6 +24,8 @@ TTracePanel::TTracePanel(TPanelHost& host) : host_(host) {
     Memo2->FollowClock(host.Frames());
     host.Protocol().SetDebugMemo(Memo2);
     Memo1 = Memo("Memo1");
+    Memo1->setParent(this);
+    Memo1->hide();
     Memo1->setPlainText("62\n1\n0\n0\n0\n0\n0\n0\n0\n0\n0\n0\n21");
 
     enableTime_ = new QCheckBox("Enable time");

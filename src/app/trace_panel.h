@@ -2,11 +2,14 @@
 // operator does with it: "Clear", the protocol's time stamps and data lines ("Enable
 // time", "No data messages"), and the connection test, which hides the memo and lets
 // Timer1 save the hidden memo of saved lines (Memo1) every 30 minutes, as 1.log, 2.log ...
-// in the working folder. Another panel's view may stand beside the memo.
+// in the working folder; Memo1 is never shown. Another panel's view may stand beside the
+// trace memo.
 #pragma once
 
 #include <QGroupBox>
 #include <QTimer>
+
+#include "app/panel_host.h"
 
 class QCheckBox;
 class QHBoxLayout;
@@ -15,15 +18,12 @@ class QPlainTextEdit;
 namespace wct {
 
 class TMemoHEX;
-class TPanelHost;
 
 class TTracePanel : public QGroupBox {
 public:
     explicit TTracePanel(TPanelHost& host);
 
     TMemoHEX& TraceMemo() { return *Memo2; }
-    // The hidden memo Timer1 saves.
-    QPlainTextEdit& SavedLines() { return *Memo1; }
     QTimer& Timer1() { return timer1_; }
     int SaveCounter() const { return saveCounter_; }
     // Places `view` beside the trace memo, narrower.
