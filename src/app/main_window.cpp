@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 #include <chrono>
 #include <initializer_list>
+#include <utility>
 
 #include "app/averages_panel.h"
 #include "app/broker_link.h"
@@ -51,6 +52,15 @@ QWidget* Column(std::initializer_list<QWidget*> panels) {
     for (QWidget* panel : panels) layout->addWidget(panel);
     layout->addStretch(1);
     return column;
+}
+
+// Widgets side by side, each with its stretch.
+QWidget* Row(std::initializer_list<std::pair<QWidget*, int>> widgets) {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    for (const auto& [widget, stretch] : widgets) layout->addWidget(widget, stretch);
+    return row;
 }
 
 QString Text(const std::string& text) {
@@ -100,28 +110,9 @@ void TForm1::BuildWindow() {
 
     QWidget* consoles = Column({new TConsoleCommandsPanel(*this), new TIdentityPanel(*this)});
     consoles->setMaximumWidth(300);
-    auto* live = new QWidget;
-    auto* liveLayout = new QHBoxLayout(live);
-    liveLayout->setContentsMargins(0, 0, 0, 0);
-    liveLayout->addWidget(measures_);
-    liveLayout->addWidget(new TConsolesPanel(*this));
-    auto* upper = new QWidget;
-    auto* upperLayout = new QHBoxLayout(upper);
-    upperLayout->setContentsMargins(0, 0, 0, 0);
-    upperLayout->addWidget(consoles);
-    upperLayout->addWidget(live, 1);
-    upperLayout->addWidget(resistances_);
-
-    auto* traceRow = new QWidget;
-    auto* traceLayout = new QHBoxLayout(traceRow);
-    traceLayout->setContentsMargins(0, 0, 0, 0);
-    traceLayout->addWidget(trace_, 1);
-    traceLayout->addWidget(averages_);
-    auto* lower = new QWidget;
-    auto* lowerLayout = new QHBoxLayout(lower);
-    lowerLayout->setContentsMargins(0, 0, 0, 0);
-    lowerLayout->addWidget(traceRow, 1);
-    lowerLayout->addWidget(Column({memory, manual}));
+    QWidget* live = Row({{measures_, 0}, {new TConsolesPanel(*this), 0}});
+    QWidget* upper = Row({{consoles, 0}, {live, 1}, {resistances_, 0}});
+    QWidget* lower = Row({{Row({{trace_, 1}, {averages_, 0}}), 1}, {Column({memory, manual}), 0}});
 
     auto* splitter = new QSplitter(Qt::Vertical);
     splitter->addWidget(upper);
