@@ -112,9 +112,7 @@ TMemoHEX::TMemoHEX(QWidget* parent) : QTableView(parent) {
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    flushTimer_.setSingleShot(true);
-    flushTimer_.setInterval(kBatchMs);
-    connect(&flushTimer_, &QTimer::timeout, this, [this] { Flush(); });
+    ownClock_.Follow(this, [this] { Flush(); });
 }
 
 TMemoHEX::~TMemoHEX() {
@@ -124,12 +122,13 @@ TMemoHEX::~TMemoHEX() {
 void TMemoHEX::Add(const std::string& line) {
     lines_->Add(line);
     lastLine_ = line;
-    RequestBatch();
+    clock_->Request();
     if (OnChange) OnChange();
 }
 
-void TMemoHEX::RequestBatch() {
-    if (!flushTimer_.isActive()) flushTimer_.start();
+void TMemoHEX::FollowClock(TFrameClock& clock) {
+    clock_ = &clock;
+    clock.Follow(this, [this] { Flush(); });
 }
 
 QStringList TMemoHEX::Lines() const {
@@ -141,7 +140,6 @@ int TMemoHEX::RowsShown() const {
 }
 
 void TMemoHEX::Clear() {
-    flushTimer_.stop();
     lastLine_.clear();
     lines_->Clear();
 }
@@ -152,7 +150,6 @@ void TMemoHEX::Flush() {
     const bool atEnd = bar->value() == bar->maximum();
     lines_->Publish();
     if (atEnd) scrollToBottom();
-    if (OnBatch) OnBatch();
 }
 
 void TMemoHEX::keyPressEvent(QKeyEvent* event) {

@@ -9,8 +9,8 @@
 // and Lines see every line added, those not yet drawn included. Selected rows are copied
 // with the usual copy key.
 //
-// The batches set the pace of the window's other live figures too (OnBatch): drawn in the
-// same pass, they and the trace cost one paint.
+// The batches come with a frame clock: the memo's own, or one the window's other live
+// views follow too (FollowClock), so that drawn in the same pass they cost one paint.
 #pragma once
 
 #include <QStringList>
@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "app/frame_clock.h"
 #include "protocol/debug_memo.h"
 
 namespace wct {
@@ -31,7 +32,7 @@ class TMemoHEX : public QTableView, public TDebugMemo {
 
 public:
     static constexpr int kMaxLinesShown = 20000;
-    static constexpr int kBatchMs = 200;
+    static constexpr int kBatchMs = TFrameClock::kFrameMs;
 
     explicit TMemoHEX(QWidget* parent = nullptr);
     ~TMemoHEX() override;
@@ -44,12 +45,10 @@ public:
     // The rows the view holds now (the lines of the batches drawn so far).
     int RowsShown() const;
     void Clear();
-    // Starts a batch when none is pending, for an OnBatch with something new to draw.
-    void RequestBatch();
+    // Takes its batches with `clock`'s frames from now on.
+    void FollowClock(TFrameClock& clock);
 
     std::function<void()> OnChange;
-    // After each batch has reached the view.
-    std::function<void()> OnBatch;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -58,7 +57,8 @@ private:
     void Flush();
 
     std::unique_ptr<TTraceLines> lines_;
-    QTimer flushTimer_;
+    TFrameClock ownClock_;
+    TFrameClock* clock_ = &ownClock_;
     std::string lastLine_;
 };
 

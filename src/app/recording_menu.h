@@ -1,0 +1,46 @@
+// TRecordingMenu: the Link menu's recording of the wire traffic. "Record..." asks for a
+// file (next to the last recording, or else in the home folder) and records into it,
+// "Stop Recording" ends that; the file being recorded is named in red in the menu bar's
+// free corner, so that the controls below keep their place. A recording that stops on a
+// write error is noticed within half a second and said in a message box. Main thread
+// only; the protocol must outlive it.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMainWindow;
+class QMenu;
+
+namespace wct {
+
+class TMiraWirelessProtocol;
+class TRecordingControl;
+
+class TRecordingMenu : public QObject {
+public:
+    TRecordingMenu(QMainWindow& window, TMiraWirelessProtocol& protocol);
+    ~TRecordingMenu() override;
+
+    // Adds "Record..." and "Stop Recording" to `menu`.
+    void AddTo(QMenu& menu);
+    const TRecordingControl& Recording() const { return *recording_; }
+    // Ends the recording, if one runs; says so when it did not keep everything.
+    void Stop();
+
+private:
+    void RecordClick();
+    void ShowState();
+
+    QMainWindow& window_;
+    std::unique_ptr<TRecordingControl> recording_;
+    QAction* record_ = nullptr;
+    QAction* stopRecording_ = nullptr;
+    QLabel* label_ = nullptr;
+    QTimer check_;
+};
+
+}  // namespace wct
