@@ -1,4 +1,6 @@
 // Console commands, the waiting requests, resistance sending and roll control.
+#include <algorithm>
+
 #include "common/main_thread.h"
 #include "common/tick_count.h"
 #include "protocol/wireless_frame.h"
@@ -72,9 +74,18 @@ void TMiraWirelessProtocol::ResetTotalRolls(uint8_t id) {
 
 int32_t TMiraWirelessProtocol::RequestTotalRolls(uint8_t id) {
     SetConsoleField(consoles_, id, TMiraConsoleField::TotalRolls, -1);
+    const uint32_t sent = GetTickCount();
+    const unsigned nacks = nacksSeen_;
     SendCommand(mcTotalRolls, id, " Request Total Rol ID Console=" + Id(id));
     WaitWithMessages(350);
-    // A Disconnect during the wait empties the table.
+    // 350 ms is a console's usual answer time; a PC that reads late still takes an answer
+    // that came within the reply time-out. A Disconnect during a wait empties the table.
+    const auto over = [&] {
+        return id >= consoles_.size() || consoles_[id].TotalRolls >= 0 || !connected_ ||
+               nacksSeen_ != nacks;
+    };
+    const uint32_t reply = std::max<uint32_t>(Milliseconds(replyTimeOut_), 350);
+    if (!over()) WaitWithMessages(reply - std::min(reply, GetTickCount() - sent), over);
     return id < consoles_.size() ? consoles_[id].TotalRolls : -1;
 }
 

@@ -87,6 +87,7 @@ void TMiraWirelessProtocol::PacketReceived(TComponent* /*sender*/, const std::st
                 if (OnAck) OnAck();
                 TraceFrame("<-", packet, " ACK");
             } else {
+                ++nacksSeen_;
                 if (OnNAck) OnNAck(id, p(0));
                 TraceFrame("<-", packet,
                            debugTime_ ? std::string(" NACK")

@@ -243,6 +243,7 @@ private:
     TMiraLinkStatistics statistics_;
     TBrakeInterlock interlock_;
     unsigned waitsEnded_ = 0;  // counts EndWaits; a wait ends when it changes
+    unsigned nacksSeen_ = 0;   // counts NACKs; a wait for an answer ends when it changes
     bool recovering_ = false;  // a write failure inside the recovery does not recover again
 };
 

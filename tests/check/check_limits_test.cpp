@@ -13,6 +13,7 @@
 #include "protocol/wireless_protocol.h"
 #include "serial/port_inventory.h"
 #include "sim/dongle_simulator.h"
+#include "sim/sim_clock.h"
 
 namespace wct::check {
 namespace {
@@ -26,7 +27,9 @@ protected:
         options.consoles.back().joinedAtStart = true;
         // A whole number of the 32 revolutions the console counts in.
         options.consoles.back().totalRolls = 160000;
-        simulator = std::make_unique<sim::TDongleSimulator>(options);
+        sim::TSimSettings settings;
+        settings.clock = &clock;
+        simulator = std::make_unique<sim::TDongleSimulator>(options, settings);
         simulator->Start();
         protocol.SetPortDef(simulator->PortPath());
         ASSERT_TRUE(protocol.FindDongle());
@@ -65,7 +68,7 @@ protected:
         return {};
     }
 
-    TScopedVirtualClock clock{100000, 2};
+    sim::TPacedClock clock{100000, 2};
     std::unique_ptr<sim::TDongleSimulator> simulator;
     TMiraWirelessProtocol protocol;
     std::function<void()> betweenSteps;

@@ -30,7 +30,7 @@ using test::TProcessResult;
 
 constexpr const char* kPlan = R"(
 name = "quick"
-reply_timeout_ms = 500
+reply_timeout_ms = 3000
 [[step]]
 kind = "identity"
 [[step]]

@@ -129,7 +129,9 @@ TEST(WctTrainer, RidesAGeneration5TrainerThatRolledBeforeFromZeroOneLinePerStep)
     const std::vector<std::string> lines = Lines(result.out);
     ASSERT_EQ(lines.size(), 9u) << result.out;
     EXPECT_EQ(lines[0], "time_ms,kmh,km,cadence,heart_rate,watts,kcal,load,elevation,status");
-    EXPECT_LT(std::stod(Fields(lines[1]).at(2)), 0.005) << lines[1];
+    // From zero: a few metres by the first step (more when the PC is late), never the
+    // roll total the trainer counted since power-on.
+    EXPECT_LT(std::stod(Fields(lines[1]).at(2)), 0.05) << lines[1];
     const std::vector<std::string> last = Fields(lines.back());
     ASSERT_EQ(last.size(), 10u);
     EXPECT_NEAR(std::stod(last[1]), 30, 0.5) << lines.back();
