@@ -187,7 +187,9 @@ void TCheckHistory::CheckTables(int64_t version) const {
     };
     if (version == 0) {
         // A new history starts from an empty file, never from another program's tables.
-        TStatement any(db_, "SELECT name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\' LIMIT 1");
+        TStatement any(
+            db_,
+            "SELECT name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\' LIMIT 1");
         if (!any.Ok()) Fail(sqlite3_errmsg(db_));
         const int rc = sqlite3_step(*any);
         if (rc == SQLITE_ROW) refuse("it holds '" + any.Text(0) + "' and no schema version");
@@ -196,11 +198,13 @@ void TCheckHistory::CheckTables(int64_t version) const {
     }
     for (const TColumns& t : kTables) {
         if (t.since > version) continue;
-        TStatement columns(db_, std::string("SELECT name FROM pragma_table_info('") + t.table + "')");
+        TStatement columns(db_,
+                           std::string("SELECT name FROM pragma_table_info('") + t.table + "')");
         if (!columns.Ok()) Fail(sqlite3_errmsg(db_));
         std::vector<std::string> found;
         while (sqlite3_step(*columns) == SQLITE_ROW) found.push_back(columns.Text(0));
-        if (found.empty()) refuse("schema " + std::to_string(version) + " without a table '" + t.table + "'");
+        if (found.empty())
+            refuse("schema " + std::to_string(version) + " without a table '" + t.table + "'");
         for (const char* name : t.names)
             if (std::find(found.begin(), found.end(), name) == found.end())
                 refuse(std::string("its table '") + t.table + "' has no column '" + name + "'");

@@ -69,7 +69,7 @@ private:
 
     std::string path_;
     sqlite3* db_ = nullptr;
-    int64_t schema_ = 0;  // of the file as opened; an older one is read as it is
+    int64_t schema_ = 0;      // of the file as opened; an older one is read as it is
     uint32_t busySince_ = 0;  // the tick the current wait for a lock began
 };
 

@@ -308,8 +308,8 @@ TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id, const TCheck
         std::string{static_cast<char>(step.address >> 8), static_cast<char>(step.address)});
     if (Journal == nullptr)
         return Result(TOutcome::Error, "", limits, "no journal to note what the console held");
-    const std::string console =
-        record.serial ? "serial-" + std::to_string(*record.serial) : "console-" + std::to_string(id);
+    const std::string console = record.serial ? "serial-" + std::to_string(*record.serial)
+                                              : "console-" + std::to_string(id);
     // A run that ended before its restore left the pattern there: what belongs there first.
     std::string putBack;
     if (const auto held = Journal->Held(console, step.address)) {

@@ -28,13 +28,13 @@ std::string TMemoryJournal::Path(const std::string& console, uint16_t address) c
     return dir_ + "/" + console + name;
 }
 
-void TMemoryJournal::Hold(const std::string& console, uint16_t address,
-                          const std::string& bytes) {
+void TMemoryJournal::Hold(const std::string& console, uint16_t address, const std::string& bytes) {
     const std::string path = Path(console, address);
     const std::string part = dir_ + "/." + std::filesystem::path(path).filename().string();
     const std::string text = BytesToHex(bytes) + "\n";
     const int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool kept = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+    bool kept = fd >= 0 &&
+                write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
                 fsync(fd) == 0;
     int error = errno;
     if (fd >= 0 && close(fd) != 0 && kept) {
@@ -58,7 +58,7 @@ void TMemoryJournal::Hold(const std::string& console, uint16_t address,
 }
 
 std::optional<std::string> TMemoryJournal::Held(const std::string& console,
-                                                 uint16_t address) const {
+                                                uint16_t address) const {
     std::ifstream file(Path(console, address));
     std::string hex;
     if (!file || !std::getline(file, hex)) return std::nullopt;

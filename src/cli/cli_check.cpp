@@ -137,7 +137,7 @@ int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, testbench::TTest
             << (summary.unkept == 1 ? " was" : "s were") << " not kept in the history "
             << request.history << '\n';
     err << "wct: " << summary.passed << " of " << summary.run.records.size() << " consoles passed"
-        << (summary.unkept > 0           ? " (stopped)"
+        << (summary.unkept > 0        ? " (stopped)"
             : summary.run.interrupted ? " (interrupted)"
                                       : "")
         << '\n';

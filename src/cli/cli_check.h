@@ -43,8 +43,7 @@ void DeclareCheckOptions(TCommand& check, TCheckOptions& o);
 // looked for.
 // With a broker, each record is also published; broker trouble is told on `err` and
 // never changes the exit code.
-int RunCheck(const TCheckOptions& options, std::optional<int> waitMs,
-             testbench::TTestBench& bench, std::ostream& out, std::ostream& err,
-             const std::function<bool()>& interrupted);
+int RunCheck(const TCheckOptions& options, std::optional<int> waitMs, testbench::TTestBench& bench,
+             std::ostream& out, std::ostream& err, const std::function<bool()>& interrupted);
 
 }  // namespace wct::cli

@@ -58,9 +58,9 @@ struct TCheckRequest {
     uint32_t presentWaitMs = 1500;  // how long consoles are looked for
     check::TCheckPlan plan = check::DefaultPlan();
     check::TCheckSession session;
-    std::string history;  // the history file
-    std::string report;   // the JSON report; empty: none
-    std::string junit;    // the JUnit report; empty: none
+    std::string history;                                        // the history file
+    std::string report;                                         // the JSON report; empty: none
+    std::string junit;                                          // the JUnit report; empty: none
     std::string journal = check::TMemoryJournal::DefaultDir();  // for a plan's memory steps
     std::vector<TRecordSink*> sinks;
     // Once the consoles are known, before the first (not when none is present).
@@ -72,7 +72,7 @@ struct TCheckRequest {
 };
 
 struct TCheckSummary {
-    bool noConsole = false;  // none present: nothing checked, no report written
+    bool noConsole = false;       // none present: nothing checked, no report written
     std::vector<uint8_t> absent;  // asked for by ID and not present: not checked
     check::TCheckRun run;
     size_t passed = 0;
@@ -83,8 +83,8 @@ struct TCheckSummary {
 
     // Every console asked for was present, checked, passed, and kept everywhere.
     bool AllPassedAndKept() const {
-        return !noConsole && absent.empty() && !run.interrupted &&
-               passed == run.records.size() && notKept.empty();
+        return !noConsole && absent.empty() && !run.interrupted && passed == run.records.size() &&
+               notKept.empty();
     }
 };
 

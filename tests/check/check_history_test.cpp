@@ -214,8 +214,8 @@ TEST_F(CheckHistoryTest, AnotherProgramsFileIsRefusedWhenOpened) {
         const char* said;
     };
     const TCase cases[] = {
-        {"a version and tables of its own",
-         "CREATE TABLE notes(text); PRAGMA user_version=1;", "without a table 'checks'"},
+        {"a version and tables of its own", "CREATE TABLE notes(text); PRAGMA user_version=1;",
+         "without a table 'checks'"},
         {"tables and no version", "CREATE TABLE notes(text);", "it holds 'notes'"},
         {"a history's tables without the columns of its version",
          "CREATE TABLE checks(seq, id, run_id, console, serial, version, firmware, plan, "

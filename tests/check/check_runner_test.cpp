@@ -4,7 +4,6 @@
 #include "check/check_runner.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -214,8 +213,8 @@ TEST_F(CheckRunnerTest, TheMemoryStepWritesWhatTheConsoleDidNotHoldAndTellsAFail
          "the pattern did not stick at 0020", ""},
         {"other pattern, writes lost", "A55A", true, false, false, TOutcome::Fail, "1100", "=A55A",
          "the pattern did not stick", ""},
-        {"stopped after the write", "A55A", false, false, true, TOutcome::Pass, "A55A", "=A55A",
-         "", ""},
+        {"stopped after the write", "A55A", false, false, true, TOutcome::Pass, "A55A", "=A55A", "",
+         ""},
         {"silent after the write", "A55A", false, true, false, TOutcome::Error, "none", "=A55A",
          "no answer to the read back within 300 ms; no answer to the restoring write within "
          "300 ms; held 1100 at 0020, not restored",

@@ -1,7 +1,7 @@
 // `wct check` and `wct history` as separate processes against the dongle simulator: three
 // registered consoles, the second refusing its keys test, the third losing its writes.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
 #include <poll.h>
@@ -195,10 +195,15 @@ TEST_F(WctCheckTest, ASignalKeepsTheCurrentConsolesRecordAsInterrupted) {
         SCOPED_TRACE(strsignal(c.signal));
         const fs::path run = dir / std::to_string(c.signal);
         fs::create_directories(run);
-        std::vector<std::string> args{"check",    "--console", "1",
-                                      "--plan",   In("long.toml"),
-                                      "--db",     (run / "h.sqlite").string(),
-                                      "--report", (run / "run.json").string()};
+        std::vector<std::string> args{"check",
+                                      "--console",
+                                      "1",
+                                      "--plan",
+                                      In("long.toml"),
+                                      "--db",
+                                      (run / "h.sqlite").string(),
+                                      "--report",
+                                      (run / "run.json").string()};
         if (c.published)
             args.insert(args.end(), {"--broker", "mqtt://127.0.0.1:1", "--bench", "b"});
         setenv("XDG_STATE_HOME", run.c_str(), 1);
@@ -227,8 +232,7 @@ TEST_F(WctCheckTest, ASignalKeepsTheCurrentConsolesRecordAsInterrupted) {
         EXPECT_EQ(report["run"]["interrupted"], true);
         EXPECT_EQ(report["records"][0]["id"], records[0]["id"]);
         for (const auto& entry : fs::directory_iterator(run))
-            EXPECT_NE(entry.path().filename().string().rfind(".run.json", 0), 0u)
-                << entry.path();
+            EXPECT_NE(entry.path().filename().string().rfind(".run.json", 0), 0u) << entry.path();
         if (c.published) {
             std::vector<std::string> waiting;
             for (const auto& e : fs::directory_iterator(run / "WirelessConsoleTest/outbox/b"))
@@ -255,12 +259,30 @@ TEST_F(WctCheckTest, UnkeptRecordsOtherFilesAndAbsentConsolesHaveTheirOwnExitCod
         size_t kept;  // records in the history afterwards; SIZE_MAX: not a history
     };
     const TCase cases[] = {
-        {"a full disk", nullptr, true, {"--all"}, 4, 4,
-         "the run stopped: 1 record was not kept in the history", 0},
-        {"another program's file", "CREATE TABLE notes(text); PRAGMA user_version=1;", false,
-         {"--all"}, 2, 0, "is not a check history", SIZE_MAX},
-        {"an absent console", nullptr, false, {"--console", "9"}, 1, 0,
-         "console 9 is not present", 0},
+        {"a full disk",
+         nullptr,
+         true,
+         {"--all"},
+         4,
+         4,
+         "the run stopped: 1 record was not kept in the history",
+         0},
+        {"another program's file",
+         "CREATE TABLE notes(text); PRAGMA user_version=1;",
+         false,
+         {"--all"},
+         2,
+         0,
+         "is not a check history",
+         SIZE_MAX},
+        {"an absent console",
+         nullptr,
+         false,
+         {"--console", "9"},
+         1,
+         0,
+         "console 9 is not present",
+         0},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -283,8 +305,8 @@ TEST_F(WctCheckTest, UnkeptRecordsOtherFilesAndAbsentConsolesHaveTheirOwnExitCod
                       SQLITE_OK);
             sqlite3_close(other);
         }
-        std::vector<std::string> args{"check", "--plan", In("plan.toml"), "--db", db,
-                                      "--report", In("run.json")};
+        std::vector<std::string> args{"check", "--plan",   In("plan.toml"), "--db",
+                                      db,      "--report", In("run.json")};
         args.insert(args.end(), c.args.begin(), c.args.end());
         fs::remove(dir / "run.json");
         const TProcessResult r = Wct(args);

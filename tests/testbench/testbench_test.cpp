@@ -55,9 +55,10 @@ protected:
     void SetUp() override {
         SetPortSource([] { return std::vector<std::string>{}; });
         paced.clock = &clock;
-        dir = fs::temp_directory_path() /
-              ("wct-testbench-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir =
+            fs::temp_directory_path() /
+            ("wct-testbench-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
         // Four quick steps with a short reply time-out: enough to be interrupted midway.
         std::string plan = "name = \"short\"\nreply_timeout_ms = 300\n";
@@ -100,12 +101,9 @@ protected:
         ASSERT_TRUE(protocol.FindDongle());
     }
     std::vector<check::TCheckRecord> History() const {
-        return check::TCheckHistory(request.history, check::TCheckHistory::TAccess::Read)
-            .Find({});
+        return check::TCheckHistory(request.history, check::TCheckHistory::TAccess::Read).Find({});
     }
-    bool ReportsWritten() const {
-        return fs::exists(request.report) || fs::exists(request.junit);
-    }
+    bool ReportsWritten() const { return fs::exists(request.report) || fs::exists(request.junit); }
     // Nothing in the folder but the history (and SQLite's files beside it).
     std::vector<std::string> Leftovers() const {
         std::vector<std::string> names;
@@ -156,8 +154,8 @@ TEST_F(TestBenchCheckTest, ARecordTheHistoryCannotKeepStopsTheRunBeforeTheNextCo
     // A small tmpfs when this process may mount one; else the write error is raised by
     // SQLite itself, as a full disk makes it.
     mounted = mount("tmpfs", full.c_str(), "tmpfs", 0, "size=256k") == 0;
-    for (const TCase& c : {TCase{"locked", "database is locked"},
-                           TCase{"disk full", "database or disk is full"}}) {
+    for (const TCase& c :
+         {TCase{"locked", "database is locked"}, TCase{"disk full", "database or disk is full"}}) {
         SCOPED_TRACE(c.what);
         const bool diskFull = std::string(c.what) == "disk full";
         TCheckRequest run = request;
@@ -266,8 +264,10 @@ TEST_F(TestBenchCheckTest, AnAbsentConsoleIsFoundAbsentWithinTheWaitAndGetsNoRec
         EXPECT_EQ(summary.noConsole, c.records == 0);
         EXPECT_EQ(summary.AllPassedAndKept(), c.absent.empty());
         // Consoles are looked for once, for the wait at most: then the first step began.
-        if (firstStep) EXPECT_LE(*firstStep, request.presentWaitMs + 1000u);
-        else EXPECT_LE(GetTickCount() - before, request.presentWaitMs + 500u);
+        if (firstStep)
+            EXPECT_LE(*firstStep, request.presentWaitMs + 1000u);
+        else
+            EXPECT_LE(GetTickCount() - before, request.presentWaitMs + 500u);
         EXPECT_EQ(fs::exists(run.report), c.records > 0);
     }
     EXPECT_EQ(History().size(), 3u);
@@ -384,9 +384,9 @@ TEST_F(TestBenchCheckTest, AHistoryOrAReportThatCannotBeWrittenRefusesTheRunBefo
         const char* what;
         std::string TCheckRequest::*field;
     };
-    for (const TCase& c : {TCase{"history", &TCheckRequest::history},
-                           TCase{"JSON report", &TCheckRequest::report},
-                           TCase{"JUnit report", &TCheckRequest::junit}}) {
+    for (const TCase& c :
+         {TCase{"history", &TCheckRequest::history}, TCase{"JSON report", &TCheckRequest::report},
+          TCase{"JUnit report", &TCheckRequest::junit}}) {
         SCOPED_TRACE(c.what);
         TCheckRequest refused = request;
         refused.*c.field = underFile;
