@@ -2,12 +2,15 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <thread>
 
 #include "common/state_folder.h"
+#include "common/tick_count.h"
 
 namespace wct::check {
 namespace {
@@ -46,7 +49,35 @@ const char* const kMigrations[] = {
 };
 static_assert(std::size(kMigrations) == TCheckHistory::kSchemaVersion);
 
-constexpr int kBusyTimeoutMs = 10000;
+// The columns each table must have from the version that brought it on: what a file
+// that claims to be a history has to show before a run trusts it.
+struct TColumns {
+    const char* table;
+    int since;
+    std::vector<const char*> names;
+};
+const TColumns kTables[] = {
+    {"checks",
+     1,
+     {"seq", "id", "run_id", "console", "serial", "version", "firmware", "plan", "station",
+      "operator", "started", "ended", "outcome", "message"}},
+    {"steps", 1, {"check_seq", "position", "name", "outcome", "value", "limits", "ms", "message"}},
+    {"steps", 2, {"measures"}},
+};
+
+// Waits on the tick counter, so that a test's virtual clock makes the wait short; the
+// history is idle meanwhile, which lets such a clock move on.
+int WaitWhileBusy(void* since, int tries) {
+    auto& start = *static_cast<uint32_t*>(since);
+    if (tries == 0) start = GetTickCount();
+    const uint32_t waited = GetTickCount() - start;
+    if (waited >= TCheckHistory::kBusyTimeoutMs) return 0;
+    std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(
+        TickSource().WaitSlice(TCheckHistory::kBusyTimeoutMs - waited),
+        std::chrono::milliseconds(20)));
+    TickSource().Idle();
+    return 1;
+}
 
 // One prepared statement, finalized with its scope.
 class TStatement {
@@ -104,13 +135,14 @@ TCheckHistory::TCheckHistory(const std::string& path, TAccess access) : path_(pa
         throw ECheckHistory("history " + path + ": " + why);
     }
     try {
-        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        sqlite3_busy_handler(db_, WaitWhileBusy, &busySince_);
         sqlite3_extended_result_codes(db_, 1);
         // Reads the header: a file that is no database fails here, not halfway through a run.
         const int64_t found = SchemaVersion();
         if (found > kSchemaVersion)
             Fail("written by a newer wct (schema " + std::to_string(found) + ", this one knows " +
                  std::to_string(kSchemaVersion) + ")");
+        CheckTables(found);
         if (access == TAccess::Write) {
             if (sqlite3_db_readonly(db_, "main") == 1) Fail("is read-only");
             Exec("PRAGMA journal_mode=WAL");
@@ -141,9 +173,41 @@ void TCheckHistory::Fail(const std::string& what) const {
 void TCheckHistory::Exec(const char* sql) const {
     char* error = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string why = error ? error : sqlite3_errmsg(db_);
+        std::string why = error ? error : sqlite3_errmsg(db_);
         sqlite3_free(error);
+        if ((sqlite3_errcode(db_) & 0xFF) == SQLITE_BUSY)
+            why += " by another program for " + std::to_string(kBusyTimeoutMs / 1000) + " s";
         Fail(why);
+    }
+}
+
+void TCheckHistory::CheckTables(int64_t version) const {
+    const auto refuse = [&](const std::string& why) {
+        Fail("is not a check history (" + why + "); name another file with --db");
+    };
+    if (version == 0) {
+        // A new history starts from an empty file, never from another program's tables.
+        TStatement any(
+            db_,
+            "SELECT name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\' LIMIT 1");
+        if (!any.Ok()) Fail(sqlite3_errmsg(db_));
+        const int rc = sqlite3_step(*any);
+        if (rc == SQLITE_ROW) refuse("it holds '" + any.Text(0) + "' and no schema version");
+        if (rc != SQLITE_DONE) Fail(sqlite3_errmsg(db_));
+        return;
+    }
+    for (const TColumns& t : kTables) {
+        if (t.since > version) continue;
+        TStatement columns(db_,
+                           std::string("SELECT name FROM pragma_table_info('") + t.table + "')");
+        if (!columns.Ok()) Fail(sqlite3_errmsg(db_));
+        std::vector<std::string> found;
+        while (sqlite3_step(*columns) == SQLITE_ROW) found.push_back(columns.Text(0));
+        if (found.empty())
+            refuse("schema " + std::to_string(version) + " without a table '" + t.table + "'");
+        for (const char* name : t.names)
+            if (std::find(found.begin(), found.end(), name) == found.end())
+                refuse(std::string("its table '") + t.table + "' has no column '" + name + "'");
     }
 }
 

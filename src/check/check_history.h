@@ -1,12 +1,14 @@
 // The history of production checks: one SQLite file holding every console's record.
 //
 // Two benches may write one file: it runs in WAL mode with a busy time-out, so a writer
-// waits for the other's transaction rather than failing. WAL shares an index in memory
+// waits for the other's transaction, or another program's lock, up to kBusyTimeoutMs
+// (on the tick counter) rather than failing at once. WAL shares an index in memory
 // beside the file, so the file must sit on a disk both benches' machine mounts locally,
 // not on a network file system. Each record is written in one transaction: a crash
 // leaves whole records only. The schema carries its version (user_version) and is
 // migrated forward when the file is opened for writing; a file of an older schema is read
-// as it is.
+// as it is. Opening checks that the file is a history: an empty file, or one whose
+// tables and columns are those of its version; anything else is refused.
 //
 // One object per thread; not shared.
 #pragma once
@@ -55,16 +57,20 @@ public:
     // has none.
     static std::string DefaultPath();
     static constexpr int kSchemaVersion = 2;
+    static constexpr uint32_t kBusyTimeoutMs = 5000;
 
 private:
     void Exec(const char* sql) const;
     [[noreturn]] void Fail(const std::string& what) const;
     int64_t SchemaVersion() const;
+    // Throws ECheckHistory when the file's tables are not those of `version`.
+    void CheckTables(int64_t version) const;
     void Migrate();
 
     std::string path_;
     sqlite3* db_ = nullptr;
-    int64_t schema_ = 0;  // of the file as opened; an older one is read as it is
+    int64_t schema_ = 0;      // of the file as opened; an older one is read as it is
+    uint32_t busySince_ = 0;  // the tick the current wait for a lock began
 };
 
 // "2026-12-08", "2026-12-08T10:00", "2026-12-08T10:00:00" or with ".mmm" and/or "Z": the

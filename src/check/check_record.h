@@ -41,7 +41,9 @@ struct TStepResult {
     std::string value;   // what was measured, as shown, without blanks; "-" when nothing
     std::string limits;  // what the value was judged against, as shown; "-" when nothing
     uint32_t ms = 0;
-    std::string message;  // why it failed or erred; empty when it passed
+    // Why it failed or erred; empty when it passed, unless a memory step put back what
+    // an earlier run left in the console.
+    std::string message;
     std::vector<TMeasure> measures;  // the step's numbers, where it measured any
 };
 
@@ -73,7 +75,7 @@ struct TCheckRecord {
     std::string started;  // UTC, ISO 8601 with milliseconds
     std::string ended;
     TOutcome outcome = TOutcome::Pass;
-    std::string message;  // "interrupted", "console left", or empty
+    std::string message;  // "interrupted", "interrupted: dongle lost", "console left", or empty
     std::vector<TStepResult> steps;
 };
 

@@ -204,24 +204,20 @@ TReportFile::TReportFile(std::string path) : path_(std::move(path)) {
     if (path_ == "-") return;
     target_ = Followed(path_).value_or(path_);
     struct stat st {};
-    const bool exists = stat(target_.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) return;
-    const std::string base = std::filesystem::path(target_).filename();
-    part_ = FolderOf(target_) + "/." + base + ".XXXXXX";
-    fd_ = mkostemp(part_.data(), O_CLOEXEC);
-    if (fd_ < 0) {
-        part_.clear();
-        Fail(errno);
-    }
-    // mkostemp makes it private; a report is as readable as the file it replaces.
-    fchmod(fd_, exists ? (st.st_mode & 07777) : 0644);
+    if (stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return;
+    through_ = false;
+    // Proves that a file can be made beside it (a full or read-only disk says so now), and
+    // leaves none: a run killed before its end must not leave one behind.
+    std::string probe = PartName();
+    const int fd = mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0) Fail(errno);
+    close(fd);
+    unlink(probe.c_str());
 }
 
-TReportFile::~TReportFile() {
-    if (fd_ >= 0) {
-        close(fd_);
-        unlink(part_.c_str());
-    }
+std::string TReportFile::PartName() const {
+    return FolderOf(target_) + "/." + std::filesystem::path(target_).filename().string() +
+           ".XXXXXX";
 }
 
 void TReportFile::Fail(int error) const {
@@ -229,7 +225,7 @@ void TReportFile::Fail(int error) const {
 }
 
 void TReportFile::Commit(const std::string& text) {
-    if (part_.empty()) {
+    if (through_) {
         // Through: the standard output, a FIFO or a device takes the text as it comes.
         const bool out = path_ == "-";
         const int fd = out ? STDOUT_FILENO : open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
@@ -240,15 +236,22 @@ void TReportFile::Commit(const std::string& text) {
         if (!written) Fail(error);
         return;
     }
-    if (fd_ < 0) Fail(EBADF);  // committed already
-    const bool synced = WriteAll(fd_, text) && fsync(fd_) == 0;
+    if (committed_) Fail(EBADF);
+    committed_ = true;
+    struct stat st {};
+    const bool exists = stat(target_.c_str(), &st) == 0;
+    std::string part = PartName();
+    const int fd = mkostemp(part.data(), O_CLOEXEC);
+    if (fd < 0) Fail(errno);
+    // mkostemp makes it private; a report is as readable as the file it replaces.
+    fchmod(fd, exists ? (st.st_mode & 07777) : 0644);
+    const bool synced = WriteAll(fd, text) && fsync(fd) == 0;
     const int syncError = errno;
-    const bool closed = close(fd_) == 0;
+    const bool closed = close(fd) == 0;
     const int closeError = errno;
-    fd_ = -1;
-    if (!synced || !closed || std::rename(part_.c_str(), target_.c_str()) != 0) {
+    if (!synced || !closed || std::rename(part.c_str(), target_.c_str()) != 0) {
         const int error = !synced ? syncError : !closed ? closeError : errno;
-        unlink(part_.c_str());
+        unlink(part.c_str());
         Fail(error);
     }
 }

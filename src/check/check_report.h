@@ -46,26 +46,27 @@ public:
 std::string CheckReportPath(const std::string& path);
 
 // A report file, written whole or not at all where that can be done. A regular file (or
-// a new one) is written beside its final name and renamed into place by Commit; a
+// a new one) is written beside its final name at Commit and renamed into place; a
 // symbolic link has its target written that way, so the link stays. Anything else ("-"
 // for the standard output, a FIFO, a device) is written through at Commit. The path is
-// checked (CheckReportPath) when the object is made; dropped without Commit, it leaves
-// nothing behind.
+// checked (CheckReportPath, and a file made and removed beside it) when the object is
+// made; until Commit nothing of it is on disk, so a run killed meanwhile leaves nothing.
 class TReportFile {
 public:
     explicit TReportFile(std::string path);  // throws EReportFile
-    ~TReportFile();
     TReportFile(const TReportFile&) = delete;
     TReportFile& operator=(const TReportFile&) = delete;
-    void Commit(const std::string& text);  // throws EReportFile
+    void Commit(const std::string& text);  // throws EReportFile; once
 
 private:
     [[noreturn]] void Fail(int error) const;
+    // The template of the file written beside the target.
+    std::string PartName() const;
 
     std::string path_;    // as given, for messages
     std::string target_;  // links followed: what is replaced or written
-    std::string part_;    // the file written beside it; empty when written through
-    int fd_ = -1;
+    bool through_ = true;
+    bool committed_ = false;
 };
 
 }  // namespace wct::check

@@ -48,7 +48,8 @@ public:
           expectedRate_(p.LinkStatistics().ExpectedRate()),
           onNAck_(p.OnNAck),
           onConsoleRemove_(p.OnConsoleRemove),
-          onMeasures_(p.OnMeasuresReceived) {}
+          onMeasures_(p.OnMeasuresReceived),
+          onDisconnection_(p.OnDisconnection) {}
     ~TRestore() {
         p_.SetMeasure(false);
         p_.SetReplyTimeOut(replyTimeOut_);
@@ -56,12 +57,14 @@ public:
         p_.OnNAck = onNAck_;
         p_.OnConsoleRemove = onConsoleRemove_;
         p_.OnMeasuresReceived = onMeasures_;
+        p_.OnDisconnection = onDisconnection_;
     }
     TRestore(const TRestore&) = delete;
     TRestore& operator=(const TRestore&) = delete;
     const TMiraNAck& OnNAck() const { return onNAck_; }
     const TMiraIDProcedureEvent& OnConsoleRemove() const { return onConsoleRemove_; }
     const TMiraMeasureRecievedEvent& OnMeasures() const { return onMeasures_; }
+    const TMiraProcedureEvent& OnDisconnection() const { return onDisconnection_; }
 
 private:
     TMiraWirelessProtocol& p_;
@@ -70,12 +73,17 @@ private:
     TMiraNAck onNAck_;
     TMiraIDProcedureEvent onConsoleRemove_;
     TMiraMeasureRecievedEvent onMeasures_;
+    TMiraProcedureEvent onDisconnection_;
 };
 
 }  // namespace
 
 TCheckRunner::TCheckRunner(TMiraWirelessProtocol& protocol, TCheckPlan plan, TCheckSession session)
     : protocol_(protocol), plan_(std::move(plan)), session_(std::move(session)) {}
+
+bool TCheckRunner::Lost() const {
+    return lost_ || !protocol_.Connected();
+}
 
 template <typename Done>
 void TCheckRunner::ServeUntil(Done done, uint32_t ms) {
@@ -105,6 +113,10 @@ TCheckRun TCheckRunner::Run(const std::vector<uint8_t>& consoles) {
         if (pending_ != nullptr && Passed(*pending_)) pending_ = nullptr;
         ++frames_[id];
         if (restore.OnMeasures()) restore.OnMeasures()(val, id);
+    };
+    protocol_.OnDisconnection = [this, &restore] {
+        lost_ = true;
+        if (restore.OnDisconnection()) restore.OnDisconnection()();
     };
     protocol_.SetReplyTimeOut(plan_.replyTimeoutMs);
     const auto radio = std::find_if(plan_.steps.begin(), plan_.steps.end(),
@@ -139,16 +151,13 @@ TCheckRecord TCheckRunner::CheckConsole(uint8_t id, const std::string& runId) {
         const uint32_t start = GetTickCount();
         TStepResult result;
         if (Stopped()) {
-            result = Result(TOutcome::Error, "", "", "interrupted");
-            record.message = "interrupted";
+            result = Result(TOutcome::Error, "", "", StopReason());
         } else if (Left(id)) {
             result = Result(TOutcome::Error, "", "", "console left");
             record.message = "console left";
         } else {
             nacks_.clear();
             result = RunStep(step, id, record);
-            // A wait cut short by the interruption is no silence of the console's.
-            if (Stopped() && result.outcome == TOutcome::Error) result.message = "interrupted";
         }
         result.name = step.name;
         result.ms = GetTickCount() - start;
@@ -159,7 +168,7 @@ TCheckRecord TCheckRunner::CheckConsole(uint8_t id, const std::string& runId) {
     // Interrupted during the last step: the record still says so.
     if (Stopped()) {
         record.outcome = TOutcome::Error;
-        record.message = "interrupted";
+        record.message = Lost() ? "interrupted: dongle lost" : "interrupted";
     }
     record.ended = UtcNow();
     return record;
@@ -172,7 +181,7 @@ TStepResult TCheckRunner::RunStep(const TPlanStep& step, uint8_t id, TCheckRecor
         case TStepKind::Test:
             return Test(step, id);
         case TStepKind::Memory:
-            return Memory(step, id);
+            return Memory(step, id, record);
         case TStepKind::TotalRolls:
             return TotalRolls(step, id);
         case TStepKind::Radio:
@@ -192,7 +201,8 @@ uint64_t TCheckRunner::Answers(uint8_t id, uint8_t command) const {
 }
 
 TStepResult TCheckRunner::Silence(const std::string& what) const {
-    if (!protocol_.Connected()) return Result(TOutcome::Error, "", "", "dongle lost");
+    // A wait cut short by the interruption is no silence of the console's.
+    if (Stopped()) return Result(TOutcome::Error, "", "", StopReason());
     std::string message =
         "no answer to " + what + " within " + std::to_string(protocol_.ReplyTimeOut()) + " ms";
     return Result(TOutcome::Error, "none", "", std::move(message));
@@ -260,7 +270,7 @@ TStepResult TCheckRunner::Test(const TPlanStep& step, uint8_t id) {
     return silence;
 }
 
-TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
+TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id, const TCheckRecord& record) {
     const auto count = static_cast<uint8_t>(step.pattern.size());
     std::string limits = std::string("=").append(BytesToHex(step.pattern));
     // Reads `count` bytes into `bytes`; a failed step when it cannot.
@@ -294,24 +304,55 @@ TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
         silence.limits = limits;
         return silence;
     };
+    const std::string at = BytesToHex(
+        std::string{static_cast<char>(step.address >> 8), static_cast<char>(step.address)});
+    if (Journal == nullptr)
+        return Result(TOutcome::Error, "", limits, "no journal to note what the console held");
+    const std::string console = record.serial ? "serial-" + std::to_string(*record.serial)
+                                              : "console-" + std::to_string(id);
+    // A run that ended before its restore left the pattern there: what belongs there first.
+    std::string putBack;
+    if (const auto held = Journal->Held(console, step.address)) {
+        const std::string left = "; held " + BytesToHex(*held) + " at " + at +
+                                 " since a run that ended before restoring it";
+        if (auto failed = write(*held, "the restoring write")) {
+            failed->message += left + ", not restored";
+            return *failed;
+        }
+        Journal->Release(console, step.address);
+        putBack = "put back " + BytesToHex(*held) + " at " + at +
+                  ", left holding the pattern by a run that ended before restoring it";
+    }
+    const auto noted = [&putBack](TStepResult result) {
+        if (!putBack.empty())
+            result.message = result.message.empty() ? putBack : result.message + "; " + putBack;
+        return result;
+    };
     std::string original, readBack;
-    if (auto failed = read(original, "the first read")) return *failed;
+    if (auto failed = read(original, "the first read")) return noted(*failed);
+    try {
+        Journal->Hold(console, step.address, original);
+    } catch (const EMemoryJournal& e) {
+        return noted(Result(TOutcome::Error, BytesToHex(original), limits,
+                            std::string(e.what()) + "; the pattern was not written"));
+    }
     // A console that ignores writes still reads back a pattern it held already: then the
     // pattern's complement is written, so the read back tells a write from none.
     std::string pattern = step.pattern;
     if (pattern == original)
         for (char& c : pattern) c = static_cast<char>(~c);
     limits = std::string("=").append(BytesToHex(pattern));
-    const std::string at = BytesToHex(
-        std::string{static_cast<char>(step.address >> 8), static_cast<char>(step.address)});
     // What the console held is kept in every outcome's message from here on, so that a
     // run stopped before the restore still tells what belongs there.
     const std::string held = "; held " + BytesToHex(original) + " at " + at;
     if (auto failed = write(pattern, "the pattern write")) {
         // A write that got no answer may have landed all the same.
-        if (!write(original, "the restoring write")) return *failed;
+        if (!write(original, "the restoring write")) {
+            Journal->Release(console, step.address);
+            return noted(*failed);
+        }
         failed->message += held + ", not restored";
-        return *failed;
+        return noted(*failed);
     }
     auto result = read(readBack, "the read back");
     // What was there goes back whatever the read back found.
@@ -319,8 +360,10 @@ TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
     if (!result && readBack != pattern)
         result = Result(TOutcome::Fail, BytesToHex(readBack), limits,
                         "the pattern did not stick at " + at);
-    if (!restoreFailed)
-        return result ? *result : Result(TOutcome::Pass, BytesToHex(readBack), limits);
+    if (!restoreFailed) {
+        Journal->Release(console, step.address);
+        return noted(result ? *result : Result(TOutcome::Pass, BytesToHex(readBack), limits));
+    }
     // A failed restore is reported whatever else went wrong: the console holds a pattern.
     if (!result) {
         result = *restoreFailed;
@@ -330,7 +373,7 @@ TStepResult TCheckRunner::Memory(const TPlanStep& step, uint8_t id) {
         result->message += "; " + restoreFailed->message;
     }
     result->message += held + ", not restored";
-    return *result;
+    return noted(*result);
 }
 
 TStepResult TCheckRunner::TotalRolls(const TPlanStep& step, uint8_t id) {
@@ -342,8 +385,9 @@ TStepResult TCheckRunner::TotalRolls(const TPlanStep& step, uint8_t id) {
     if (Refused(id, mcTotalRolls))
         return Result(TOutcome::Fail, "NACK", limits, "the total rolls request was refused");
     if (total < 0) {
-        if (!protocol_.Connected()) return Result(TOutcome::Error, "", limits, "dongle lost");
-        return Result(TOutcome::Error, "none", limits, "no answer to the total rolls request");
+        TStepResult silence = Silence("the total rolls request");
+        silence.limits = limits;
+        return silence;
     }
     rolls.value = total;  // a count, shown whole
     return Measured({rolls}, {"total rolls outside the limits"});
@@ -389,8 +433,7 @@ TStepResult TCheckRunner::Radio(const TPlanStep& step, uint8_t id) {
         counted = AwaitFence(end);
     }
     if (Left(id)) return Result(TOutcome::Error, "", "", "console left");
-    if (Stopped()) return Result(TOutcome::Error, "", "", "interrupted");
-    if (!counted) return Silence("the console count request");
+    if (!counted || Stopped()) return Silence("the console count request");
 
     const auto count = [id](const std::map<uint8_t, uint64_t>& frames) {
         const auto found = frames.find(id);
@@ -423,22 +466,26 @@ TStepResult TCheckRunner::Radio(const TPlanStep& step, uint8_t id) {
         {"frame rate below the limit", "too many frames lost"});
 }
 
-std::vector<uint8_t> FindPresentConsoles(TMiraWirelessProtocol& protocol, uint32_t waitMs) {
+std::vector<uint8_t> FindPresentConsoles(TMiraWirelessProtocol& protocol, uint32_t waitMs,
+                                         const std::vector<uint8_t>& wanted) {
     std::set<uint8_t> ids;
+    const std::set<uint8_t> asked(wanted.begin(), wanted.end());
     const TMiraMeasureRecievedEvent previous = protocol.OnMeasuresReceived;
     protocol.OnMeasuresReceived = [&](const TMiraWirelessConsoleMeasures& val, uint8_t id) {
-        ids.insert(id);
+        if (asked.empty() || asked.count(id) != 0) ids.insert(id);
         if (previous) previous(val, id);
     };
-    protocol.OpenRegistration();
+    if (asked.empty()) protocol.OpenRegistration();
     protocol.SetMeasure(true);
-    TMiraWirelessProtocol::WaitWithMessages(waitMs);
+    TMiraWirelessProtocol::WaitWithMessages(
+        waitMs, [&] { return !asked.empty() && ids.size() == asked.size(); });
     protocol.SetMeasure(false);
-    protocol.CloseRegistration();
+    if (asked.empty()) protocol.CloseRegistration();
     protocol.OnMeasuresReceived = previous;
-    for (size_t id = 1; id < protocol.Consoles().size(); ++id)
-        if (protocol.IsConsoleConnected(static_cast<uint8_t>(id)))
-            ids.insert(static_cast<uint8_t>(id));
+    if (asked.empty())
+        for (size_t id = 1; id < protocol.Consoles().size(); ++id)
+            if (protocol.IsConsoleConnected(static_cast<uint8_t>(id)))
+                ids.insert(static_cast<uint8_t>(id));
     ids.erase(0);
     return {ids.begin(), ids.end()};
 }

@@ -22,8 +22,13 @@
 // A refused command (NACK) fails its step; a command that is not answered within the
 // reply time-out is an error. A console that leaves (the dongle reports it removed) gets
 // ERROR "console left" on the steps it missed; the run goes on with the next console.
-// When Interrupted() turns true, the current console's remaining steps and its record
-// are ERROR "interrupted" and the run ends.
+// When Interrupted() turns true, or the dongle is lost, the current console's remaining
+// steps are ERROR "interrupted" (or "dongle lost"), its record ERROR "interrupted" (or
+// "interrupted: dongle lost") with the steps it did, and the run ends.
+//
+// The memory step notes what it found in Journal before it writes its pattern and drops
+// the note once it has put that back; a note left by a run that ended in between is
+// written back first, and the step's message says so.
 //
 // Main thread only; the protocol must be connected and must outlive the runner.
 #pragma once
@@ -40,6 +45,7 @@
 #include "check/check_plan.h"
 #include "check/check_record.h"
 #include "check/check_report.h"
+#include "check/memory_journal.h"
 
 namespace wct {
 class TMiraWirelessProtocol;
@@ -60,6 +66,9 @@ public:
     std::function<void(const TCheckRecord& record, const TStepResult& step)> OnStep;
     std::function<void(const TCheckRecord& record)> OnRecord;
     std::function<bool()> Interrupted;
+    // Where the memory step keeps what it found until it has put it back. Without one, a
+    // plan with a memory step writes no pattern (ERROR).
+    TMemoryJournal* Journal = nullptr;
 
     TCheckRun Run(const std::vector<uint8_t>& consoles);
 
@@ -77,11 +86,14 @@ private:
     TStepResult RunStep(const TPlanStep& step, uint8_t id, TCheckRecord& record);
     TStepResult Identity(const TPlanStep& step, uint8_t id, TCheckRecord& record);
     TStepResult Test(const TPlanStep& step, uint8_t id);
-    TStepResult Memory(const TPlanStep& step, uint8_t id);
+    TStepResult Memory(const TPlanStep& step, uint8_t id, const TCheckRecord& record);
     TStepResult TotalRolls(const TPlanStep& step, uint8_t id);
     TStepResult Radio(const TPlanStep& step, uint8_t id);
 
-    bool Stopped() const { return Interrupted && Interrupted(); }
+    bool Lost() const;
+    bool Stopped() const { return Lost() || (Interrupted && Interrupted()); }
+    // Why the run stopped, for a step it cut short.
+    const char* StopReason() const { return Lost() ? "dongle lost" : "interrupted"; }
     bool Left(uint8_t id) const { return left_.count(id) != 0; }
     // Whether `command` to `id` was refused since the step began.
     bool Refused(uint8_t id, uint8_t command) const { return nacks_.count({id, command}) != 0; }
@@ -107,10 +119,14 @@ private:
     std::map<uint8_t, uint64_t> frames_;  // measures frames per console since the run began
     std::set<std::pair<uint8_t, uint8_t>> nacks_;  // console, command
     std::set<uint8_t> left_;
+    bool lost_ = false;  // the protocol reported the dongle gone
 };
 
 // The consoles present: those that join while registration is open for `waitMs` and those
 // already registered, which show themselves by sending measures meanwhile; in ID order.
-std::vector<uint8_t> FindPresentConsoles(TMiraWirelessProtocol& protocol, uint32_t waitMs);
+// With `wanted`, only those of them that send measures within `waitMs`, without opening
+// registration; the wait ends as soon as each has.
+std::vector<uint8_t> FindPresentConsoles(TMiraWirelessProtocol& protocol, uint32_t waitMs,
+                                         const std::vector<uint8_t>& wanted = {});
 
 }  // namespace wct::check

@@ -123,13 +123,25 @@ int RunCheck(const TCheckOptions& o, std::optional<int> waitMs, testbench::TTest
         return exUsage;
     }
     if (publisher) StopPublisher(*publisher, o, err);
+    for (uint8_t id : summary.absent)
+        err << "wct: console " << int{id} << " is not present (no measures within "
+            << request.presentWaitMs << " ms)\n";
     if (summary.noConsole) {
-        err << "wct: no console present\n";
+        err << "wct: " << (summary.absent.empty() ? "no console present" : "nothing checked")
+            << '\n';
         return exFailed;
     }
     for (const std::string& line : summary.notKept) err << "wct: " << line << '\n';
+    if (summary.unkept > 0)
+        err << "wct: the run stopped: " << summary.unkept << " record"
+            << (summary.unkept == 1 ? " was" : "s were") << " not kept in the history "
+            << request.history << '\n';
     err << "wct: " << summary.passed << " of " << summary.run.records.size() << " consoles passed"
-        << (summary.run.interrupted ? " (interrupted)" : "") << '\n';
+        << (summary.unkept > 0        ? " (stopped)"
+            : summary.run.interrupted ? " (interrupted)"
+                                      : "")
+        << '\n';
+    if (summary.unkept > 0) return exNotKept;
     return summary.AllPassedAndKept() ? exDone : exFailed;
 }
 

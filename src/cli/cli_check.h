@@ -37,12 +37,13 @@ void DeclareCheckOptions(TCommand& check, TCheckOptions& o);
 
 // Runs on the bench, its protocol connected to the dongle. The history and the report files are
 // opened before the first console is checked; one that cannot be is exit code 2 and
-// nothing is checked. 0 when every step passed, 1 otherwise (or when no console is
-// present, or a record could not be kept). `waitMs`: how long --all waits for consoles.
+// nothing is checked. 0 when every step passed, 1 otherwise (or when a console asked for
+// or any console is not present, or a report or sink could not keep a record); 4 when the
+// history could not keep a record, which stops the run. `waitMs`: how long consoles are
+// looked for.
 // With a broker, each record is also published; broker trouble is told on `err` and
 // never changes the exit code.
-int RunCheck(const TCheckOptions& options, std::optional<int> waitMs,
-             testbench::TTestBench& bench, std::ostream& out, std::ostream& err,
-             const std::function<bool()>& interrupted);
+int RunCheck(const TCheckOptions& options, std::optional<int> waitMs, testbench::TTestBench& bench,
+             std::ostream& out, std::ostream& err, const std::function<bool()>& interrupted);
 
 }  // namespace wct::cli

@@ -243,7 +243,8 @@ std::unique_ptr<TCommandLine> WctCommandLine(TCliOptions& o) {
         "the options above may also follow the command\n"
         "numbers are decimal or 0x-prefixed hex\n"
         "exit codes: 0 done, 1 operation failed or output not written, 2 usage error, 3 no\n"
-        "dongle or port unusable\n"
+        "dongle or port unusable, 4 a check record the history could not keep (the run\n"
+        "stopped)\n"
         "'wct COMMAND --help' shows what a command takes");
     return line;
 }

@@ -11,7 +11,7 @@
 
 namespace wct::cli {
 
-enum TExitCode { exDone = 0, exFailed = 1, exUsage = 2, exNoDongle = 3 };
+enum TExitCode { exDone = 0, exFailed = 1, exUsage = 2, exNoDongle = 3, exNotKept = 4 };
 
 // "cannot open PATH: REASON" for a port that failed to open: the device path tried, why in
 // the system's words when an error number is behind it; a refused permission says how

@@ -22,6 +22,8 @@ int Wct(int argc, char** argv) {
     wct::SetMainThread(&mainThread);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    // A closed terminal ends a run as Ctrl-C does, its current record kept.
+    std::signal(SIGHUP, OnSignal);
     // A vanished device must fail the write, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
 

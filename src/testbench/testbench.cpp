@@ -1,5 +1,6 @@
 #include "testbench/testbench.h"
 
+#include <algorithm>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -21,18 +22,32 @@ void TPublisherSink::Keep(const check::TCheckRecord& r) {
 TCheckSummary TTestBench::RunCheck(const TCheckRequest& request) {
     std::unique_ptr<check::TCheckHistory> history;
     std::unique_ptr<check::TReportFile> report, junit;
+    std::unique_ptr<check::TMemoryJournal> journal;
+    const bool memory =
+        std::any_of(request.plan.steps.begin(), request.plan.steps.end(),
+                    [](const check::TPlanStep& s) { return s.kind == check::TStepKind::Memory; });
     try {
         history = std::make_unique<check::TCheckHistory>(request.history,
                                                          check::TCheckHistory::TAccess::Write);
         if (!request.report.empty()) report = std::make_unique<check::TReportFile>(request.report);
         if (!request.junit.empty()) junit = std::make_unique<check::TReportFile>(request.junit);
+        if (memory) journal = std::make_unique<check::TMemoryJournal>(request.journal);
     } catch (const std::exception& e) {
         throw ECheckRefused(e.what());
     }
 
     TCheckSummary summary;
     std::vector<uint8_t> consoles = request.consoles;
-    if (consoles.empty()) consoles = check::FindPresentConsoles(protocol_, request.presentWaitMs);
+    if (consoles.empty()) {
+        consoles = check::FindPresentConsoles(protocol_, request.presentWaitMs);
+    } else {
+        const std::vector<uint8_t> present =
+            check::FindPresentConsoles(protocol_, request.presentWaitMs, consoles);
+        for (uint8_t id : consoles)
+            if (std::find(present.begin(), present.end(), id) == present.end())
+                summary.absent.push_back(id);
+        consoles = present;
+    }
     // The report files are dropped unwritten: an empty report would read as a run.
     if (consoles.empty()) {
         summary.noConsole = true;
@@ -41,19 +56,26 @@ TCheckSummary TTestBench::RunCheck(const TCheckRequest& request) {
 
     if (request.OnStart) request.OnStart();
     check::TCheckRunner runner(protocol_, request.plan, request.session);
-    runner.Interrupted = request.Interrupted;
+    runner.Interrupted = [&] {
+        return summary.unkept > 0 || (request.Interrupted && request.Interrupted());
+    };
+    runner.Journal = journal.get();
     runner.OnStep = request.OnStep;
     runner.OnRecord = [&](const check::TCheckRecord& r) {
-        const auto keep = [&](const auto& store) {
+        const std::string console = "console " + std::to_string(r.console) + ": ";
+        try {
+            history->Add(r);
+        } catch (const std::exception& e) {
+            ++summary.unkept;
+            summary.notKept.push_back(console + e.what());
+        }
+        for (TRecordSink* sink : request.sinks) {
             try {
-                store();
+                sink->Keep(r);
             } catch (const std::exception& e) {
-                summary.notKept.push_back("console " + std::to_string(r.console) + ": " +
-                                          e.what());
+                summary.notKept.push_back(console + e.what());
             }
-        };
-        keep([&] { history->Add(r); });
-        for (TRecordSink* sink : request.sinks) keep([&] { sink->Keep(r); });
+        }
         if (request.OnRecord) request.OnRecord(r);
     };
     summary.run = runner.Run(consoles);

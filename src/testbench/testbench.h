@@ -2,12 +2,16 @@
 // one on their protocol component, call it, and show what it reports; how a production
 // check is run and what becomes of its records is decided here once.
 //
-// A production check: the history and the reports are opened before the first console,
-// so that one that cannot be written refuses the run with nothing checked; a run that
-// finds no console present writes no report either. Each record goes to the history and
-// to every sink the caller gave (the publisher), as its console is done; the reports are
-// written whole when the run has ended. What could not be kept is said in the summary
-// and never ends the run.
+// A production check: the history, the reports and the memory journal are opened before
+// the first console, so that one that cannot be written refuses the run with nothing
+// checked (a file that is not a history included); a run that finds no console present
+// writes no report either. The consoles asked for by ID are looked for first, for as
+// long as --all looks: one that sends no measures meanwhile is absent, is not checked and
+// gets no record. Each record goes to the history and to every sink the caller gave (the
+// publisher), as its console is done; the reports are written whole when the run has
+// ended. A record the history cannot keep stops the run before the next console, so that
+// no further record is lost; it is still in the sinks and the reports, and the summary
+// counts it. A sink that cannot keep a record is said in the summary and ends nothing.
 //
 // Main thread only; the protocol must be connected for a check and outlive the bench.
 #pragma once
@@ -22,6 +26,7 @@
 #include "check/check_plan.h"
 #include "check/check_report.h"
 #include "check/check_runner.h"
+#include "check/memory_journal.h"
 
 namespace wct {
 class TMiraWirelessProtocol;
@@ -53,9 +58,10 @@ struct TCheckRequest {
     uint32_t presentWaitMs = 1500;  // how long consoles are looked for
     check::TCheckPlan plan = check::DefaultPlan();
     check::TCheckSession session;
-    std::string history;  // the history file
-    std::string report;   // the JSON report; empty: none
-    std::string junit;    // the JUnit report; empty: none
+    std::string history;                                        // the history file
+    std::string report;                                         // the JSON report; empty: none
+    std::string junit;                                          // the JUnit report; empty: none
+    std::string journal = check::TMemoryJournal::DefaultDir();  // for a plan's memory steps
     std::vector<TRecordSink*> sinks;
     // Once the consoles are known, before the first (not when none is present).
     std::function<void()> OnStart;
@@ -66,15 +72,18 @@ struct TCheckRequest {
 };
 
 struct TCheckSummary {
-    bool noConsole = false;  // none present: nothing checked, no report written
+    bool noConsole = false;       // none present: nothing checked, no report written
+    std::vector<uint8_t> absent;  // asked for by ID and not present: not checked
     check::TCheckRun run;
     size_t passed = 0;
     // What was not kept, one line each ("console 2: ..." for a record).
     std::vector<std::string> notKept;
+    // Records the history could not keep; the run stopped at the first.
+    size_t unkept = 0;
 
-    // Every console present was checked, passed, and kept everywhere.
+    // Every console asked for was present, checked, passed, and kept everywhere.
     bool AllPassedAndKept() const {
-        return !noConsole && !run.interrupted && passed == run.records.size() &&
+        return !noConsole && absent.empty() && !run.interrupted && passed == run.records.size() &&
                notKept.empty();
     }
 };

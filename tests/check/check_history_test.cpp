@@ -6,9 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
+
+#include "common/tick_count.h"
 
 namespace wct::check {
 namespace {
@@ -197,6 +202,91 @@ TEST_F(CheckHistoryTest, AFileThatCannotBeOpenedOrWrittenIsRefused) {
     { TCheckHistory history(readOnly, TCheckHistory::TAccess::Write); }
     chmod(readOnly.c_str(), 0444);
     EXPECT_NE(refused(readOnly, TCheckHistory::TAccess::Write), "accepted");
+}
+
+// Files of other programs: refused on opening, for reading and for writing, with what is
+// wrong, rather than failing on every record later.
+TEST_F(CheckHistoryTest, AnotherProgramsFileIsRefusedWhenOpened) {
+    fs::create_directories(dir);
+    struct TCase {
+        const char* what;
+        const char* sql;
+        const char* said;
+    };
+    const TCase cases[] = {
+        {"a version and tables of its own", "CREATE TABLE notes(text); PRAGMA user_version=1;",
+         "without a table 'checks'"},
+        {"tables and no version", "CREATE TABLE notes(text);", "it holds 'notes'"},
+        {"a history's tables without the columns of its version",
+         "CREATE TABLE checks(seq, id, run_id, console, serial, version, firmware, plan, "
+         "station, operator, started, ended, outcome, message); CREATE TABLE steps(check_seq, "
+         "position, name, outcome, value, limits, ms, message); PRAGMA user_version=2;",
+         "table 'steps' has no column 'measures'"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string other = (dir / "other.sqlite").string();
+        fs::remove(other);
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, c.sql, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        for (const auto access : {TCheckHistory::TAccess::Write, TCheckHistory::TAccess::Read}) {
+            try {
+                TCheckHistory history(other, access);
+                ADD_FAILURE() << "accepted";
+            } catch (const ECheckHistory& e) {
+                const std::string text = e.what();
+                EXPECT_NE(text.find("is not a check history"), std::string::npos) << text;
+                EXPECT_NE(text.find(c.said), std::string::npos) << text;
+                EXPECT_NE(text.find(other), std::string::npos) << text;
+            }
+        }
+        // Nothing of a history was added to it.
+        ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* tables = nullptr;
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE name = 'checks_by_start'",
+                           -1, &tables, nullptr);
+        ASSERT_EQ(sqlite3_step(tables), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int(tables, 0), 0);
+        sqlite3_finalize(tables);
+        sqlite3_close(db);
+    }
+}
+
+// Another connection holds the write lock (BEGIN EXCLUSIVE): a record waits for it on the
+// tick counter, and fails, keeping nothing, once the busy time-out has passed.
+TEST_F(CheckHistoryTest, ARecordWaitsForALockUpToTheBusyTimeOut) {
+    TScopedVirtualClock clock(1000, 10);
+    TCheckHistory history(path, TCheckHistory::TAccess::Write);
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const uint32_t before = clock.Now();
+    try {
+        history.Add(Record(1, "2026-12-01T08:00:00.000Z", TOutcome::Pass));
+        ADD_FAILURE() << "kept under another's lock";
+    } catch (const ECheckHistory& e) {
+        EXPECT_NE(std::string(e.what()).find("database is locked by another program for 5 s"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_GE(clock.Now() - before, TCheckHistory::kBusyTimeoutMs);
+    EXPECT_LT(clock.Now() - before, TCheckHistory::kBusyTimeoutMs + 100);
+
+    // Let go within the time-out, the lock costs only the wait.
+    std::atomic<bool> done{false};
+    std::thread release([&] {
+        while (!done && clock.Now() - before < TCheckHistory::kBusyTimeoutMs + 1000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    });
+    const TCheckRecord kept = Record(2, "2026-12-01T08:00:01.000Z", TOutcome::Pass);
+    EXPECT_NO_THROW(history.Add(kept));
+    done = true;
+    release.join();
+    sqlite3_close(other);
+    EXPECT_EQ(Ids(history.Find({})), std::vector<std::string>{kept.id});
 }
 
 TEST(CheckHistorySinceTest, DatesAndTimesBecomeTheRecordsForm) {

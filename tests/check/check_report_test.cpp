@@ -191,7 +191,11 @@ std::string ReadText(const fs::path& path) {
 
 TEST_F(ReportFileTest, AReportIsWrittenWholeOrNotAtAll) {
     const std::string path = In("run.json");
-    { TReportFile dropped(path); }
+    {
+        // Nothing on disk until Commit: a run killed meanwhile leaves nothing behind.
+        TReportFile dropped(path);
+        EXPECT_TRUE(fs::is_empty(dir));
+    }
     EXPECT_TRUE(fs::is_empty(dir));
     {
         TReportFile file(path);

@@ -4,13 +4,16 @@
 #include "check/check_runner.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "check/report_schema.h"
+#include "common/hex.h"
 #include "common/main_thread.h"
 #include "common/tick_count.h"
 #include "protocol/wireless_frame.h"
@@ -53,7 +56,10 @@ protected:
         )",
                          "quick.toml");
     }
-    void TearDown() override { SetPortSource(nullptr); }
+    void TearDown() override {
+        SetPortSource(nullptr);
+        std::filesystem::remove_all(journal.Dir());
+    }
 
     // Consoles 1 to `count`, all registered, the last one with `change` applied.
     void Start(int count, void (*change)(sim::TConsoleConfig&) = nullptr) {
@@ -78,8 +84,14 @@ protected:
             if (onStep) onStep(r, s);
         };
         runner.Interrupted = [&] { return interrupt; };
+        runner.Journal = &journal;
         return runner.Run(consoles);
     }
+
+    TMemoryJournal journal{(std::filesystem::temp_directory_path() /
+                            ("wct-held-" + std::to_string(getpid()) + "-" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name()))
+                               .string()};
 
     // "name=OUTCOME" of every step, in order.
     static std::vector<std::string> Outcomes(const TCheckRecord& r) {
@@ -192,19 +204,21 @@ TEST_F(CheckRunnerTest, TheMemoryStepWritesWhatTheConsoleDidNotHoldAndTellsAFail
         const char* value;
         const char* limits;
         const char* message;  // a part of it; "" for none
+        const char* noted;    // what the journal holds for the console afterwards
     };
     const TCase cases[] = {
-        {"other pattern", "A55A", false, false, false, TOutcome::Pass, "A55A", "=A55A", ""},
-        {"held pattern", "1100", false, false, false, TOutcome::Pass, "EEFF", "=EEFF", ""},
+        {"other pattern", "A55A", false, false, false, TOutcome::Pass, "A55A", "=A55A", "", ""},
+        {"held pattern", "1100", false, false, false, TOutcome::Pass, "EEFF", "=EEFF", "", ""},
         {"held pattern, writes lost", "1100", true, false, false, TOutcome::Fail, "1100", "=EEFF",
-         "the pattern did not stick at 0020"},
+         "the pattern did not stick at 0020", ""},
         {"other pattern, writes lost", "A55A", true, false, false, TOutcome::Fail, "1100", "=A55A",
-         "the pattern did not stick"},
-        {"stopped after the write", "A55A", false, false, true, TOutcome::Pass, "A55A", "=A55A",
+         "the pattern did not stick", ""},
+        {"stopped after the write", "A55A", false, false, true, TOutcome::Pass, "A55A", "=A55A", "",
          ""},
         {"silent after the write", "A55A", false, true, false, TOutcome::Error, "none", "=A55A",
          "no answer to the read back within 300 ms; no answer to the restoring write within "
-         "300 ms; held 1100 at 0020, not restored"},
+         "300 ms; held 1100 at 0020, not restored",
+         "1100"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -221,6 +235,9 @@ TEST_F(CheckRunnerTest, TheMemoryStepWritesWhatTheConsoleDidNotHoldAndTellsAFail
         EXPECT_EQ(memory.value, c.value);
         EXPECT_EQ(memory.limits, c.limits);
         EXPECT_NE(memory.message.find(c.message), std::string::npos) << memory.message;
+        // The plan has no identity step: the console is known by its ID.
+        EXPECT_EQ(BytesToHex(journal.Held("console-1", 0x20).value_or("")), c.noted);
+        journal.Release("console-1", 0x20);
         protocol.OnAck = nullptr;
         simulator->SetLinkFaults({});
         if (!c.silentAfterWrite) {

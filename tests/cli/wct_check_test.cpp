@@ -1,22 +1,26 @@
 // `wct check` and `wct history` as separate processes against the dongle simulator: three
 // registered consoles, the second refusing its keys test, the third losing its writes.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
 #include <poll.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "check/check_history.h"
 #include "run_process.h"
 #include "sim/dongle_simulator.h"
 
@@ -75,8 +79,13 @@ protected:
         fs::remove_all(dir);
         fs::create_directories(dir);
         std::ofstream(dir / "plan.toml") << kPlan;
+        // The memory journal and the outbox stay in the test's folder.
+        setenv("XDG_STATE_HOME", dir.c_str(), 1);
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override {
+        unsetenv("XDG_STATE_HOME");
+        fs::remove_all(dir);
+    }
 
     std::string In(const char* name) const { return (dir / name).string(); }
     static std::vector<std::string> Args(std::vector<std::string> args) {
@@ -146,10 +155,8 @@ TEST_F(WctCheckTest, CheckAllPrintsEveryStepKeepsTheRecordsAndWritesBothReports)
 
 TEST_F(WctCheckTest, APassingConsoleExitsZeroIntoTheDefaultHistory) {
     // The data folder too: a history left there by an earlier bench would be taken on.
-    setenv("XDG_STATE_HOME", dir.c_str(), 1);
     setenv("XDG_DATA_HOME", dir.c_str(), 1);
     const TProcessResult r = Wct({"check", "--console", "1", "--plan", In("plan.toml")});
-    unsetenv("XDG_STATE_HOME");
     unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Lines(r.out).size(), 4u);
@@ -174,50 +181,148 @@ TEST_F(WctCheckTest, BadPlansAndUnusableHistoriesAreRefusedBeforeAnyConsole) {
     EXPECT_NE(history.err.find("no such file"), std::string::npos);
 }
 
-TEST_F(WctCheckTest, CtrlCKeepsTheCurrentConsolesRecordAsInterrupted) {
+// INT (Ctrl-C), TERM (kill) and HUP (the terminal closed) each end the run after the
+// current step: its record is kept as interrupted with the step it did, in the history,
+// the report and, with a broker that is away, the outbox; no report is left half made.
+TEST_F(WctCheckTest, ASignalKeepsTheCurrentConsolesRecordAsInterrupted) {
     std::ofstream(dir / "long.toml") << "[[step]]\nkind = \"identity\"\n[[step]]\nkind = "
                                         "\"radio\"\nseconds = 600\n";
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const std::vector<std::string> args =
-        Args({"check", "--console", "1", "--plan", In("long.toml"), "--db", In("h.sqlite")});
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
-        close(out[0]);
-        std::vector<char*> argv{const_cast<char*>(WCT_BINARY)};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(WCT_BINARY, argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    // The identity line says the check is under way.
-    std::string text;
-    pollfd p{out[0], POLLIN, 0};
-    char buffer[512];
-    while (text.find('\n') == std::string::npos && poll(&p, 1, 30000) > 0) {
-        const ssize_t n = read(out[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    kill(pid, SIGINT);
-    while (poll(&p, 1, 30000) > 0 && read(out[0], buffer, sizeof buffer) > 0) {
-    }
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
+    struct TCase {
+        int signal;
+        bool published;
+    };
+    for (const TCase& c : {TCase{SIGINT, false}, TCase{SIGTERM, false}, TCase{SIGHUP, true}}) {
+        SCOPED_TRACE(strsignal(c.signal));
+        const fs::path run = dir / std::to_string(c.signal);
+        fs::create_directories(run);
+        std::vector<std::string> args{"check",
+                                      "--console",
+                                      "1",
+                                      "--plan",
+                                      In("long.toml"),
+                                      "--db",
+                                      (run / "h.sqlite").string(),
+                                      "--report",
+                                      (run / "run.json").string()};
+        if (c.published)
+            args.insert(args.end(), {"--broker", "mqtt://127.0.0.1:1", "--bench", "b"});
+        setenv("XDG_STATE_HOME", run.c_str(), 1);
+        bool sent = false;
+        const TProcessResult r =
+            RunProcess(WCT_BINARY, Args(args), 60000, [&](int pid, const std::string& out) {
+                // The identity line says the check is under way.
+                if (sent || out.find(" identity ") == std::string::npos) return;
+                sent = true;
+                kill(pid, c.signal);
+            });
+        setenv("XDG_STATE_HOME", dir.c_str(), 1);
+        ASSERT_TRUE(sent) << r.err;
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find("0 of 1 consoles passed (interrupted)"), std::string::npos) << r.err;
 
-    const TProcessResult history = Wct({"history", "--db", In("h.sqlite"), "--json"});
-    const nlohmann::json records = nlohmann::json::parse(history.out);
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0]["outcome"], "ERROR");
-    EXPECT_EQ(records[0]["message"], "interrupted");
-    EXPECT_EQ(records[0]["steps"][0]["outcome"], "PASS");
-    EXPECT_EQ(records[0]["steps"][1]["message"], "interrupted");
+        const TProcessResult history =
+            Wct({"history", "--db", (run / "h.sqlite").string(), "--json"});
+        const nlohmann::json records = nlohmann::json::parse(history.out);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0]["outcome"], "ERROR");
+        EXPECT_EQ(records[0]["message"], "interrupted");
+        EXPECT_EQ(records[0]["steps"][0]["outcome"], "PASS");
+        EXPECT_EQ(records[0]["steps"][1]["message"], "interrupted");
+        const nlohmann::json report = nlohmann::json::parse(ReadText(run / "run.json"));
+        EXPECT_EQ(report["run"]["interrupted"], true);
+        EXPECT_EQ(report["records"][0]["id"], records[0]["id"]);
+        for (const auto& entry : fs::directory_iterator(run))
+            EXPECT_NE(entry.path().filename().string().rfind(".run.json", 0), 0u) << entry.path();
+        if (c.published) {
+            std::vector<std::string> waiting;
+            for (const auto& e : fs::directory_iterator(run / "WirelessConsoleTest/outbox/b"))
+                if (e.path().extension() == ".rec") waiting.push_back(ReadText(e.path()));
+            ASSERT_EQ(waiting.size(), 1u);
+            EXPECT_NE(waiting[0].find(records[0]["id"].get<std::string>()), std::string::npos);
+        }
+    }
+}
+
+// What cannot be kept, and what is not there, each with its exit code and nothing lost
+// unsaid: a history that fails its first record stops the run (4); another program's
+// file refuses it before any console (2); a console asked for that is absent is said so
+// within the wait, with no record (1).
+TEST_F(WctCheckTest, UnkeptRecordsOtherFilesAndAbsentConsolesHaveTheirOwnExitCodes) {
+    struct TCase {
+        const char* what;
+        const char* sql;  // run on the history before the check; none: no file
+        bool full;        // every write to the history fails as on a full disk
+        std::vector<std::string> args;
+        int exitCode;
+        size_t lines;
+        const char* said;
+        size_t kept;  // records in the history afterwards; SIZE_MAX: not a history
+    };
+    const TCase cases[] = {
+        {"a full disk",
+         nullptr,
+         true,
+         {"--all"},
+         4,
+         4,
+         "the run stopped: 1 record was not kept in the history",
+         0},
+        {"another program's file",
+         "CREATE TABLE notes(text); PRAGMA user_version=1;",
+         false,
+         {"--all"},
+         2,
+         0,
+         "is not a check history",
+         SIZE_MAX},
+        {"an absent console",
+         nullptr,
+         false,
+         {"--console", "9"},
+         1,
+         0,
+         "console 9 is not present",
+         0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string db = In((std::string(c.what) + ".sqlite").c_str());
+        if (c.sql != nullptr) {
+            sqlite3* other = nullptr;
+            ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+            ASSERT_EQ(sqlite3_exec(other, c.sql, nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(other);
+        }
+        if (c.full) {
+            // SQLite's own error for a full disk, raised by the file on every record.
+            { check::TCheckHistory made(db, check::TCheckHistory::TAccess::Write); }
+            sqlite3* other = nullptr;
+            ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+            ASSERT_EQ(sqlite3_exec(other,
+                                   "CREATE TRIGGER full BEFORE INSERT ON checks BEGIN SELECT "
+                                   "RAISE(ABORT, 'database or disk is full'); END",
+                                   nullptr, nullptr, nullptr),
+                      SQLITE_OK);
+            sqlite3_close(other);
+        }
+        std::vector<std::string> args{"check", "--plan",   In("plan.toml"), "--db",
+                                      db,      "--report", In("run.json")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        fs::remove(dir / "run.json");
+        const TProcessResult r = Wct(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(Lines(r.out).size(), c.lines) << r.out;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("unknown-console"), std::string::npos) << r.err;
+        // The stopped run's one record is in its report all the same.
+        if (c.full)
+            EXPECT_EQ(nlohmann::json::parse(ReadText(dir / "run.json"))["records"].size(), 1u);
+        else
+            EXPECT_FALSE(fs::exists(dir / "run.json"));
+        if (c.kept == SIZE_MAX) continue;
+        const TProcessResult history = Wct({"history", "--db", db, "--json"});
+        EXPECT_EQ(nlohmann::json::parse(history.out).size(), c.kept) << history.err;
+    }
 }
 
 }  // namespace
