@@ -122,6 +122,7 @@ void TPcapngFile::Open(const std::string& path, const std::string& application) 
     path_ = path;
     error_.clear();
     interfaces_ = 0;
+    size_ = 0;
     WriteAll(SectionHeader(application));
     if (!error_.empty()) throw std::runtime_error(error_);
 }
@@ -152,12 +153,17 @@ void TPcapngFile::WriteAll(const std::string& block) {
         if (n <= 0) {
             error_ =
                 "writing the capture " + path_ + " failed: " + std::strerror(n < 0 ? errno : EIO);
+            // Without the part of the block that went out, the file stays a whole capture;
+            // should the cut fail too, readers report a cut block.
+            [[maybe_unused]] const int cut =
+                done != 0 ? ::ftruncate(fd_, static_cast<off_t>(size_)) : 0;
             ::close(fd_);
             fd_ = -1;
             return;
         }
         done += static_cast<size_t>(n);
     }
+    size_ += block.size();
 }
 
 TCaptureClock::TCaptureClock()

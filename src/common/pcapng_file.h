@@ -5,8 +5,9 @@
 //
 // Blocks are little-endian, whatever the host (the section's byte-order magic says so).
 // Each block goes to the file in one write(2) without user-space buffering, so a crash
-// loses at most the block being written. A failed write (disk full) ends the file:
-// Error() then says why and nothing more is written; callers go on without it.
+// loses at most the block being written. A failed write (disk full) ends the file, cut
+// back to its last whole block: Error() then says why and nothing more is written;
+// callers go on without it.
 //
 // Plain standard library and POSIX; one thread at a time.
 #pragma once
@@ -53,6 +54,7 @@ private:
 
     int fd_ = -1;
     uint32_t interfaces_ = 0;
+    uint64_t size_ = 0;  // bytes of whole blocks written
     std::string path_;
     std::string error_;
 };

@@ -83,8 +83,8 @@ protected:
 TEST_F(WctPcapTest, DissectorsLoad) {
     const TProcessResult r = RunProcess(
         TSHARK,
-        {"-X", "lua_script:" DISSECTORS "/wct_dongle.lua", "-X",
-         "lua_script:" DISSECTORS "/wct_trainer.lua", "-G", "fields"},
+        {"-G", "fields", "-X", "lua_script:" DISSECTORS "/wct_dongle.lua", "-X",
+         "lua_script:" DISSECTORS "/wct_trainer.lua"},
         kTimeoutMs);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     for (const char* field : {"\twct.console\t", "\twct.hr\t", "\twct.level\t",
