@@ -28,6 +28,16 @@ install(FILES ${wct_data}/bash-completion/wct RENAME wct-sim
 # multiarch library directory. `wct udev-rule --install` writes a file of the same name
 # to /etc/udev/rules.d, which takes this one's place and outlives upgrades.
 install(FILES ${wct_data}/60-wct-dongle.rules DESTINATION lib/udev/rules.d)
+# The Wireshark dissectors, where Debian's Wireshark loads its global Lua plugins
+# (`tshark -G folders`: /usr/lib/<multiarch>/wireshark/plugins).
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(wct_wireshark_plugins lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
+else()
+  set(wct_wireshark_plugins lib/wireshark/plugins)
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/wireshark/wct_dongle.lua
+              ${PROJECT_SOURCE_DIR}/wireshark/wct_trainer.lua
+        DESTINATION ${wct_wireshark_plugins})
 # Debian keeps a package's documents under its package name.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${wct_data}/copyright DESTINATION ${wct_doc})
 

@@ -21,7 +21,9 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
   # CI compiles the programs with clang too.
   clang
   # Publishing to an MQTT broker; the tests start their own broker and make a certificate.
-  libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl "$@")
+  libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl
+  # The captures' tests read them with tshark and capinfos and the bench's dissectors.
+  tshark "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -50,8 +50,9 @@ void TRecordingMenu::RecordClick() {
     const QString folder = last.isEmpty() ? QDir::homePath() : QFileInfo(last).absolutePath();
     const QString suggested = QDir(folder).filePath(
         "wct-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss") + ".rec");
-    const QString path = FileDialog().SaveFileName(&window_, "Record the Wire Traffic", suggested,
-                                                   "Wire recordings (*.rec);;All files (*)");
+    const QString path = FileDialog().SaveFileName(
+        &window_, "Record the Wire Traffic", suggested,
+        "Wire recordings (*.rec);;Wireshark captures (*.pcapng);;All files (*)");
     if (path.isEmpty()) return;
     try {
         recording_->Start(path.toStdString());

@@ -1,5 +1,6 @@
 // TRecordingMenu: the Link menu's recording of the wire traffic. "Record..." asks for a
-// file (next to the last recording, or else in the home folder) and records into it,
+// file (next to the last recording, or else in the home folder) and records into it, as
+// a pcapng capture for Wireshark when the file is named *.pcapng (TRecordingControl),
 // "Stop Recording" ends that; the file being recorded is named in red in the menu bar's
 // free corner, so that the controls below keep their place. A recording that stops on a
 // write error is noticed within half a second and said in a message box. Main thread

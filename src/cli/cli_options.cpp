@@ -73,7 +73,9 @@ void DeclareGlobalOptions(TCommand& c, TCliOptions& o) {
                 Number(o.replyTimeout, 0, kMaxMs))
         .Option("--wait", "MS", "how long consoles are waited for", Number(o.wait, 0, kMaxMs))
         .Flag("--simulate", o.simulate, "run on the built-in simulator")
-        .Option("--record", "FILE", "write the command's wire traffic to FILE", Text(o.record));
+        .Option("--record", "FILE", "write the command's wire traffic to FILE", Text(o.record))
+        .Option("--pcap", "FILE", "write the command's wire traffic to FILE as a pcapng capture",
+                Text(o.pcap));
 }
 
 // Options several commands take, each required where it is taken.
@@ -193,9 +195,10 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
         TCommand trainer = wct.Command("trainer", "the wired trainer on --port (or --simulate)");
         trainer.Check([&o] {
             if (o.trace || o.time || o.replyTimeout || o.wait || o.record)
-                throw EUsage("trainer takes --port and --simulate only");
+                throw EUsage("trainer takes --port, --simulate and --pcap only");
             o.trainer.port = o.port;
             o.trainer.simulate = o.simulate;
+            o.trainer.pcap = o.pcap;
         });
         DeclareTrainerOptions(trainer, o.trainer);
     }
@@ -210,6 +213,20 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
     {
         TCommand history = wct.Command("history", "check records, newest first; no dongle");
         DeclareHistoryOptions(history, o.history);
+    }
+    {
+        TCommand exporter =
+            wct.Command("export", "a wire recording as a pcapng capture: export --pcap OUT REC");
+        exporter
+            .Argument("REC", "the recording (wct --record)",
+                      [&o](const std::string&, const std::string& value) { o.recording = value; })
+            .Require("REC", "export needs the recording to convert")
+            .Check([&o] {
+                if (!o.pcap) throw EUsage("export needs --pcap OUT");
+                if (!o.port.empty() || o.trace || o.time || o.replyTimeout || o.wait || o.record ||
+                    o.simulate)
+                    throw EUsage("export takes --pcap only");
+            });
     }
     {
         TCommand stats = wct.Command("stats", "link statistics per console while measuring");

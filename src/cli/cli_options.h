@@ -34,6 +34,8 @@ struct TCliOptions {
     bool simulate = false;             // --simulate: run on the built-in simulator
     // --record FILE: the command's wire traffic, both ways
     std::optional<std::string> record;
+    // --pcap FILE: the same traffic as a pcapng capture; export's output
+    std::optional<std::string> pcap;
 
     std::string command;
     // Command arguments.
@@ -45,6 +47,7 @@ struct TCliOptions {
     bool csv = false;                         // measure --csv
     std::string test;                         // test keys|cardio|signals|clock
     std::string hex;                          // write HEXBYTES, send HEX
+    std::string recording;                    // export REC
     std::vector<std::pair<int, int>> levels;  // resistance --set ID=LEVEL
     int maxHeartRate = THeartCut::kDefaultMaximum;  // resistance --max-hr
     TMapOptions map;                          // map: its own options

@@ -11,12 +11,14 @@
 #include <set>
 #include <system_error>
 
+#include "cli/cli_export.h"
 #include "cli/cli_publish.h"
 #include "cli/cli_stats.h"
 #include "common/delay_with_messages.h"
 #include "common/hex.h"
 #include "common/main_thread.h"
 #include "common/tick_count.h"
+#include "protocol/dongle_capture.h"
 #include "protocol/progress_bar.h"
 #include "protocol/wire_recorder.h"
 #include "protocol/wireless_protocol.h"
@@ -121,6 +123,18 @@ std::string HexList(const uint8_t* bytes, size_t count) {
     return text;
 }
 
+// The wire's bytes to the recording and the capture, each when given.
+class TWireTaps : public TMiraWireTap {
+public:
+    void Written(const std::string& bytes) override {
+        for (TMiraWireTap* tap : taps) tap->Written(bytes);
+    }
+    void Read(const char* bytes, int count) override {
+        for (TMiraWireTap* tap : taps) tap->Read(bytes, count);
+    }
+    std::vector<TMiraWireTap*> taps;
+};
+
 class TRunner {
 public:
     TRunner(const TCliOptions& o, std::ostream& out, std::ostream& err,
@@ -131,6 +145,7 @@ public:
         if (o_.command == "ports") return Ports();
         if (o_.command == "map") return RunMap(o_.map, std::cin, out_, err_);
         if (o_.command == "history") return RunHistory(o_.history, out_, err_);
+        if (o_.command == "export") return RunExport(o_.recording, *o_.pcap, err_);
         if (o_.trace) {
             if (*o_.trace == "-") {
                 trace_ = std::make_unique<TStreamMemo>(out_);
@@ -151,14 +166,27 @@ public:
                 err_ << "wct: " << e.what() << '\n';
                 return exUsage;
             }
-            protocol_.SetWireTap(&recorder_);
+            taps_.taps.push_back(&recorder_);
         }
-        const int code = Session();
+        if (o_.pcap) {
+            try {
+                capture_.Open(*o_.pcap, "wct " WCT_VERSION);
+            } catch (const std::exception& e) {
+                err_ << "wct: " << e.what() << '\n';
+                return exUsage;
+            }
+            taps_.taps.push_back(&capture_);
+        }
+        if (!taps_.taps.empty()) protocol_.SetWireTap(&taps_);
+        int code = Session();
         protocol_.SetWireTap(nullptr);
         recorder_.Close();
-        if (!recorder_.Error().empty()) {
-            err_ << "wct: " << recorder_.Error() << '\n';
-            if (code == exDone) return exFailed;
+        capture_.Close();
+        // Either file cut short fails a command that went well.
+        for (const std::string* error : {&recorder_.Error(), &capture_.Error()}) {
+            if (error->empty()) continue;
+            err_ << "wct: " << *error << '\n';
+            if (code == exDone) code = exFailed;
         }
         return code;
     }
@@ -551,6 +579,8 @@ private:
     TWireRecorder recorder_;
     std::unique_ptr<sim::TDongleSimulator> simulator_;
     TMiraWirelessProtocol protocol_;
+    TDongleCapture capture_{protocol_};
+    TWireTaps taps_;
     testbench::TTestBench bench_{protocol_};
 };
 

@@ -8,6 +8,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
 #include "common/delay_with_messages.h"
+#include "common/pcapng_file.h"
 #include "common/tick_count.h"
 #include "serial/com_port.h"
 #include "serial/ecomport.h"
@@ -30,11 +31,42 @@ const char* StatusName(wired::TVeloxDeviceStatus status) {
     return kNames[status];
 }
 
-// The driver, remembering the load it last sent.
+// The trainer's traffic as a capture: a packet per frame the driver sends or takes in, per
+// byte in the byte protocol (each is a message there), and the bytes its framer threw away.
+class TTrainerCapture {
+public:
+    // Throws std::runtime_error naming the file and the reason.
+    void Open(const std::string& path, const std::string& port, uint64_t bitsPerSecond) {
+        file_.Open(path, "wct " WCT_VERSION);
+        clock_ = TCaptureClock();
+        file_.AddInterface(kLinkTypeWiredTrainer, port, bitsPerSecond);
+    }
+    void Add(TPacketDirection direction, const std::string& bytes, bool bytewise) {
+        const uint64_t now = clock_.NowMicros();
+        if (!bytewise) {
+            file_.AddPacket(0, now, direction, bytes);
+            return;
+        }
+        for (char byte : bytes) file_.AddPacket(0, now, direction, std::string_view(&byte, 1));
+    }
+    TPcapngFile& File() { return file_; }
+
+private:
+    TPcapngFile file_;
+    TCaptureClock clock_;
+};
+
+// The driver, remembering the load it last sent, its traffic captured while `capture`.
 class TCliVelox : public TVeloxDevice {
 public:
+    bool ParseMessage(const std::string& bytes) override {
+        if (capture != nullptr) capture->Add(TPacketDirection::pdInbound, bytes, Version() < 4);
+        return TVeloxDevice::ParseMessage(bytes);
+    }
     void SendBytes(const std::string& bytes) override {
+        const bool sent = ComPortConnected();
         TVeloxDevice::SendBytes(bytes);
+        if (capture != nullptr && sent) capture->Add(TPacketDirection::pdOutbound, bytes, false);
         if (bytes.size() == wired::kShortFrameSize && bytes[1] == wired::vcLoad) {
             loadByte = static_cast<uint8_t>(bytes[2]);
             elevationByte = static_cast<uint8_t>(bytes[3]);
@@ -44,6 +76,7 @@ public:
     }
     int loadByte = 0;
     int elevationByte = 0;
+    TTrainerCapture* capture = nullptr;
 };
 
 class TTrainerRun {
@@ -70,8 +103,29 @@ public:
             err_ << "wct: trainer needs --port PATH or --simulate\n";
             return exUsage;
         }
-        if (const int code = Connect(port); code != exDone) return code;
-        return o_.command == "identify" ? Identify() : Ride();
+        if (o_.pcap) {
+            try {
+                capture_.Open(*o_.pcap, PortDevicePath(port),
+                              static_cast<uint64_t>(BaudRateValue(device_.ComPortBaudRate())));
+            } catch (const std::exception& e) {
+                err_ << "wct: " << e.what() << '\n';
+                return exUsage;
+            }
+            device_.capture = &capture_;
+            device_.OnComDataPacketDiscard = [this](TComponent*, const std::string& bytes) {
+                capture_.Add(TPacketDirection::pdInbound, bytes, false);
+            };
+        }
+        int code = Connect(port);
+        if (code == exDone) code = o_.command == "identify" ? Identify() : Ride();
+        device_.capture = nullptr;
+        device_.OnComDataPacketDiscard = nullptr;
+        capture_.File().Close();
+        if (!capture_.File().Error().empty()) {
+            err_ << "wct: " << capture_.File().Error() << '\n';
+            if (code == exDone) code = exFailed;
+        }
+        return code;
     }
 
 private:
@@ -189,6 +243,7 @@ private:
     std::ostream& err_;
     const volatile bool* interrupted_;
     std::unique_ptr<sim::TWiredTrainerSimulator> simulator_;
+    TTrainerCapture capture_;
     TCliVelox device_;
 };
 

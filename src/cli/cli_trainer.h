@@ -1,6 +1,6 @@
 // `wct trainer`: the wired trainer driver from a terminal.
 //
-//   wct [--port PATH] [--simulate] trainer [--generation G]
+//   wct [--port PATH] [--simulate] [--pcap FILE] trainer [--generation G]
 //       identify | ride --seconds S [--load L | --slope PCT] [--interval MS] [--tries N]
 //       [--csv]
 //
@@ -23,6 +23,7 @@ namespace wct::cli {
 struct TTrainerOptions {
     std::string port;
     bool simulate = false;
+    std::optional<std::string> pcap;  // the trainer's traffic as a pcapng capture
     // Which byte-protocol generation (1 to 3) the trainer is, or the simulator's
     // generation; frames are tried when none below 4 is named.
     std::optional<double> generation;
