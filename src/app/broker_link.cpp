@@ -64,8 +64,14 @@ TBrokerLink::TBrokerLink(QMainWindow& window, TMiraWirelessProtocol& protocol, T
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::hide);
     form->addRow(buttons);
 
+    notice_ = new QLabel;
+    notice_->setObjectName("BrokerNotice");
+    notice_->setStyleSheet("color: #c00000;");
+    notice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    notice_->hide();
     state_ = new QLabel;
     state_->setObjectName("BrokerState");
+    window.statusBar()->addPermanentWidget(notice_);
     window.statusBar()->addPermanentWidget(state_);
     poll_.setInterval(50);
     connect(&poll_, &QTimer::timeout, this, [this] { feed_->Poll(); });
@@ -111,12 +117,7 @@ bool TBrokerLink::Publish() {
     publisher_->OnNotice = [this](const std::string& text, bool trouble) {
         QMetaObject::invokeMethod(
             this,
-            [this, text, trouble] {
-                // The state keeps the last notice; showMessage would hide what the window
-                // waits for.
-                state_->setToolTip(QString::fromStdString(text));
-                if (trouble) UserMessages().MessageDlg(text, TMsgDlgType::mtWarning, mbOK);
-            },
+            [this, text, trouble] { ShowNotice(QString::fromStdString(text), trouble); },
             Qt::QueuedConnection);
     };
     feed_ = std::make_unique<TBenchFeed>(protocol_, *publisher_);
@@ -135,6 +136,17 @@ void TBrokerLink::StopPublishing() {
     feed_.reset();
     publisher_.reset();
     ShowState(TBrokerState::Off);
+    ShowNotice({}, false);
+}
+
+void TBrokerLink::ShowNotice(const QString& text, bool trouble) {
+    // The state keeps the last notice; showMessage would hide what the window waits for.
+    state_->setToolTip(text);
+    // A long notice would push the status bar's other labels aside: cut, whole on hovering.
+    constexpr int kWidth = 480;
+    notice_->setText(notice_->fontMetrics().elidedText(text, Qt::ElideRight, kWidth));
+    notice_->setToolTip(text);
+    notice_->setVisible(trouble && !text.isEmpty());
 }
 
 void TBrokerLink::ShowState(TBrokerState state) {

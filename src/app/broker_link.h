@@ -7,9 +7,11 @@
 //
 // While publishing, the protocol's tables and the rider device's statistics are read
 // every 50 ms and handed to the publisher, which talks to the broker on its own thread, so
-// the trace and the grids never wait for the network. Settings that cannot be used, and
-// a broker that cannot be reached or is lost, are told once in a message box; the bench
-// goes on. Main thread only; the protocol and the device must outlive it.
+// the trace and the grids never wait for the network. Settings that cannot be used are
+// told in a message box when "Publish" is pressed. A broker that cannot be reached or is
+// lost is told in the status bar beside the state, in red until a connection succeeds:
+// no box waits for a click, so a production check running meanwhile goes on. Main thread
+// only; the protocol and the device must outlive it.
 #pragma once
 
 #include <QDialog>
@@ -45,9 +47,11 @@ public:
     // Null while not publishing.
     publish::TMqttPublisher* Publisher() { return publisher_.get(); }
     QLabel& StateLabel() { return *state_; }
+    QLabel& NoticeLabel() { return *notice_; }
 
 private:
     void ShowState(publish::TBrokerState state);
+    void ShowNotice(const QString& text, bool trouble);
 
     TMiraWirelessProtocol& protocol_;
     TVeloxDeviceW& rider_;
@@ -58,7 +62,8 @@ private:
     QLineEdit* username_;
     QLineEdit* passwordFile_;
     QPushButton* stop_;
-    QLabel* state_;  // in the window's status bar
+    QLabel* state_;   // in the window's status bar
+    QLabel* notice_;  // beside it: the last trouble, until a connection succeeds
     QTimer poll_;
     std::unique_ptr<publish::TMqttPublisher> publisher_;
     std::unique_ptr<publish::TBenchFeed> feed_;

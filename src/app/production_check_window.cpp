@@ -4,9 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
@@ -16,6 +14,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "app/check_tables.h"
+#include "app/history_view.h"
 #include "check/check_history.h"
 #include "common/printable_name.h"
 #include "common/user_messages.h"
@@ -32,53 +32,6 @@ QSettings Settings() {
     return QSettings("WirelessConsoleTest", "ProductionCheck");
 }
 
-QTableWidget* Table(const char* name, const QStringList& captions) {
-    auto* table = new QTableWidget(0, static_cast<int>(captions.size()));
-    table->setObjectName(name);
-    table->setHorizontalHeaderLabels(captions);
-    table->verticalHeader()->hide();
-    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    // Steps and records are few and short: every cell is read whole.
-    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    table->horizontalHeader()->setStretchLastSection(true);
-    return table;
-}
-
-QColor OutcomeColour(check::TOutcome outcome) {
-    switch (outcome) {
-        case check::TOutcome::Pass:
-            return QColor(0xc8, 0xf0, 0xc8);
-        case check::TOutcome::Fail:
-            return QColor(0xf4, 0xb8, 0xb8);
-        case check::TOutcome::Error:
-            break;
-    }
-    return QColor(0xf8, 0xdc, 0xa0);
-}
-
-// Appends a row of `cells`; the cell at `outcomeColumn` is coloured by `outcome`.
-void AddRow(QTableWidget& table, const QStringList& cells, int outcomeColumn,
-            check::TOutcome outcome) {
-    const int row = table.rowCount();
-    table.insertRow(row);
-    for (int c = 0; c < cells.size(); ++c) {
-        auto* item = new QTableWidgetItem(cells[c]);
-        // A long message is cut at the window's edge: the whole of it on hovering.
-        item->setToolTip(cells[c]);
-        if (c == outcomeColumn) item->setBackground(OutcomeColour(outcome));
-        table.setItem(row, c, item);
-    }
-}
-
-QString Serial(const check::TCheckRecord& r) {
-    return r.serial ? QString::number(*r.serial) : QString("-");
-}
-
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 }  // namespace
 
@@ -122,9 +75,9 @@ TProductionCheckWindow::TProductionCheckWindow(testbench::TTestBench& bench, QWi
     reports->addWidget(choose);
     reports->addWidget(status_, 1);
 
-    steps_ = Table("Steps",
+    steps_ = CheckTable("Steps",
                    {"Console", "Serial", "Step", "Outcome", "Value", "Limits", "ms", "Message"});
-    results_ = Table("Results", {"Console", "Serial", "Outcome", "Message"});
+    results_ = CheckTable("Results", {"Console", "Serial", "Outcome", "Message"});
     auto* split = new QSplitter;
     split->addWidget(steps_);
     split->addWidget(results_);
@@ -132,27 +85,13 @@ TProductionCheckWindow::TProductionCheckWindow(testbench::TTestBench& bench, QWi
     split->setStretchFactor(1, 1);
     split->setSizes({760, 340});
 
-    serialSearch_ = new QLineEdit;
-    serialSearch_->setObjectName("SerialSearch");
-    serialSearch_->setPlaceholderText("serial number, empty for all");
-    connect(serialSearch_, &QLineEdit::returnPressed, this, [this] { RefreshHistory(); });
-    auto* search = guard_.Button(this, "Search", &TProductionCheckWindow::RefreshHistory);
-    history_ = Table("History", {"Started (UTC)", "Serial", "Console", "Outcome", "Not passed",
-                                 "Station", "Operator"});
-    auto* historyBox = new QGroupBox("History");
-    auto* historyLayout = new QVBoxLayout(historyBox);
-    auto* searchRow = new QHBoxLayout;
-    searchRow->addWidget(new QLabel("Serial"));
-    searchRow->addWidget(serialSearch_, 1);
-    searchRow->addWidget(search);
-    historyLayout->addLayout(searchRow);
-    historyLayout->addWidget(history_);
+    history_ = new THistoryView(testbench::TTestBench::HistoryPath());
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addLayout(reports);
     layout->addWidget(split, 3);
-    layout->addWidget(historyBox, 2);
+    layout->addWidget(history_, 2);
     ShowRunning(false);
     resize(1100, 700);
 }
@@ -267,8 +206,8 @@ void TProductionCheckWindow::Run(bool all) {
 }
 
 void TProductionCheckWindow::AddStepRow(const check::TCheckRecord& r, const check::TStepResult& s) {
-    AddRow(*steps_,
-           {QString::number(r.console), Serial(r), Q(s.name), check::OutcomeText(s.outcome),
+    AddCheckRow(*steps_,
+           {QString::number(r.console), SerialText(r), Q(s.name), check::OutcomeText(s.outcome),
             Q(s.value), Q(s.limits), QString::number(s.ms), Q(s.message)},
            3, s.outcome);
     steps_->scrollToBottom();
@@ -279,39 +218,12 @@ void TProductionCheckWindow::AddResultRow(const check::TCheckRecord& r) {
     QString message = Q(r.message);
     if (message.isEmpty() && r.outcome != check::TOutcome::Pass)
         message = "not passed: " + Q(check::NotPassed(r, ", "));
-    AddRow(*results_, {QString::number(r.console), Serial(r), check::OutcomeText(r.outcome), message},
+    AddCheckRow(*results_, {QString::number(r.console), SerialText(r), check::OutcomeText(r.outcome), message},
            2, r.outcome);
 }
 
 void TProductionCheckWindow::RefreshHistory() {
-    history_->setRowCount(0);
-    check::THistoryFilter filter;
-    const QString serial = serialSearch_->text().trimmed();
-    if (!serial.isEmpty()) {
-        bool ok = false;
-        filter.serial = serial.toInt(&ok);
-        if (!ok) {
-            status_->setText("'" + serial + "' is no serial number");
-            return;
-        }
-    }
-    std::vector<check::TCheckRecord> records;
-    try {
-        const check::TCheckHistory history(testbench::TTestBench::HistoryPath(),
-                                           check::TCheckHistory::TAccess::Read);
-        records = history.Find(filter);
-    } catch (const check::ECheckHistory&) {
-        return;  // no history yet
-    }
-    // The newest screenful is what an operator looks for; the rest stays in the file.
-    constexpr size_t kShown = 500;
-    for (size_t i = 0; i < std::min(records.size(), kShown); ++i) {
-        const check::TCheckRecord& r = records[i];
-        AddRow(*history_,
-               {Q(r.started), Serial(r), QString::number(r.console), check::OutcomeText(r.outcome),
-                Q(check::NotPassed(r, ", ")), Q(r.station), Q(r.operatorName)},
-               3, r.outcome);
-    }
+    history_->Search();
 }
 
 void TProductionCheckWindow::showEvent(QShowEvent* event) {

@@ -2,7 +2,8 @@
 // button. The operator names themself, runs the built-in plan on the selected console or
 // on every console present, and watches the steps fill in, coloured by outcome, with the
 // result of each console beside them. Each record goes to the history (the default
-// file) as its console is done; the history below is searched by serial. When a reports
+// file) as its console is done; the history below is searched by serial, page by page,
+// off the main thread (THistoryView). When a reports
 // folder has been picked (it is remembered), every run leaves its JSON and JUnit reports
 // there. While the main window publishes to a broker, each record is also published.
 // With no console present the run is refused and nothing is written.
@@ -38,6 +39,7 @@ class TMqttPublisher;
 namespace testbench {
 class TTestBench;
 }
+class THistoryView;
 
 class TProductionCheckWindow : public QWidget {
 public:
@@ -51,6 +53,7 @@ public:
     // Where the reports go; empty: none are written. Remembered for the next start.
     void SetReportsFolder(const QString& folder);
     QString ReportsFolder() const;
+    // Searches the history again from its newest page; the page comes a moment later.
     void RefreshHistory();
 
 protected:
@@ -80,8 +83,7 @@ private:
     QLineEdit* folder_ = nullptr;
     QTableWidget* steps_ = nullptr;
     QTableWidget* results_ = nullptr;
-    QLineEdit* serialSearch_ = nullptr;
-    QTableWidget* history_ = nullptr;
+    THistoryView* history_ = nullptr;
     QLabel* status_ = nullptr;
     bool running_ = false;
     bool interrupt_ = false;

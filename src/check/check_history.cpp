@@ -281,14 +281,23 @@ void TCheckHistory::Add(const TCheckRecord& r) {
 }
 
 std::vector<TCheckRecord> TCheckHistory::Find(const THistoryFilter& filter) const {
-    // Only the conditions given, so that the serial's index serves the common search.
+    return FindPage(filter, std::nullopt, 0).records;
+}
+
+THistoryPage TCheckHistory::FindPage(const THistoryFilter& filter,
+                                     const std::optional<THistoryKey>& after, size_t limit) const {
+    // Only the conditions given, so that the serial's index serves the common search. The
+    // page's start is a range on `started` the indexes can seek to; seq parts the ties.
     std::string sql =
         "SELECT seq, id, run_id, console, serial, version, firmware, plan, station, operator, "
         "started, ended, outcome, message FROM checks WHERE 1";
     if (filter.serial) sql += " AND serial = ?1";
     if (!filter.since.empty()) sql += " AND started >= ?2";
     if (filter.outcome) sql += " AND outcome = ?3";
+    if (after) sql += " AND started <= ?4 AND (started < ?4 OR seq < ?5)";
     sql += " ORDER BY started DESC, seq DESC";
+    // One more than the page, to tell whether an older one follows.
+    if (limit > 0) sql += " LIMIT " + std::to_string(limit + 1);
     TStatement query(db_, sql);
     // A file of an older schema is read as it is: its steps have no measures.
     TStatement steps(db_, std::string("SELECT name, outcome, value, limits, ms, message, ") +
@@ -298,10 +307,20 @@ std::vector<TCheckRecord> TCheckHistory::Find(const THistoryFilter& filter) cons
     if (filter.serial) query.Bind(1, int64_t{*filter.serial});
     if (!filter.since.empty()) query.Bind(2, filter.since);
     if (filter.outcome) query.Bind(3, std::string(OutcomeText(*filter.outcome)));
+    if (after) {
+        query.Bind(4, after->started);
+        query.Bind(5, after->seq);
+    }
 
-    std::vector<TCheckRecord> records;
+    THistoryPage page;
+    std::vector<TCheckRecord>& records = page.records;
+    int64_t lastSeq = 0;
     int rc = SQLITE_ROW;
     while ((rc = sqlite3_step(*query)) == SQLITE_ROW) {
+        if (limit > 0 && records.size() == limit) {
+            page.next = THistoryKey{records.back().started, lastSeq};
+            break;
+        }
         TCheckRecord r;
         r.id = query.Text(1);
         r.runId = query.Text(2);
@@ -333,10 +352,11 @@ std::vector<TCheckRecord> TCheckHistory::Find(const THistoryFilter& filter) cons
             }
             r.steps.push_back(std::move(s));
         }
+        lastSeq = query.Int(0);
         records.push_back(std::move(r));
     }
-    if (rc != SQLITE_DONE) Fail(sqlite3_errmsg(db_));
-    return records;
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) Fail(sqlite3_errmsg(db_));
+    return page;
 }
 
 std::string TCheckHistory::DefaultPath() {

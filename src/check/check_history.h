@@ -36,6 +36,17 @@ struct THistoryFilter {
     std::optional<TOutcome> outcome;
 };
 
+// Where a page of the history ends: the next page holds the records older than it.
+struct THistoryKey {
+    std::string started;
+    int64_t seq = 0;  // orders records that started in the same millisecond
+};
+
+struct THistoryPage {
+    std::vector<TCheckRecord> records;  // newest first
+    std::optional<THistoryKey> next;    // none: no older record matches
+};
+
 class TCheckHistory {
 public:
     enum class TAccess { Write, Read };
@@ -51,6 +62,10 @@ public:
     void Add(const TCheckRecord& record);
     // Newest first (by start time).
     std::vector<TCheckRecord> Find(const THistoryFilter& filter) const;
+    // Up to `limit` of them, those older than `after` when given. Each page is sought
+    // through an index, so a page deep in a long history costs what the first one does.
+    THistoryPage FindPage(const THistoryFilter& filter, const std::optional<THistoryKey>& after,
+                          size_t limit) const;
 
     // checks.sqlite in the state folder (StateFolder); one kept where the history used to
     // be, in the data folder ($XDG_DATA_HOME or ~/.local/share), while the state folder

@@ -45,15 +45,14 @@ public:
     explicit TRestore(TMiraWirelessProtocol& p)
         : p_(p),
           replyTimeOut_(p.ReplyTimeOut()),
-          expectedRate_(p.LinkStatistics().ExpectedRate()),
+          measuring_(p.Measuring()),
           onNAck_(p.OnNAck),
           onConsoleRemove_(p.OnConsoleRemove),
           onMeasures_(p.OnMeasuresReceived),
           onDisconnection_(p.OnDisconnection) {}
     ~TRestore() {
-        p_.SetMeasure(false);
+        if (!measuring_) p_.SetMeasure(false);
         p_.SetReplyTimeOut(replyTimeOut_);
-        p_.LinkStatistics().SetExpectedRate(expectedRate_);
         p_.OnNAck = onNAck_;
         p_.OnConsoleRemove = onConsoleRemove_;
         p_.OnMeasuresReceived = onMeasures_;
@@ -69,7 +68,7 @@ public:
 private:
     TMiraWirelessProtocol& p_;
     int replyTimeOut_;
-    double expectedRate_;
+    bool measuring_;
     TMiraNAck onNAck_;
     TMiraIDProcedureEvent onConsoleRemove_;
     TMiraMeasureRecievedEvent onMeasures_;
@@ -119,11 +118,7 @@ TCheckRun TCheckRunner::Run(const std::vector<uint8_t>& consoles) {
         if (restore.OnDisconnection()) restore.OnDisconnection()();
     };
     protocol_.SetReplyTimeOut(plan_.replyTimeoutMs);
-    const auto radio = std::find_if(plan_.steps.begin(), plan_.steps.end(),
-                                    [](const TPlanStep& s) { return s.kind == TStepKind::Radio; });
-    protocol_.LinkStatistics().SetExpectedRate(radio == plan_.steps.end() ? 0 : radio->expectedFps);
-    protocol_.LinkStatistics().Clear(GetTickCount());
-    protocol_.SetMeasure(true);
+    if (!protocol_.Measuring()) protocol_.SetMeasure(true);
     start_ = SendFence();
     AwaitFence(start_);
 
@@ -453,16 +448,18 @@ TStepResult TCheckRunner::Radio(const TPlanStep& step, uint8_t id) {
         return ShownMeasure("lost", "%", 1, share * 100, std::nullopt, std::nullopt,
                             step.maxLost * 100);
     };
-    if (c == report.consoles.end() || c->expectedRate <= 0 || seconds <= 0) {
+    const double expectedRate =
+        step.expectedFps > 0 ? step.expectedFps : (c == report.consoles.end() ? 0 : c->expectedRate);
+    if (expectedRate <= 0 || seconds <= 0) {
         return Result(TOutcome::Fail, "frames=" + std::to_string(frames), LimitsText(lost(0)),
                       "too few measures to tell a rate");
     }
     const double fps = static_cast<double>(frames) / seconds;
-    const double expected = std::floor(seconds * c->expectedRate);
+    const double expected = std::floor(seconds * expectedRate);
     const double missing = std::max(0.0, expected - static_cast<double>(frames));
     const double lostShare = missing > 0 ? missing / (static_cast<double>(frames) + missing) : 0;
     return Measured(
-        {ShownMeasure("rate", "fps", 2, fps, step.minRate * c->expectedRate), lost(lostShare)},
+        {ShownMeasure("rate", "fps", 2, fps, step.minRate * expectedRate), lost(lostShare)},
         {"frame rate below the limit", "too many frames lost"});
 }
 
@@ -475,12 +472,15 @@ std::vector<uint8_t> FindPresentConsoles(TMiraWirelessProtocol& protocol, uint32
         if (asked.empty() || asked.count(id) != 0) ids.insert(id);
         if (previous) previous(val, id);
     };
-    if (asked.empty()) protocol.OpenRegistration();
-    protocol.SetMeasure(true);
+    // Registration (opened only for a search of all) and measuring are left as found.
+    const bool open = asked.empty() && !protocol.Opened();
+    const bool measuring = protocol.Measuring();
+    if (open) protocol.OpenRegistration();
+    if (!measuring) protocol.SetMeasure(true);
     TMiraWirelessProtocol::WaitWithMessages(
         waitMs, [&] { return !asked.empty() && ids.size() == asked.size(); });
-    protocol.SetMeasure(false);
-    if (asked.empty()) protocol.CloseRegistration();
+    if (!measuring) protocol.SetMeasure(false);
+    if (open) protocol.CloseRegistration();
     protocol.OnMeasuresReceived = previous;
     if (asked.empty())
         for (size_t id = 1; id < protocol.Consoles().size(); ++id)

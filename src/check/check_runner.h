@@ -1,8 +1,10 @@
 // Runs a check plan on consoles through the protocol component, one console after the
 // other, and makes one record per console.
 //
-// Measuring runs for the whole run, and the link statistics are cleared at its start.
-// Every console's radio step judges what the console sent from the start of the run to
+// Measuring runs for the whole run: it is turned on when the operator had it off, and off
+// again afterwards; measuring left on stays on. The link statistics are the operator's:
+// the run reads them and never clears or changes them, counting its own frames. Every
+// console's radio step judges what the console sent from the start of the run to
 // that step, waiting until the plan's seconds have passed (only the first console waits):
 // not how fast the PC read it, which a busy PC does late and in bursts. Two console
 // count requests to the dongle mark the window in the dongle's own stream, one when
@@ -12,12 +14,13 @@
 // the dongle, from the first answer's arrival to the second request; the frames expected
 // in it are its whole periods at the expected rate, which a console that keeps its rate
 // sends whatever the phase of its frames and however late the dongle answers. The rate
-// is the plan's, or else the console's own: the median interval of its frames in the
-// link statistics, right as long as most frames are read as they come. A dongle that
+// is the plan's, or else the one the link statistics expect of the console: the rate set
+// for them, or the median interval of its frames, right as long as most frames are read
+// as they come. A dongle that
 // does not answer a request within the reply time-out makes the step an ERROR.
 // The plan's reply time-out is the protocol's while the run lasts. The runner chains
 // itself into the protocol's OnNAck, OnConsoleRemove and OnMeasuresReceived and restores
-// them afterwards, so the owner's handlers keep working; it stops measuring at the end.
+// them afterwards, so the owner's handlers keep working.
 //
 // A refused command (NACK) fails its step; a command that is not answered within the
 // reply time-out is an error. A console that leaves (the dongle reports it removed) gets
@@ -97,7 +100,8 @@ private:
     bool Left(uint8_t id) const { return left_.count(id) != 0; }
     // Whether `command` to `id` was refused since the step began.
     bool Refused(uint8_t id, uint8_t command) const { return nacks_.count({id, command}) != 0; }
-    // Answers (NACKs included) from `id` to `command` since the run began.
+    // Answers (NACKs included) from `id` to `command` the link statistics counted; only
+    // differences mean anything, since the operator may clear them.
     uint64_t Answers(uint8_t id, uint8_t command) const;
     // A step that got no answer: ERROR, unless the console was lost meanwhile.
     TStepResult Silence(const std::string& what) const;
@@ -125,7 +129,8 @@ private:
 // The consoles present: those that join while registration is open for `waitMs` and those
 // already registered, which show themselves by sending measures meanwhile; in ID order.
 // With `wanted`, only those of them that send measures within `waitMs`, without opening
-// registration; the wait ends as soon as each has.
+// registration; the wait ends as soon as each has. Registration and measuring are left as
+// they were found.
 std::vector<uint8_t> FindPresentConsoles(TMiraWirelessProtocol& protocol, uint32_t waitMs,
                                          const std::vector<uint8_t>& wanted = {});
 

@@ -33,6 +33,7 @@ void TMiraWirelessProtocol::AskNumberOfConsole() {
 void TMiraWirelessProtocol::SetMeasure(bool start) {
     SendCommand(mcMeasure, 0, start ? " Start Measure" : " Stop Measure",
                 Bytes({static_cast<uint8_t>(start ? 1 : 0)}));
+    measuring_ = start;
 }
 
 void TMiraWirelessProtocol::SelectConsole(uint8_t id) {

@@ -75,6 +75,7 @@ void TMiraWirelessProtocol::Reset() {
     consoles_.clear();
     numberOfConsole_ = 0;
     opened_ = false;
+    measuring_ = false;
     disconDelay_ = 300;
     resistanceInterval_ = 1000;  // the timer keeps its own interval until the next write
     timeToWaitAddNewConsole_ = 15000;

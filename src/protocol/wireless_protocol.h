@@ -76,6 +76,8 @@ public:
     bool AutoConnection() const { return autoConnection_; }
     void SetAutoConnection(bool value) { autoConnection_ = value; }
     bool Opened() const { return opened_; }
+    // The consoles were last told to measure (SetMeasure(true)) since the last Reset.
+    bool Measuring() const { return measuring_; }
     int TimeToWaitAddNewConsole() const { return timeToWaitAddNewConsole_; }
     void SetTimeToWaitAddNewConsole(int value) { timeToWaitAddNewConsole_ = value; }
     int ReplyTimeOut() const { return replyTimeOut_; }
@@ -229,6 +231,7 @@ private:
     TQuilThreadTimer* resistanceTimer_;
     uint32_t resistanceInterval_ = 1000;
     bool opened_ = false;
+    bool measuring_ = false;
     TMiraRollState rollState_ = rsStopped;
     bool displayMessage_ = false;
     int replyTimeOut_ = 15000;

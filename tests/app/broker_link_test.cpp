@@ -7,6 +7,8 @@
 #include <QAction>
 #include <QLabel>
 #include <QSpinBox>
+#include <QTableWidget>
+#include <QTimer>
 #include <nlohmann/json.hpp>
 
 #include "app/production_check_window.h"
@@ -87,6 +89,49 @@ TEST_F(BrokerLinkTest, TheProductionCheckPublishesItsRecordsWhileTheBenchPublish
     const std::string topic = "wct/gui/check/" + std::to_string(kept[0].serial.value_or(0));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !subscriber.On(topic).empty(); }, kWaitMs)) << topic;
     EXPECT_EQ(nlohmann::json::parse(subscriber.On(topic)[0])["id"], kept[0].id);
+}
+
+TEST_F(BrokerLinkTest, ABrokerLostDuringACheckIsToldInTheStatusBarAndHoldsNothing) {
+    setenv("XDG_DATA_HOME", broker.Dir().c_str(), 1);  // the history
+    StartBench();
+    Connect();
+    Link().findChild<QLineEdit*>("BrokerUrl")->setText(QString::fromStdString(broker.Url()));
+    Link().findChild<QLineEdit*>("BenchName")->setText("gui");
+    Press("Publish");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return State() == "Broker: connected"; }, kWaitMs));
+    QLabel& notice = Link().NoticeLabel();
+    EXPECT_TRUE(notice.isHidden());
+
+    Form().findChild<QAction*>("ProductionCheck")->trigger();
+    auto* window = Form().findChild<TProductionCheckWindow*>("ProductionCheckWindow");
+    ASSERT_NE(window, nullptr);
+    window->findChild<QLineEdit*>("Operator")->setText("anna");
+    window->findChild<QSpinBox*>("Console")->setValue(1);
+    // The broker goes at the first step; the notice comes while the run is on or after it.
+    auto* steps = window->findChild<QTableWidget*>("Steps");
+    bool stopped = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, window, [&] {
+        if (!stopped && steps->rowCount() >= 1) {
+            broker.Stop();
+            stopped = true;
+        }
+    });
+    watch.start(5);
+    window->findChild<QPushButton*>("Run Selected")->click();
+    watch.stop();
+    unsetenv("XDG_DATA_HOME");
+
+    ASSERT_TRUE(stopped);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !notice.isHidden(); }, kWaitMs));
+    EXPECT_NE(notice.toolTip().indexOf("lost the broker"), -1) << notice.toolTip().toStdString();
+    EXPECT_TRUE(messages.shown.empty()) << messages.shown[0].text;
+    EXPECT_EQ(steps->rowCount(), 8);
+    SaveScreenshot(Form(), "broker_trouble_status_bar");
+
+    broker.Start();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return State() == "Broker: connected"; }, kWaitMs));
+    EXPECT_TRUE(notice.isHidden());
 }
 
 }  // namespace

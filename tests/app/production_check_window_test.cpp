@@ -1,10 +1,12 @@
 // The "Production Check" window against the simulator: a run fills the steps in colour,
-// keeps its record in the history and leaves its reports; what refuses a run does so
-// before the first console; closing the window mid-run keeps the record as interrupted.
+// keeps its record in the history and leaves its reports; it leaves measuring and the
+// link statistics as the operator had them; what refuses a run does so before the first
+// console; closing the window mid-run keeps the record as interrupted.
 #include "app/production_check_window.h"
 
 #include <QAction>
 #include <QDir>
+#include <QLabel>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -13,7 +15,9 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "app/history_view.h"
 #include "check/check_history.h"
+#include "protocol/wireless_protocol.h"
 #include "gui_support.h"
 
 namespace wct::test {
@@ -62,6 +66,22 @@ protected:
         In<QSpinBox>("Console").setValue(id);
         In<QPushButton>("Run Selected").click();
     }
+    // Searches the history for `serial` (empty: all) and waits for the page.
+    void SearchHistory(const QString& serial) {
+        In<QLineEdit>("SerialSearch").setText(serial);
+        In<QPushButton>("Search").click();
+        WaitForHistory();
+    }
+    void WaitForHistory() {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !In<THistoryView>("HistoryView").Searching(); },
+                                    kWaitMs));
+    }
+    // Measures frames of `console` in the link statistics.
+    uint64_t FramesCounted(uint8_t console) {
+        for (const TMiraConsoleLinkStats& c : Form().tmp().LinkReport().consoles)
+            if (c.console == console) return c.frames;
+        return 0;
+    }
     std::vector<check::TCheckRecord> History() {
         return check::TCheckHistory(check::TCheckHistory::DefaultPath(),
                                     check::TCheckHistory::TAccess::Read)
@@ -84,6 +104,7 @@ TEST_F(ProductionCheckTest, ARunColoursItsStepsKeepsItsRecordAndLeavesItsReports
     EXPECT_NE(steps.item(1, 3)->background().color(), steps.item(2, 3)->background().color());
     EXPECT_EQ(Cell("Results", 0, 2), "FAIL");
     EXPECT_EQ(Cell("Results", 0, 3), "not passed: keys");
+    WaitForHistory();
     EXPECT_EQ(Cell("History", 0, 1), "1049122");
     EXPECT_EQ(Cell("History", 0, 4), "keys");
 
@@ -95,12 +116,41 @@ TEST_F(ProductionCheckTest, ARunColoursItsStepsKeepsItsRecordAndLeavesItsReports
     EXPECT_EQ(report["records"][0]["id"], History().at(0).id);
     SaveScreenshot(*window, "production_check_window");
 
-    In<QLineEdit>("SerialSearch").setText("1048849");
-    In<QPushButton>("Search").click();
+    SearchHistory("1048849");
     EXPECT_EQ(In<QTableWidget>("History").rowCount(), 0);
-    In<QLineEdit>("SerialSearch").setText("1049122");
-    In<QPushButton>("Search").click();
+    EXPECT_EQ(In<QLabel>("HistoryProblem").text(), "No record of serial 1048849.");
+    SearchHistory("1049122");
     EXPECT_EQ(In<QTableWidget>("History").rowCount(), 1);
+}
+
+TEST_F(ProductionCheckTest, ACheckLeavesMeasuringAndTheLinkStatisticsAsTheOperatorHadThem) {
+    for (const bool measuring : {true, false}) {
+        SCOPED_TRACE(measuring ? "measuring" : "not measuring");
+        Click(measuring ? "Start Measure" : "Stop Measure");
+        if (measuring) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return FramesCounted(1) > 0; }, kWaitMs));
+        }
+        Form().TraceMemo().Clear();
+        const uint64_t before = FramesCounted(1);
+        const double secondsBefore = Form().tmp().LinkReport().seconds;
+        const uint32_t start = GetTickCount();
+
+        RunConsole(1);
+        const double ranSeconds = (GetTickCount() - start) / 1e3;
+        ASSERT_EQ(Cell("Results", 0, 2), "PASS") << Cell("Results", 0, 3).toStdString();
+        // The radio step counted the frames of its own window; the operator's count goes on.
+        EXPECT_GT(FramesCounted(1), before);
+        // Cleared at the run's start, they would span the run alone.
+        EXPECT_GE(Form().tmp().LinkReport().seconds, secondsBefore + ranSeconds - 0.01);
+        EXPECT_EQ(Form().tmp().Measuring(), measuring);
+        EXPECT_EQ(Traced("Stop Measure"), !measuring);
+        EXPECT_EQ(Traced("Start Measure"), !measuring);
+        if (measuring) {
+            // The grid and the charts go on: frames still come after the run.
+            const uint64_t after = FramesCounted(1);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return FramesCounted(1) > after; }, kWaitMs));
+        }
+    }
 }
 
 TEST_F(ProductionCheckTest, NoOperatorOrAnUnwritableHistoryRefusesTheRunBeforeAnyConsole) {
