@@ -116,7 +116,7 @@ TEST(WctConventions, AUsageErrorIsOneLineThatPointsToTheHelp) {
         {WCT_BINARY, {"trainer", "identify", "--bogus"}, "wct: identify takes no option --bogus"},
         {WCT_BINARY,
          {"trainer", "--wait", "5", "identify"},
-         "wct: trainer takes --port and --simulate only"},
+         "wct: trainer takes --port, --simulate and --pcap only"},
         {WCT_BINARY, {"find", "--port"}, "wct: --port needs a value"},
         {WCT_SIM_PROGRAM, {"dongle", "--bogus"}, "wct-sim: dongle takes no option --bogus"},
         {WCT_SIM_PROGRAM, {}, "wct-sim: which simulator"},

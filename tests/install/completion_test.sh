@@ -39,7 +39,7 @@ cases=(
     'wct-sim wired --answer |none right wrong'
     'wct-sim wired --seed |'
     'wct |*udev-rule'
-    'wct udev-rule --|--help --install --port --record --reply-timeout --simulate --time --trace --wait'
+    'wct udev-rule --|--help --install --pcap --port --record --reply-timeout --simulate --time --trace --wait'
     'wct hist|history'
     'wct-sim |dongle replay wired'
     'wct --port /dev/null --wait 5 reg|register'
