@@ -16,19 +16,15 @@ namespace wct {
 TConsoleCommandsPanel::TConsoleCommandsPanel(TPanelHost& host)
     : host_(host), tmp_(host.Protocol()) {
     txtIdTotalRolls = SpinEdit("txtIdTotalRolls", 0, 1000, 1);
-    // A command for "For Console".
-    const auto on = [this](auto command) {
-        return [this, command] { (tmp_.*command)(ConsoleOf(*txtIdTotalRolls)); };
-    };
     using P = TMiraWirelessProtocol;
     const std::pair<const char*, std::function<void()>> buttons[] = {
-        {"Select", on(&P::SelectConsole)},
-        {"Deselect", on(&P::DeselectConsole)},
-        {"Roll Start", on(&P::StartRoll)},
-        {"Roll Pause", on(&P::StopRoll)},
-        {"Req Total Rolls", on(&P::RequestTotalRolls)},
-        {"Reset Rolls", on(&P::ResetTotalRolls)},
-        {"Disc. Cons. ID", on(&P::RemoveConsole)},
+        {"Select", [this] { tmp_.SelectConsole(ForConsole()); }},
+        {"Deselect", [this] { tmp_.DeselectConsole(ForConsole()); }},
+        {"Roll Start", [this] { tmp_.StartRoll(ForConsole()); }},
+        {"Roll Pause", [this] { tmp_.StopRoll(ForConsole()); }},
+        {"Req Total Rolls", [this] { tmp_.RequestTotalRolls(ForConsole()); }},
+        {"Reset Rolls", [this] { tmp_.ResetTotalRolls(ForConsole()); }},
+        {"Disc. Cons. ID", [this] { tmp_.RemoveConsole(ForConsole()); }},
         {"Disc. All Cons", [this] { tmp_.RemoveConsole(255); }},
         {"Ask all Rolls",
          [this] {
@@ -60,6 +56,10 @@ TConsoleCommandsPanel::TConsoleCommandsPanel(TPanelHost& host)
         ++i;
     }
     Fill(*this, "Console commands", commands);
+}
+
+uint8_t TConsoleCommandsPanel::ForConsole() const {
+    return ConsoleOf(*txtIdTotalRolls);
 }
 
 void TConsoleCommandsPanel::ForEachConnectedConsole(

@@ -24,6 +24,8 @@ private:
     void RunConsoleTest(const char* test, bool (TMiraWirelessProtocol::*run)(uint8_t),
                         const char* ok, const char* error);
     // Every connected console of the table from index 1, asked with `request`.
+    // The console "For Console" names.
+    uint8_t ForConsole() const;
     void ForEachConnectedConsole(const std::function<void(uint8_t id)>& request);
 
     TPanelHost& host_;
