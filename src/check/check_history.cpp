@@ -294,6 +294,7 @@ THistoryPage TCheckHistory::FindPage(const THistoryFilter& filter,
     if (filter.serial) sql += " AND serial = ?1";
     if (!filter.since.empty()) sql += " AND started >= ?2";
     if (filter.outcome) sql += " AND outcome = ?3";
+    if (!filter.station.empty()) sql += " AND station = ?6";
     if (after) sql += " AND started <= ?4 AND (started < ?4 OR seq < ?5)";
     sql += " ORDER BY started DESC, seq DESC";
     // One more than the page, to tell whether an older one follows.
@@ -307,6 +308,7 @@ THistoryPage TCheckHistory::FindPage(const THistoryFilter& filter,
     if (filter.serial) query.Bind(1, int64_t{*filter.serial});
     if (!filter.since.empty()) query.Bind(2, filter.since);
     if (filter.outcome) query.Bind(3, std::string(OutcomeText(*filter.outcome)));
+    if (!filter.station.empty()) query.Bind(6, filter.station);
     if (after) {
         query.Bind(4, after->started);
         query.Bind(5, after->seq);

@@ -34,6 +34,7 @@ struct THistoryFilter {
     std::optional<int32_t> serial;
     std::string since;  // UTC, ISO 8601 as records hold it; records started at or after it
     std::optional<TOutcome> outcome;
+    std::string station;  // records of that station only, when given
 };
 
 // Where a page of the history ends: the next page holds the records older than it.

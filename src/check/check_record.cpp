@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <stdexcept>
 
 #include "common/round_decimals.h"
 #include "common/utc_text.h"
@@ -60,6 +61,53 @@ nlohmann::json RecordToJson(const TCheckRecord& r) {
             {"outcome", OutcomeText(r.outcome)},
             {"message", r.message},
             {"steps", steps}};
+}
+
+namespace {
+
+TOutcome OutcomeField(const nlohmann::json& json) {
+    const std::string text = json.at("outcome").get<std::string>();
+    const std::optional<TOutcome> outcome = ParseOutcome(text);
+    if (!outcome) throw std::invalid_argument("outcome '" + text + "' is not PASS, FAIL or ERROR");
+    return *outcome;
+}
+
+template <typename T>
+std::optional<T> Known(const nlohmann::json& json, const char* key) {
+    const nlohmann::json& value = json.at(key);
+    return value.is_null() ? std::nullopt : std::optional<T>(value.get<T>());
+}
+
+}  // namespace
+
+TCheckRecord RecordFromJson(const nlohmann::json& json) {
+    TCheckRecord r;
+    r.id = json.at("id").get<std::string>();
+    if (r.id.empty()) throw std::invalid_argument("the record has an empty id");
+    r.runId = json.at("run_id").get<std::string>();
+    r.console = json.at("console").get<int>();
+    r.serial = Known<int32_t>(json, "serial");
+    r.version = Known<int>(json, "version");
+    r.firmware = Known<std::string>(json, "firmware").value_or("");
+    r.plan = json.at("plan").get<std::string>();
+    r.station = json.at("station").get<std::string>();
+    r.operatorName = json.at("operator").get<std::string>();
+    r.started = json.at("started").get<std::string>();
+    r.ended = json.at("ended").get<std::string>();
+    r.outcome = OutcomeField(json);
+    r.message = json.at("message").get<std::string>();
+    for (const nlohmann::json& item : json.at("steps")) {
+        TStepResult s;
+        s.name = item.at("name").get<std::string>();
+        s.outcome = OutcomeField(item);
+        s.value = item.at("value").get<std::string>();
+        s.limits = item.at("limits").get<std::string>();
+        s.ms = item.at("ms").get<uint32_t>();
+        s.message = item.at("message").get<std::string>();
+        s.measures = MeasuresFromJson(item.at("measures"));
+        r.steps.push_back(std::move(s));
+    }
+    return r;
 }
 
 TMeasure ShownMeasure(std::string name, std::string unit, int decimals, double value,

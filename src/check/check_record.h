@@ -80,6 +80,10 @@ struct TCheckRecord {
 };
 
 nlohmann::json RecordToJson(const TCheckRecord& record);
+// The record RecordToJson wrote. Throws nlohmann::json::exception for a field that is
+// missing or of another type, and std::invalid_argument for an empty id or an outcome
+// that is not PASS, FAIL or ERROR.
+TCheckRecord RecordFromJson(const nlohmann::json& json);
 // The serial as text or, when it could not be read, "unknown-console-N": a name for the
 // record where one is needed, as a topic level (its id tells it from any other).
 std::string SerialLabel(const TCheckRecord& record);

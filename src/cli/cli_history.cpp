@@ -1,9 +1,12 @@
 #include "cli/cli_history.h"
 
+#include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "central/central_history.h"
+#include "check/check_summary.h"
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
 
@@ -50,7 +53,9 @@ std::string Serial(const check::TCheckRecord& r) {
 
 void DeclareHistoryOptions(TCommand& history, THistoryOptions& o) {
     history
-        .Option("--db", "FILE", "the history (" + check::TCheckHistory::DefaultPath() + ")",
+        .Option("--db", "FILE|URL",
+                "the history (" + check::TCheckHistory::DefaultPath() +
+                    "), or a line's: postgresql://[host][:port]/database[?...]",
                 Text(o.db))
         .Option("--serial", "S", "one console's records", Number(o.filter.serial, 0, 0xFFFFFF))
         .Option("--since", "DATE", "records started at or after, UTC: YYYY-MM-DD[THH:MM[:SS]]",
@@ -67,22 +72,85 @@ void DeclareHistoryOptions(TCommand& history, THistoryOptions& o) {
                     if (!o.filter.outcome)
                         throw EUsage(name + ": '" + value + "' is not PASS, FAIL or ERROR");
                 })
+        .Option("--station", "NAME", "the records of one station", Text(o.filter.station))
         .Flag("--csv", o.csv, "comma-separated, every field but the steps")
         .Flag("--json", o.json, "the records as JSON")
+        .Flag("--summary", o.summary,
+              "first-pass yield per day and station, and the steps that fail most")
         .Check([&o] {
             if (o.csv && o.json) throw EUsage("history: --csv or --json, not both");
             if (o.db.empty()) o.db = check::TCheckHistory::DefaultPath();
+            if (central::IsCentralUrl(o.db))
+                if (const std::string problem = central::CentralUrlProblem(o.db); !problem.empty())
+                    throw EUsage("--db: " + problem);
         });
 }
+
+namespace {
+
+// A share as a percentage with one decimal, "93.3".
+std::string Percent(double share) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f", share * 100);
+    return text;
+}
+
+void PrintSummary(const THistoryOptions& o, const check::TCheckSummary& summary,
+                  std::ostream& out) {
+    if (o.json) {
+        nlohmann::json yield = nlohmann::json::array();
+        for (const check::TYieldRow& y : summary.yield)
+            yield.push_back({{"day", y.day},
+                             {"station", y.station},
+                             {"consoles", y.consoles},
+                             {"first_pass", y.firstPassed},
+                             {"yield", std::round(y.Yield() * 10000) / 10000},
+                             {"records", y.records}});
+        nlohmann::json steps = nlohmann::json::array();
+        for (const check::TStepFailures& f : summary.steps)
+            steps.push_back({{"step", f.step}, {"failed", f.failed}, {"erred", f.erred}});
+        out << nlohmann::json{{"yield", yield}, {"steps", steps}}.dump(2) << '\n';
+        return;
+    }
+    if (o.csv) {
+        // Two tables, each with its heading, parted by an empty line.
+        out << "day,station,consoles,first_pass,yield_percent,records\n";
+        for (const check::TYieldRow& y : summary.yield)
+            out << y.day << ',' << Csv(y.station) << ',' << y.consoles << ',' << y.firstPassed
+                << ',' << Percent(y.Yield()) << ',' << y.records << '\n';
+        out << "\nstep,failed,erred\n";
+        for (const check::TStepFailures& f : summary.steps)
+            out << Csv(f.step) << ',' << f.failed << ',' << f.erred << '\n';
+        return;
+    }
+    out << "day station consoles first_pass yield records\n";
+    for (const check::TYieldRow& y : summary.yield)
+        out << y.day << ' ' << Shown(y.station) << ' ' << y.consoles << ' ' << y.firstPassed << ' '
+            << Percent(y.Yield()) << "% " << y.records << '\n';
+    out << "\nstep failed erred\n";
+    for (const check::TStepFailures& f : summary.steps)
+        out << Shown(f.step) << ' ' << f.failed << ' ' << f.erred << '\n';
+}
+
+}  // namespace
 
 int RunHistory(const THistoryOptions& o, std::ostream& out, std::ostream& err) {
     std::vector<check::TCheckRecord> records;
     try {
-        const check::TCheckHistory history(o.db, check::TCheckHistory::TAccess::Read);
-        records = history.Find(o.filter);
-    } catch (const check::ECheckHistory& e) {
+        if (central::IsCentralUrl(o.db)) {
+            const central::TCentralHistory history(o.db, central::TCentralHistory::TAccess::Read);
+            records = history.Find(o.filter);
+        } else {
+            const check::TCheckHistory history(o.db, check::TCheckHistory::TAccess::Read);
+            records = history.Find(o.filter);
+        }
+    } catch (const std::runtime_error& e) {
         err << "wct: " << e.what() << '\n';
         return exFailed;
+    }
+    if (o.summary) {
+        PrintSummary(o, check::Summarize(records), out);
+        return exDone;
     }
     if (o.json) {
         nlohmann::json list = nlohmann::json::array();

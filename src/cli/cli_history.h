@@ -1,5 +1,7 @@
 // `wct history`: the check records kept in the history, newest first, filtered by
-// serial, start date and outcome; as text lines, CSV or JSON. Needs no dongle.
+// serial, start date, outcome and station; as text lines, CSV or JSON; or their summary
+// (first-pass yield per day and station, the steps that fail most). The history is a
+// SQLite file or the line's central one in PostgreSQL. Needs no dongle.
 #pragma once
 
 #include <iosfwd>
@@ -12,10 +14,11 @@
 namespace wct::cli {
 
 struct THistoryOptions {
-    std::string db;  // --db FILE, or the default history
+    std::string db;  // --db FILE or postgresql:// URL, or the default history
     check::THistoryFilter filter;
     bool csv = false;
     bool json = false;
+    bool summary = false;
 };
 
 // What "history" takes, read into `o`.

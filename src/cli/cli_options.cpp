@@ -215,6 +215,11 @@ void DeclareCommands(TCommand& wct, TCliOptions& o) {
         DeclareHistoryOptions(history, o.history);
     }
     {
+        TCommand collect =
+            wct.Command("collect", "every bench's check records, from the broker into PostgreSQL");
+        DeclareCollectOptions(collect, o.collect);
+    }
+    {
         TCommand exporter =
             wct.Command("export", "a wire recording as a pcapng capture: export --pcap OUT REC");
         exporter

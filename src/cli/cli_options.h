@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/cli_check.h"
+#include "cli/cli_collect.h"
 #include "cli/cli_history.h"
 #include "cli/cli_map.h"
 #include "cli/cli_publish.h"
@@ -56,6 +57,7 @@ struct TCliOptions {
     TPublishOptions publish;                  // publish: its own options
     TCheckOptions check;                      // check: its own options
     THistoryOptions history;                  // history: its own options
+    TCollectOptions collect;                  // collect: its own options
     // stats --json, and stats --rate: the measures per second consoles are known to send
     bool json = false;
     std::optional<double> rate;

@@ -145,6 +145,7 @@ public:
         if (o_.command == "ports") return Ports();
         if (o_.command == "map") return RunMap(o_.map, std::cin, out_, err_);
         if (o_.command == "history") return RunHistory(o_.history, out_, err_);
+        if (o_.command == "collect") return RunCollect(o_.collect, out_, err_, interrupted_);
         if (o_.command == "export") return RunExport(o_.recording, *o_.pcap, err_);
         if (o_.trace) {
             if (*o_.trace == "-") {

@@ -72,18 +72,21 @@ TEST_F(CheckHistoryTest, RecordsComeBackWholeNewestFirstAndFiltered) {
     TCheckHistory history(path, TCheckHistory::TAccess::Write);
     const TCheckRecord a = Record(100, "2026-12-01T08:00:00.000Z", TOutcome::Pass);
     const TCheckRecord b = Record(200, "2026-12-05T08:00:00.000Z", TOutcome::Fail);
-    const TCheckRecord c = Record(100, "2026-12-07T08:00:00.000Z", TOutcome::Fail);
+    TCheckRecord c = Record(100, "2026-12-07T08:00:00.000Z", TOutcome::Fail);
+    c.station = "bench-2";
     for (const auto* r : {&a, &b, &c}) history.Add(*r);
 
     const TCheckHistory reader(path, TCheckHistory::TAccess::Read);
     const auto all = reader.Find({});
     EXPECT_EQ(Ids(all), (std::vector<std::string>{c.id, b.id, a.id}));
     EXPECT_EQ(RecordToJson(all[2]), RecordToJson(a));
-    EXPECT_EQ(Ids(reader.Find({100, "", std::nullopt})), (std::vector<std::string>{c.id, a.id}));
-    EXPECT_EQ(Ids(reader.Find({std::nullopt, ParseSince("2026-12-05"), std::nullopt})),
+    EXPECT_EQ(Ids(reader.Find({100, "", std::nullopt, ""})), (std::vector<std::string>{c.id, a.id}));
+    EXPECT_EQ(Ids(reader.Find({std::nullopt, ParseSince("2026-12-05"), std::nullopt, ""})),
               (std::vector<std::string>{c.id, b.id}));
-    EXPECT_EQ(Ids(reader.Find({100, "", TOutcome::Fail})), (std::vector<std::string>{c.id}));
-    EXPECT_TRUE(reader.Find({999, "", std::nullopt}).empty());
+    EXPECT_EQ(Ids(reader.Find({100, "", TOutcome::Fail, ""})), (std::vector<std::string>{c.id}));
+    EXPECT_EQ(Ids(reader.Find({std::nullopt, "", std::nullopt, "bench-1"})),
+              (std::vector<std::string>{b.id, a.id}));
+    EXPECT_TRUE(reader.Find({999, "", std::nullopt, ""}).empty());
 }
 
 TEST_F(CheckHistoryTest, ASinceIncludesItsInstantAndRecordsOfOneInstantComeLatestFirst) {
@@ -92,7 +95,7 @@ TEST_F(CheckHistoryTest, ASinceIncludesItsInstantAndRecordsOfOneInstantComeLates
     const TCheckRecord at = Record(2, "2026-12-05T08:00:00.000Z", TOutcome::Pass);
     const TCheckRecord alsoAt = Record(3, "2026-12-05T08:00:00.000Z", TOutcome::Pass);
     for (const auto* r : {&before, &at, &alsoAt}) history.Add(*r);
-    EXPECT_EQ(Ids(history.Find({std::nullopt, ParseSince("2026-12-05T08:00"), std::nullopt})),
+    EXPECT_EQ(Ids(history.Find({std::nullopt, ParseSince("2026-12-05T08:00"), std::nullopt, ""})),
               (std::vector<std::string>{alsoAt.id, at.id}));
 }
 
