@@ -72,8 +72,11 @@ TEST_F(CheckHistoryTest, RecordsComeBackWholeNewestFirstAndFiltered) {
     TCheckHistory history(path, TCheckHistory::TAccess::Write);
     const TCheckRecord a = Record(100, "2026-12-01T08:00:00.000Z", TOutcome::Pass);
     const TCheckRecord b = Record(200, "2026-12-05T08:00:00.000Z", TOutcome::Fail);
-    TCheckRecord c = Record(100, "2026-12-07T08:00:00.000Z", TOutcome::Fail);
-    c.station = "bench-2";
+    const TCheckRecord c = [] {
+        TCheckRecord r = Record(100, "2026-12-07T08:00:00.000Z", TOutcome::Fail);
+        r.station = "bench-2";
+        return r;
+    }();
     for (const auto* r : {&a, &b, &c}) history.Add(*r);
 
     const TCheckHistory reader(path, TCheckHistory::TAccess::Read);
