@@ -22,6 +22,8 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
   clang
   # Publishing to an MQTT broker; the tests start their own broker and make a certificate.
   libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl
+  # A line's central history in PostgreSQL (libpq); the tests start their own server.
+  libpq-dev postgresql
   # The captures' tests read them with tshark and capinfos and the bench's dissectors.
   tshark "$@")
 
