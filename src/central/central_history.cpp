@@ -255,15 +255,23 @@ TStored TCentralHistory::Add(const TCheckRecord& r, const std::string& bench) {
             return kept && check::RecordToJson(*kept) == check::RecordToJson(r) ? TStored::Again
                                                                               : TStored::Conflict;
         }
+        // Every step in one statement: one round trip a record, not one a step.
         const std::string seq = check.Text(0, 0);
+        std::string sql =
+            "INSERT INTO steps(check_seq, position, name, outcome, value, limits, ms, message, "
+            "measures) VALUES ";
+        std::vector<std::optional<std::string>> values;
         for (size_t i = 0; i < r.steps.size(); ++i) {
             const TStepResult& s = r.steps[i];
-            Exec("INSERT INTO steps(check_seq, position, name, outcome, value, limits, ms, "
-                 "message, measures) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9)",
-                 {seq, std::to_string(i), s.name, std::string(check::OutcomeText(s.outcome)),
-                  s.value, s.limits, std::to_string(s.ms), s.message,
-                  check::MeasuresToJson(s.measures).dump()});
+            sql += i == 0 ? "(" : ", (";
+            for (size_t column = 1; column <= 9; ++column)
+                sql += "$" + std::to_string(values.size() + column) + (column < 9 ? ", " : ")");
+            values.insert(values.end(),
+                          {seq, std::to_string(i), s.name, std::string(check::OutcomeText(s.outcome)),
+                           s.value, s.limits, std::to_string(s.ms), s.message,
+                           check::MeasuresToJson(s.measures).dump()});
         }
+        if (!r.steps.empty()) Exec(sql, values);
         Exec("COMMIT");
         return TStored::New;
     } catch (...) {

@@ -33,7 +33,8 @@ std::string ServerPrograms() {
 
 }  // namespace
 
-TTestPostgres::TTestPostgres() : bin_(ServerPrograms()), port_(FreePort()) {
+TTestPostgres::TTestPostgres(bool durable)
+    : bin_(ServerPrograms()), port_(FreePort()), durable_(durable) {
     char dir[] = "/tmp/wct-pg-XXXXXX";
     if (mkdtemp(dir) == nullptr) throw std::runtime_error("mkdtemp failed");
     dir_ = dir;
@@ -82,7 +83,7 @@ int TTestPostgres::Run(const std::vector<std::string>& args) const {
 
 void TTestPostgres::Start() {
     pid_ = Spawn({bin_ + "/postgres", "-D", dir_ + "/data", "-p", std::to_string(port_), "-k", dir_,
-                  "-c", "listen_addresses=", "-c", "fsync=off"});
+                  "-c", "listen_addresses=", "-c", durable_ ? "fsync=on" : "fsync=off"});
     const std::string url = Url("postgres");
     for (int i = 0; i < 3000; ++i) {
         if (PQping(url.c_str()) == PQPING_OK) return;

@@ -12,8 +12,9 @@ namespace wct::test {
 
 class TTestPostgres {
 public:
-    // Makes the cluster and starts it, with an empty database "checks".
-    TTestPostgres();
+    // Makes the cluster and starts it, with an empty database "checks". Tests run it without
+    // flushing to disk; `durable` flushes each commit, as a line's server does.
+    explicit TTestPostgres(bool durable = false);
     ~TTestPostgres();
     TTestPostgres(const TTestPostgres&) = delete;
     TTestPostgres& operator=(const TTestPostgres&) = delete;
@@ -36,6 +37,7 @@ private:
     std::string bin_;  // the folder of Debian's server programs
     std::string dir_;
     int port_ = 0;
+    bool durable_;
     pid_t pid_ = -1;
 };
 
