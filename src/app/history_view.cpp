@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "app/check_tables.h"
+#include "central/central_history.h"
 
 namespace wct {
 
@@ -99,7 +100,7 @@ void THistoryView::Newer() {
 void THistoryView::Ask(std::optional<check::THistoryKey> after) {
     {
         std::lock_guard lock(mutex_);
-        request_ = TRequest{++asked_, filter_, std::move(after)};
+        request_ = TRequest{++asked_, path_, filter_, std::move(after)};
     }
     wake_.notify_one();
     position_->setText("Searching...");
@@ -117,24 +118,41 @@ void THistoryView::Work() {
             request = std::move(*request_);
             request_.reset();
         }
-        TAnswer answer;
-        std::error_code error;
-        if (!std::filesystem::exists(path_, error)) {
-            answer.missing = true;
-        } else {
-            try {
-                const check::TCheckHistory history(path_, check::TCheckHistory::TAccess::Read);
-                answer.page = history.FindPage(request.filter, request.after, kPageSize);
-            } catch (const std::exception& e) {
-                answer.problem = e.what();
-            }
-        }
+        TAnswer answer = Read(request);
         // Dropped with the view: the view joins this thread before it goes.
         QMetaObject::invokeMethod(
             this, [this, generation = request.generation,
                    answer = std::move(answer)] { Show(generation, answer); },
             Qt::QueuedConnection);
     }
+}
+
+THistoryView::TAnswer THistoryView::Read(const TRequest& request) {
+    TAnswer answer;
+    try {
+        if (central::IsCentralUrl(request.path)) {
+            // One connection while it works; a lost one is made again for the next page.
+            if (!central_ || centralUrl_ != request.path) {
+                central_.reset();
+                central_ = std::make_unique<central::TCentralHistory>(
+                    request.path, central::TCentralHistory::TAccess::Read);
+                centralUrl_ = request.path;
+            }
+            answer.page = central_->FindPage(request.filter, request.after, kPageSize);
+            return answer;
+        }
+        std::error_code error;
+        if (!std::filesystem::exists(request.path, error)) {
+            answer.missing = true;
+            return answer;
+        }
+        const check::TCheckHistory history(request.path, check::TCheckHistory::TAccess::Read);
+        answer.page = history.FindPage(request.filter, request.after, kPageSize);
+    } catch (const std::exception& e) {
+        central_.reset();
+        answer.problem = e.what();
+    }
+    return answer;
 }
 
 void THistoryView::Show(unsigned generation, const TAnswer& answer) {

@@ -1,6 +1,8 @@
 // THistoryView: the production check's history, page by page, newest first, searched by
-// serial. Each page is read on a worker thread with its own read-only connection to the
-// history file, so a history of a million records never holds the window: the view shows
+// serial. The history is the bench's file or a line's central one (a postgresql:// URL).
+// Each page is read on a worker thread with its own read-only connection to the history
+// (the file opened afresh for each page; the central history's connection kept while it
+// works), so a history of a million records never holds the window: the view shows
 // "Searching..." meanwhile and takes the page when it comes. A search asked while one
 // runs replaces it; only the page of the newest search is shown. A history that cannot
 // be read says why in the view, in place of the records; none written yet says so.
@@ -11,6 +13,7 @@
 
 #include <QGroupBox>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -25,10 +28,13 @@ class QPushButton;
 class QTableWidget;
 
 namespace wct {
+namespace central {
+class TCentralHistory;
+}
 
 class THistoryView : public QGroupBox {
 public:
-    // `path`: the history file, opened afresh for each page.
+    // `path`: the history file, or a postgresql:// URL.
     explicit THistoryView(std::string path, QWidget* parent = nullptr);
     ~THistoryView() override;
 
@@ -36,12 +42,16 @@ public:
 
     // Searches again from the newest page with the serial field's text.
     void Search();
+    // Reads another history from the next search on.
+    void SetPath(std::string path) { path_ = std::move(path); }
+    const std::string& Path() const { return path_; }
     // A search is running; its page is not shown yet.
     bool Searching() const { return asked_ != shown_; }
 
 private:
     struct TRequest {
         unsigned generation = 0;
+        std::string path;
         check::THistoryFilter filter;
         std::optional<check::THistoryKey> after;
     };
@@ -57,8 +67,10 @@ private:
     void Show(unsigned generation, const TAnswer& answer);
     void ShowProblem(const QString& text, bool trouble);
     void Work();
+    // On the worker: the page `request` asks for.
+    TAnswer Read(const TRequest& request);
 
-    const std::string path_;
+    std::string path_;  // main thread; each request carries it to the worker
     QLineEdit* serial_ = nullptr;
     QPushButton* newer_ = nullptr;
     QPushButton* older_ = nullptr;
@@ -77,6 +89,9 @@ private:
     std::condition_variable wake_;
     std::optional<TRequest> request_;  // the newest request not yet taken by the worker
     bool stop_ = false;
+    // The worker's only: the central history it reads, while it works.
+    std::unique_ptr<central::TCentralHistory> central_;
+    std::string centralUrl_;
     std::thread worker_;
 };
 

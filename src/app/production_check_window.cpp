@@ -5,8 +5,10 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSettings>
 #include <QSpinBox>
 #include <QSplitter>
@@ -16,6 +18,7 @@
 
 #include "app/check_tables.h"
 #include "app/history_view.h"
+#include "central/central_history.h"
 #include "check/check_history.h"
 #include "common/printable_name.h"
 #include "common/user_messages.h"
@@ -26,6 +29,7 @@ namespace wct {
 namespace {
 
 constexpr const char* kFolderKey = "ReportsFolder";
+constexpr const char* kHistoryKey = "HistoryDatabase";
 
 // ~/.config/WirelessConsoleTest/ProductionCheck.conf
 QSettings Settings() {
@@ -85,12 +89,27 @@ TProductionCheckWindow::TProductionCheckWindow(testbench::TTestBench& bench, QWi
     split->setStretchFactor(1, 1);
     split->setSizes({760, 340});
 
+    database_ = new QLineEdit;
+    database_->setObjectName("HistoryDatabase");
+    database_->setReadOnly(true);
+    database_->setPlaceholderText("this bench's history file");
+    auto* pick =
+        guard_.Button(this, "History Database...", &TProductionCheckWindow::ChooseDatabaseClick);
+    auto* source = new QHBoxLayout;
+    source->addWidget(new QLabel("History shown"));
+    source->addWidget(database_, 1);
+    source->addWidget(pick);
+
     history_ = new THistoryView(testbench::TTestBench::HistoryPath());
+    // A URL the settings file holds is checked as one typed in.
+    const QString stored = Settings().value(kHistoryKey).toString();
+    if (HistoryDatabaseProblem(stored).isEmpty()) ShowHistoryDatabase(stored);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addLayout(reports);
     layout->addWidget(split, 3);
+    layout->addLayout(source);
     layout->addWidget(history_, 2);
     ShowRunning(false);
     resize(1100, 700);
@@ -109,6 +128,41 @@ void TProductionCheckWindow::ChooseFolderClick() {
     const QString folder =
         QFileDialog::getExistingDirectory(this, "Reports Folder", ReportsFolder());
     if (!folder.isEmpty()) SetReportsFolder(folder);
+}
+
+QString TProductionCheckWindow::HistoryDatabaseProblem(const QString& url) {
+    const std::string text = url.trimmed().toStdString();
+    if (text.empty()) return "";
+    if (!central::IsCentralUrl(text)) return "'" + url + "' is no postgresql:// URL";
+    return QString::fromStdString(central::CentralUrlProblem(text));
+}
+
+void TProductionCheckWindow::ShowHistoryDatabase(const QString& url) {
+    const std::string text = url.trimmed().toStdString();
+    database_->setText(QString::fromStdString(text));
+    history_->SetPath(text.empty() ? testbench::TTestBench::HistoryPath() : text);
+}
+
+QString TProductionCheckWindow::SetHistoryDatabase(const QString& url) {
+    if (const QString problem = HistoryDatabaseProblem(url); !problem.isEmpty()) return problem;
+    ShowHistoryDatabase(url);
+    Settings().setValue(kHistoryKey, database_->text());
+    return "";
+}
+
+void TProductionCheckWindow::ChooseDatabaseClick() {
+    bool ok = false;
+    const QString url = QInputDialog::getText(
+        this, "History Database",
+        "A line's central history (postgresql://host/database),\nor empty for this bench's "
+        "file. Its password comes from ~/.pgpass or PGSERVICE.",
+        QLineEdit::Normal, database_->text(), &ok);
+    if (!ok) return;
+    if (const QString problem = SetHistoryDatabase(url); !problem.isEmpty()) {
+        QMessageBox::warning(this, "History Database", problem);
+        return;
+    }
+    RefreshHistory();
 }
 
 void TProductionCheckWindow::RunSelectedClick() {

@@ -55,6 +55,10 @@ public:
     QString ReportsFolder() const;
     // Searches the history again from its newest page; the page comes a moment later.
     void RefreshHistory();
+    // The history shown below: a line's central one (a postgresql:// URL), or empty for
+    // this bench's file. Remembered for the next start. Returns why `url` cannot be used
+    // (and changes nothing), or empty. Records are kept in the bench's file either way.
+    QString SetHistoryDatabase(const QString& url);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -67,6 +71,10 @@ private:
     // Esc during a run stops it, as Stop does.
     bool Escape();
     void ChooseFolderClick();
+    void ChooseDatabaseClick();
+    // Why `url` cannot be the history shown, or empty.
+    static QString HistoryDatabaseProblem(const QString& url);
+    void ShowHistoryDatabase(const QString& url);
     void Run(bool all);
     void AddStepRow(const check::TCheckRecord& record, const check::TStepResult& step);
     void AddResultRow(const check::TCheckRecord& record);
@@ -81,6 +89,7 @@ private:
     QPushButton* runAll_ = nullptr;
     QPushButton* stop_ = nullptr;
     QLineEdit* folder_ = nullptr;
+    QLineEdit* database_ = nullptr;
     QTableWidget* steps_ = nullptr;
     QTableWidget* results_ = nullptr;
     THistoryView* history_ = nullptr;
