@@ -9,7 +9,8 @@
 //   the first publication to the last commit;
 // - fills the history to 1,000,000 records of 8 steps (200,000 serials, 5 each) through
 //   SQL, then times 1000 searches of a random serial, the first page of 100 as
-//   `wct history` and the window read it, on one connection: wall and CPU, median, p99.
+//   `wct history` and the window read it, on one connection: wall and CPU, median, p99;
+//   and the summary of all of them, as `wct history --summary` makes it.
 #include <libpq-fe.h>
 #include <mosquitto.h>
 
@@ -141,6 +142,10 @@ void SearchBySerial(const wct::test::TTestPostgres& pg) {
     Report("search by serial over 1,000,000 records, first page, wall", wall);
     Report("search by serial over 1,000,000 records, first page, CPU", cpu);
     std::printf("records found: %zu (5 a serial expected)\n", found);
+    const auto start = Clock::now();
+    const wct::check::TCheckSummary summary = wct::check::Summarize(history.SummaryRows({}));
+    std::printf("summary of the whole history (wct history --summary): %.2f s, %zu days\n",
+                Ms(Clock::now() - start) / 1000, summary.yield.size());
 }
 
 }  // namespace

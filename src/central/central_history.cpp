@@ -64,6 +64,22 @@ check::TOutcome OutcomeOf(const std::string& text) {
     return check::ParseOutcome(text).value_or(check::TOutcome::Error);
 }
 
+// Only the conditions given, so that the serial's or the station's index serves the
+// search; their values join `params`.
+std::string Conditions(const check::THistoryFilter& filter,
+                       std::vector<std::optional<std::string>>& params) {
+    const auto param = [&params](std::string value) {
+        params.emplace_back(std::move(value));
+        return "$" + std::to_string(params.size());
+    };
+    std::string sql;
+    if (filter.serial) sql += " AND serial = " + param(std::to_string(*filter.serial));
+    if (!filter.since.empty()) sql += " AND started >= " + param(filter.since);
+    if (filter.outcome) sql += " AND outcome = " + param(check::OutcomeText(*filter.outcome));
+    if (!filter.station.empty()) sql += " AND station = " + param(filter.station);
+    return sql;
+}
+
 std::optional<std::string> Number(const std::optional<int32_t>& value) {
     return value ? std::optional<std::string>(std::to_string(*value)) : std::nullopt;
 }
@@ -294,18 +310,14 @@ std::vector<TCheckRecord> TCentralHistory::Find(const check::THistoryFilter& fil
 check::THistoryPage TCentralHistory::FindPage(const check::THistoryFilter& filter,
                                               const std::optional<check::THistoryKey>& after,
                                               size_t limit) const {
-    // Only the conditions given, so that the serial's or the station's index serves the
-    // search; the page's start is a range on (started, seq) the indexes seek to.
-    std::string sql = std::string("SELECT ") + kRecordColumns + " FROM checks WHERE true";
+    // The page's start is a range on (started, seq) the indexes seek to.
     std::vector<std::optional<std::string>> params;
+    std::string sql = std::string("SELECT ") + kRecordColumns + " FROM checks WHERE true" +
+                      Conditions(filter, params);
     const auto param = [&params](std::string value) {
         params.emplace_back(std::move(value));
         return "$" + std::to_string(params.size());
     };
-    if (filter.serial) sql += " AND serial = " + param(std::to_string(*filter.serial));
-    if (!filter.since.empty()) sql += " AND started >= " + param(filter.since);
-    if (filter.outcome) sql += " AND outcome = " + param(check::OutcomeText(*filter.outcome));
-    if (!filter.station.empty()) sql += " AND station = " + param(filter.station);
     if (after) {
         const std::string started = param(after->started);
         sql += " AND (started, seq) < (" + started + ", " + param(std::to_string(after->seq)) +
@@ -324,6 +336,33 @@ check::THistoryPage TCentralHistory::FindPage(const check::THistoryFilter& filte
                                        rows.Int(static_cast<int>(limit) - 1, 0)};
     }
     return page;
+}
+
+std::vector<check::TSummaryRow> TCentralHistory::SummaryRows(
+    const check::THistoryFilter& filter) const {
+    std::vector<std::optional<std::string>> params;
+    const TResult rows = Exec(
+        "SELECT c.id, c.serial, c.started, c.station, c.outcome, s.name, s.outcome FROM (SELECT "
+        "seq, id, serial, started, station, outcome FROM checks WHERE true" +
+            Conditions(filter, params) +
+            ") AS c LEFT JOIN steps AS s ON s.check_seq = c.seq AND s.outcome <> 'PASS' ORDER BY "
+            "c.seq, s.position",
+        params);
+    std::vector<check::TSummaryRow> summary;
+    for (int i = 0; i < rows.Rows(); ++i) {
+        if (summary.empty() || summary.back().id != rows.Text(i, 0)) {
+            check::TSummaryRow row;
+            row.id = rows.Text(i, 0);
+            if (!rows.Null(i, 1)) row.serial = static_cast<int32_t>(rows.Int(i, 1));
+            row.started = rows.Text(i, 2);
+            row.station = rows.Text(i, 3);
+            row.outcome = OutcomeOf(rows.Text(i, 4));
+            summary.push_back(std::move(row));
+        }
+        if (!rows.Null(i, 5))
+            summary.back().notPassed.emplace_back(rows.Text(i, 5), OutcomeOf(rows.Text(i, 6)));
+    }
+    return summary;
 }
 
 std::optional<TCheckRecord> TCentralHistory::Get(const std::string& id) const {

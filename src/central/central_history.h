@@ -21,6 +21,7 @@
 
 #include "check/check_history.h"
 #include "check/check_record.h"
+#include "check/check_summary.h"
 
 struct pg_conn;
 
@@ -81,6 +82,8 @@ public:
     check::THistoryPage FindPage(const check::THistoryFilter& filter,
                                  const std::optional<check::THistoryKey>& after,
                                  size_t limit) const;
+    // What a summary needs of the records `filter` lets through, in the order kept.
+    std::vector<check::TSummaryRow> SummaryRows(const check::THistoryFilter& filter) const;
     // The record kept under `id`, if any.
     std::optional<check::TCheckRecord> Get(const std::string& id) const;
 

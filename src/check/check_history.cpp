@@ -117,6 +117,23 @@ TOutcome OutcomeOf(const std::string& text) {
     return ParseOutcome(text).value_or(TOutcome::Error);
 }
 
+// Only the conditions given, so that the serial's index serves the common search.
+std::string Conditions(const THistoryFilter& filter) {
+    std::string sql;
+    if (filter.serial) sql += " AND serial = ?1";
+    if (!filter.since.empty()) sql += " AND started >= ?2";
+    if (filter.outcome) sql += " AND outcome = ?3";
+    if (!filter.station.empty()) sql += " AND station = ?6";
+    return sql;
+}
+
+void BindConditions(TStatement& query, const THistoryFilter& filter) {
+    if (filter.serial) query.Bind(1, int64_t{*filter.serial});
+    if (!filter.since.empty()) query.Bind(2, filter.since);
+    if (filter.outcome) query.Bind(3, std::string(OutcomeText(*filter.outcome)));
+    if (!filter.station.empty()) query.Bind(6, filter.station);
+}
+
 }  // namespace
 
 TCheckHistory::TCheckHistory(const std::string& path, TAccess access) : path_(path) {
@@ -286,15 +303,11 @@ std::vector<TCheckRecord> TCheckHistory::Find(const THistoryFilter& filter) cons
 
 THistoryPage TCheckHistory::FindPage(const THistoryFilter& filter,
                                      const std::optional<THistoryKey>& after, size_t limit) const {
-    // Only the conditions given, so that the serial's index serves the common search. The
-    // page's start is a range on `started` the indexes can seek to; seq parts the ties.
+    // The page's start is a range on `started` the indexes can seek to; seq parts the ties.
     std::string sql =
         "SELECT seq, id, run_id, console, serial, version, firmware, plan, station, operator, "
-        "started, ended, outcome, message FROM checks WHERE 1";
-    if (filter.serial) sql += " AND serial = ?1";
-    if (!filter.since.empty()) sql += " AND started >= ?2";
-    if (filter.outcome) sql += " AND outcome = ?3";
-    if (!filter.station.empty()) sql += " AND station = ?6";
+        "started, ended, outcome, message FROM checks WHERE 1" +
+        Conditions(filter);
     if (after) sql += " AND started <= ?4 AND (started < ?4 OR seq < ?5)";
     sql += " ORDER BY started DESC, seq DESC";
     // One more than the page, to tell whether an older one follows.
@@ -305,10 +318,7 @@ THistoryPage TCheckHistory::FindPage(const THistoryFilter& filter,
                               (schema_ >= 2 ? "measures" : "'[]'") +
                               " FROM steps WHERE check_seq = ? ORDER BY position");
     if (!query.Ok() || !steps.Ok()) Fail(sqlite3_errmsg(db_));
-    if (filter.serial) query.Bind(1, int64_t{*filter.serial});
-    if (!filter.since.empty()) query.Bind(2, filter.since);
-    if (filter.outcome) query.Bind(3, std::string(OutcomeText(*filter.outcome)));
-    if (!filter.station.empty()) query.Bind(6, filter.station);
+    BindConditions(query, filter);
     if (after) {
         query.Bind(4, after->started);
         query.Bind(5, after->seq);
@@ -359,6 +369,33 @@ THistoryPage TCheckHistory::FindPage(const THistoryFilter& filter,
     }
     if (rc != SQLITE_DONE && rc != SQLITE_ROW) Fail(sqlite3_errmsg(db_));
     return page;
+}
+
+std::vector<TSummaryRow> TCheckHistory::SummaryRows(const THistoryFilter& filter) const {
+    TStatement query(db_,
+                     "SELECT c.id, c.serial, c.started, c.station, c.outcome, s.name, s.outcome "
+                     "FROM (SELECT seq, id, serial, started, station, outcome FROM checks "
+                     "WHERE 1" + Conditions(filter) +
+                         ") AS c LEFT JOIN steps AS s ON s.check_seq = c.seq AND s.outcome <> "
+                         "'PASS' ORDER BY c.seq, s.position");
+    if (!query.Ok()) Fail(sqlite3_errmsg(db_));
+    BindConditions(query, filter);
+    std::vector<TSummaryRow> rows;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(*query)) == SQLITE_ROW) {
+        if (rows.empty() || rows.back().id != query.Text(0)) {
+            TSummaryRow row;
+            row.id = query.Text(0);
+            if (!query.Null(1)) row.serial = static_cast<int32_t>(query.Int(1));
+            row.started = query.Text(2);
+            row.station = query.Text(3);
+            row.outcome = OutcomeOf(query.Text(4));
+            rows.push_back(std::move(row));
+        }
+        if (!query.Null(5)) rows.back().notPassed.emplace_back(query.Text(5), OutcomeOf(query.Text(6)));
+    }
+    if (rc != SQLITE_DONE) Fail(sqlite3_errmsg(db_));
+    return rows;
 }
 
 std::string TCheckHistory::DefaultPath() {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "check/check_record.h"
+#include "check/check_summary.h"
 
 struct sqlite3;
 
@@ -63,6 +64,8 @@ public:
     void Add(const TCheckRecord& record);
     // Newest first (by start time).
     std::vector<TCheckRecord> Find(const THistoryFilter& filter) const;
+    // What a summary needs of the records `filter` lets through, in the order kept.
+    std::vector<TSummaryRow> SummaryRows(const THistoryFilter& filter) const;
     // Up to `limit` of them, those older than `after` when given. Each page is sought
     // through an index, so a page deep in a long history costs what the first one does.
     THistoryPage FindPage(const THistoryFilter& filter, const std::optional<THistoryKey>& after,

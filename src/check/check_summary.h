@@ -7,7 +7,10 @@
 // records of their day and station, not as consoles.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check/check_record.h"
@@ -31,11 +34,24 @@ struct TStepFailures {
     bool operator==(const TStepFailures&) const = default;
 };
 
+// What the summary needs of one record: each history reads these alone, not whole
+// records, so that a summary of a million records stays small.
+struct TSummaryRow {
+    std::string id;
+    std::optional<int32_t> serial;
+    std::string started;
+    std::string station;
+    TOutcome outcome = TOutcome::Pass;
+    std::vector<std::pair<std::string, TOutcome>> notPassed;  // its steps that did not pass
+};
+
+TSummaryRow SummaryRowOf(const TCheckRecord& record);
+
 struct TCheckSummary {
     std::vector<TYieldRow> yield;        // by day, then station
     std::vector<TStepFailures> steps;    // the steps that did not pass, most first
 };
 
-TCheckSummary Summarize(const std::vector<TCheckRecord>& records);
+TCheckSummary Summarize(const std::vector<TSummaryRow>& rows);
 
 }  // namespace wct::check

@@ -132,24 +132,34 @@ void PrintSummary(const THistoryOptions& o, const check::TCheckSummary& summary,
         out << Shown(f.step) << ' ' << f.failed << ' ' << f.erred << '\n';
 }
 
+// Reads what `o` asks for from `history`: the summary's rows, or the records.
+template <typename THistory>
+void Read(const THistory& history, const THistoryOptions& o, std::vector<check::TCheckRecord>& records,
+          std::vector<check::TSummaryRow>& rows) {
+    if (o.summary)
+        rows = history.SummaryRows(o.filter);
+    else
+        records = history.Find(o.filter);
+}
+
 }  // namespace
 
 int RunHistory(const THistoryOptions& o, std::ostream& out, std::ostream& err) {
     std::vector<check::TCheckRecord> records;
+    std::vector<check::TSummaryRow> rows;
     try {
-        if (central::IsCentralUrl(o.db)) {
-            const central::TCentralHistory history(o.db, central::TCentralHistory::TAccess::Read);
-            records = history.Find(o.filter);
-        } else {
-            const check::TCheckHistory history(o.db, check::TCheckHistory::TAccess::Read);
-            records = history.Find(o.filter);
-        }
+        if (central::IsCentralUrl(o.db))
+            Read(central::TCentralHistory(o.db, central::TCentralHistory::TAccess::Read), o,
+                 records, rows);
+        else
+            Read(check::TCheckHistory(o.db, check::TCheckHistory::TAccess::Read), o, records,
+                 rows);
     } catch (const std::runtime_error& e) {
         err << "wct: " << e.what() << '\n';
         return exFailed;
     }
     if (o.summary) {
-        PrintSummary(o, check::Summarize(records), out);
+        PrintSummary(o, check::Summarize(rows), out);
         return exDone;
     }
     if (o.json) {

@@ -33,7 +33,9 @@ TEST(CheckSummaryTest, FirstPassYieldCountsEachConsoleOnceWhereItWasFirstChecked
         Checked(2, "2026-12-01T08:30:00.000Z", TOutcome::Fail, "a", "radio"),
         Checked(1, "2026-12-01T08:00:00.000Z", TOutcome::Pass, "a"),
     };
-    const TCheckSummary summary = Summarize(records);
+    std::vector<TSummaryRow> rows;
+    for (const TCheckRecord& r : records) rows.push_back(SummaryRowOf(r));
+    const TCheckSummary summary = Summarize(rows);
     const std::vector<TYieldRow> yield = {
         {"2026-12-01", "a", 4, 1, 4},
         {"2026-12-02", "a", 0, 0, 1},
