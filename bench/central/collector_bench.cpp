@@ -49,8 +49,13 @@ wct::check::TCheckRecord Record(int i) {
     r.started = wct::check::UtcNow();
     r.ended = r.started;
     for (int s = 0; s < 8; ++s)
-        r.steps.push_back({"step" + std::to_string(s), wct::check::TOutcome::Pass, "ACK", "ACK",
-                           12, "", {wct::check::ShownMeasure("rate", "fps", 2, 36, 3.6)}});
+        r.steps.push_back({"step" + std::to_string(s),
+                           wct::check::TOutcome::Pass,
+                           "ACK",
+                           "ACK",
+                           12,
+                           "",
+                           {wct::check::ShownMeasure("rate", "fps", 2, 36, 3.6)}});
     return r;
 }
 
@@ -89,8 +94,8 @@ void CollectorRate(const wct::test::TTestPostgres& pg, int records) {
     for (int i = 0; i < records; ++i) {
         while (i % 100 == 0 && i - (Kept(pg) - before) > 500)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        mosquitto_publish(client, nullptr, "wct/bench-1/check/1", static_cast<int>(payloads[i].size()),
-                          payloads[i].data(), 1, false);
+        mosquitto_publish(client, nullptr, "wct/bench-1/check/1",
+                          static_cast<int>(payloads[i].size()), payloads[i].data(), 1, false);
     }
     while (Kept(pg) - before < records) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const double seconds = Ms(Clock::now() - start) / 1000;

@@ -148,7 +148,8 @@ TCentralHistory::TCentralHistory(const std::string& url, TAccess access) : shown
     try {
         if (PQstatus(conn_) != CONNECTION_OK) Fail(PQerrorMessage(conn_));
         // Notices (a table that already exists, ...) are no news to an operator.
-        PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+        PQsetNoticeProcessor(
+            conn_, [](void*, const char*) {}, nullptr);
         Exec("SET client_encoding = 'UTF8'");
         if (access == TAccess::Write) {
             Migrate();
@@ -156,7 +157,7 @@ TCentralHistory::TCentralHistory(const std::string& url, TAccess access) : shown
             const int found = SchemaVersion();
             if (found > kSchemaVersion)
                 Refuse("written by a newer wct (schema " + std::to_string(found) +
-                     ", this one knows " + std::to_string(kSchemaVersion) + ")");
+                       ", this one knows " + std::to_string(kSchemaVersion) + ")");
             if (found < 1) Refuse("holds no check history yet; wct collect makes one");
         }
     } catch (...) {
@@ -211,7 +212,8 @@ TCentralHistory::TResult TCentralHistory::Exec(
     // A value the database cannot hold (data exceptions, class 22; constraints, class 23)
     // is the record's own trouble; anything else is the database's.
     const std::string state = result.State();
-    if (PQstatus(conn_) == CONNECTION_OK && (state.rfind("22", 0) == 0 || state.rfind("23", 0) == 0))
+    if (PQstatus(conn_) == CONNECTION_OK &&
+        (state.rfind("22", 0) == 0 || state.rfind("23", 0) == 0))
         throw ECentralRecord(why.substr(0, why.find_last_not_of('\n') + 1));
     Fail(why);
 }
@@ -228,7 +230,7 @@ int TCentralHistory::SchemaVersion() const {
         "LIMIT 1");
     if (other.Rows() > 0)
         Refuse("is not a check history (it holds '" + other.Text(0, 0) +
-             "' and no schema version); name another database");
+               "' and no schema version); name another database");
     return 0;
 }
 
@@ -240,7 +242,7 @@ void TCentralHistory::Migrate() {
         const int found = SchemaVersion();
         if (found > kSchemaVersion)
             Refuse("written by a newer wct (schema " + std::to_string(found) + ", this one knows " +
-                 std::to_string(kSchemaVersion) + ")");
+                   std::to_string(kSchemaVersion) + ")");
         if (found == 0) Exec("CREATE TABLE wct_schema(version INTEGER NOT NULL)");
         for (int v = found; v < kSchemaVersion; ++v) {
             Exec(kMigrations[v]);
@@ -269,7 +271,7 @@ TStored TCentralHistory::Add(const TCheckRecord& r, const std::string& bench) {
             Exec("COMMIT");
             const std::optional<TCheckRecord> kept = Get(r.id);
             return kept && check::RecordToJson(*kept) == check::RecordToJson(r) ? TStored::Again
-                                                                              : TStored::Conflict;
+                                                                                : TStored::Conflict;
         }
         // Every step in one statement: one round trip a record, not one a step.
         const std::string seq = check.Text(0, 0);
@@ -282,10 +284,10 @@ TStored TCentralHistory::Add(const TCheckRecord& r, const std::string& bench) {
             sql += i == 0 ? "(" : ", (";
             for (size_t column = 1; column <= 9; ++column)
                 sql += "$" + std::to_string(values.size() + column) + (column < 9 ? ", " : ")");
-            values.insert(values.end(),
-                          {seq, std::to_string(i), s.name, std::string(check::OutcomeText(s.outcome)),
-                           s.value, s.limits, std::to_string(s.ms), s.message,
-                           check::MeasuresToJson(s.measures).dump()});
+            values.insert(values.end(), {seq, std::to_string(i), s.name,
+                                         std::string(check::OutcomeText(s.outcome)), s.value,
+                                         s.limits, std::to_string(s.ms), s.message,
+                                         check::MeasuresToJson(s.measures).dump()});
         }
         if (!r.steps.empty()) Exec(sql, values);
         Exec("COMMIT");

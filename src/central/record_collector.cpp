@@ -73,11 +73,15 @@ public:
         while (!*stop) {
             const auto now = Clock::now();
             if (!db_) {
-                if (now >= dbNext_) ConnectDb();
-                else Pause(dbNext_);
+                if (now >= dbNext_)
+                    ConnectDb();
+                else
+                    Pause(dbNext_);
             } else if (!mosq_) {
-                if (now >= brokerNext_) ConnectBroker();
-                else Pause(brokerNext_);
+                if (now >= brokerNext_)
+                    ConnectBroker();
+                else
+                    Pause(brokerNext_);
             } else {
                 Serve();
             }

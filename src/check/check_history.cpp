@@ -375,7 +375,8 @@ std::vector<TSummaryRow> TCheckHistory::SummaryRows(const THistoryFilter& filter
     TStatement query(db_,
                      "SELECT c.id, c.serial, c.started, c.station, c.outcome, s.name, s.outcome "
                      "FROM (SELECT seq, id, serial, started, station, outcome FROM checks "
-                     "WHERE 1" + Conditions(filter) +
+                     "WHERE 1" +
+                         Conditions(filter) +
                          ") AS c LEFT JOIN steps AS s ON s.check_seq = c.seq AND s.outcome <> "
                          "'PASS' ORDER BY c.seq, s.position");
     if (!query.Ok()) Fail(sqlite3_errmsg(db_));
@@ -392,7 +393,8 @@ std::vector<TSummaryRow> TCheckHistory::SummaryRows(const THistoryFilter& filter
             row.outcome = OutcomeOf(query.Text(4));
             rows.push_back(std::move(row));
         }
-        if (!query.Null(5)) rows.back().notPassed.emplace_back(query.Text(5), OutcomeOf(query.Text(6)));
+        if (!query.Null(5))
+            rows.back().notPassed.emplace_back(query.Text(5), OutcomeOf(query.Text(6)));
     }
     if (rc != SQLITE_DONE) Fail(sqlite3_errmsg(db_));
     return rows;

@@ -48,8 +48,8 @@ struct TSummaryRow {
 TSummaryRow SummaryRowOf(const TCheckRecord& record);
 
 struct TCheckSummary {
-    std::vector<TYieldRow> yield;        // by day, then station
-    std::vector<TStepFailures> steps;    // the steps that did not pass, most first
+    std::vector<TYieldRow> yield;      // by day, then station
+    std::vector<TStepFailures> steps;  // the steps that did not pass, most first
 };
 
 TCheckSummary Summarize(const std::vector<TSummaryRow>& rows);

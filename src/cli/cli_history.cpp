@@ -134,8 +134,8 @@ void PrintSummary(const THistoryOptions& o, const check::TCheckSummary& summary,
 
 // Reads what `o` asks for from `history`: the summary's rows, or the records.
 template <typename THistory>
-void Read(const THistory& history, const THistoryOptions& o, std::vector<check::TCheckRecord>& records,
-          std::vector<check::TSummaryRow>& rows) {
+void Read(const THistory& history, const THistoryOptions& o,
+          std::vector<check::TCheckRecord>& records, std::vector<check::TSummaryRow>& rows) {
     if (o.summary)
         rows = history.SummaryRows(o.filter);
     else
@@ -152,8 +152,7 @@ int RunHistory(const THistoryOptions& o, std::ostream& out, std::ostream& err) {
             Read(central::TCentralHistory(o.db, central::TCentralHistory::TAccess::Read), o,
                  records, rows);
         else
-            Read(check::TCheckHistory(o.db, check::TCheckHistory::TAccess::Read), o, records,
-                 rows);
+            Read(check::TCheckHistory(o.db, check::TCheckHistory::TAccess::Read), o, records, rows);
     } catch (const std::runtime_error& e) {
         err << "wct: " << e.what() << '\n';
         return exFailed;

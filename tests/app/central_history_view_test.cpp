@@ -24,8 +24,7 @@ protected:
     void SetUp() override {
         central::TCentralHistory history(pg.Url(), central::TCentralHistory::TAccess::Write);
         for (int i = 0; i < 150; ++i) {
-            const std::string started =
-                "2026-12-10T08:" + std::to_string(10 + i / 7) + ":00.000Z";
+            const std::string started = "2026-12-10T08:" + std::to_string(10 + i / 7) + ":00.000Z";
             history.Add(SampleRecord(1000 + i % 3, started, check::TOutcome::Pass,
                                      "bench-" + std::to_string(i)),
                         "bench");

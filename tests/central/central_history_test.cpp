@@ -1,12 +1,13 @@
 // The central history against a real PostgreSQL server: records come back whole and as
 // the SQLite history gives them, each kept once, and a database that is no history of
 // this wct's is refused.
+#include "central/central_history.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "central/central_history.h"
 #include "central/sample_records.h"
 #include "central/test_postgres.h"
 #include "check/check_history.h"

@@ -103,9 +103,8 @@ void PublishRaw(int port, const std::string& topic, const std::string& payload) 
     mosquitto* client = mosquitto_new(nullptr, true, nullptr);
     bool acknowledged = false;
     mosquitto_user_data_set(client, &acknowledged);
-    mosquitto_publish_callback_set(client, [](mosquitto*, void* done, int) {
-        *static_cast<bool*>(done) = true;
-    });
+    mosquitto_publish_callback_set(
+        client, [](mosquitto*, void* done, int) { *static_cast<bool*>(done) = true; });
     ASSERT_EQ(mosquitto_connect(client, "127.0.0.1", port, 10), MOSQ_ERR_SUCCESS);
     ASSERT_EQ(mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(payload.size()),
                                 payload.data(), 1, false),
@@ -191,9 +190,8 @@ TEST_F(CollectorTest, ThreeBenchesRecordsLandOnceAsEachBenchsOwnHistoryHoldsThem
     // What `wct history` shows of the line, bench by bench, is what that bench kept.
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        const TProcessResult central =
-            RunProcess(WCT_BINARY, {"history", "--json", "--db", pg.Url(), "--station", name},
-                       30000);
+        const TProcessResult central = RunProcess(
+            WCT_BINARY, {"history", "--json", "--db", pg.Url(), "--station", name}, 30000);
         const TProcessResult local = RunProcess(
             WCT_BINARY, {"history", "--json", "--db", pg.Dir() + "/" + name + ".sqlite"}, 30000);
         EXPECT_EQ(central.exitCode, 0) << central.err;
@@ -215,8 +213,9 @@ TEST_F(CollectorTest, KilledBetweenDeliveryAndCommitItLosesNothingAndStoresNothi
     const TCheckRecord second = SampleRecord(2, "2026-12-01T09:00:00.000Z", TOutcome::Pass, "a");
     Publish(*bench, second);
     ASSERT_TRUE(WaitUntil([&] {
-        return pg.Query("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock' "
-                        "AND query LIKE 'INSERT INTO checks%'")
+        return pg.Query(
+                     "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock' "
+                     "AND query LIKE 'INSERT INTO checks%'")
                    .at(0) == "1";
     }));
     EXPECT_EQ(collector->End(SIGKILL), 128 + SIGKILL);
@@ -393,11 +392,10 @@ TEST_F(SummaryTest, GivesTheKnownYieldFromEitherStore) {
          "2026-12-02,b,4,2,50.0,4\n"
          "\nstep,failed,erred\n"
          "radio,2,1\n"},
-        {"--json",
-         R"({"steps":[{"erred":1,"failed":2,"step":"radio"}],)"
-         R"("yield":[{"consoles":3,"day":"2026-12-01","first_pass":2,"records":4,)"
-         R"("station":"a","yield":0.6667},{"consoles":4,"day":"2026-12-02",)"
-         R"("first_pass":2,"records":4,"station":"b","yield":0.5}]})"},
+        {"--json", R"({"steps":[{"erred":1,"failed":2,"step":"radio"}],)"
+                   R"("yield":[{"consoles":3,"day":"2026-12-01","first_pass":2,"records":4,)"
+                   R"("station":"a","yield":0.6667},{"consoles":4,"day":"2026-12-02",)"
+                   R"("first_pass":2,"records":4,"station":"b","yield":0.5}]})"},
     };
     for (const auto& f : formats) {
         for (const std::string& db : {file, pg.Url()}) {

@@ -27,7 +27,8 @@ std::string ServerPrograms() {
         if (std::filesystem::exists(bin + "/postgres") && bin > found) found = bin;
     }
     if (found.empty())
-        throw std::runtime_error("no PostgreSQL server under /usr/lib/postgresql (scripts/setup.sh)");
+        throw std::runtime_error(
+            "no PostgreSQL server under /usr/lib/postgresql (scripts/setup.sh)");
     return found;
 }
 

@@ -83,7 +83,8 @@ TEST_F(CheckHistoryTest, RecordsComeBackWholeNewestFirstAndFiltered) {
     const auto all = reader.Find({});
     EXPECT_EQ(Ids(all), (std::vector<std::string>{c.id, b.id, a.id}));
     EXPECT_EQ(RecordToJson(all[2]), RecordToJson(a));
-    EXPECT_EQ(Ids(reader.Find({100, "", std::nullopt, ""})), (std::vector<std::string>{c.id, a.id}));
+    EXPECT_EQ(Ids(reader.Find({100, "", std::nullopt, ""})),
+              (std::vector<std::string>{c.id, a.id}));
     EXPECT_EQ(Ids(reader.Find({std::nullopt, ParseSince("2026-12-05"), std::nullopt, ""})),
               (std::vector<std::string>{c.id, b.id}));
     EXPECT_EQ(Ids(reader.Find({100, "", TOutcome::Fail, ""})), (std::vector<std::string>{c.id}));

@@ -1,11 +1,12 @@
 // The summary of a set of records: first-pass yield per day and station, the steps that
 // fail most; and a record read back from its JSON form.
+#include "check/check_summary.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include "check/check_record.h"
-#include "check/check_summary.h"
 
 namespace wct::check {
 namespace {
