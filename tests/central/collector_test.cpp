@@ -11,7 +11,9 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
@@ -197,6 +199,53 @@ TEST_F(CollectorTest, ThreeBenchesRecordsLandOnceAsEachBenchsOwnHistoryHoldsThem
         EXPECT_EQ(central.exitCode, 0) << central.err;
         EXPECT_EQ(central.out, local.out);
         EXPECT_EQ(Count(central.out, "\"run_id\""), 4);
+    }
+}
+
+TEST_F(CollectorTest, TwoSimulatedBenchesChecksShowCentrallyAsEachBenchKeptThem) {
+    auto collector = StartCollector();
+    // Each bench's outbox in the test's folder.
+    setenv("XDG_STATE_HOME", pg.Dir().c_str(), 1);
+    const std::string plan = pg.Dir() + "/plan.toml";
+    std::ofstream(plan) << "[[step]]\nkind = \"identity\"\n[[step]]\nkind = \"keys\"\n";
+    std::vector<std::thread> benches;
+    std::map<std::string, TProcessResult> runs;
+    std::mutex runsLock;
+    for (const std::string name : {"bench-a", "bench-b"}) {
+        benches.emplace_back([&, name] {
+            TProcessResult run =
+                RunProcess(WCT_BINARY,
+                           {"--simulate", "check", "--all", "--plan", plan, "--db",
+                            pg.Dir() + "/" + name + ".sqlite", "--station", name, "--operator",
+                            "anna", "--broker", broker.Url(), "--bench", name},
+                           60000);
+            std::lock_guard lock(runsLock);
+            runs[name] = std::move(run);
+        });
+    }
+    for (std::thread& bench : benches) bench.join();
+    unsetenv("XDG_STATE_HOME");
+    for (const auto& [name, run] : runs) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const TProcessResult local = RunProcess(
+            WCT_BINARY, {"history", "--json", "--db", pg.Dir() + "/" + name + ".sqlite"}, 30000);
+        const int records = Count(local.out, "\"run_id\"");
+        EXPECT_GT(records, 1);
+        ASSERT_TRUE(WaitUntil([&] {
+            return std::stoi(pg.Query("SELECT count(*) FROM checks WHERE bench = '" + name + "'")
+                                 .at(0)) == records;
+        }));
+        const TProcessResult central = RunProcess(
+            WCT_BINARY, {"history", "--json", "--db", pg.Url(), "--station", name}, 30000);
+        EXPECT_EQ(central.out, local.out);
+        const TProcessResult summary = RunProcess(
+            WCT_BINARY, {"history", "--summary", "--csv", "--db", pg.Url(), "--station", name},
+            30000);
+        const TProcessResult localSummary = RunProcess(
+            WCT_BINARY,
+            {"history", "--summary", "--csv", "--db", pg.Dir() + "/" + name + ".sqlite"}, 30000);
+        EXPECT_EQ(summary.out, localSummary.out);
     }
 }
 
