@@ -62,7 +62,7 @@ TParsed Parse(const std::string& topic, const std::string& payload) {
 // The two connections and what is owed on them; lives on Run's thread.
 class TRecordCollector::TSession {
 public:
-    TSession(TRecordCollector& owner)
+    explicit TSession(TRecordCollector& owner)
         : c_(owner), s_(owner.settings_), dbRetry_(s_.firstRetry), brokerRetry_(s_.firstRetry) {}
     ~TSession() { DropBroker(); }
     TSession(const TSession&) = delete;
@@ -106,7 +106,8 @@ private:
 
     static void OnSubscribe(mosquitto*, void* object, int, int count, const int* granted) {
         TSession& self = Self(object);
-        if (count < 1 || granted[0] > 1) {
+        // QoS 0 would mean records no one acknowledges: as good as refused.
+        if (count < 1 || granted[0] != 1) {
             self.Trouble("broker", "the broker " + self.s_.broker.Text() + " refused " +
                                        kCheckTopics + " with QoS 1");
             return;
@@ -120,8 +121,10 @@ private:
         // Once a record could not be kept, the ones after it wait at the broker too.
         if (self.poisoned_) return;
         const std::string topic = m->topic;
-        const std::string payload(static_cast<const char*>(m->payload),
-                                  static_cast<size_t>(std::max(0, m->payloadlen)));
+        const std::string payload = m->payloadlen > 0
+                                        ? std::string(static_cast<const char*>(m->payload),
+                                                      static_cast<size_t>(m->payloadlen))
+                                        : std::string();
         try {
             self.Keep(topic, payload);
         } catch (const std::exception& e) {
