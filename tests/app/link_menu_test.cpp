@@ -11,7 +11,7 @@
 #include <QMenuBar>
 #include <QTableWidget>
 
-#include "app/recording_control.h"
+#include "testbench/bench_recording.h"
 #include "app/link_stats_view.h"
 #include "common/wire_recording.h"
 #include "gui_support.h"
