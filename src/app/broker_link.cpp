@@ -11,8 +11,7 @@
 #include <QStatusBar>
 
 #include "common/user_messages.h"
-#include "device/velox_device_w.h"
-#include "protocol/wireless_protocol.h"
+#include "testbench/testbench.h"
 
 namespace wct {
 
@@ -29,8 +28,7 @@ QLineEdit* Field(const char* name, const QString& text = {}) {
 
 }  // namespace
 
-TBrokerLink::TBrokerLink(QMainWindow& window, TMiraWirelessProtocol& protocol, TVeloxDeviceW& rider)
-    : protocol_(protocol), rider_(rider) {
+TBrokerLink::TBrokerLink(QMainWindow& window, testbench::TTestBench& bench) : testBench_(bench) {
     setWindowTitle("Publish to Broker");
     setObjectName("BrokerLink");
     url_ = Field("BrokerUrl", "mqtt://127.0.0.1:1883");
@@ -74,7 +72,7 @@ TBrokerLink::TBrokerLink(QMainWindow& window, TMiraWirelessProtocol& protocol, T
     window.statusBar()->addPermanentWidget(notice_);
     window.statusBar()->addPermanentWidget(state_);
     poll_.setInterval(50);
-    connect(&poll_, &QTimer::timeout, this, [this] { feed_->Poll(); });
+    connect(&poll_, &QTimer::timeout, this, [this] { testBench_.PollPublishing(); });
     ShowState(TBrokerState::Off);
 }
 
@@ -104,37 +102,32 @@ bool TBrokerLink::Publish() {
         settings.outboxDir = DefaultOutboxDir(settings.bench);
         CheckSettings(settings);
         StopPublishing();
-        publisher_ = std::make_unique<TMqttPublisher>(settings);
+        // The publisher's thread tells; this window shows, on its own thread.
+        testBench_.StartPublishing(settings, [this](TMqttPublisher& publisher) {
+            publisher.OnStateChange = [this](TBrokerState state) {
+                QMetaObject::invokeMethod(
+                    this, [this, state] { ShowState(state); }, Qt::QueuedConnection);
+            };
+            publisher.OnNotice = [this](const std::string& text, bool trouble) {
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, text, trouble] { ShowNotice(QString::fromStdString(text), trouble); },
+                    Qt::QueuedConnection);
+            };
+        });
     } catch (const std::exception& e) {
         UserMessages().MessageDlg(e.what(), TMsgDlgType::mtError, mbOK);
         return false;
     }
-    // The publisher's thread tells; this window shows, on its own thread.
-    publisher_->OnStateChange = [this](TBrokerState state) {
-        QMetaObject::invokeMethod(
-            this, [this, state] { ShowState(state); }, Qt::QueuedConnection);
-    };
-    publisher_->OnNotice = [this](const std::string& text, bool trouble) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, text, trouble] { ShowNotice(QString::fromStdString(text), trouble); },
-            Qt::QueuedConnection);
-    };
-    feed_ = std::make_unique<TBenchFeed>(protocol_, *publisher_);
-    feed_->AddRider(rider_);
-    publisher_->Start();
     poll_.start();
-    ShowState(publisher_->State());
+    ShowState(testBench_.Publisher()->State());
     return true;
 }
 
 void TBrokerLink::StopPublishing() {
     poll_.stop();
-    if (publisher_ == nullptr) return;
-    feed_->Poll();
-    publisher_->Stop();
-    feed_.reset();
-    publisher_.reset();
+    if (testBench_.Publisher() == nullptr) return;
+    testBench_.StopPublishing();
     ShowState(TBrokerState::Off);
     ShowNotice({}, false);
 }
@@ -151,7 +144,7 @@ void TBrokerLink::ShowNotice(const QString& text, bool trouble) {
 
 void TBrokerLink::ShowState(TBrokerState state) {
     state_->setText(QString("Broker: ") + BrokerStateText(state));
-    stop_->setEnabled(publisher_ != nullptr);
+    stop_->setEnabled(testBench_.Publisher() != nullptr);
 }
 
 }  // namespace wct

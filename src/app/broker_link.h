@@ -11,14 +11,12 @@
 // told in a message box when "Publish" is pressed. A broker that cannot be reached or is
 // lost is told in the status bar beside the state, in red until a connection succeeds:
 // no box waits for a click, so a production check running meanwhile goes on. Main thread
-// only; the protocol and the device must outlive it.
+// only; the bench must outlive it.
 #pragma once
 
 #include <QDialog>
 #include <QTimer>
-#include <memory>
 
-#include "publish/bench_feed.h"
 #include "publish/mqtt_publisher.h"
 
 class QDoubleSpinBox;
@@ -28,14 +26,15 @@ class QMainWindow;
 class QMenu;
 class QPushButton;
 
-namespace wct {
+namespace wct::testbench {
+class TTestBench;
+}
 
-class TMiraWirelessProtocol;
-class TVeloxDeviceW;
+namespace wct {
 
 class TBrokerLink : public QDialog {
 public:
-    TBrokerLink(QMainWindow& window, TMiraWirelessProtocol& protocol, TVeloxDeviceW& rider);
+    TBrokerLink(QMainWindow& window, testbench::TTestBench& bench);
     ~TBrokerLink() override;
 
     // Adds "Publish to Broker..." to `menu`.
@@ -44,8 +43,6 @@ public:
     // cannot be used.
     bool Publish();
     void StopPublishing();
-    // Null while not publishing.
-    publish::TMqttPublisher* Publisher() { return publisher_.get(); }
     QLabel& StateLabel() { return *state_; }
     QLabel& NoticeLabel() { return *notice_; }
 
@@ -53,8 +50,7 @@ private:
     void ShowState(publish::TBrokerState state);
     void ShowNotice(const QString& text, bool trouble);
 
-    TMiraWirelessProtocol& protocol_;
-    TVeloxDeviceW& rider_;
+    testbench::TTestBench& testBench_;
     QLineEdit* url_;
     QLineEdit* bench_;
     QDoubleSpinBox* rate_;
@@ -65,8 +61,6 @@ private:
     QLabel* state_;   // in the window's status bar
     QLabel* notice_;  // beside it: the last trouble, until a connection succeeds
     QTimer poll_;
-    std::unique_ptr<publish::TMqttPublisher> publisher_;
-    std::unique_ptr<publish::TBenchFeed> feed_;
 };
 
 }  // namespace wct

@@ -67,9 +67,39 @@ QString Text(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// The design values of the window's components beside the bench's own.
+constexpr const char* kWindowForm = R"(
+object Form1: TForm1
+  object ComPort1: TComPort
+    BaudRate = br115200
+    Port = 'COM4'
+    Events = [evRxChar, evRxFlag]
+    FlowControl.OutCTSFlow = True
+    FlowControl.ControlRTS = rtsHandshake
+  end
+  object ComDataPacket1: TComDataPacket
+    ComPort = 'ComPort1'
+    CaseInsensitive = True
+    IncludeStrings = True
+    StartString = '>'
+    StopString = '!'
+  end
+  object tmp: TMiraWirelessProtocol
+    DisplayMessage = True
+    DisconDelayBetweenCloseOpenPort = 0
+    TimeToWaitAddNewConsole = 20000
+    ReplyTimeOut = 20000
+  end
+  object VeloxDevice1: TVeloxDevice
+    ComPortPort = 'COM1'
+  end
+end
+)";
+
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent), clicks_([this] { return EndWaits(); }) {
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent), bench_(kWindowForm), clicks_([this] { return EndWaits(); }) {
     setWindowTitle("Wireless Console Test");
     setObjectName("Form1");
     BuildWindow();
@@ -158,7 +188,7 @@ void TForm1::BuildWindow() {
 
 void TForm1::BuildMenu() {
     QMenu* link = menuBar()->addMenu("&Link");
-    recording_ = std::make_unique<TRecordingMenu>(*this, tmp());
+    recording_ = std::make_unique<TRecordingMenu>(*this, bench_.Recording());
     recording_->AddTo(*link);
     link->addSeparator();
     linkStatsView_ = std::make_unique<TLinkStatsView>(tmp());
@@ -168,13 +198,12 @@ void TForm1::BuildMenu() {
             linkStatsView_->activateWindow();
         })->setObjectName("LinkStatistics");
     link->addSeparator();
-    brokerLink_ = std::make_unique<TBrokerLink>(*this, tmp(), VeloxDeviceW1());
+    brokerLink_ = std::make_unique<TBrokerLink>(*this, bench_);
     brokerLink_->AddTo(*link);
-    const auto publisher = [this] { return brokerLink_->Publisher(); };
     menuBar()
         ->addMenu("&Check")
         ->addAction("&Production Check...", this,
-                    [this, publisher] { ShowProductionCheckWindow(components_.Bench(), this, publisher); })
+                    [this] { ShowProductionCheckWindow(bench_, this); })
         ->setObjectName("ProductionCheck");
 
     QMenu* view = menuBar()->addMenu("&View");
@@ -313,7 +342,7 @@ void TForm1::ShowLogState() {
     logState_->setToolTip(Text(logNote_));
 }
 
-const TRecordingControl& TForm1::Recording() const {
+const testbench::TBenchRecording& TForm1::Recording() const {
     return recording_->Recording();
 }
 

@@ -3,7 +3,8 @@
 // what those do: the link bar, "Console commands", "Identity", "Measures", "Consoles",
 // "Resistances", "Trace", "Averages", "Console memory" and "Manual frame".
 //
-// The window owns its components (TBenchComponents) and the log file for its whole life.
+// The window owns its bench (TTestBench, with the components the window was designed with)
+// and the log file for its whole life.
 // The live views (the trace, the measures grid, the averages,
 // the resistance grid's marks) follow one frame clock, so the window paints once for all.
 //
@@ -31,10 +32,10 @@
 #include <string>
 #include <vector>
 
-#include "app/bench_components.h"
 #include "app/click_guard.h"
 #include "app/frame_clock.h"
 #include "app/panel_host.h"
+#include "testbench/testbench.h"
 
 class QLabel;
 
@@ -50,7 +51,6 @@ class TLiveChartsWindow;
 class TLogToFile;
 class TMeasuresPanel;
 class TMemoHEX;
-class TRecordingControl;
 class TRecordingMenu;
 class TResistancesPanel;
 class TTraceLog;
@@ -68,21 +68,22 @@ public:
     // it (the built-in simulator's port).
     void SelectPort(const std::string& port);
 
+    testbench::TTestBench& Bench() { return bench_; }
     // The components, by name: the root of the stored form.
-    TComponent& Components() { return components_.Root(); }
-    TMiraWirelessProtocol& tmp() { return components_.tmp(); }
-    TVeloxDeviceW& VeloxDeviceW1() { return components_.VeloxDeviceW1(); }
-    TResistanceMap& ResistanceMap1() { return components_.ResistanceMap1(); }
-    wired::TVeloxDevice& VeloxDevice1() { return components_.VeloxDevice1(); }
+    TComponent& Components() { return bench_.Root(); }
+    TMiraWirelessProtocol& tmp() { return bench_.Protocol(); }
+    TVeloxDeviceW& VeloxDeviceW1() { return bench_.RiderDevice(); }
+    TResistanceMap& ResistanceMap1() { return bench_.ResistanceMap(); }
+    wired::TVeloxDevice& VeloxDevice1() { return bench_.WiredDevice(); }
     TComLed& ComLed1();
-    TComPort& ComPort1() { return components_.ComPort1(); }
+    TComPort& ComPort1() { return bench_.ComPort1(); }
     TComPort* CurrentPort() const override;
     TMemoHEX& TraceMemo();
     TLogToFile& LogFile() { return *logFile_; }
     QTimer& Timer1();
     int SaveCounter() const;
     // The wire traffic recording of the "Link" menu.
-    const TRecordingControl& Recording() const;
+    const testbench::TBenchRecording& Recording() const;
     // What the window waits for, with how to end it; empty while nothing waits.
     QString WaitText() const;
     // Where the trace is logged, or in red that it is not and why.
@@ -121,7 +122,7 @@ private:
 
     // Before the components: the protocol's port may still trace while they go.
     TFrameClock frames_;
-    TBenchComponents components_;
+    testbench::TTestBench bench_;
     std::unique_ptr<TLogToFile> logFile_;
     std::unique_ptr<TTraceLog> traceLog_;
     // Asks the protocol for consoles fallen silent: silence sends no event.

@@ -214,7 +214,7 @@ void TProductionCheckWindow::Run(bool all) {
         request.report = dir.filePath("check-" + stamp + ".json").toStdString();
         request.junit = dir.filePath("check-" + stamp + ".xml").toStdString();
     }
-    testbench::TPublisherSink published(Publisher);
+    testbench::TPublisherSink published([this] { return bench_.Publisher(); });
     request.sinks = {&published};
     request.Interrupted = [this] { return interrupt_; };
     request.OnStart = [this] {
@@ -293,13 +293,9 @@ void TProductionCheckWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
 }
 
-void ShowProductionCheckWindow(testbench::TTestBench& bench, QWidget* parent,
-                               std::function<publish::TMqttPublisher*()> publisher) {
+void ShowProductionCheckWindow(testbench::TTestBench& bench, QWidget* parent) {
     auto* window = parent->findChild<TProductionCheckWindow*>("ProductionCheckWindow");
-    if (window == nullptr) {
-        window = new TProductionCheckWindow(bench, parent);
-        window->Publisher = std::move(publisher);
-    }
+    if (window == nullptr) window = new TProductionCheckWindow(bench, parent);
     window->show();
     window->raise();
     window->activateWindow();

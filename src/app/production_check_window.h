@@ -15,7 +15,6 @@
 #pragma once
 
 #include <QWidget>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,9 +32,6 @@ namespace check {
 struct TCheckRecord;
 struct TStepResult;
 }  // namespace check
-namespace publish {
-class TMqttPublisher;
-}
 namespace testbench {
 class TTestBench;
 }
@@ -44,10 +40,6 @@ class THistoryView;
 class TProductionCheckWindow : public QWidget {
 public:
     explicit TProductionCheckWindow(testbench::TTestBench& bench, QWidget* parent = nullptr);
-
-    // The publisher each record also goes to, asked as each record is kept; null or unset:
-    // none.
-    std::function<publish::TMqttPublisher*()> Publisher;
 
     bool Running() const { return running_; }
     // Where the reports go; empty: none are written. Remembered for the next start.
@@ -100,8 +92,7 @@ private:
 };
 
 // Shows the main window's production check window, creating it on first use as a
-// window of `parent`'s, its records published by `publisher` (see Publisher).
-void ShowProductionCheckWindow(testbench::TTestBench& bench, QWidget* parent,
-                               std::function<publish::TMqttPublisher*()> publisher = {});
+// window of `parent`'s. Each record is published while the bench is.
+void ShowProductionCheckWindow(testbench::TTestBench& bench, QWidget* parent);
 
 }  // namespace wct

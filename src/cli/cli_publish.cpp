@@ -7,8 +7,8 @@
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
 #include "protocol/wireless_protocol.h"
-#include "publish/bench_feed.h"
 #include "publish/mqtt_publisher.h"
+#include "testbench/testbench.h"
 
 namespace wct::cli {
 void DeclareBrokerOptions(TCommand& command, TBrokerOptions& o, bool required) {
@@ -61,21 +61,21 @@ void DeclarePublishOptions(TCommand& publish, TPublishOptions& o) {
             });
 }
 
-int RunPublish(const TPublishOptions& options, TMiraWirelessProtocol& protocol, std::ostream& out,
+int RunPublish(const TPublishOptions& options, testbench::TTestBench& bench, std::ostream& out,
                std::ostream& err, const TServe& serve, const std::function<bool()>& interrupted) {
     std::mutex errLock;  // notices come from the publisher's thread
-    publish::TMqttPublisher publisher(options.broker.settings);
-    publisher.OnNotice = [&](const std::string& text, bool) {
-        std::lock_guard lock(errLock);
-        err << "wct: " << text << std::endl;
-    };
-    publish::TBenchFeed feed(protocol, publisher);
-    publisher.Start();
+    bench.StartPublishing(options.broker.settings, [&](publish::TMqttPublisher& publisher) {
+        publisher.OnNotice = [&](const std::string& text, bool) {
+            std::lock_guard lock(errLock);
+            err << "wct: " << text << std::endl;
+        };
+    });
 
     // Consoles that report are asked once for their data, so that their info is whole.
+    TMiraWirelessProtocol& protocol = bench.Protocol();
     std::set<uint8_t> asked;
     const auto poll = [&] {
-        feed.Poll();
+        bench.PollPublishing();
         const auto& measures = *protocol.LastMeasure();
         for (size_t id = 1; id < measures.size(); ++id) {
             const auto console = static_cast<uint8_t>(id);
@@ -91,9 +91,7 @@ int RunPublish(const TPublishOptions& options, TMiraWirelessProtocol& protocol, 
         serve(options.seconds ? static_cast<uint32_t>(*options.seconds) * 1000 : UINT32_MAX, poll);
     while (!options.seconds && !interrupted());
     protocol.SetMeasure(false);
-    feed.Poll();
-    publisher.Stop();
-    const publish::TPublisherCounters counters = publisher.Counters();
+    const publish::TPublisherCounters counters = bench.StopPublishing();
     out << "measures_sent " << counters.measuresSent << " connections " << counters.connections
         << std::endl;
     return exDone;

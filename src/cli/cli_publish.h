@@ -12,8 +12,8 @@
 #include "common/command_line.h"
 #include "publish/broker_settings.h"
 
-namespace wct {
-class TMiraWirelessProtocol;
+namespace wct::testbench {
+class TTestBench;
 }
 
 namespace wct::cli {
@@ -43,10 +43,10 @@ void DeclarePublishOptions(TCommand& publish, TPublishOptions& o);
 // passes, at least every few tens of milliseconds.
 using TServe = std::function<void(uint32_t ms, const std::function<void()>& each)>;
 
-// Runs on `protocol`, connected to the dongle; the bench's tables are read for the
+// Publishes `bench`, its protocol connected to the dongle; what is new is handed to the
 // publisher on each of `serve`'s passes. `interrupted` says whether the run was. Broker
 // trouble is told on `err` and never ends the run.
-int RunPublish(const TPublishOptions& options, TMiraWirelessProtocol& protocol, std::ostream& out,
+int RunPublish(const TPublishOptions& options, testbench::TTestBench& bench, std::ostream& out,
                std::ostream& err, const TServe& serve, const std::function<bool()>& interrupted);
 
 }  // namespace wct::cli

@@ -9,42 +9,9 @@
 #include "common/main_thread.h"
 #include "common/tick_count.h"
 #include "device/velox_device_w.h"
+#include "testbench/testbench.h"
 
 namespace wct::cli {
-namespace {
-
-// The rider device as the main window sets its own up.
-void ConfigureAsTheMainWindow(TVeloxDeviceW& device, TMiraWirelessProtocol& protocol,
-                              TResistanceMap& map) {
-    device.SetUOM(umKm);
-    device.SetBikeWeight(10);
-    device.SetTimerStatsEnabled(false);
-    device.SetTimerStatsInterval(1000);
-    device.SetTimeToleranceMs(100);
-    device.SetWirelessUSB(&protocol);
-    device.SetHrArrayLength(0);
-    device.SetCadenceArrayLength(5);
-    device.SetSpeedArrayLength(5);
-    device.SetRollDiameter(45);
-    device.SetInitialResistance(0);
-    device.SetSecurityActive(false);
-    device.SetHighPowerReduceCoefficient(1);
-    device.SetHighPowerReduceStartSpeed(7);
-    device.SetHighPowerReduceCoefficientMinimum(0.25);
-    device.SetResistanceReducer(1);
-    device.SetPrecisionSpeed(8);
-    device.SetPrecisionDistance(8);
-    device.SetTolerance(2);
-    device.SetResistanceMapAdapter(1);
-    device.SetResistanceMap(&map);
-    device.SetVirtualSpeedEnabled(true);
-    device.SetVirtualSpeedAttenuation(1);
-    device.SetCalibration(1);
-    device.SetRecoverConnection(true);
-    device.SetRecoverConnectionTime(0);
-}
-
-}  // namespace
 
 void DeclareRideOptions(TCommand& ride, TRideOptions& o) {
     ride.Option("--seconds", "S", "how long (10)", Number(o.seconds, 0, 24 * 3600))
@@ -76,13 +43,17 @@ void PrintStep(TVeloxDeviceW& device, uint32_t ms, char sep, std::ostream& out) 
 
 }  // namespace
 
-int RunRide(const TRideOptions& o, std::optional<int> waitMs, TMiraWirelessProtocol& protocol,
+int RunRide(const TRideOptions& o, std::optional<int> waitMs, testbench::TTestBench& bench,
             std::ostream& out, std::ostream& err, const volatile bool* interrupted) {
-    TResistanceMap map;
-    map.SetText(ShippedResistanceMapText());
-    map.LoadMap();
-    TVeloxDeviceW device;
-    ConfigureAsTheMainWindow(device, protocol, map);
+    TMiraWirelessProtocol& protocol = bench.Protocol();
+    bench.ResistanceMap().LoadMap();
+    // The bench's rider device, as the window has it; its handlers are this ride's.
+    TVeloxDeviceW& device = bench.RiderDevice();
+    const auto release = [&device] {
+        device.OnStats = nullptr;
+        device.OnDisconnected = nullptr;
+        device.TimerStats().OnTickError = nullptr;
+    };
     device.SetRiderWeight(o.weight);
     device.SetCurrentSlope(o.slope);
     device.SetAlarmHeartMaxLimit(o.maxHeartRate);
@@ -143,6 +114,7 @@ int RunRide(const TRideOptions& o, std::optional<int> waitMs, TMiraWirelessProto
     if (device.CompetitorState() == csStarted) device.Stop();
     const int console = device.IDConsole();
     device.Disconnect();
+    release();
     if (lost) {
         err << "wct: console " << console << " was lost and did not come back\n";
         return exFailed;

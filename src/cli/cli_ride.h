@@ -10,8 +10,8 @@
 #include "common/command_line.h"
 #include "common/heart_cut.h"
 
-namespace wct {
-class TMiraWirelessProtocol;
+namespace wct::testbench {
+class TTestBench;
 }
 
 namespace wct::cli {
@@ -27,12 +27,13 @@ struct TRideOptions {
 // What `ride` takes, its values going to `o`.
 void DeclareRideOptions(TCommand& ride, TRideOptions& o);
 
-// Rides on `protocol`, which is connected to the dongle: one line per statistics step
+// Rides the bench's rider device on its protocol, which is connected to the dongle: one
+// line per statistics step
 // (time ms, console, speed, distance, cadence, heart rate, power, calories, resistance
 // level, competitor state) until the time is up or `interrupted` is set. No console
 // joining within `waitMs` (the protocol's own wait when absent), or a console lost on
 // the way: a message on `err` and exit code 1.
-int RunRide(const TRideOptions& options, std::optional<int> waitMs, TMiraWirelessProtocol& protocol,
+int RunRide(const TRideOptions& options, std::optional<int> waitMs, testbench::TTestBench& bench,
             std::ostream& out, std::ostream& err, const volatile bool* interrupted);
 
 }  // namespace wct::cli

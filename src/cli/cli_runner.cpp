@@ -18,9 +18,7 @@
 #include "common/hex.h"
 #include "common/main_thread.h"
 #include "common/tick_count.h"
-#include "protocol/dongle_capture.h"
 #include "protocol/progress_bar.h"
-#include "protocol/wire_recorder.h"
 #include "protocol/wireless_protocol.h"
 #include "serial/com_port.h"
 #include "serial/ecomport.h"
@@ -123,18 +121,6 @@ std::string HexList(const uint8_t* bytes, size_t count) {
     return text;
 }
 
-// The wire's bytes to the recording and the capture, each when given.
-class TWireTaps : public TMiraWireTap {
-public:
-    void Written(const std::string& bytes) override {
-        for (TMiraWireTap* tap : taps) tap->Written(bytes);
-    }
-    void Read(const char* bytes, int count) override {
-        for (TMiraWireTap* tap : taps) tap->Read(bytes, count);
-    }
-    std::vector<TMiraWireTap*> taps;
-};
-
 class TRunner {
 public:
     TRunner(const TCliOptions& o, std::ostream& out, std::ostream& err,
@@ -160,33 +146,17 @@ public:
             }
             memo_.SetTrace(trace_.get());
         }
-        if (o_.record) {
-            try {
-                recorder_.Open(*o_.record);
-            } catch (const std::exception& e) {
-                err_ << "wct: " << e.what() << '\n';
-                return exUsage;
-            }
-            taps_.taps.push_back(&recorder_);
+        try {
+            if (o_.record) bench_.Recording().StartRecording(*o_.record);
+            if (o_.pcap) bench_.Recording().StartCapture(*o_.pcap, "wct " WCT_VERSION);
+        } catch (const std::exception& e) {
+            err_ << "wct: " << e.what() << '\n';
+            return exUsage;
         }
-        if (o_.pcap) {
-            try {
-                capture_.Open(*o_.pcap, "wct " WCT_VERSION);
-            } catch (const std::exception& e) {
-                err_ << "wct: " << e.what() << '\n';
-                return exUsage;
-            }
-            taps_.taps.push_back(&capture_);
-        }
-        if (!taps_.taps.empty()) protocol_.SetWireTap(&taps_);
         int code = Session();
-        protocol_.SetWireTap(nullptr);
-        recorder_.Close();
-        capture_.Close();
         // Either file cut short fails a command that went well.
-        for (const std::string* error : {&recorder_.Error(), &capture_.Error()}) {
-            if (error->empty()) continue;
-            err_ << "wct: " << *error << '\n';
+        for (const std::string& error : bench_.Recording().Stop()) {
+            err_ << "wct: " << error << '\n';
             if (code == exDone) code = exFailed;
         }
         return code;
@@ -310,13 +280,13 @@ private:
             return exDone;
         }
         if (c == "send") return Send();
-        if (c == "ride") return RunRide(o_.ride, o_.wait, protocol_, out_, err_, interrupted_);
+        if (c == "ride") return RunRide(o_.ride, o_.wait, bench_, out_, err_, interrupted_);
         if (c == "check")
             return RunCheck(o_.check, o_.wait, bench_, out_, err_,
                             [this] { return Interrupted(); });
         if (c == "publish")
             return RunPublish(
-                o_.publish, protocol_, out_, err_,
+                o_.publish, bench_, out_, err_,
                 [this](uint32_t ms, const std::function<void()>& each) { Serve(ms, each); },
                 [this] { return Interrupted(); });
         if (c == "stats") {
@@ -577,12 +547,9 @@ private:
     std::ofstream traceFile_;
     std::unique_ptr<TDebugMemo> trace_;
     TCliMemo memo_;
-    TWireRecorder recorder_;
     std::unique_ptr<sim::TDongleSimulator> simulator_;
-    TMiraWirelessProtocol protocol_;
-    TDongleCapture capture_{protocol_};
-    TWireTaps taps_;
-    testbench::TTestBench bench_{protocol_};
+    testbench::TTestBench bench_;
+    TMiraWirelessProtocol& protocol_ = bench_.Protocol();
 };
 
 }  // namespace

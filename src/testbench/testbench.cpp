@@ -5,9 +5,110 @@
 #include <nlohmann/json.hpp>
 
 #include "check/check_history.h"
-#include "publish/mqtt_publisher.h"
+#include "common/stored_form.h"
 
 namespace wct::testbench {
+namespace {
+
+// The rider device's design values, as the bench ships it.
+constexpr const char* kRiderForm = R"(
+object Form1: TForm1
+  object VeloxDeviceW1: TVeloxDeviceW
+    RiderWeight = 0
+    UOM = umKm
+    BikeWeight = 10
+    TimerStatsEnabled = False
+    TimerStatsInterval = 1000
+    TimeToleranceMs = 100
+    HrArrayLength = 0
+    CadenceArrayLength = 5
+    SpeedArrayLength = 5
+    RollDiameter = 45
+    InitialResistance = 0
+    SecurityActive = False
+    HighPowerReduceCoefficient = 1
+    HighPowerReduceStartSpeed = 7
+    HighPowerReduceCoefficientMinimum = 0.25
+    ResistanceReducer = 1
+    PrecisionSpeed = 8
+    PrecisionDistance = 8
+    Tolerance = 2
+    ResistanceMapAdapter = 1
+    VirtualSpeedEnabled = True
+    VirtualSpeedAttenuation = 1
+    Calibration = 1
+    RecoverConnection = True
+    RecoverConnectionTime = 0
+  end
+  object ResistanceMap1: TResistanceMap
+    VeloxVersion = 4
+    ResistanceMapAdapter = 1
+)";
+
+// The map's rows close the form: they are the map the bench ships.
+std::string RiderForm() {
+    return std::string(kRiderForm) + "    StrData = " + QuoteString(ShippedResistanceMapText()) +
+           "\n  end\nend\n";
+}
+
+}  // namespace
+
+TTestBench::TTestBench(const std::string& design) {
+    root_.SetName("Form1");
+    comPort1_ = new TComPort(&root_);
+    comPort1_->SetName("ComPort1");
+    comDataPacket1_ = new TComDataPacket(&root_);
+    comDataPacket1_->SetName("ComDataPacket1");
+    tmp_ = new TMiraWirelessProtocol(&root_);
+    tmp_->SetName("tmp");
+    veloxDeviceW1_ = new TVeloxDeviceW(&root_);
+    veloxDeviceW1_->SetName("VeloxDeviceW1");
+    veloxDevice1_ = new wired::TVeloxDevice(&root_);
+    veloxDevice1_->SetName("VeloxDevice1");
+    resistanceMap1_ = new TResistanceMap(&root_);
+    resistanceMap1_->SetName("ResistanceMap1");
+    ReadComponent(RiderForm(), root_);
+    if (!design.empty()) ReadComponent(design, root_);
+    veloxDeviceW1_->SetWirelessUSB(tmp_);
+    veloxDeviceW1_->SetResistanceMap(resistanceMap1_);
+    recording_ = std::make_unique<TBenchRecording>(*tmp_);
+}
+
+TTestBench::~TTestBench() {
+    StopPublishing();
+}
+
+publish::TMqttPublisher& TTestBench::StartPublishing(
+    const publish::TPublisherSettings& settings,
+    const std::function<void(publish::TMqttPublisher&)>& prepare) {
+    StopPublishing();
+    auto publisher = std::make_unique<publish::TMqttPublisher>(settings);
+    if (prepare) prepare(*publisher);
+    feed_ = std::make_unique<publish::TBenchFeed>(*tmp_, *publisher);
+    feed_->AddRider(*veloxDeviceW1_);
+    try {
+        publisher->Start();
+    } catch (...) {
+        feed_.reset();
+        throw;
+    }
+    publisher_ = std::move(publisher);
+    return *publisher_;
+}
+
+void TTestBench::PollPublishing() {
+    if (feed_) feed_->Poll();
+}
+
+publish::TPublisherCounters TTestBench::StopPublishing(std::chrono::milliseconds grace) {
+    if (!publisher_) return {};
+    feed_->Poll();
+    publisher_->Stop(grace);
+    const publish::TPublisherCounters counters = publisher_->Counters();
+    feed_.reset();
+    publisher_.reset();
+    return counters;
+}
 
 void TPublisherSink::Keep(const check::TCheckRecord& r) {
     publish::TMqttPublisher* publisher = current_ ? current_() : nullptr;
@@ -39,10 +140,10 @@ TCheckSummary TTestBench::RunCheck(const TCheckRequest& request) {
     TCheckSummary summary;
     std::vector<uint8_t> consoles = request.consoles;
     if (consoles.empty()) {
-        consoles = check::FindPresentConsoles(protocol_, request.presentWaitMs);
+        consoles = check::FindPresentConsoles(*tmp_, request.presentWaitMs);
     } else {
         const std::vector<uint8_t> present =
-            check::FindPresentConsoles(protocol_, request.presentWaitMs, consoles);
+            check::FindPresentConsoles(*tmp_, request.presentWaitMs, consoles);
         for (uint8_t id : consoles)
             if (std::find(present.begin(), present.end(), id) == present.end())
                 summary.absent.push_back(id);
@@ -55,7 +156,7 @@ TCheckSummary TTestBench::RunCheck(const TCheckRequest& request) {
     }
 
     if (request.OnStart) request.OnStart();
-    check::TCheckRunner runner(protocol_, request.plan, request.session);
+    check::TCheckRunner runner(*tmp_, request.plan, request.session);
     runner.Interrupted = [&] {
         return summary.unkept > 0 || (request.Interrupted && request.Interrupted());
     };

@@ -1,6 +1,11 @@
 // TTestBench: a running bench as the window and `wct` present it. The front ends create
-// one on their protocol component, call it, and show what it reports; how a production
-// check is run and what becomes of its records is decided here once.
+// one, call it, and show what it reports; they do not wire its parts together themselves.
+// It owns, by the names the bench has always used, the port ComPort1 with its framer
+// ComDataPacket1, the protocol `tmp`, the rider device VeloxDeviceW1 on `tmp` with its
+// resistance map ResistanceMap1 (the map the bench ships), and the wired driver
+// VeloxDevice1; the wire's recording and capture (Recording); and, while the bench is
+// published, the broker's publisher with the feed of the protocol and the rider device.
+// How a production check is run and what becomes of its records is decided here once.
 //
 // A production check: the history, the reports and the memory journal are opened before
 // the first console, so that one that cannot be written refuses the run with nothing
@@ -13,11 +18,13 @@
 // no further record is lost; it is still in the sinks and the reports, and the summary
 // counts it. A sink that cannot keep a record is said in the summary and ends nothing.
 //
-// Main thread only; the protocol must be connected for a check and outlive the bench.
+// Main thread only; the protocol must be connected for a check.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -27,13 +34,16 @@
 #include "check/check_report.h"
 #include "check/check_runner.h"
 #include "check/memory_journal.h"
-
-namespace wct {
-class TMiraWirelessProtocol;
-}
-namespace wct::publish {
-class TMqttPublisher;
-}
+#include "common/component.h"
+#include "device/resistance_map.h"
+#include "device/velox_device_w.h"
+#include "protocol/wireless_protocol.h"
+#include "publish/bench_feed.h"
+#include "publish/mqtt_publisher.h"
+#include "serial/com_data_packet.h"
+#include "serial/com_port.h"
+#include "testbench/bench_recording.h"
+#include "wired/velox_device.h"
 
 namespace wct::testbench {
 
@@ -102,9 +112,38 @@ private:
 
 class TTestBench {
 public:
-    explicit TTestBench(TMiraWirelessProtocol& protocol) : protocol_(protocol) {}
+    // `design`: the front end's stored form for the bench's components, read after the
+    // bench's own (the rider device and its map as the bench ships them); empty keeps
+    // the components' defaults.
+    explicit TTestBench(const std::string& design = {});
+    ~TTestBench();
+    TTestBench(const TTestBench&) = delete;
+    TTestBench& operator=(const TTestBench&) = delete;
 
-    TMiraWirelessProtocol& Protocol() { return protocol_; }
+    // The components' root, "Form1", where the device test window finds the rider devices.
+    TComponent& Root() { return root_; }
+    TComPort& ComPort1() { return *comPort1_; }
+    TMiraWirelessProtocol& Protocol() { return *tmp_; }
+    TVeloxDeviceW& RiderDevice() { return *veloxDeviceW1_; }
+    TResistanceMap& ResistanceMap() { return *resistanceMap1_; }
+    wired::TVeloxDevice& WiredDevice() { return *veloxDevice1_; }
+    TBenchRecording& Recording() { return *recording_; }
+
+    // Publishes the bench on `settings`: the protocol's consoles and the rider device's
+    // ride. `prepare` sets the publisher's events before its thread starts. One that runs
+    // is stopped first. Throws what the publisher's settings are refused with.
+    publish::TMqttPublisher& StartPublishing(
+        const publish::TPublisherSettings& settings,
+        const std::function<void(publish::TMqttPublisher&)>& prepare = nullptr);
+    // Hands the publisher what is new since the last poll; the front end calls it on its
+    // own clock (main thread). Nothing while not publishing.
+    void PollPublishing();
+    // Hands on the last of it and stops the publisher, giving it up to `grace` to
+    // deliver what waits; what it sent in all. Nothing while not publishing.
+    publish::TPublisherCounters StopPublishing(
+        std::chrono::milliseconds grace = std::chrono::seconds(2));
+    // The publisher while the bench is published, or none.
+    publish::TMqttPublisher* Publisher() { return publisher_.get(); }
 
     // Throws ECheckRefused, naming the file and the cause, when the history or a report
     // cannot be written.
@@ -114,7 +153,16 @@ public:
     static std::string HistoryPath();
 
 private:
-    TMiraWirelessProtocol& protocol_;
+    TComponent root_;  // owns the components
+    TComPort* comPort1_ = nullptr;
+    TComDataPacket* comDataPacket1_ = nullptr;
+    TMiraWirelessProtocol* tmp_ = nullptr;
+    TVeloxDeviceW* veloxDeviceW1_ = nullptr;
+    TResistanceMap* resistanceMap1_ = nullptr;
+    wired::TVeloxDevice* veloxDevice1_ = nullptr;
+    std::unique_ptr<TBenchRecording> recording_;  // on tmp
+    std::unique_ptr<publish::TMqttPublisher> publisher_;
+    std::unique_ptr<publish::TBenchFeed> feed_;
 };
 
 }  // namespace wct::testbench

@@ -1,14 +1,9 @@
 // What the main window shows and accepts, without a window: the grids' texts, the read
-// line, the field checks, and the recording control on a protocol component.
+// line and the field checks.
 #include <gtest/gtest.h>
-
-#include <unistd.h>
-
-#include <filesystem>
 
 #include "app/bench_texts.h"
 #include "app/field_checks.h"
-#include "app/recording_control.h"
 
 namespace wct {
 namespace {
@@ -102,40 +97,6 @@ TEST(FieldChecksTest, AResistanceCellIsOneHexByteOrNothing) {
     EXPECT_EQ(ResistanceCell("zz"), std::nullopt);
     EXPECT_EQ(ResistanceCell("err"), std::nullopt);
     EXPECT_EQ(ResistanceCell(""), std::nullopt);
-}
-
-TEST(RecordingControlTest, RecordsThroughTheProtocolsTapUntilStoppedAndNamesAFileItCannotWrite) {
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("wct-recording-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    TMiraWirelessProtocol protocol;
-    {
-        TRecordingControl control(protocol);
-        const std::string path = (folder / "a.rec").string();
-        control.Start(path);
-        EXPECT_TRUE(control.Recording());
-        EXPECT_FALSE(control.Broken());
-        EXPECT_NE(protocol.WireTap(), nullptr);
-        EXPECT_EQ(control.Path(), path);
-        EXPECT_EQ(control.Stop(), "");
-        EXPECT_EQ(protocol.WireTap(), nullptr);
-        EXPECT_TRUE(std::filesystem::exists(path));
-
-        const std::string missing = (folder / "none" / "b.rec").string();
-        try {
-            control.Start(missing);
-            FAIL();
-        } catch (const std::runtime_error& e) {
-            EXPECT_EQ(std::string(e.what()).rfind("Cannot write the recording " + missing, 0), 0u)
-                << e.what();
-        }
-        EXPECT_FALSE(control.Recording());
-        EXPECT_EQ(control.Path(), path);  // still the last one made
-        control.Start(path);
-    }
-    // Destroyed while recording: the tap is taken off.
-    EXPECT_EQ(protocol.WireTap(), nullptr);
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

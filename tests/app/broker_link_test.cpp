@@ -44,7 +44,7 @@ TEST_F(BrokerLinkTest, AWrongUrlIsToldAndTheMeasuresArePublishedOnceItIsRight) {
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].text.rfind("broker URL 'tcp://127.0.0.1': unknown scheme", 0), 0u);
     EXPECT_TRUE(Link().isVisible());
-    EXPECT_EQ(Link().Publisher(), nullptr);
+    EXPECT_EQ(Form().Bench().Publisher(), nullptr);
 
     Link().findChild<QLineEdit*>("BrokerUrl")->setText(QString::fromStdString(broker.Url()));
     Link().findChild<QLineEdit*>("BenchName")->setText("gui");

@@ -1,5 +1,5 @@
 // The main window's "Link" menu against the dongle simulator: recording the wire traffic
-// to a file, and the link statistics view.
+// to a file or a capture, and the link statistics view.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,10 +11,10 @@
 #include <QMenuBar>
 #include <QTableWidget>
 
-#include "app/recording_control.h"
 #include "app/link_stats_view.h"
 #include "common/wire_recording.h"
 #include "gui_support.h"
+#include "testbench/bench_recording.h"
 
 namespace wct::test {
 namespace {
@@ -96,6 +96,28 @@ TEST_F(LinkMenuTest, RecordWritesBothDirectionsUntilStopRecording) {
     Click("Serial Request");
     ASSERT_TRUE(QTest::qWaitFor([&] { return Form().tmp().Consoles()[0].Serial != 0; }, kWaitMs));
     EXPECT_EQ(ReadFile(recording.toStdString()), stopped);
+}
+
+TEST_F(LinkMenuTest, ARecordingNamedPcapngIsACaptureOfBothDirections) {
+    StartBench();
+    const QString capture = folder.filePath("session.pcapng");
+    Record(capture);
+    ASSERT_TRUE(Recording());
+    EXPECT_EQ(Control<QLabel>("RecordingLabel").text(), "Recording to session.pcapng");
+    Connect();
+    Click("Num Console");
+    const std::string reply = Frame(mcNumberOfConsoles, 0, {3});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return ReadFile(capture.toStdString()).find(reply) != std::string::npos; },
+        kWaitMs));
+    Action("StopRecording").trigger();
+    EXPECT_FALSE(Recording());
+    EXPECT_TRUE(messages.shown.empty());
+    const std::string bytes = ReadFile(capture.toStdString());
+    // A section header block first, then the frames each way in packet blocks.
+    EXPECT_EQ(bytes.substr(0, 4), std::string("\x0A\x0D\x0D\x0A", 4));
+    EXPECT_NE(bytes.find(Frame(mcNumberOfConsoles, 0)), std::string::npos);
+    EXPECT_NE(bytes.find("wirelessconsoletest"), std::string::npos);  // the writer, named
 }
 
 TEST_F(LinkMenuTest, FramesSentByHandAreRecordedBesideTheirReplies) {

@@ -117,8 +117,8 @@ protected:
     sim::TPacedClock clock{100000, 2};
     sim::TSimSettings paced;  // the simulator keeps to the test's clock
     std::unique_ptr<sim::TDongleSimulator> simulator;
-    TMiraWirelessProtocol protocol;
-    TTestBench bench{protocol};
+    TTestBench bench;
+    TMiraWirelessProtocol& protocol = bench.Protocol();
     fs::path dir;
     TListSink sink;
     TCheckRequest request;
