@@ -129,8 +129,9 @@ std::string CentralUrlProblem(const std::string& url) {
     for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o)
         if (std::string(o->keyword) == "password" && o->val != nullptr && o->val[0] != '\0')
             problem =
-                "a password is never given on the command line: put it in ~/.pgpass (or the file "
-                "PGPASSFILE names), or name a service of ~/.pg_service.conf with PGSERVICE";
+                "a password never goes in the URL, which command lines and settings show: put "
+                "it in ~/.pgpass (or the file PGPASSFILE names), or name a service of "
+                "~/.pg_service.conf with PGSERVICE";
     PQconninfoFree(options);
     return problem;
 }
