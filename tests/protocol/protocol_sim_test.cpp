@@ -240,6 +240,23 @@ TEST_F(ProtocolSimTest, TotalRollsAreAnsweredOrMinusOne) {
     EXPECT_EQ(protocol.Consoles().size(), 10u);
 }
 
+TEST_F(ProtocolSimTest, TotalRollsWaitForALateAnswerUpToTheReplyTimeOutAndAtLeast350Ms) {
+    const struct {
+        uint32_t delayMs;
+        int replyTimeOut;
+        int32_t total;
+    } cases[] = {{300, 100, 0}, {900, 1000, 0}, {1300, 1000, -1}};  // the unanswered one last
+    Connect();
+    Register(3);
+    for (const auto& c : cases) {
+        sim::TLinkFaults faults;
+        faults.replyDelayMs = c.delayMs;
+        simulator->SetLinkFaults(faults);
+        protocol.SetReplyTimeOut(c.replyTimeOut);
+        EXPECT_EQ(protocol.RequestTotalRolls(1), c.total) << c.delayMs << " ms late";
+    }
+}
+
 TEST_F(ProtocolSimTest, RemovingAllConsolesDisconnectsEveryOne) {
     Connect();
     Register(3);
