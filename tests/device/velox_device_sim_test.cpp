@@ -159,6 +159,7 @@ TEST_F(VeloxDeviceSimTest, DistanceFollowsTheRollRevolutions) {
     Entry().Revolutions = 10000;
     device.TimerStats().TickNow();
     EXPECT_DOUBLE_EQ(device.Distance(), 1.413);
+    EXPECT_DOUBLE_EQ(device.AverageSpeed(), 1.413 / 3) << "over the three hours of steps";
 }
 
 TEST_F(VeloxDeviceSimTest, KeysByteFiveReportsPlusOnceAndIsConsumed) {

@@ -180,10 +180,14 @@ TEST_F(DecoderTest, ConsoleAddAndRemoveKeepTheCountAndTheTable) {
     EXPECT_EQ(protocol.Consoles()[2].WriteStatus, 3);
     EXPECT_FALSE(protocol.IsConsoleConnected(5));  // equal to the table's length
     EXPECT_EQ(LastLine(), "<-3E050001040021 Console Add ID=4");
+    Receive("3E01040502580000000021");  // its measures
+    ASSERT_EQ((*protocol.LastMeasure())[4].MeasureTick, 50000u);
 
     Receive(
         "3E0600010400"
         "21");
+    EXPECT_EQ((*protocol.LastMeasure())[4].MeasureTick, 0u)
+        << "no revolutions across the time away when it comes back";
     Receive(
         "3E0600010400"
         "21");  // count already 0: stays 0, still traced and raised

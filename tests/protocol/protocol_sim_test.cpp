@@ -220,15 +220,20 @@ TEST_F(ProtocolSimTest, MemoryIsReadAndWrittenWithExactFrames) {
                "0021"));
 }
 
-TEST_F(ProtocolSimTest, OversizeCountsAreRefusedWithoutSending) {
+TEST_F(ProtocolSimTest, EightBytesGoOutAndLargerCountsAreRefusedWithoutSending) {
     Connect();
+    Register(3);
+    const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_TRUE(protocol.WriteValue(3, 0x0040, 8, data));
+    ASSERT_TRUE(protocol.ReadValue(3, 0x0040, 8));
+    EXPECT_EQ(protocol.Consoles()[3].DataCount, 8);
+    EXPECT_EQ(protocol.Consoles()[3].Data[7], 8);
     const size_t before = memo.lines.size();
-    uint8_t data[8] = {};
     EXPECT_FALSE(protocol.ReadValue(3, 0, 9));
-    EXPECT_FALSE(protocol.WriteValue(3, 0, 200, data));
+    EXPECT_FALSE(protocol.WriteValue(3, 0, 9, data));
     ASSERT_EQ(memo.lines.size(), before + 2);
     EXPECT_EQ(memo.lines[before], "## Read value refused: 9 bytes asked, at most 8");
-    EXPECT_EQ(memo.lines[before + 1], "## Write value refused: 200 bytes asked, at most 8");
+    EXPECT_EQ(memo.lines[before + 1], "## Write value refused: 9 bytes asked, at most 8");
 }
 
 TEST_F(ProtocolSimTest, TotalRollsAreAnsweredOrMinusOne) {
