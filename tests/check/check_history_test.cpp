@@ -166,6 +166,20 @@ TEST_F(CheckHistoryTest, AFileOfTheFirstSchemaIsReadAsItIsAndMigratedForWriting)
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(RecordToJson(records[0]), RecordToJson(added));
     EXPECT_TRUE(records[1].steps.at(0).measures.empty());
+
+    // Its steps are numbered from 0, as the file's earlier ones are.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    std::string positions;
+    sqlite3_exec(
+        db, "SELECT position FROM steps WHERE check_seq = 2 ORDER BY position",
+        [](void* out, int, char** values, char**) {
+            *static_cast<std::string*>(out) += std::string(values[0]) + " ";
+            return 0;
+        },
+        &positions, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(positions, "0 1 2 ");
 }
 
 TEST_F(CheckHistoryTest, TwoBenchesWriteOneFile) {

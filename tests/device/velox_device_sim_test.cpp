@@ -159,6 +159,7 @@ TEST_F(VeloxDeviceSimTest, DistanceFollowsTheRollRevolutions) {
     Entry().Revolutions = 10000;
     device.TimerStats().TickNow();
     EXPECT_DOUBLE_EQ(device.Distance(), 1.413);
+    EXPECT_DOUBLE_EQ(device.AverageSpeed(), 1.413 / 3) << "over the three hours of steps";
 }
 
 TEST_F(VeloxDeviceSimTest, KeysByteFiveReportsPlusOnceAndIsConsumed) {
@@ -226,6 +227,31 @@ TEST_F(VeloxDeviceSimTest, AHeartRateBelowThirtyFiveIsNoSignalAndNoAlarm) {
     Step();
     EXPECT_TRUE(device.HeartConnectionActive());
     EXPECT_EQ(device.HeartRate(), 120) << "the window started afresh";
+
+    const struct {
+        uint8_t reading;
+        int32_t shown;
+    } edges[] = {{34, 0}, {35, 35}};
+    for (const auto& e : edges) {
+        Ride({1000, e.reading, 80});
+        Step();
+        EXPECT_EQ(device.HeartRate(), e.shown) << int{e.reading};
+    }
+}
+
+TEST_F(VeloxDeviceSimTest, TheAverageCadenceIsTheMeanOfEveryStepRoundedHalfToEven) {
+    ConnectAndStart();
+    // Means 80, 80.5, 81.3, 82, 82.6.
+    const struct {
+        uint8_t cadence;
+        int32_t average;
+    } steps[] = {{80, 80}, {81, 80}, {83, 81}, {84, 82}, {85, 83}};
+    uint16_t rpm = 1000;
+    for (const auto& s : steps) {
+        Ride({++rpm, 100, s.cadence});  // a new rpm tells the new cadence's frame apart
+        Step();
+        EXPECT_EQ(device.AverageCadence(), s.average) << "after " << int{s.cadence};
+    }
 }
 
 TEST_F(VeloxDeviceSimTest, WithHeartProcessingOffTheHeartRateIsZero) {

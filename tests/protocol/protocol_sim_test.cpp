@@ -220,15 +220,20 @@ TEST_F(ProtocolSimTest, MemoryIsReadAndWrittenWithExactFrames) {
                "0021"));
 }
 
-TEST_F(ProtocolSimTest, OversizeCountsAreRefusedWithoutSending) {
+TEST_F(ProtocolSimTest, EightBytesGoOutAndLargerCountsAreRefusedWithoutSending) {
     Connect();
+    Register(3);
+    const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_TRUE(protocol.WriteValue(3, 0x0040, 8, data));
+    ASSERT_TRUE(protocol.ReadValue(3, 0x0040, 8));
+    EXPECT_EQ(protocol.Consoles()[3].DataCount, 8);
+    EXPECT_EQ(protocol.Consoles()[3].Data[7], 8);
     const size_t before = memo.lines.size();
-    uint8_t data[8] = {};
     EXPECT_FALSE(protocol.ReadValue(3, 0, 9));
-    EXPECT_FALSE(protocol.WriteValue(3, 0, 200, data));
+    EXPECT_FALSE(protocol.WriteValue(3, 0, 9, data));
     ASSERT_EQ(memo.lines.size(), before + 2);
     EXPECT_EQ(memo.lines[before], "## Read value refused: 9 bytes asked, at most 8");
-    EXPECT_EQ(memo.lines[before + 1], "## Write value refused: 200 bytes asked, at most 8");
+    EXPECT_EQ(memo.lines[before + 1], "## Write value refused: 9 bytes asked, at most 8");
 }
 
 TEST_F(ProtocolSimTest, TotalRollsAreAnsweredOrMinusOne) {
@@ -238,6 +243,23 @@ TEST_F(ProtocolSimTest, TotalRollsAreAnsweredOrMinusOne) {
     EXPECT_TRUE(Traced("->3E0B01000021 Request Total Rol ID Console=1"));
     EXPECT_EQ(protocol.RequestTotalRolls(9), -1);  // no such console: no answer
     EXPECT_EQ(protocol.Consoles().size(), 10u);
+}
+
+TEST_F(ProtocolSimTest, TotalRollsWaitForALateAnswerUpToTheReplyTimeOutAndAtLeast350Ms) {
+    const struct {
+        uint32_t delayMs;
+        int replyTimeOut;
+        int32_t total;
+    } cases[] = {{300, 100, 0}, {900, 1000, 0}, {1300, 1000, -1}};  // the unanswered one last
+    Connect();
+    Register(3);
+    for (const auto& c : cases) {
+        sim::TLinkFaults faults;
+        faults.replyDelayMs = c.delayMs;
+        simulator->SetLinkFaults(faults);
+        protocol.SetReplyTimeOut(c.replyTimeOut);
+        EXPECT_EQ(protocol.RequestTotalRolls(1), c.total) << c.delayMs << " ms late";
+    }
 }
 
 TEST_F(ProtocolSimTest, RemovingAllConsolesDisconnectsEveryOne) {

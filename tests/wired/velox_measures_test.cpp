@@ -50,6 +50,27 @@ TEST_F(VeloxMeasures, ReachTheFullSpeedOfTenEventsPerShortFrameAfter25Frames) {
     EXPECT_NEAR(static_cast<double>(device.InstantSpeed()), 44.676, 1e-9);
 }
 
+TEST_F(VeloxMeasures, ShowAnInstantSpeedOfTheNewestSixShortOrThreeLongFrames) {
+    const struct {
+        double version;
+        std::string moving, still;
+        double share;  // of the full speed left after three still frames
+    } cases[] = {{4, ShortMeasures(0, 10), ShortMeasures(0, 0), 0.5},
+                 {5, LongMeasures(0, 3788, 0xFFFF, 0xFFFF), LongMeasures(0, 0xFFFF, 0xFFFF, 0xFFFF),
+                  0}};
+    for (const auto& c : cases) {
+        test::TRecordingDevice fresh;
+        fresh.SetConnectionSurvey(false);
+        fresh.SetVersion(c.version);
+        fresh.SetConnected(true);
+        for (int i = 0; i < 25; ++i) fresh.ComDataPacket().AddData(c.moving);
+        const double full = static_cast<double>(fresh.InstantSpeed());
+        ASSERT_GT(full, 0) << c.version;
+        for (int i = 0; i < 3; ++i) fresh.ComDataPacket().AddData(c.still);
+        EXPECT_NEAR(static_cast<double>(fresh.InstantSpeed()), c.share * full, 0.01) << c.version;
+    }
+}
+
 TEST_F(VeloxMeasures, TakeNoRollFromALongFrameWithoutARollPeriod) {
     device.SetVersion(5);
     device.SetConnected(true);
