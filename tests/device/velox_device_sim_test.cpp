@@ -145,6 +145,11 @@ TEST_F(VeloxDeviceSimTest, AFillingSpeedWindowShowsTheMeasuredSpeedNotARampFromZ
     EXPECT_EQ(device.AverageCadence(), 80);
     EXPECT_EQ(device.TimeElapsed(), 3u * 3600000u);
     EXPECT_EQ(device.Power(), std::lround(device.PowerAtSpeed(8.478, 0)));
+
+    Ride({500, 100, 80});
+    Step();
+    EXPECT_LT(device.Speed(), 8.478);
+    EXPECT_DOUBLE_EQ(device.MaxSpeed(), 8.478) << "the top speed stays when the rider slows";
 }
 
 TEST_F(VeloxDeviceSimTest, DistanceFollowsTheRollRevolutions) {
@@ -294,6 +299,22 @@ TEST_F(VeloxDeviceSimTest, HighHeartRatesRaiseTheAlarmAndAboveTheMaximumDropTheL
     EXPECT_EQ(device.VeloxElevation(), 0);
 }
 
+TEST_F(VeloxDeviceSimTest, AHeartRateAtTheHighLimitRaisesTheAlarm) {
+    simulator->SetRider(kConsole, {1000, 210, 80});
+    ConnectAndStart();
+    int alarms = 0;
+    device.OnAlarmHeart = [&](TComponent*, int, bool higher, bool, bool&) { alarms += higher; };
+    const struct {
+        int32_t limit;
+        int alarms;
+    } cases[] = {{211, 0}, {210, 1}};
+    for (const auto& c : cases) {
+        device.SetAlarmHeartHighLimit(c.limit);
+        Step();
+        EXPECT_EQ(alarms, c.alarms) << "heart rate 210, limit " << c.limit;
+    }
+}
+
 TEST_F(VeloxDeviceSimTest, ALowHeartRateAlarmsBelowItsLimit) {
     simulator->SetRider(kConsole, {1000, 36, 80});
     device.SetAlarmHeartLowLimit(40);
@@ -322,7 +343,7 @@ TEST_F(VeloxDeviceSimTest, WithoutALowLimitTheAlarmPercentageIsZero) {
 
 TEST_F(VeloxDeviceSimTest, TheCourseEndsOnceAtItsDistance) {
     ConnectAndStart();
-    device.SetDistanceToPerform(1.0);
+    device.SetDistanceToPerform(45 * 10000.0 * 3.14 / 1000000);  // exactly what 10000 turns make
     int finished = 0;
     device.OnCourseFinished = [&](TComponent*) {
         ++finished;

@@ -38,6 +38,13 @@ TEST(MeasuresFreshness, AConsoleIsSilentPastThreeOfItsIntervalsAndNeverSoonerTha
     EXPECT_FALSE(IsSilent(TMiraConsoleMeasure{}, 100000)) << "a console never heard is not silent";
 }
 
+TEST(MeasuresFreshness, OneLateFrameIsNoNewPace) {
+    TMiraWirelessConsoleMeasures table;
+    const uint32_t last = Stream(table, 12, 250);
+    DecodeMeasures(table, Measures(3, 600), rsStarted, last + 1900);
+    EXPECT_EQ(SilenceAfterMs((*table)[3]), 2000u);
+}
+
 TEST(MeasuresFreshness, ASilenceAddsAtMostTheBoundsWorthOfRevolutionsAndLeavesThePaceAlone) {
     TMiraWirelessConsoleMeasures table;
     const uint32_t last = Stream(table, 9, 250);  // 2 s at 600 rpm: 20 revolutions
