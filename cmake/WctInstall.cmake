@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installation with the GNU directory layout, and the Debian package (cpack -G DEB).
 include(GNUInstallDirs)
 

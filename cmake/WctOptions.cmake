@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Compiler settings shared by every target of the project.
 add_library(wct_options INTERFACE)
 target_compile_options(wct_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow

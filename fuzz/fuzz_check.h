@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A property a fuzz target checks: when it fails, the input is a finding.
 #pragma once
 

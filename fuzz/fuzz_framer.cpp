@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The packet framer on byte streams cut into arbitrary chunks:
 //  - with the wireless protocol's framing (start 3E, stop 21, the length byte deciding
 //    through FrameEnd) on any bytes: every packet runs from a start byte to a stop byte;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // HexToInt and HexToBytes on any text: they never fail, never read past the text, and
 // agree with BytesToHex.
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The resistance map parser on any text, as StrData or as lines, then the lookup of a
 // resistance for powers and speeds on the grid it parsed, whether loading succeeded or
 // stopped half-way (the grid then holds what was read). Loading fails only with EMNox,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The stored-form reader on any text, into a form holding a component with every kind of
 // property and real components (a packet framer, a resistance map). Reading fails only
 // with EStoredForm; what it accepted writes out as a text that reads back into a fresh

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The packet framer with the wired driver's framing, fed through the driver itself:
 // start and stop bytes with a fixed size for generation 4, the driver's custom start and
 // stop for the long frames of the later generations. An identification answer inside

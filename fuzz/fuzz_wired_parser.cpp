@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The wired driver's message parser on arbitrary messages, for every generation and
 // ride state: byte-protocol chunks for generations 1 to 3, frames of any length (right,
 // short, long, unframed) for the others.

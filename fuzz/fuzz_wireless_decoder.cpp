@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The protocol's reply decoder on arbitrary packets, with the console, measures and
 // resistance tables and the roll state driven into any state by the input: it never reads
 // outside a packet or a table, every valid frame (and nothing else) writes one trace line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The wired driver the wired fuzz targets feed: one device for the whole run (its four
 // timer threads are made once), put into the generation and the ride state each input
 // picks. No port is open, so nothing the driver answers leaves the process.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # fuzz.sh [SECONDS]: builds the libFuzzer targets (clang, AddressSanitizer,
 # UndefinedBehaviorSanitizer) in build-fuzz and runs each for SECONDS (default 60), one
 # after another on one core, starting from its seeds in fuzz/corpus/<target>. New inputs

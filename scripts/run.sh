@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The run command: installs what is missing, builds, and starts the bench.
 #
 # With a `wct` command among the arguments it runs `wct`, the bench from a terminal, with

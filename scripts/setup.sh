@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages the build needs, only those that are missing; further
 # packages named as arguments join them (the fuzzing build adds its compiler).
 set -euo pipefail

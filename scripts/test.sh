@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The test command: installs what is missing, builds the optimised tree (Release with
 # Debian's hardening, what a packager builds), the sanitizer tree (AddressSanitizer +
 # UndefinedBehaviorSanitizer) and the thread tree (ThreadSanitizer), and compiles the

@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: Apache-2.0
 -- Wireshark dissector for the wireless console dongle's frames, as `wct --pcap` and the
 -- window's Link menu capture them (link type LINKTYPE_USER0, 147).
 --

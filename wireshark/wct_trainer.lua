@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: Apache-2.0
 -- Wireshark dissector for the wired roll trainer's frames, as `wct --pcap trainer`
 -- captures them (link type LINKTYPE_USER1, 148).
 --

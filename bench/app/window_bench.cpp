@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The window at the line's limit, side by side with `wct`: for each run `wct-sim` (another
 // process) streams measures from 32 consoles at 32 per second each (1,024 measures
 // frames/s, what 115200 bit/s carries) and one client takes them:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The line's central history: how many records a second the collector keeps, and a
 // search by serial over 1,000,000 records.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The check history with 100 000 records (8 steps each, 20 000 serials, 5 records each):
 // how long a search by serial takes (what `wct history --serial` and the window's search
 // run, statement preparation included), and how long one record takes to be written.

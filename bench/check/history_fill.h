@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the history benchmarks share: a history filled fast through SQL, and their
 // figures. Header only; each benchmark is one program.
 #pragma once

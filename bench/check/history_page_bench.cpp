@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The production check's history at 1,000,000 records (8 steps each, 200,000 serials, 5
 // records each), as the window's history view reads it: each page on its own read-only
 // connection, opened for the page.

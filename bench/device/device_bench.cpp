@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Two figures of the rider-device layer:
 // - a ResistanceForPower lookup on the shipped map, over speeds and powers across the map;
 // - one statistics step of 32 wireless rider devices on one protocol component, each

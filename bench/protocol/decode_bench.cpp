@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How fast recorded measures frames from many consoles go through the framer and the
 // reply decoder, against the rate the 115200 bit/s line can deliver them.
 #include <chrono>

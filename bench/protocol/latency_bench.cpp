@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Latency from a measures frame's bytes on the wire to OnMeasuresReceived: this program
 // plays the dongle on a pseudo-terminal master (it answers the version request so that
 // the component connects), then writes measures frames from 32 consoles paced at the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A live run at full line rate: `wct-sim` (another process) streams measures from 20
 // consoles at 50 per second each, about what 115200 bit/s carries, through a
 // pseudo-terminal into OnMeasuresReceived with the trace on. Prints the CPU this process

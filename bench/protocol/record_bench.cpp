@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What recording the wire costs: the recorder alone, fed the chunks of a dongle link at
 // full line rate (115200 bit/s, 11520 bytes a second) into a real file, first as one
 // chunk per measures frame (11 bytes, the usual reads), then as the worst case of one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Period error of the resistance timer while the line is full: a simulated dongle with
 // 32 consoles streams measures at the 115200 bit/s line rate through the component (trace
 // on), resistances for all 32 consoles are sent every interval, and each send is timed on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What publishing costs at the line's limit: `wct-sim` (another process) streams measures
 // from 32 consoles at 32 a second each, 1024 frames a second, into the protocol component
 // with the trace on. The same run is measured twice, without publishing and then with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Latency from the pty master to a bound framer's OnPacket, and the event thread's CPU
 // cost, with 115200 bit/s worth of protocol-sized frames. Prints the figures.
 #include <pty.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Soak run: a simulated dongle with 32 consoles streams measures at (a little over) the
 // full 115200 bit/s line rate through a pseudo-terminal into TMiraWirelessProtocol for N
 // minutes (default 30), with the trace on and every trace line appended to a log file, as

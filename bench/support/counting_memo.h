@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A trace that counts its lines: the protocol formats every trace line as it would for the
 // window, and the benchmark pays that cost without keeping the text.
 #pragma once

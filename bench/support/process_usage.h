@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What this process uses, for the benchmarks that report it.
 #pragma once
 

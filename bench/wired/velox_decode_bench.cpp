@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decoding one long measures frame and running its measures step (speed sample, roll
 // increment, cadence and heart periods) on a riding generation-5 driver.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A live ride on a generation-5 trainer: `wct-sim wired` (another process) streams a
 // measures frame every 100 ms through a pseudo-terminal; the driver rides with its
 // statistics tick, heart rate and cadence on. Prints the CPU this process spends (port

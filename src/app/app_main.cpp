@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // wirelessconsoletest: the bench's window.
 #include <QApplication>
 #include <QIcon>

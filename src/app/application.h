@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Start-up of the bench: the three windows in their order, the progress windows centred
 // on the main one, and with --simulate the built-in dongle simulator, whose port the
 // main window lists and selects so that the bench works without hardware. --port PATH

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TAveragesPanel, "Averages": the moving averages of console 0's roll speed (Memo3) and of
 // the table's first heart rate (Memo4), 5 samples each, drawn with the frame clock. It
 // also keeps the "Data single console" group, never shown: console 0's figures, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The texts the bench's grids and memos show for the protocol's tables: a console's
 // measures, its identity data, and the bytes of a memory read. Qt-free, so that what an
 // operator reads is tested without a window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TBrokerLink, "Publish to Broker": the window's publishing to an MQTT broker. The Link
 // menu's "Publish to Broker..." shows it: the broker's URL, the bench's name, the measures
 // rate, TLS and credentials (a password is read from a file, never typed into the bench).

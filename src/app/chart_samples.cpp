@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "app/chart_samples.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TChartSamples: what the live charts plot. Per console, the measures of the last `span`
 // milliseconds, oldest first; cut down to the pixels a chart has (Decimated) and written
 // as CSV text (Csv). Needs no Qt, so it is tested without a display.

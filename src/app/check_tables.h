@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tables of the production check window and its history: one row a step or a
 // record, read whole, the outcome's cell coloured by the outcome.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TClickGuard: how the windows run their buttons' click handlers. A handler may wait
 // with the event loop running, so a second click of the same button arrives inside the
 // first: it is ignored until the first returns, and meanwhile the button looks busy

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TComLed: a 25 x 25 lamp that shows one line signal of a bound port, on or off. The
 // rules (which signal, when it lights, how long a ring lasts) are TComLedLogic's; this
 // widget holds the glyphs, draws them and runs the ring timer. The six built-in kinds draw their 15

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The port settings: TComComboBox, a drop-down list bound to one property of a port, and
 // TComSetupFrm "Setup", six of them on one port. ShowSettingsDialog runs the dialog
 // modally and writes the choices to the port on OK; Cancel changes nothing.

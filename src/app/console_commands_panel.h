@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TConsoleCommandsPanel, "Console commands": the commands for the console "For Console"
 // names (txtIdTotalRolls; its low eight bits), those for every connected console, and the
 // console tests, which wait for the console's answer and then say how it went.

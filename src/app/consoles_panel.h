@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TConsolesPanel, "Consoles": the console grid (GridConsole), filled from the protocol's
 // console table on "Update": version, serial, rolls, connected, used and firmware, a row a
 // table entry.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TForm2, "VxDeviceW Test": exercises every wireless rider device the main window
 // carries. It lists them, connects, starts, pauses, stops and disconnects them all at
 // once, switches their virtual speed, shows each device's statistics in a grid row on

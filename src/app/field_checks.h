@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the operator types into the bench's fields, checked before anything is sent: a
 // text that does not fit its field is refused with a message that names the field, so
 // that a typing slip never reaches a console as some other number. Qt-free.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the windows ask the operator for a file to write: QFileDialog unless a test
 // installs its own answer.
 #pragma once

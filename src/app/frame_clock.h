@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TFrameClock: the pace of the main window's live views. A view with something new to draw
 // asks for a frame; kFrameMs later every view that follows the clock draws, in the order it
 // began to follow, in one pass of the event loop, so the window paints once for all of

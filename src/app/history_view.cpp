@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "app/history_view.h"
 
 #include <QHBoxLayout>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // THistoryView: the production check's history, page by page, newest first, searched by
 // serial. The history is the bench's file or a line's central one (a postgresql:// URL).
 // Each page is read on a worker thread with its own read-only connection to the history

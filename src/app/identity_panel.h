@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TIdentityPanel, "Identity": asks a console for its serial and firmware (the console
 // txtSNid names) or its version (txtVNid); the answers reach the console grid on "Update".
 #pragma once

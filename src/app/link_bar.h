@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TLinkBar: the link to the dongle and what is asked of it as a whole: the port box
 // (ComboBox1), "Connect" and "Disconnect", the port lamp (ComLed1), the port settings,
 // registration ("Open", "Close", "Num Console"), "Start Measure" and "Stop Measure", and

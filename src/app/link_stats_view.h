@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TLinkStatsView, "Link Statistics": how healthy the radio link to each console is, from
 // the protocol component's link statistics. One row per console (0 is the dongle), the
 // link's totals below; refreshed once a second while the window is shown, so it costs

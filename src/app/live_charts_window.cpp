@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "app/live_charts_window.h"
 
 #include <QChart>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TLiveChartsWindow, "Live Charts": speed, heart rate, cadence and, where the rider device
 // is connected to the console, power, over the last minutes, for the consoles ticked in
 // the window. Every measures frame is kept (Add) whether or not the window is shown; the

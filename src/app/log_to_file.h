@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TLogToFile: appends text lines to a plain-text file. The file stays open between lines
 // (opening and closing it for each line cost the bench more than the rest of its trace),
 // but every line goes to the system with its own write(2), unbuffered, so other programs

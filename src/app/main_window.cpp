@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window's components, its layout and the wiring of its panels.
 #include "app/main_window.h"
 

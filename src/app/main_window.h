@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TForm1, "Wireless Console Test": the operator's bench. The window lays out its panels
 // and wires them to its components and to each other; the panels own their controls and
 // what those do: the link bar, "Console commands", "Identity", "Measures", "Consoles",

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "app/manual_frame_panel.h"
 
 #include <QLabel>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TManualFramePanel, "Manual frame": sends the hex text of hexSt, as bytes, on the port the
 // window works on, and traces it; recordings of the wire hold it too. Its hidden "Start"
 // button, never shown, sends the roll start and stop frames in turn through it.

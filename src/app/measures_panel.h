@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TMeasuresPanel, "Measures": the measures grid (GridDati), a row a console, its newest
 // measures drawn with the frame clock. A console fallen silent has its values blanked and
 // its label greyed until it sends again; a console whose brake the interlock holds at 0

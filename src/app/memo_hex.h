@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TMemoHEX: the trace memo. A read-only list of text lines that takes the protocol's
 // trace lines (it is the protocol's DebugMemo) and the window's own.
 //

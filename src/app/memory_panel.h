@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TMemoryPanel, "Console memory": reads and writes of a console's memory ("Console ID",
 // "Address" in hex, "Bytes" in decimal, the eight byte edits Edit5 to Edit12 in hex). Reads
 // go to the data memo (Memo5), hidden until "View Data"; the window places it.

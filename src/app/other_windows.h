@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The test panel the application creates after the main window and the device test
 // window (device_test_window.h).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The controls the main window's panels are made of, made alike: named, with the
 // bench's design values.
 #pragma once

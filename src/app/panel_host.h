@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TPanelHost: what the main window's panels share, and the window gives them: the
 // protocol, the trace, the window's messages, the click guard that runs their buttons,
 // the frame clock of the live views, the port the link bar works on, and the status

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Draws a cell that holds only text (not selected, no colour, font or icon of its own,
 // short enough to fit) with one drawText, and leaves every other cell to the style. At the
 // line's rate the grids and the trace redraw some two hundred cells a second, and the

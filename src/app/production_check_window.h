@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TProductionCheckWindow, "Production Check": the end-of-line check of consoles from one
 // button. The operator names themself, runs the built-in plan on the selected console or
 // on every console present, and watches the steps fill in, coloured by outcome, with the

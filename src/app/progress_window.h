@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TMiraProgressBar as a window: a small frameless window that stays on top, centred over
 // the main window while the protocol searches for the dongle or for consoles. It holds a
 // label and, under it along the bottom edge, a progress bar.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main-thread seam on Qt's event loop: hand-offs from port and timer threads become
 // queued calls, and the waits of the core run Qt's events (clicks, repaints, timers)
 // while they wait, so the window stays live during every waiting operation.

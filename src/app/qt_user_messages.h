@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Message boxes for the core and the windows, as QMessageBox dialogs. Tests install
 // their own TUserMessages to read and answer them instead.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TRecordingMenu: the Link menu's recording of the wire traffic. "Record..." asks for a
 // file (next to the last recording, or else in the home folder) and records into it, as
 // a pcapng capture for Wireshark when the file is named *.pcapng (the bench's recording),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TResistancesPanel, "Resistances": the resistance grid (GridResist), a hex level a console
 // for the consoles 1 to 14, sent with each resistance period while "SendRes" runs; an
 // empty cell sends nothing, a cell that cannot be sent becomes "err". "Max HR" is the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A grid addressed the way the bench's grids are: Cell(col, row), row 0 being the header
 // row and column 0 the row labels. The header row is the table's own header, so it stays
 // in view while the rows scroll; column 0 is drawn like a header and cannot be edited.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "app/trace_log.h"
 
 #include <sys/stat.h>

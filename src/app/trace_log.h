@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the trace memo's lines are logged: the window's log file, or, when that cannot
 // be written (the executable's directory is read-only after a system install), a file
 // of the same name in the user's state directory. The switch, or the loss of the log,

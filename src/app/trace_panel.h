@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TTracePanel, "Trace": the trace memo (Memo2, the protocol's DebugMemo) and what the
 // operator does with it: "Clear", the protocol's time stamps and data lines ("Enable
 // time", "No data messages"), and the connection test, which hides the memo and lets

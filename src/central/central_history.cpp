@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "central/central_history.h"
 
 #include <libpq-fe.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The central history of a line: every bench's check records in one PostgreSQL
 // database, written by the collector and read by `wct history` on any bench.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "central/record_collector.h"
 
 #include <mosquitto.h>

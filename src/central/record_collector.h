@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TRecordCollector: takes every bench's check records from the broker and keeps each once
 // in the central history, for as long as it runs.
 //

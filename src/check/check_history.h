@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The history of production checks: one SQLite file holding every console's record.
 //
 // Two benches may write one file: it runs in WAL mode with a busy time-out, so a writer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The check plan: the ordered steps a production check runs on each console, with the
 // limits each measured value is judged against. A plan is built in (DefaultPlan) and can
 // be replaced by a small TOML file:

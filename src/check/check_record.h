@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The result of one console's production check: a plain value, so that the history, the
 // reports and any publisher can take it as it is. Its JSON form is the one the JSON
 // report holds. Every record carries an id of its own (a random UUID), so that a copy

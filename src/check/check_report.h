@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reports of one check run, for the factory's systems: a JSON document holding the
 // run and its records (each as RecordToJson writes it), and a JUnit XML file with one
 // testsuite per console and one testcase per step, which CI dashboards read as it is.

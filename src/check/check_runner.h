@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a check plan on consoles through the protocol component, one console after the
 // other, and makes one record per console.
 //

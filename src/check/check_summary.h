@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a set of check records says about a line: the first-pass yield per day and
 // station, and the steps that fail most. Works on records as any history returns them.
 //

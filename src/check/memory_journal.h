@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a memory step found at an address before it wrote its test pattern there, kept on
 // disk until the step has put it back. A run killed in between (power cut, SIGKILL, a
 // lost dongle) leaves the pattern in the console and this note of what belongs there;

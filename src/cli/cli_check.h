@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct check`: runs the check plan on one console or on every console present, prints
 // one line per step, keeps one record per console in the history and writes the JSON
 // and JUnit reports.

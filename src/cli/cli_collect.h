@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct collect`: the line's collector, from the broker into the central history, until
 // SIGTERM or Ctrl-C. Trouble on either side is told on stderr and waited out.
 #pragma once

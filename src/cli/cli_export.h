@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct export --pcap OUT REC`: a wire recording of the dongle link (wct --record) as a
 // pcapng capture, the packets a live `--pcap` capture of the same traffic holds.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct history`: the check records kept in the history, newest first, filtered by
 // serial, start date, outcome and station; as text lines, CSV or JSON; or their summary
 // (first-pass yield per day and station, the steps that fail most). The history is a

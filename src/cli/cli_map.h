@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct map`: the resistance lookup from a terminal, one point or a sweep read from stdin.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line of `wct`: global options, one command and its arguments.
 //
 // Every command declares what it takes in one place: the simple ones in cli_options.cpp,

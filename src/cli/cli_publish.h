@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct publish`: measures and publishes them, with the consoles' data, to an MQTT broker
 // until the time ends or the run is interrupted, and ends with the "offline" status.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct ride`: one rider on the first console that joins, as the main window drives its
 // rider device, with the resistance loop closed on the shipped map.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs one `wct` command on a TMiraWirelessProtocol over the plain main thread, writing
 // results to `out` (stable, parseable) and messages to `err`.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct stats`: measures for a while, asks every reporting console for its version once a
 // second so that there are replies to time, and prints the link statistics the protocol
 // component kept meanwhile: a table, or one JSON object. `expectedRate` (per second, 0

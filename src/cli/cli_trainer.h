@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct trainer`: the wired trainer driver from a terminal.
 //
 //   wct [--port PATH] [--simulate] [--pcap FILE] trainer [--generation G]

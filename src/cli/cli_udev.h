@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct udev-rule [--install]`: the udev rule that gives the dongle plugged in now the
 // name /dev/wct-dongle and the dialout group, made from the USB identity of the port the
 // dongle search (as `wct find`) found it on.

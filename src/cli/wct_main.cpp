@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // wct: the bench from a terminal.
 #include <csignal>
 #include <iostream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Messages posted to the application's own window, the way a component tells the
 // application something without holding a reference to any window.
 //

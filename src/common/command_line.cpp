@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/command_line.h"
 
 #include <CLI/CLI.hpp>

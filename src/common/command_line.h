@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a program's command line: the program and its commands, each with the options
 // and arguments it takes, every one bound to the code that reads its value. Parsing is
 // CLI11's; this keeps one wording of the refusals for every program of the bench and

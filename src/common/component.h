@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The component base every part of the system is built from.
 //
 // A component has a name, an owner that frees it, a state (loading from its stored form,

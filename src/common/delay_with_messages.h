@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Waits that keep the main thread serving: hand-offs from port and timer threads, posted
 // work and, under Qt, window events run while the caller waits. Main thread only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // EMNox: the rider-device layer's exception, carrying a numbered error code.
 #pragma once
 

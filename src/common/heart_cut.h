@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // THeartCut: the rule that keeps the brake off a rider whose heart is beyond a maximum.
 //
 // It is fed raw heart readings, one at a time, as the sensor gives them. A reading above

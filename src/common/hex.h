@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hexadecimal text of byte strings, as the protocol writes its frames, the trace echoes
 // them and the recordings and simulator logs keep them. Two characters per byte, high
 // digit first, no separators. These never fail: malformed text converts by the rules below.

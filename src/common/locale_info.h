@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Locale services of the seam: the decimal separator and the date and time texts.
 #pragma once
 

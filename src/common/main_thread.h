@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main thread seam: all component logic runs on one thread, and worker threads (port
 // event threads, timer threads) hand their work to it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/nox_timer.h"
 
 #include "common/tick_count.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The statistics timer of rider devices: a threaded timer that keeps its own time
 // accounting, measured (RealElapsed) and nominal (NominalElapsed, the sum of the
 // intervals ticked), plus two marks its owner stores.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Numbers read from text the user or a file gave: the whole text or nothing, so "12x",
 // " 12" and "" are refused alike and each caller words its own refusal.
 #pragma once

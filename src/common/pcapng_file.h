@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TPcapngFile: writes a capture that Wireshark, tshark and capinfos open: a pcapng file of
 // one section (the writing program named in its header), one interface per port (its link
 // type, name and line speed) and one enhanced packet block per packet, with microsecond

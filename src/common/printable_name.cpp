@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/printable_name.h"
 
 #include <cstdint>

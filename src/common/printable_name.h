@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Names people type for the records: an operator, a station, a bench. They end up in
 // report lines, topic levels, folder names and JSON, so only printable text is taken.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/round_decimals.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A command-line program's standard output, checked as GNU programs check theirs, so that
 // a script never takes lost results for a success.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The user's folder for what the bench keeps between runs: the check history, the
 // publisher's outbox, the trace log of an installed bench.
 #pragma once

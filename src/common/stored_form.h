@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The stored text form of components: their published properties, written and read.
 //
 //   object Form1: TMainWindow

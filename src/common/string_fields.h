@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fields of a text cut at a separator character, as the resistance map reads its lines.
 #pragma once
 

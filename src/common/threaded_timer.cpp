@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/threaded_timer.h"
 
 #include <sys/resource.h>

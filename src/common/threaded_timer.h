@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Periodic ticks timed on a worker thread and run on the main thread.
 //
 // Each timer owns one worker that only waits out the interval and hands the tick to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The millisecond tick counter every time-out, wait and time measurement reads.
 //
 // It behaves like the 32-bit GetTickCount of the platform the components were designed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the core asks the user something or tells them of a failure. The core never shows
 // UI itself: the app installs message boxes, the CLI prints, tests record.
 #pragma once

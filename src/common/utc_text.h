@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Times as the bench's records and messages carry them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/virtual_ports.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Serial ports that exist only inside this process (a built-in simulator's
 // pseudo-terminal). The port inventory lists them beside the system's own devices.
 // Thread-safe.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "common/waitable_event.h"
 
 #include "common/tick_count.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An auto-reset event with a timed wait measured on the tick counter, so that waits run
 // in virtual time under a test clock. Thread-safe.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The text form of a wire recording: everything that crossed a serial line, both ways,
 // with microsecond time stamps, as written by `wct --record` and played by
 // `wct-sim replay`.

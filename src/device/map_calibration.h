@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TMapCalibration: the settings of a three-point calibration of the resistance map. For
 // each point a correction value with its allowed range, a speed and a resistance level,
 // plus the switch that turns the calibration on. A settings holder only: nothing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TNoxCustomDevice: the base of every rider device, one rider on one trainer.
 //
 // It holds the rider's identity, the heart-rate limits, the live statistics of a ride

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The inverse lookup of the resistance map: which level makes the rider produce a power
 // at a speed.
 #include <algorithm>

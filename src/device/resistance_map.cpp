@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "device/resistance_map.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TResistanceMap: the trainer's calibration table. For each brake resistance level it
 // gives the power in watts a rider produces at each roll speed.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Construction, stored properties, links, and the ride's life: connect, start, pause,
 // stop, disconnect.
 #include "device/velox_device_w.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TVeloxDeviceW: the rider device of a trainer whose console talks through the wireless
 // protocol.
 //

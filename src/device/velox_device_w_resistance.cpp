@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The resistance output of the wireless rider device: the level asked for, the brake's
 // forbidden levels, the high-power reduction applied, and the heart guard that cuts the
 // level while the rider's heart rate is over its limit.

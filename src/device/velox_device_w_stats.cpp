@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The statistics step: the console's latest measures become the rider's statistics.
 #include <algorithm>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TBrakeInterlock: the one gate every brake level passes on its way to a console.
 //
 // The protocol's resistance sending asks it for the level of each console just before

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tables the protocol keeps: what is known of each console, the latest measures of
 // each, and the resistance to send to each. The console and measures tables are indexed
 // directly by console ID (entry 0 of the console table is the dongle); the resistance

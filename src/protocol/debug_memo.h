@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The text list the protocol writes its trace into, one line per frame or event. The
 // app shows it in a memo (and copies it to the log file); the CLI prints or writes it.
 #pragma once

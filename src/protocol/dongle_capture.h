@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dongle link's traffic as a pcapng capture (common/pcapng_file.h), link type
 // kLinkTypeDongle, for Wireshark and the bench's dissector.
 //

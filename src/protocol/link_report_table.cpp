@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "protocol/link_report_table.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link report as a table of text cells: one row per console in the columns below,
 // then the link's totals. `wct stats` prints it, the window's statistics view shows it,
 // so both give the same figures to the same decimals.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "protocol/link_statistics.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TMiraLinkStatistics: how healthy the radio link to each console is, as the protocol
 // component sees it. The component feeds it from its send path and its packet handler
 // and never reads it back, so keeping statistics changes nothing it does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Moving average over a fixed window of samples, newest first. The mean always divides
 // by the window's length, so it reaches the true mean only once the window is full.
 #pragma once

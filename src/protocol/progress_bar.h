@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The small progress window the protocol shows while it searches for the dongle or for
 // consoles. The core drives this interface; the app gives it a real window, the CLI
 // prints it, and the plain implementation only keeps its state.

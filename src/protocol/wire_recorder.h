@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TWireRecorder: writes what a protocol component's wire tap sees to a recording file
 // (the format of common/wire_recording.h) as it happens.
 //

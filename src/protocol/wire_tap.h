@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TMiraWireTap: sees the raw bytes of the dongle link as they pass, both ways, for a
 // recording. The protocol component calls it on the main thread: Read with every chunk
 // read from the port (before the framer cuts it, so noise and cut frames are seen too),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Console commands, the waiting requests, resistance sending and roll control.
 #include <algorithm>
 

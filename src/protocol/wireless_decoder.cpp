@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reply decoding: every valid frame from the dongle updates the tables, raises its event
 // and writes its trace line.
 #include "common/tick_count.h"

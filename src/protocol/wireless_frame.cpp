@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "protocol/wireless_frame.h"
 
 #include <cassert>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The frame every exchange with the dongle travels in:
 //   3E, code, console ID, N, N payload bytes, spare 00, 21
 // Multi-byte numbers are big-endian.

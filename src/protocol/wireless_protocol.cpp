@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Construction, connection, the dongle and console searches, the send path and the trace.
 #include "protocol/wireless_protocol.h"
 

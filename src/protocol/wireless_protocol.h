@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TMiraWirelessProtocol: the component through which the system talks to the wireless
 // dongle and its consoles.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "publish/bench_feed.h"
 
 #include <algorithm>

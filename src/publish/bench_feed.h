@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TBenchFeed: what the bench knows, handed to the publisher. On each Poll (main thread,
 // every few tens of milliseconds) it reads the protocol component's measures and console
 // tables and the statistics of the rider devices it was given, and hands on what changed:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where and how the bench publishes: the broker's address, the bench's name, TLS and
 // credentials, the measures rate and the folder of the check-record outbox.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "publish/check_outbox.h"
 
 #include <fcntl.h>

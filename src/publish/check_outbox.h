@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TCheckOutbox: check records waiting for the broker's acknowledgement, one file each in
 // a folder, so that neither a broker restart nor a bench restart loses one.
 //

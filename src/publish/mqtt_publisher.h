@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TMqttPublisher: publishes the bench's measures, console data, rides and check records
 // to an MQTT broker, on its own thread, so that a broker that is down, slow or silent
 // costs the protocol, the trace and the window nothing but a notice.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the bench publishes, as plain values, and their topics and JSON payloads.
 //
 // Topics live under `wct/<bench>/`: `status` ("online"/"offline"), `console/<id>/info`,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TComDataPacket: cuts the byte stream a port receives into packets.
 //
 // A packet starts at StartString (or at the first byte when it is empty, or where

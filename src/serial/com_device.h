@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device under a port: a tty file descriptor opened non-blocking, plus the driver
 // queues and overlapped operations the port's callers expect, emulated on top of it.
 //

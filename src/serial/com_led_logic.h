@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TComLedLogic: what a port status lamp knows without being drawn: the bound port, the
 // line signal it shows, its on/off state and how long a ring lights it. The lamp widget
 // (app/com_led.h) owns one, repaints when Repaint is called and runs the one-shot ring

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TComLink: how a component bound to a port (packet framer, status lamp) receives the
 // port's data and line signals without taking the port's own events away from the
 // application.

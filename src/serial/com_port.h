@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TCustomComPort / TComPort: the system's only access to a serial device.
 //
 // A port holds the complete line configuration as properties, opens a tty by name (a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The port's event handlers and open/close notifications: what a delivered batch of line
 // events does to the port's events and links.
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "serial/com_port_linux.h"
 
 #include <poll.h>

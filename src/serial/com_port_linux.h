@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The port's Linux part: termios, the modem-line ioctls and the waits on the descriptor,
 // behind TCustomComPort (the termios2 calls are in linux_serial.cpp). Each call returns
 // 0 or the errno of the failure; the port turns that into its exception.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TComSelect: what a port settings combo box knows without being drawn: which property
 // of a port it shows, the texts it lists, which one is selected, and the value waiting to
 // be written to the port. The combo box (app/com_combo_box.h) draws the list and hands

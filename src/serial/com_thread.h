@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TComThread: the event thread of one open port.
 //
 // It waits with poll() on the device and on a wake-up eventfd, never with a busy loop:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // EComPort: the one exception type of the serial link.
 //
 // Every failure carries a code from 1 to 23, each with a fixed message, and the

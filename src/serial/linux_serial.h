@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Linux calls whose kernel declarations cannot share a file with <termios.h>.
 // Each returns 0 or the errno of the failure.
 #pragma once

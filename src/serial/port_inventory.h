@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which serial ports exist.
 //
 // The inventory is Linux's own: every tty under /sys/class/tty with a device behind it

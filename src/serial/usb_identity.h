@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The USB identity of a serial port, read from sysfs: what an operator writes into the
 // udev rule that gives the dongle its group and its stable name.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The USB wireless dongle and the consoles that reach the PC through it.
 //
 // It answers the dongle's own requests, lets its consoles join while registration is

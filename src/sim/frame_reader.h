@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cuts the bytes a simulator receives into frames of a start-byte / stop-byte format
 // whose total length follows from the frame's first bytes.
 //

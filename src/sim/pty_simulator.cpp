@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sim/pty_simulator.h"
 
 #include <fcntl.h>

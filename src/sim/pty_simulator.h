@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What every device simulator has in common: the master side of a pseudo-terminal whose
 // slave path is served as the device's serial port, one thread that plays the device,
 // an outgoing line that can be made unreliable on demand, and a hex log.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The dongle side of a wire recording (common/wire_recording.h), played back on a
 // pseudo-terminal so that the host works against it as against the recorded hardware.
 //

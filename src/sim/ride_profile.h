@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A rider on a roll trainer, as both simulators play one: what the rider puts in over
 // time (a warm-up, steady riding, hard efforts, a console key now and then) and how fast
 // the roll turns for that effort under a given brake.

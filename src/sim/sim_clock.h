@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The time a simulator runs on.
 //
 // A simulator reads its clock for every schedule (measure rates, reply delays, join

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // wct-sim: the simulators as a program. Prints the port to connect to on its first line,
 // then runs until SIGINT or SIGTERM.
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The older wired roll trainer, of one protocol generation.
 //
 // Byte protocol (generations 1, 2, 3): the raw byte 0x28 asks for identification and is

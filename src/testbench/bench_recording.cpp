@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "testbench/bench_recording.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TBenchRecording: the wire's traffic to files, as a wire recording, as a pcapng capture
 // for Wireshark, or as both at once. While either runs it is on the protocol's wire tap;
 // Stop takes it off again. A file that a write error ended on its own (disk full) leaves

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TTestBench: a running bench as the window and `wct` present it. The front ends create
 // one, call it, and show what it reports; they do not wire its parts together themselves.
 // It owns, by the names the bench has always used, the port ComPort1 with its framer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Construction, stored form, framing, connection, survey and repair, the ride state
 // machine and the console keys.
 #include "wired/velox_device.h"

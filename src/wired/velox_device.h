@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TVeloxDevice: the driver of one wired roll trainer.
 //
 // It owns its serial port, a packet framer and five threaded timers (key repeat, heart

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Heart rate and cadence: beat and pedal flags, long-frame periods, the two heart-rate
 // filters, the heart survey, averages and the heart-rate alarm.
 #include <algorithm>

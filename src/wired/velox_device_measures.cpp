@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Roll events, speed, distance, the statistics tick, power, calories and the load.
 #include <algorithm>
 #include <cmath>

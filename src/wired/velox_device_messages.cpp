@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Decoding the trainer's messages and dispatching them.
 #include <cmath>
 #include <numbers>

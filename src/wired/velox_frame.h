@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What crosses the cable to the wired trainer: the PC's 6-byte frames, the commands, the
 // identification answers and the field conversions. The driver (velox_device.h) decodes
 // the trainer's messages; this header holds what both directions share.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Start-up as a whole: the log file across runs, when it cannot be written where it
 // belongs and when it is moved away, and --simulate driving the bench without hardware.
 #include <QComboBox>

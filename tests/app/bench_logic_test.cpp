@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the main window shows and accepts, without a window: the grids' texts, the read
 // line and the field checks.
 #include <gtest/gtest.h>

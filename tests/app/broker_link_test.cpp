@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Publish to Broker..." of the Link menu against the simulator and a real broker, and
 // the production check's records it publishes.
 #include "app/broker_link.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The history view over a line's central history in a real PostgreSQL server: pages and
 // searches as over the bench's file, a server that is down says so in the view, and the
 // next search after it is back reads again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The live charts' samples: what is kept, how a series is cut down to the pixels shown,
 // where a silent console's line breaks, and the CSV text of what is shown.
 #include "app/chart_samples.h"

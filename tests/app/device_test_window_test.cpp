@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The device test window with the main window's rider device, riding a simulated console:
 // connect, start, the row on every statistics step, the resistance loop reaching the
 // console, slope typing, keys, pause, stop; and the window with no device at all.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The frame clock the main window's live views follow: every view draws once a frame, in
 // the order it began to follow, and only when something asked for a frame; the measures
 // grid and the trace draw in the same pass, and neither waits for the other.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the window tests share: protocol time that runs faster than real time, the
 // simulator's record of the bytes it received, and a fixture that starts a simulator and
 // the bench and finds the window's controls.

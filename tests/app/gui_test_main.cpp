@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // GUI test entry point: a QApplication on the offscreen platform (unless the caller chose
 // one) with the Qt main-thread dispatcher installed, as the bench runs.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The production check's history view over a real SQLite file: pages walk the whole
 // history newest first, with neither gap nor repeat where records started in the same
 // millisecond; a search by serial pages the same way; a history that cannot be read says

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window's "Link" menu against the dongle simulator: recording the wire traffic
 // to a file or a capture, and the link statistics view.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The live charts against the dongle simulator: opened from the "View" menu and at
 // start-up, plots that move while measures stream, pause, and the two exports.
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The log file writer and the trace log's fallback, on real files in a temporary folder.
 #include "app/log_to_file.h"
 

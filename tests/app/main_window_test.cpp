@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window against the dongle simulator over a pseudo-terminal: every control
 // clicked as an operator would, the frames checked on the simulator's side.
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The trace memo: every line reaches its change handler at once and in order, while the
 // view takes them in batches and keeps only the newest.
 #include "app/memo_hex.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bench as a new operator meets it: no dead ends (closing the main window, a dongle
 // back under its name), and waits that show what they wait for and can be ended.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The quick drawing of plain-text cells must look exactly as the style's own drawing.
 #include "app/plain_text_delegate.h"
 

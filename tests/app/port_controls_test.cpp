@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The port lamp and the port settings dialog as widgets: the lamp's glyphs and drawing,
 // the main window's blue lamp following Connect, and "Setup" on real pseudo-terminals.
 #include <pty.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The "Production Check" window against the simulator: a run fills the steps in colour,
 // keeps its record in the history and leaves its reports; it leaves measuring and the
 // link statistics as the operator had them; what refuses a run does so before the first

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The central history against a real PostgreSQL server: records come back whole and as
 // the SQLite history gives them, each kept once, and a database that is no history of
 // this wct's is refused.

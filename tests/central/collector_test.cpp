@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct collect` between a real Mosquitto and a real PostgreSQL, with benches publishing
 // through the bench's own publisher: every record lands once, whatever stops meanwhile.
 #include <fcntl.h>

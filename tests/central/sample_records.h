@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Check records for the central history's tests: whole ones, with steps and measures.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A PostgreSQL server of the test's own: Debian's initdb and postgres in a fresh folder,
 // listening only on a Unix socket there, run as `nobody` when the test runs as root (the
 // server refuses root). It ends with the test, even one a sanitizer stops.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The check history on real SQLite files in a temporary folder.
 #include "check/check_history.h"
 

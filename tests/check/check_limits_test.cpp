@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The check runner's limits at their edges: a value exactly at a limit, just inside and
 // just outside, on the dongle simulator in virtual time.
 #include <gtest/gtest.h>

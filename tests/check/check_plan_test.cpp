@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Check plans: the built-in one, and plan files with their errors.
 #include "check/check_plan.h"
 

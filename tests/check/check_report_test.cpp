@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reports of a check run: JSON and JUnit parsed back, and written whole or not at all.
 #include "check/check_report.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The check runner on the protocol component against the dongle simulator, in virtual
 // time: every idle turn of the main thread moves the clock on, and the simulator keeps in
 // step with it.

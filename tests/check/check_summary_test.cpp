@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The summary of a set of records: first-pass yield per day and station, the steps that
 // fail most; and a record read back from its JSON form.
 #include "check/check_summary.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The JSON report's schema (docs/check-report.schema.json) applied by a real validator,
 // Debian's python3-jsonschema, to a document the tests made.
 #pragma once

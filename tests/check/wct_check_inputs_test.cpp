@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct check` as a separate process against the dongle simulator: what it is given to read
 // and to write, refused before the first console when it cannot serve, and each report
 // written the way its path asks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // wct udev-rule: the rule made from the USB identity of the port the dongle answered on,
 // printed, or written whole. The dongle is the simulator on a pseudo-terminal; its USB
 // identity and the rules folder are temporary trees laid out as sysfs and udev's are.

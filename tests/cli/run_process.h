@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a program as a separate process and collects what it printed, for tests.
 #pragma once
 

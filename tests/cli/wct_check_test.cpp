@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct check` and `wct history` as separate processes against the dongle simulator: three
 // registered consoles, the second refusing its keys test, the third losing its writes.
 #include <fcntl.h>

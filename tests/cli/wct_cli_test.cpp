@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real `wct` binary, run as a separate process against the dongle simulator.
 #include <fcntl.h>
 #include <gtest/gtest.h>

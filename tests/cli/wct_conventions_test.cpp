@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The terminal's conventions of wct and wct-sim: help and version, one-line usage
 // errors, global options on either side of the command, output that cannot be written,
 // and ports that cannot be opened.

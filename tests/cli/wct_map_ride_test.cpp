@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct map` and `wct ride`, run as separate processes.
 #include <gtest/gtest.h>
 #include <signal.h>

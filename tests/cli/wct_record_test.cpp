@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Recording a `wct` session, replaying it with the replay simulator, and `wct stats`:
 // the real binaries against simulators that misbehave on purpose.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct trainer` run as a separate process against `wct-sim wired`, also a process.
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The heart-rate cut's rule at its edges: the maximum itself, the release level, the
 // no-signal floor and the run of good readings a cut needs to end.
 #include <gtest/gtest.h>

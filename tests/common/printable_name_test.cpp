@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Names people type for the records: printable text is taken, anything that could forge
 // a line, a field or a path is refused with what is wrong.
 #include "common/printable_name.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one wait loop, the UTC time text and the state folder rule.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The text form of wire recordings: what is written reads back the same, and every way a
 // recording can be broken is named with its line.
 #include "common/wire_recording.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Map calibration: a settings holder with its defaults and stored form.
 #include "device/map_calibration.h"
 

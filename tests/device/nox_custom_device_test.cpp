@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The rider device base: competitor state, tolerance, resets, stored form, the
 // statistics timer.
 #include "device/nox_custom_device.h"

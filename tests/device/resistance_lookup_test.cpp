@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The inverse lookup on the main window's map: which level gives a power at a speed.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The resistance map: its text, the parse into the grid, its errors and its stored form.
 #include "device/resistance_map.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The ride model of the wireless rider device: power, calories, virtual speed, the
 // high-power reduction and the resistance output.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The wireless rider device on the protocol component, against the dongle simulator over a
 // real pseudo-terminal, in virtual time. Statistics steps are run by hand (TickNow) right
 // after a measures frame arrived, so that every step sees a known measure.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fault runs: a device unplugged and plugged back under the same name, over and over,
 // under a connected component that must repair its link each time. Real pseudo-terminals
 // reached through the simulators' symbolic link; protocol time on a virtual clock that the

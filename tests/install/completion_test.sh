@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # completion_test.sh COMPLETION WCT WCT_SIM: the bash completion, sourced as bash-completion
 # does, completes typed lines to what wct and wct-sim take; and every value it offers
 # from a fixed set is one the program accepts, a value outside it one the program refuses.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installs the build in BUILD_DIR under /usr into a fresh DESTDIR, checks the files and
 # runs the installed wct, then removes the DESTDIR.
 string(RANDOM LENGTH 10 suffix)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # package_test.sh BUILD_DIR WITH_GUI: builds the Debian package of the build in BUILD_DIR
 # with cpack, in a temporary folder, and checks it as a distribution would: lintian
 # reports no error and no warning, the programs carry Debian's hardening, and the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # window_icon_test.sh PROGRAM: the window, shown on a virtual X server, carries its own
 # icon: its main window has a 128-pixel _NET_WM_ICON, which window managers and task bars
 # show.

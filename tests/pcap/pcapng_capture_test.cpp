@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pcapng writer read back block by block, and the dongle traffic cut into packets.
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads back what TPcapngFile writes, block by block, for the tests: a reader written from
 // the format's layout alone, so that the writer is checked against it, not against itself.
 #pragma once

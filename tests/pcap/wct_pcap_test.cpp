@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Captures of `wct --pcap` read by Debian's tshark with this tree's dissectors: what the
 // capture says, field by field, against what wct printed and traced for the same run;
 // corrupt frames; the export of a recording against a live capture of its replay.

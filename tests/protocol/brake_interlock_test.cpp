@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The brake interlock at the wire: what every resistance frame carries for a console
 // whose heart is beyond the bench's maximum, whoever asked for a level.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reply decoding, fed straight into the packet handler: no port involved.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The link report as text cells: what `wct stats` prints and the statistics view shows.
 #include "protocol/link_report_table.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Link statistics fed with frames at chosen times: what each figure counts.
 #include "protocol/link_statistics.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // When a console's measures stop being its own: the silence bound learnt from its own
 // pace, and what a silence may add to the roll revolutions.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The protocol component where operators and devices do awkward things: a Disconnect in
 // the middle of a wait, ports that fail to reopen, borrowed ports handed back, settings
 // out of range; and the periodic resistance sending and roll start.

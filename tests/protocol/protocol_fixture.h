@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The protocol component against the dongle simulator, over a real pseudo-terminal, in
 // virtual time: every idle turn of the main thread moves the clock a few milliseconds,
 // and the simulator runs on the same clock, which waits for it however busy the machine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The protocol component against the dongle simulator: connection, commands, replies.
 #include <gtest/gtest.h>
 #include <unistd.h>

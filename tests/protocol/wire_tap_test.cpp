@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The protocol component's wire tap and link statistics against the dongle simulator:
 // a recording holds every byte that crossed the line, in the order it crossed, and the
 // statistics count what the simulator was told to do.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The feed between the bench and the publisher: the simulated dongle's consoles and a
 // rider device on one of them, published to a real broker.
 #include "publish/bench_feed.h"

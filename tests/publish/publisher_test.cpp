@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The publisher against a real broker: topics and payloads, the retained status, the
 // rate cap, a broker restart, the outbox across runs, TLS refused, a silent broker.
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A Mosquitto broker of the test's own on 127.0.0.1, and a subscriber that keeps what it
 // receives, both real: the broker is Debian's program in a child process, the
 // subscriber a libmosquitto client.

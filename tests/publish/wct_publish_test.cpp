@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `wct --simulate publish` as a separate process against a real broker.
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The port lamp's rules on a real pseudo-terminal: the lamp follows the port's open
 // state, refuses a hand-set state while bound, and a ring lights it for RingDuration.
 #include "serial/com_led_logic.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TComSelect: the lists, the selection that follows a port, and what reaches the port.
 // The port is never opened here: settings of a closed port are only stored.
 #include "serial/com_select.h"

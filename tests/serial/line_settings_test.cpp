@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every line setting of the port as the terminal holds it: data bits, parity, stop bits
 // and flow control, each value of each.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A pseudo-terminal for port tests: the port opens the slave by its path, the test plays
 // the device on the master. And a pump for the main thread's hand-offs.
 #pragma once

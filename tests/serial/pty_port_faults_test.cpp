@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TComPort where things go wrong, on real pseudo-terminals: a device that vanishes, a full
 // input queue, refused resources, a path that is no terminal, settings changed while open,
 // and what other users of the same device see after we are done with it.

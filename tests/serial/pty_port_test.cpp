@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TComPort on real pseudo-terminals: the port opens the slave, the test plays the device
 // on the master.
 #include <dirent.h>

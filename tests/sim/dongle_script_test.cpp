@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Scripted consoles of the dongle simulator: fixed figures, keys on demand, silence,
 // leaving and coming back, and the script language of wct-sim.
 #include <gtest/gtest.h>

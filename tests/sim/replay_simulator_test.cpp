@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The replay of a wire recording on a hand-driven clock: what it answers, when, and what
 // it leaves unanswered.
 #include "sim/replay_simulator.h"

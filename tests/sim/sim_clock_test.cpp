@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The paced clock between simulators and a PC in the same process. The PC is the test
 // itself: it idles as the main thread of a component does, and reads what came in
 // between.

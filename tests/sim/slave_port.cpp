@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sim/slave_port.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The PC's side of a simulator in tests: the slave path opened with plain POSIX calls.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "sim/wired_trainer_simulator.h"
 
 #include <fcntl.h>

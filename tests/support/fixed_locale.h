@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A locale with a chosen decimal separator and fixed date and time texts, installed for as
 // long as it lives.
 #pragma once

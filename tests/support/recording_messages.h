@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Records what the core asked the user, for tests; installed for its lifetime.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A wire tap that keeps the level one console got in every resistance frame written.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test entry point: binds the plain main-thread dispatcher to the test thread.
 #include <gtest/gtest.h>
 

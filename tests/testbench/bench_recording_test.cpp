@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bench's recording of the wire on a protocol component: on the protocol's tap while
 // either file records, a recording and a capture at once as wct's --record and --pcap
 // ask, each kind chosen by name for the window, and a file that cannot be written named.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bench core's production check against the dongle simulator, in virtual time, with a
 // real SQLite history and real report files: what refuses a run does so before the first
 // console and leaves nothing behind, every record reaches the history and every sink, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver component fed directly: generation and framing, identification, dispatch,
 // the ride state machine, keys and the stored form. Writes are recorded, not sent.
 #include <gtest/gtest.h>

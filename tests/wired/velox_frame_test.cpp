@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "wired/velox_frame.h"
 
 #include <gtest/gtest.h>

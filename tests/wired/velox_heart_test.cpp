@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Heart rate and cadence from beat and pedal flags and from long-frame periods, the two
 // filters, the heart survey and the heart-rate alarm.
 #include <gtest/gtest.h>

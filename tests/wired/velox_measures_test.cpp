@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Speed, distance, the statistics tick and the load, fed with the trainer's messages.
 #include <gtest/gtest.h>
 

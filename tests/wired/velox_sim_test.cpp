@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver against the wired trainer simulator over a real pseudo-terminal, in virtual
 // time: every idle turn of the main thread moves the clock a few milliseconds, and the
 // simulator keeps in step with it (sim::TPacedClock).

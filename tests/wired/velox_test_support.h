@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A driver whose writes are recorded instead of going to a port, and helpers that build
 // the trainer's messages, for tests that feed the decoder directly.
 #pragma once
