@@ -17,6 +17,7 @@
 
 #include "central/central_history.h"
 #include "check/check_report.h"
+#include "publish/mqtt_client.h"
 
 namespace wct::central {
 namespace {
@@ -24,7 +25,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr const char* kSystemCaFolder = "/etc/ssl/certs";
 std::once_flag libraryStarted;
 
 // What a message on the check topics holds: the bench and the record, or why it is none.
@@ -137,9 +137,7 @@ private:
     }
 
     static void OnLog(mosquitto*, void* object, int level, const char* text) {
-        const std::string line = text;
-        if (level == MOSQ_LOG_ERR && line.rfind("OpenSSL Error", 0) == 0)
-            Self(object).tlsError_ = line.substr(line.rfind(':') + 1);
+        if (auto reason = publish::TlsErrorOf(level, text)) Self(object).tlsError_ = std::move(*reason);
     }
 
     // Commits the record, or keeps aside what is none; throws ECentralHistory when the
@@ -198,13 +196,7 @@ private:
         mosquitto_subscribe_callback_set(mosq_, &TSession::OnSubscribe);
         mosquitto_message_callback_set(mosq_, &TSession::OnMessage);
         mosquitto_log_callback_set(mosq_, &TSession::OnLog);
-        if (!s_.username.empty())
-            mosquitto_username_pw_set(mosq_, s_.username.c_str(),
-                                      s_.password.empty() ? nullptr : s_.password.c_str());
-        if (s_.broker.tls)
-            mosquitto_tls_set(mosq_, s_.tlsCa.empty() ? nullptr : s_.tlsCa.c_str(),
-                              s_.tlsCa.empty() ? kSystemCaFolder : nullptr, nullptr, nullptr,
-                              nullptr);
+        publish::SetCredentialsAndTls(mosq_, s_.broker, s_.username, s_.password, s_.tlsCa);
         refusal_.clear();
         tlsError_.clear();
         const int rc = mosquitto_connect_async(mosq_, s_.broker.host.c_str(), s_.broker.port,
@@ -292,25 +284,7 @@ private:
     }
 
     std::string ErrorText(int rc, int error) const {
-        switch (rc) {
-            case MOSQ_ERR_ERRNO:
-                return std::strerror(error);
-            case MOSQ_ERR_TLS:
-                return "TLS failed" + (tlsError_.empty() ? "" : ": " + tlsError_);
-            case MOSQ_ERR_EAI:
-                return "cannot find the host " + s_.broker.host;
-            case MOSQ_ERR_KEEPALIVE:
-                return "the broker does not answer";
-            case MOSQ_ERR_SUCCESS:
-            case MOSQ_ERR_CONN_LOST:
-            case MOSQ_ERR_CONN_REFUSED:
-            case MOSQ_ERR_NO_CONN:
-                if (!refusal_.empty()) return "the broker refused the connection: " + refusal_;
-                if (!tlsError_.empty()) return "TLS failed: " + tlsError_;
-                return "connection closed";
-            default:
-                return mosquitto_strerror(rc);
-        }
+        return publish::BrokerErrorText(rc, error, s_.broker.host, tlsError_, refusal_);
     }
 
     // Each kind of trouble ("db", "broker") is told once, until that side works again.

@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "publish/mqtt_client.h"
+
 namespace wct::publish {
 namespace {
 
@@ -23,7 +25,6 @@ using std::chrono::milliseconds;
 constexpr size_t kRecordsInFlight = 50;
 constexpr const char* kOnline = "online";
 constexpr const char* kOffline = "offline";
-constexpr const char* kSystemCaFolder = "/etc/ssl/certs";
 
 std::once_flag libraryStarted;
 
@@ -59,15 +60,7 @@ public:
         mosquitto_log_callback_set(mosq_, &TSession::OnLog);
         mosquitto_will_set(mosq_, status_.c_str(), static_cast<int>(std::strlen(kOffline)),
                            kOffline, 1, true);
-        if (!s_.username.empty())
-            mosquitto_username_pw_set(mosq_, s_.username.c_str(),
-                                      s_.password.empty() ? nullptr : s_.password.c_str());
-        // The system's CAs by their folder: with MOSQ_OPT_TLS_USE_OS_CERTS alone the library
-        // refuses every attempt after the first.
-        if (s_.broker.tls)
-            mosquitto_tls_set(mosq_, s_.tlsCa.empty() ? nullptr : s_.tlsCa.c_str(),
-                              s_.tlsCa.empty() ? kSystemCaFolder : nullptr, nullptr, nullptr,
-                              nullptr);
+        SetCredentialsAndTls(mosq_, s_.broker, s_.username, s_.password, s_.tlsCa);
     }
     ~TSession() { mosquitto_destroy(mosq_); }
     TSession(const TSession&) = delete;
@@ -105,10 +98,7 @@ private:
     static void OnPublish(mosquitto*, void* object, int mid) { Self(object).Acknowledged(mid); }
 
     static void OnLog(mosquitto*, void* object, int level, const char* text) {
-        // OpenSSL's reason is the last part of "OpenSSL Error[0]: error:...:reason".
-        const std::string line = text;
-        if (level == MOSQ_LOG_ERR && line.rfind("OpenSSL Error", 0) == 0)
-            Self(object).tlsError_ = line.substr(line.rfind(':') + 1);
+        if (auto reason = TlsErrorOf(level, text)) Self(object).tlsError_ = std::move(*reason);
     }
 
     bool Stopping() const {
@@ -173,25 +163,7 @@ private:
     }
 
     std::string ErrorText(int rc, int error) const {
-        switch (rc) {
-            case MOSQ_ERR_ERRNO:
-                return std::strerror(error);
-            case MOSQ_ERR_TLS:
-                return "TLS failed" + (tlsError_.empty() ? "" : ": " + tlsError_);
-            case MOSQ_ERR_EAI:
-                return "cannot find the host " + s_.broker.host;
-            case MOSQ_ERR_KEEPALIVE:
-                return "the broker does not answer";
-            case MOSQ_ERR_SUCCESS:
-            case MOSQ_ERR_CONN_LOST:
-            case MOSQ_ERR_CONN_REFUSED:
-            case MOSQ_ERR_NO_CONN:
-                if (!refusal_.empty()) return "the broker refused the connection: " + refusal_;
-                if (!tlsError_.empty()) return "TLS failed: " + tlsError_;
-                return "connection closed";
-            default:
-                return mosquitto_strerror(rc);
-        }
+        return BrokerErrorText(rc, error, s_.broker.host, tlsError_, refusal_);
     }
 
     // Waits for the socket, new work or `until`, and runs the library's share.
