@@ -284,8 +284,12 @@ TStored TCentralHistory::Add(const TCheckRecord& r, const std::string& bench) {
         for (size_t i = 0; i < r.steps.size(); ++i) {
             const TStepResult& s = r.steps[i];
             sql += i == 0 ? "(" : ", (";
-            for (size_t column = 1; column <= 9; ++column)
-                sql += "$" + std::to_string(values.size() + column) + (column < 9 ? ", " : ")");
+            // Appended piece by piece: "$" + to_string(...) makes GCC 12 at -O3 warn falsely.
+            for (size_t column = 1; column <= 9; ++column) {
+                sql += '$';
+                sql += std::to_string(values.size() + column);
+                sql += column < 9 ? ", " : ")";
+            }
             values.insert(values.end(), {seq, std::to_string(i), s.name,
                                          std::string(check::OutcomeText(s.outcome)), s.value,
                                          s.limits, std::to_string(s.ms), s.message,
